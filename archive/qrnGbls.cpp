@@ -1,0 +1,1 @@
+// The engine library needs one translation unit before its units exist.

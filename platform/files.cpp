@@ -1,0 +1,426 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <memory>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+thread_local int lastError = 0;
+
+template <typename T>
+T fail(T value) {
+  lastError = errno;
+  return value;
+}
+
+uint32_t attributesOf(const std::string& name, const struct stat& st) {
+  uint32_t attr = 0;
+  if (S_ISDIR(st.st_mode)) {
+    attr |= kAttrDirectory;
+  } else {
+    attr |= kAttrArchive;
+  }
+  if ((st.st_mode & S_IWUSR) == 0) attr |= kAttrReadOnly;
+  if (!name.empty() && name[0] == '.') attr |= kAttrHidden;
+  return attr;
+}
+
+std::string baseName(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  auto slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { closedir(d); }
+};
+
+}  // namespace
+
+int OpenFile(const std::string& path, uint16_t mode) {
+  int flags = O_CLOEXEC;
+  if (mode == kModeCreate) {
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  } else {
+    switch (mode & 3) {
+      case 0: flags |= O_RDONLY; break;
+      case 1: flags |= O_WRONLY; break;
+      default: flags |= O_RDWR; break;
+    }
+    // Never block on a FIFO or a device: open without waiting, then refuse what is no file.
+    flags |= O_NONBLOCK;
+  }
+  int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) return fail(-1);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return fail(-1);
+  }
+  if (flags & O_NONBLOCK) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+int32_t ReadFile(int fd, void* buffer, int32_t count) {
+  if (fd < 0 || count <= 0) return 0;
+  auto* p = static_cast<char*>(buffer);
+  int32_t done = 0;
+  while (done < count) {
+    ssize_t n = ::read(fd, p + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError = errno;
+      return done;
+    }
+    if (n == 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int32_t WriteFile(int fd, const void* buffer, int32_t count) {
+  if (fd < 0 || count <= 0) return 0;
+  auto* p = static_cast<const char*>(buffer);
+  int32_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(fd, p + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError = errno;
+      return done;
+    }
+    if (n == 0) {
+      lastError = ENOSPC;
+      return done;
+    }
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int64_t SeekFile(int fd, int64_t offset, int origin) {
+  int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
+  off_t r = ::lseek(fd, static_cast<off_t>(offset), whence);
+  if (r < 0) return fail<int64_t>(-1);
+  return r;
+}
+
+bool TruncateFile(int fd, int64_t size) {
+  if (::ftruncate(fd, static_cast<off_t>(size)) != 0) return fail(false);
+  return true;
+}
+
+bool FlushFile(int fd) {
+  if (::fsync(fd) != 0) return fail(false);
+  return true;
+}
+
+bool CloseFile(int fd) {
+  if (fd < 0) return false;
+  if (::close(fd) != 0) return fail(false);
+  return true;
+}
+
+int64_t FileSizeOf(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return fail<int64_t>(-1);
+  return st.st_size;
+}
+
+int LastError() { return lastError; }
+bool LastErrorIsDiskFull() { return lastError == ENOSPC || lastError == EFBIG || lastError == EDQUOT; }
+
+uint32_t GetFileAttributes(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return fail(kInvalidAttributes);
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return kInvalidAttributes;
+  return attributesOf(baseName(path), st);
+}
+
+bool SetFileAttributes(const std::string& path, uint32_t attributes) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return fail(false);
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & kAttrReadOnly) {
+    mode &= ~static_cast<mode_t>(S_IWUSR);
+  } else {
+    mode |= S_IWUSR;
+  }
+  if (::chmod(path.c_str(), mode) != 0) return fail(false);
+  return true;
+}
+
+std::optional<FindData> StatPath(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    lastError = errno;
+    return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::nullopt;
+  return FindData{baseName(path), attributesOf(baseName(path), st), static_cast<int64_t>(st.st_size),
+                  static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
+}
+
+bool IsSymlinkToDirectory(const std::string& path) {
+  struct stat lst, st;
+  if (::lstat(path.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode)) return false;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<FindData> ListDirectory(const std::string& folder) {
+  std::vector<FindData> out;
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
+  if (!dir) {
+    lastError = errno;
+    return out;
+  }
+  int dfd = dirfd(dir.get());
+  while (dirent* e = ::readdir(dir.get())) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat lst;
+    if (::fstatat(dfd, e->d_name, &lst, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    struct stat st = lst;
+    if (S_ISLNK(lst.st_mode)) {
+      if (::fstatat(dfd, e->d_name, &st, 0) != 0) continue;  // dangling link
+      if (S_ISDIR(st.st_mode)) continue;  // never descend into linked folders
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;  // FIFOs, sockets, devices
+    out.push_back(FindData{name, attributesOf(name, st), static_cast<int64_t>(st.st_size),
+                           static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)});
+  }
+  return out;
+}
+
+uint32_t UnixTimeToLocalDosTime(int64_t seconds) {
+  time_t t = static_cast<time_t>(seconds);
+  struct tm tm {};
+  if (!localtime_r(&t, &tm)) return 0;
+  int year = tm.tm_year + 1900;
+  if (year < 1980) return (0u << 25) | (1u << 21) | (1u << 16);  // DOS dates start in 1980
+  if (year > 2107) year = 2107;
+  uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  uint32_t time = static_cast<uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  return (date << 16) | time;
+}
+
+int64_t LocalDosTimeToUnixTime(uint32_t dos) {
+  struct tm tm {};
+  tm.tm_year = static_cast<int>((dos >> 25) + 1980 - 1900);
+  tm.tm_mon = static_cast<int>(((dos >> 21) & 15)) - 1;
+  tm.tm_mday = static_cast<int>((dos >> 16) & 31);
+  tm.tm_hour = static_cast<int>((dos >> 11) & 31);
+  tm.tm_min = static_cast<int>((dos >> 5) & 63);
+  tm.tm_sec = static_cast<int>((dos & 31) * 2);
+  tm.tm_isdst = -1;
+  return static_cast<int64_t>(mktime(&tm));
+}
+
+bool SetFileModifiedTime(const std::string& path, int64_t seconds) {
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return fail(false);
+  return true;
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool MakeDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  lastError = errno;
+  return DirectoryExists(path);
+}
+
+bool RemoveDirectory(const std::string& path) {
+  if (::rmdir(path.c_str()) != 0) return fail(false);
+  return true;
+}
+
+bool DeleteFile(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return fail(false);
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return fail(false);
+  }
+  if (::unlink(path.c_str()) != 0) return fail(false);
+  return true;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return fail(false);
+  return true;
+}
+
+std::string MakeTempFile(const std::string& folder, const std::string& prefix) {
+  std::string dir = folder.empty() ? SystemTempPath() : folder;
+  if (dir.back() != '/') dir += '/';
+  std::string templ = dir + prefix + "XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  int fd = ::mkstemp(buf.data());
+  if (fd < 0) return fail(std::string());
+  ::close(fd);
+  return std::string(buf.data());
+}
+
+std::string SystemTempPath() {
+  const char* t = std::getenv("TMPDIR");
+  std::string dir = (t && *t && DirectoryExists(t)) ? t : "/tmp";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty()) return path;
+  if (path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (!::getcwd(cwd, sizeof cwd)) return path;
+  std::string base = cwd;
+  if (base.back() != '/') base += '/';
+  return base + path;
+}
+
+int64_t DeviceOf(const std::string& path) {
+  std::string p = AbsolutePath(path);
+  while (!p.empty()) {
+    struct stat st;
+    if (::stat(p.c_str(), &st) == 0) return static_cast<int64_t>(st.st_dev);
+    auto slash = p.find_last_of('/');
+    if (slash == std::string::npos) break;
+    p = slash == 0 ? "/" : p.substr(0, slash);
+    if (p == "/") {
+      return ::stat("/", &st) == 0 ? static_cast<int64_t>(st.st_dev) : -1;
+    }
+  }
+  return -1;
+}
+
+namespace {
+
+std::string trashHome() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  std::string base;
+  if (data && *data) {
+    base = data;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return {};
+    base = std::string(home) + "/.local/share";
+  }
+  return base + "/Trash";
+}
+
+bool makePath(const std::string& path) {
+  std::string acc;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      if (!acc.empty()) MakeDirectory(acc);
+    }
+    if (i < path.size()) acc += path[i];
+  }
+  return DirectoryExists(path);
+}
+
+std::string percentEncode(const std::string& path) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : path) {
+    if (isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool MoveToTrash(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return fail(false);
+  std::string trash = trashHome();
+  if (trash.empty() || !makePath(trash + "/files") || !makePath(trash + "/info")) return false;
+  std::string name = baseName(path);
+  // Reserve a unique .trashinfo name first (O_EXCL), as the Trash specification asks.
+  for (int n = 0; n < 10000; ++n) {
+    std::string candidate = n == 0 ? name : name + "." + std::to_string(n);
+    std::string info = trash + "/info/" + candidate + ".trashinfo";
+    int fd = ::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return fail(false);
+    }
+    char when[32];
+    time_t now = time(nullptr);
+    struct tm tm {};
+    localtime_r(&now, &tm);
+    strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &tm);
+    std::string text = "[Trash Info]\nPath=" + percentEncode(AbsolutePath(path)) + "\nDeletionDate=" + when + "\n";
+    bool ok = WriteFile(fd, text.data(), static_cast<int32_t>(text.size())) == static_cast<int32_t>(text.size());
+    ::close(fd);
+    std::string target = trash + "/files/" + candidate;
+    if (ok && ::rename(path.c_str(), target.c_str()) == 0) return true;
+    lastError = errno;
+    ::unlink(info.c_str());
+    return false;  // another file system: the Trash of the home cannot take it by a rename
+  }
+  return false;
+}
+
+uint32_t TickCount() {
+  using namespace std::chrono;
+  auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return static_cast<uint32_t>(ms);
+}
+
+std::string InstallDir() {
+  const char* t = std::getenv("TARVELO_HOME");
+  std::string dir;
+  if (t && *t) {
+    dir = t;
+  } else {
+    const char* home = std::getenv("HOME");
+    dir = std::string(home && *home ? home : "/tmp") + "/Tarvelo";
+  }
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+std::string ProgramDir() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string exe(buf, static_cast<size_t>(n));
+  auto slash = exe.rfind('/');
+  return slash == std::string::npos || slash == 0 ? "/" : exe.substr(0, slash);
+}
+
+}  // namespace platform

@@ -1,0 +1,96 @@
+#pragma once
+// Files and folders as the engine sees them: descriptors with the stream open modes, directory
+// listings with the derived Windows attribute word, local DOS date-times, temporary files,
+// the user's Trash, and the tick count.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Windows attribute bits, derived from POSIX metadata.
+enum : uint32_t {
+  kAttrReadOnly = 0x01,   // the owner cannot write
+  kAttrHidden = 0x02,     // the name starts with '.'
+  kAttrSystem = 0x04,
+  kAttrVolumeId = 0x08,
+  kAttrDirectory = 0x10,
+  kAttrArchive = 0x20,    // every regular file
+  kAttrNormal = 0x80,
+};
+constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+
+// --- descriptors -------------------------------------------------------------------------
+// Stream open modes: 0xFFFF creates (truncating); otherwise bits 0-1 are the access (0 read,
+// 1 write, 2 both) and bits 4-6 the sharing. Sharing is recorded only: POSIX has nothing
+// stronger than advisory locks, and other programs do not take them.
+constexpr uint16_t kModeCreate = 0xFFFF;
+int OpenFile(const std::string& path, uint16_t mode);  // -1 on failure, errno kept
+int32_t ReadFile(int fd, void* buffer, int32_t count);  // bytes read, 0 on failure
+int32_t WriteFile(int fd, const void* buffer, int32_t count);  // bytes written, 0 on failure
+int64_t SeekFile(int fd, int64_t offset, int origin);  // origin 0 begin, 1 current, 2 end; -1 on failure
+bool TruncateFile(int fd, int64_t size);
+bool FlushFile(int fd);
+bool CloseFile(int fd);
+int64_t FileSizeOf(int fd);  // -1 on failure
+// The errno of the last failed call of this thread, and whether it was "disk full".
+int LastError();
+bool LastErrorIsDiskFull();
+
+// --- metadata ----------------------------------------------------------------------------
+struct FindData {
+  std::string name;        // the entry's name, without folder
+  uint32_t attributes;     // the Windows attribute word
+  int64_t size;
+  int64_t mtime;           // seconds since the epoch, UTC
+  int64_t mtimeNs;         // nanoseconds part
+};
+
+// Attributes of a path (following links to files): kInvalidAttributes when it does not exist
+// or is neither a regular file nor a folder.
+uint32_t GetFileAttributes(const std::string& path);
+// Only the read-only bit is applied: it clears or restores the owner's write bit.
+bool SetFileAttributes(const std::string& path, uint32_t attributes);
+std::optional<FindData> StatPath(const std::string& path);
+// Lists a folder: only regular files and folders (also through links to files; links to
+// folders are listed as files are not, so a walk never descends into one). "." and ".." are
+// not listed. The order is the file system's. Empty when the folder cannot be read.
+std::vector<FindData> ListDirectory(const std::string& folder);
+bool IsSymlinkToDirectory(const std::string& path);
+
+// Seconds since the epoch (UTC) to a DOS date-time in local time (date high word, time low).
+uint32_t UnixTimeToLocalDosTime(int64_t seconds);
+// A local DOS date-time back to seconds since the epoch.
+int64_t LocalDosTimeToUnixTime(uint32_t dos);
+bool SetFileModifiedTime(const std::string& path, int64_t seconds);
+
+// --- folders and files -------------------------------------------------------------------
+bool DirectoryExists(const std::string& path);
+bool FileExists(const std::string& path);  // a regular file (through links)
+bool MakeDirectory(const std::string& path);  // one level; true when it exists afterwards
+bool RemoveDirectory(const std::string& path);
+bool DeleteFile(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);  // replaces `to` atomically
+// Makes a new empty file with a unique name "<prefix>XXXXXX" in folder (atomically, mode 0600)
+// and returns its full name, or empty on failure.
+std::string MakeTempFile(const std::string& folder, const std::string& prefix);
+// The system temporary folder with a trailing '/': $TMPDIR or /tmp.
+std::string SystemTempPath();
+// Moves a file to the freedesktop.org Trash of the user (with its .trashinfo).
+bool MoveToTrash(const std::string& path);
+std::string AbsolutePath(const std::string& path);
+// The device id of the file system holding path (or its nearest existing folder); -1 if none.
+int64_t DeviceOf(const std::string& path);
+
+// --- time --------------------------------------------------------------------------------
+uint32_t TickCount();  // milliseconds of a steady clock, wrapping at 2^32
+
+// --- installation ------------------------------------------------------------------------
+// $TARVELO_HOME, else $HOME/Tarvelo; without a trailing '/'.
+std::string InstallDir();
+// The folder of the running program, without a trailing '/'.
+std::string ProgramDir();
+
+}  // namespace platform

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test:
+# the full build, the engine under AddressSanitizer/UBSan, and the fuzz targets for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/install-deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/tarvelo-xdg.XXXXXX)}
+chmod 700 "$XDG_RUNTIME_DIR"
+
+echo "== build and test"
+cmake -S . -B build -G Ninja -DTARVELO_WERROR=ON
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== engine under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DTARVELO_WERROR=ON -DTARVELO_SANITIZE=ON -DTARVELO_GUI=OFF \
+  -DCMAKE_BUILD_TYPE=Debug
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+if command -v clang++ >/dev/null && [[ -n "$(ls tests/fuzz/fuzz_*.cpp 2>/dev/null)" ]]; then
+  echo "== fuzz targets"
+  CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTARVELO_FUZZ=ON -DTARVELO_GUI=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build build-fuzz -j "$jobs"
+  ./scripts/run-fuzzers.sh build-fuzz "${FUZZ_SECONDS:-60}"
+fi
+echo "== all tests passed"
