@@ -1,1 +1,4 @@
-// The engine library needs one translation unit before its units exist.
+#include "archive/qrnGbls.h"
+
+void Throw_E_RAISE(const std::string& Message) { throw E_RAISE(Message); }
+void Throw_EFOpenError(const std::string& Message) { throw EFOpenError(Message); }
