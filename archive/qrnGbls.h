@@ -165,3 +165,98 @@ using TRaiseErrorProc = std::function<void(TExceptionClass ExceptionClass, const
                                            const std::string& ExtendedMsg, const std::string& VolumeID, int32_t ECode)>;
 using TReportErrorProc = std::function<void(const std::string& FileName, const std::string& ExtendedMsg,
                                             const std::string& VolumeID, int32_t ECode)>;
+
+// --- display names and known extensions ---------------------------------------------------
+
+// One display name per TArcType value, in value order (10 characters, the first 11; atMsGZ's
+// ends in a tab). No operation reads them; they are for the programs' lists.
+extern const char* const ArcTypeNames[35];
+// Extensions of archive files, dot included; compressed data gains nothing from deflate.
+extern const char* const KnownArchiveExtensions[24];
+
+// Windows attribute bits of the attribute set members.
+constexpr int32_t kFileAttrBits[9] = {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x800, 0x4000};
+
+// The DOS value 0 and every invalid DOS date-time stand for 1980-01-01 00:01.
+constexpr uint32_t kDefaultDosDateTime = 0x00210020;
+constexpr TDateTime kFallbackDateTime = 29221.000694;
+
+// --- paths and names ----------------------------------------------------------------------
+// '/' is the folder separator of local names and of stored names.
+std::string JoinPath(const std::string& Folder, const std::string& Name);
+std::string AddSlash(const std::string& Path);
+std::string RemoveSlash(const std::string& Path);
+std::string SlashToBackslash(const std::string& Name);
+std::string BackslashToSlash(const std::string& Name);
+
+// A stored entry name to a local one: '\' and '/' become '/'; with Translate the name is read
+// as CP866. The overload takes the entry's general-purpose flags: with bit 11 the stored name
+// is UTF-8 and is never passed through CP866.
+std::string StoredToLocalName(const std::string& Stored, bool Translate);
+std::string StoredToLocalName(const std::string& Stored, bool Translate, uint16_t Flags);
+constexpr uint16_t kUtf8NameFlag = 0x0800;  // general-purpose flag bit 11
+// A local (UTF-8) name to a stored one: '\' becomes '/'; with Translate the name is written in
+// CP866. A name that CP866 cannot hold (or any non-ASCII name without Translate) stays UTF-8,
+// and NeedsUtf8Flag tells the caller to set flag bit 11 for it.
+std::string LocalToStoredName(const std::string& Local, bool Translate);
+std::string LocalToStoredName(const std::string& Local, bool Translate, bool& NeedsUtf8Flag);
+// UTF-8 to CP866 when Translate and CP866 holds the name; else unchanged.
+std::string AnsiToOemName(const std::string& Name, bool Translate);
+
+// Position of the extension's dot in the last name component, or the name's length when the
+// component has none: so the length of the name without its extension.
+size_t LastDotPos(const std::string& Name);
+// The name without its extension, then NewExt as given (it carries its own dot).
+std::string ReplaceExtension(const std::string& Name, const std::string& NewExt);
+
+// Part × 100 / Total, rounded to the nearest integer with halves to even; 0 for a zero total or
+// a negative result, at most 100.
+uint8_t Percent(int64_t Total, int64_t Part);
+// (Total − Done) × 100 / Total rounded as Percent, when Total > 0 and Done < Total, else 0.
+int64_t PercentLeft(int64_t Total, int64_t Done);
+
+// --- file system --------------------------------------------------------------------------
+bool DirExists(const std::string& Path);
+// A file or folder exists; a wildcard in the last component is matched against the folder.
+bool FileExistsByFind(const std::string& NameOrMask);
+// No plain file (not hidden, not a folder) in the folder.
+bool FolderHasNoFiles(const std::string& Folder);
+// Exists and is not a folder, read-only, system or hidden.
+bool IsPlainFile(const std::string& FileName);
+uint32_t KeepKnownAttributes(uint32_t Attributes);
+std::string SystemTempPath();  // with its trailing '/'
+// Creates every missing folder of Path; true when Path is a folder afterwards.
+bool ForceDirectories(const std::string& Path);
+// Text of Source before the first Separator; it and the separator are removed from Source.
+// Without a separator the whole Source is the token and Source becomes empty.
+std::string NextToken(std::string& Source, const std::string& Separator);
+bool SameBytes(const void* A, const void* B, size_t Length);
+// Longer than 2 characters and begins with two backslashes.
+bool IsUNCPath(const std::string& Name);
+
+// --- dates --------------------------------------------------------------------------------
+// A DOS date-time (date high word, time low word) to days since 1899-12-30. 0 stands for
+// 1980-01-01 00:01; an invalid date counts as kFallbackDateTime, an invalid time makes the
+// whole result kFallbackDateTime.
+TDateTime DosDateTimeToDateTime(uint32_t DosDateTime);
+// A file time, seconds since the epoch UTC as platform::FindData holds it, to a local DOS
+// date-time.
+uint32_t FileTimeToLocalDosTime(int64_t FileTime);
+
+// Names of the deflate option in general-purpose flag bits 1-2 (0 normal, 1 maximum, 2 fast,
+// 3 super fast); any other value gives the normal name.
+std::string DeflateLevelName(uint16_t Flags);
+std::string Deflate64LevelName(uint16_t Flags);
+
+// --- routines the writers and readers share -----------------------------------------------
+
+// The wildcard matcher of the file scanner (qrnFileScan).
+bool IsMaskMatch(const std::string& Name, const std::string& Mask);
+// The first mask of Specs that matches Name decides: selected unless a mask of Excludes (when
+// given) matches too. A mask with '.' is compared with Name + '.' when Name has no '.'.
+bool MatchesFileSpec(const std::string& Name, const TStrings& Specs, const TStrings* Excludes);
+// The two signatures of the 26-byte end record of archives past 4 GB: plain and enciphered.
+bool IsLargeEndSignature(uint32_t Signature);
+int32_t AttrsToWindows(TqrnFileAttrs Attrs);
+// doAllowUndo moves an existing file to the user's Trash; doFinal deletes it for good.
+bool DeleteArchiveFile(const std::string& Name, TDeleteOptions Options);
