@@ -1,0 +1,216 @@
+#include "archive/qrnStreams.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/files.h"
+#include "platform/hooks.h"
+
+namespace {
+
+constexpr int32_t kMemoryGrowth = 8192;
+
+bool FitsInt32(int64_t v) {
+  return v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
+}
+
+[[noreturn]] void RaiseRange() { throw ERangeError("Range check error"); }
+[[noreturn]] void RaiseOutOfMemory() { throw EStreamError("Out of memory while expanding memory stream"); }
+
+}  // namespace
+
+// --- TStream32 ----------------------------------------------------------------------------
+
+void TStream32::SetSize(int32_t) {}
+
+void TStream32::SetSize(int64_t NewSize) {
+  if (!FitsInt32(NewSize)) RaiseRange();
+  SetSize(static_cast<int32_t>(NewSize));
+}
+
+int64_t TStream32::Seek(int64_t Offset, TSeekOrigin Origin) {
+  if (!FitsInt32(Offset)) RaiseRange();
+  return Seek(static_cast<int32_t>(Offset), static_cast<uint16_t>(Origin));
+}
+
+int64_t TStream32::Size() {
+  const int64_t pos = Seek(int64_t{0}, soCurrent);
+  const int64_t size = Seek(int64_t{0}, soEnd);
+  Seek(pos, soBeginning);
+  return size;
+}
+
+void TStream32::ReadBuffer(void* Buffer, int32_t Count) {
+  if (Count != 0 && Read(Buffer, Count) != Count) throw EReadError("Stream read error");
+}
+
+void TStream32::WriteBuffer(const void* Buffer, int32_t Count) {
+  if (Count != 0 && Write(Buffer, Count) != Count) throw EWriteError("Stream write error");
+}
+
+int64_t TStream32::CopyFrom(TStream32* Source, int64_t Count) {
+  if (Count == 0) {
+    Source->SetPosition(0);
+    Count = Source->Size();
+  }
+  const int64_t requested = Count;
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(Count, 0, kCopyBlockSize)));
+  bool neverCancelled = false;
+  const bool* cancel = CancelFlag ? CancelFlag : &neverCancelled;
+  ActiveProgressHandler = ProgressHandler;
+  while (Count > 0 && !*cancel) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(kCopyBlockSize, Count));
+    // A Cancel button handled here must stop the copy before the next block is read.
+    platform::ProcessMessages();
+    if (*cancel) break;
+    Source->ReadBuffer(buffer.data(), n);
+    WriteBuffer(buffer.data(), n);
+    Count -= n;
+  }
+  return requested;
+}
+
+void TStream32::DoProgress(TStream32* Sender) {
+  if (Sender && Sender->ActiveProgressHandler) Sender->ActiveProgressHandler(Sender);
+}
+
+// --- THandleStream32 ----------------------------------------------------------------------
+
+THandleStream32::THandleStream32(const std::string& FileName, uint16_t Mode) {
+  FShareMode = Mode == platform::kModeCreate ? 0 : static_cast<uint16_t>(Mode & 0x70u);
+  FHandle = platform::OpenFile(FileName, Mode);
+  if (FHandle < 0) FHandle = -1;
+  ProgressHandler = nullptr;
+  CancelFlag = nullptr;
+}
+
+THandleStream32::~THandleStream32() { FHandle = -1; }
+
+void THandleStream32::SetSize(int32_t NewSize) { SetSize(static_cast<int64_t>(NewSize)); }
+
+void THandleStream32::SetSize(int64_t NewSize) {
+  Seek(NewSize, soBeginning);
+  if (!platform::TruncateFile(FHandle, NewSize)) throw EInOutError(std::strerror(platform::LastError()));
+}
+
+int32_t THandleStream32::Read(void* Buffer, int32_t Count) {
+  if (FHandle < 0 || Count <= 0) return 0;
+  return platform::ReadFile(FHandle, Buffer, Count);
+}
+
+int32_t THandleStream32::Write(const void* Buffer, int32_t Count) {
+  if (FHandle < 0 || Count <= 0) return 0;
+  return platform::WriteFile(FHandle, Buffer, Count);
+}
+
+int32_t THandleStream32::Seek(int32_t Offset, uint16_t Origin) {
+  const int64_t pos = platform::SeekFile(FHandle, Offset, Origin);
+  // A 32-bit result must not wrap: past 2 GiB only the 64-bit form can say where we are.
+  if (!FitsInt32(pos)) RaiseRange();
+  return static_cast<int32_t>(pos);
+}
+
+int64_t THandleStream32::Seek(int64_t Offset, TSeekOrigin Origin) {
+  return platform::SeekFile(FHandle, Offset, static_cast<int>(Origin));
+}
+
+TFileStream32::~TFileStream32() {
+  if (FHandle >= 0 && platform::CloseFile(FHandle)) FHandle = -1;
+}
+
+// --- TCustomMemoryStream32 ----------------------------------------------------------------
+
+void TCustomMemoryStream32::SetPointer(void* Ptr, int32_t Size) {
+  FMemory = static_cast<uint8_t*>(Ptr);
+  FSize = Size;
+}
+
+int32_t TCustomMemoryStream32::Read(void* Buffer, int32_t Count) {
+  if (FPosition < 0 || Count < 0 || FPosition >= FSize) return 0;
+  const int32_t n = std::min(Count, FSize - FPosition);
+  if (n > 0) std::memcpy(Buffer, FMemory + FPosition, static_cast<size_t>(n));
+  FPosition += n;
+  return n;
+}
+
+int32_t TCustomMemoryStream32::Write(const void*, int32_t) { return 0; }
+
+int32_t TCustomMemoryStream32::Seek(int32_t Offset, uint16_t Origin) {
+  int64_t pos = FPosition;
+  switch (Origin) {
+    case soFromBeginning: pos = Offset; break;
+    case soFromCurrent: pos = int64_t{FPosition} + Offset; break;
+    case soFromEnd: pos = int64_t{FSize} + Offset; break;
+    default: break;
+  }
+  if (!FitsInt32(pos)) RaiseRange();
+  FPosition = static_cast<int32_t>(pos);
+  return FPosition;
+}
+
+// --- TMemoryStream32 ----------------------------------------------------------------------
+
+TMemoryStream32::~TMemoryStream32() { Clear(); }
+
+void TMemoryStream32::Clear() {
+  SetCapacity(0);
+  FSize = 0;
+  FPosition = 0;
+}
+
+void TMemoryStream32::SetSize(int32_t NewSize) {
+  const int32_t oldPosition = FPosition;
+  SetCapacity(NewSize);
+  FSize = NewSize;
+  if (oldPosition > NewSize) Seek(int32_t{0}, soFromEnd);
+}
+
+int32_t TMemoryStream32::Write(const void* Buffer, int32_t Count) {
+  if (FPosition < 0 || Count < 0) return 0;
+  const int64_t end = int64_t{FPosition} + Count;
+  // An end beyond 2 GiB cannot be addressed by this stream: nothing is written.
+  if (end <= 0 || end > std::numeric_limits<int32_t>::max()) return 0;
+  if (end > FSize) {
+    if (end > FCapacity) SetCapacity(static_cast<int32_t>(end));
+    FSize = static_cast<int32_t>(end);
+  }
+  if (Count > 0) std::memcpy(FMemory + FPosition, Buffer, static_cast<size_t>(Count));
+  FPosition = static_cast<int32_t>(end);
+  return Count;
+}
+
+void TMemoryStream32::SetCapacity(int32_t NewCapacity) {
+  FMemory = Realloc(NewCapacity);
+  FCapacity = NewCapacity;
+}
+
+uint8_t* TMemoryStream32::Realloc(int32_t& NewCapacity) {
+  if (NewCapacity < 0) RaiseOutOfMemory();
+  if (NewCapacity > 0 && NewCapacity != FSize) {
+    const int64_t rounded = (int64_t{NewCapacity} + (kMemoryGrowth - 1)) & ~int64_t{kMemoryGrowth - 1};
+    if (rounded > std::numeric_limits<int32_t>::max()) RaiseOutOfMemory();
+    NewCapacity = static_cast<int32_t>(rounded);
+  }
+  if (NewCapacity == FCapacity) return FMemory;
+  if (NewCapacity == 0) {
+    std::vector<uint8_t>().swap(FBlock);
+    return nullptr;
+  }
+  try {
+    if (static_cast<size_t>(NewCapacity) < FBlock.size()) {
+      // Give the memory back rather than keep the larger block.
+      std::vector<uint8_t> smaller(FBlock.begin(), FBlock.begin() + NewCapacity);
+      FBlock.swap(smaller);
+    } else {
+      FBlock.resize(static_cast<size_t>(NewCapacity));
+    }
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory();
+  } catch (const std::length_error&) {
+    RaiseOutOfMemory();
+  }
+  return FBlock.data();
+}
