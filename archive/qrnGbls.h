@@ -15,7 +15,12 @@ class TObject {
 };
 
 // Components are owned by their form and freed with it.
-class TComponent : public TObject {};
+class TComponent : public TObject {
+ public:
+  // Set while a form restores the component's stored properties; setters then store values as
+  // given. No form of this system restores components that way, so it stays false.
+  bool Loading = false;
+};
 
 // The string lists of the components (FileSpec, ExcludeSpec, Passwords, StoreFilesOfType).
 class TStrings {

@@ -1,0 +1,375 @@
+#pragma once
+// The common base of every archive component (TZipCommon) with the engine's one error, cancel
+// and progress model and its message table; the elapsed-time measurement (TqrnTimer) and the
+// entry lists of writers and readers (header lists).
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/qrnFileIo.h"
+#include "archive/qrnGbls.h"
+#include "archive/qrnregister.h"
+
+class TStream32;
+
+// --- error codes: the identifiers of the texts in the message table ------------------------
+enum : int32_t {
+  E_BAD_FILE_HEADER = 25114,
+  E_BAD_BLOCK = 25116,
+  E_WRITE_ERROR = 25136,
+  E_CLOSE_ERROR = 25138,
+  E_CRC_ERROR = 25151,
+  E_SPAN_LABEL_ERROR = 25154,
+  E_INVALID_DIRECTORY = 25158,
+  E_DISK_FULL = 25160,
+  E_NOT_ACCESSIBLE = 25170,
+  E_WRITE_PROTECTED = 25171,
+  E_FILE_NOT_FOUND = 25192,
+  E_OPEN_ERROR = 25235,
+  E_UNSUPPORTED_TYPE = 25244,
+  E_OUT_OF_MEMORY = 25253,
+  E_NOTHING_TO_DO = 25268,
+  E_EVENT_NOT_ASSIGNED = 25270,
+  E_PROPERTY_NOT_ASSIGNED = 25271,
+  E_AMBIGUOUS_TREE = 25293,
+  E_STACK_OVERFLOW = 25299,
+  E_UNSUPPORTED_METHOD = 25326,
+  E_USER_CANCELED = 25443,
+  E_INVALID_PASSWORD = 26517,
+  E_NOTHING_TO_DELETE = 26859,
+  E_CREATE_DIR_QUESTION = 26899,
+};
+
+// The text of a message code exactly as the engine stores it; "Error <code>" for a code the
+// table does not hold, so no error ever reaches the user without a text.
+std::string ErrorMessage(int32_t Code);
+inline std::string LoadStr(int32_t Code) { return ErrorMessage(Code); }
+
+// --- elapsed time ----------------------------------------------------------------------------
+// Measures a run in milliseconds of the tick count; pauses (time in user dialogs) are not
+// counted. Pauses nest: only the outermost Pause/Resume pair moves the start.
+class TqrnTimer {
+ public:
+  using TTickSource = uint32_t (*)();
+
+  void Start();
+  void Stop();  // only while running; a pause still open at the stop is not counted
+  void Pause();
+  void Resume();
+  bool Running() const { return FRunning; }
+
+  uint32_t StartTick = 0;  // tick of the start (moved forward by pauses)
+  uint32_t EndTick = 0;
+  uint32_t PauseTick = 0;
+  float ElapsedTime = 0;  // seconds of the last completed measurement
+  TTickSource TickSource;  // platform::TickCount unless a test replaces it
+
+  TqrnTimer();
+
+ private:
+  bool FRunning = false;
+  int32_t FPauseDepth = 0;
+};
+
+// --- entry lists ---------------------------------------------------------------------------
+// A record of N raw bytes, for lists whose record layout the list does not know.
+template <size_t N>
+using TByteRecord = std::array<uint8_t, N>;
+
+// Common part of the entry lists. Extras[i] is the block added with record i (empty when it
+// came without one), so a record's block is found by its index.
+class THeaderObj {
+ public:
+  int32_t RecordSize = 0;
+  int32_t Count() const { return FCount; }
+  std::vector<std::vector<uint8_t>> Extras;
+
+ protected:
+  int32_t FCount = 0;
+};
+
+// The writers' work list: per entry a record, its name, a 16-bit tag and its extra block. The
+// record type is the writer's file record; records free their own blocks when cleared.
+template <typename TRecord = TByteRecord<32>>
+class TCompHeaderObj : public THeaderObj {
+ public:
+  std::vector<std::unique_ptr<TRecord>> Records;  // stable addresses: GetHeader hands them out
+  TStrings Names;
+  std::vector<uint16_t> Tags;
+  std::vector<uint8_t> SharedBlock;  // a block the whole list owns (16-bit length)
+
+  void InitList() {
+    RecordSize = 32;
+    ClearList();
+  }
+  void ClearList() {
+    Records.clear();
+    Names.Clear();
+    Tags.clear();
+    Extras.clear();
+    SharedBlock.clear();
+    FCount = 0;
+  }
+  void DoneList() {
+    ClearList();
+    Records.shrink_to_fit();
+    Tags.shrink_to_fit();
+    Extras.shrink_to_fit();
+  }
+  // Never raises: false when memory runs out (what was added before stays, the lists stay
+  // parallel).
+  bool AddHeader(const TRecord& Record, const std::string& Name, uint16_t ExtraLength, uint16_t Tag,
+                 const uint8_t* Extra) {
+    try {
+      auto copy = std::make_unique<TRecord>(Record);
+      std::vector<uint8_t> extra;
+      if (ExtraLength != 0 && Extra) extra.assign(Extra, Extra + ExtraLength);
+      Records.reserve(Records.size() + 1);
+      Tags.reserve(Tags.size() + 1);
+      Extras.reserve(Extras.size() + 1);
+      Names.Add(Name);
+      Records.push_back(std::move(copy));
+      Tags.push_back(Tag);
+      Extras.push_back(std::move(extra));
+      ++FCount;
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+  TRecord* GetHeader(int32_t Index) {
+    if (Index < 0 || Index >= FCount) return nullptr;
+    return Records[static_cast<size_t>(Index)].get();
+  }
+};
+
+// The readers' entry list: per entry a 14-byte position-and-sizes record and its extra block.
+template <typename TRecord = TByteRecord<14>>
+class TUnBaseHeaderObj : public THeaderObj {
+ public:
+  std::vector<std::unique_ptr<TRecord>> Records;
+
+  void InitList() {
+    RecordSize = 14;
+    ClearList();
+  }
+  void ClearList() {
+    Records.clear();
+    Extras.clear();
+    FCount = 0;
+  }
+  void DoneList() {
+    ClearList();
+    Records.shrink_to_fit();
+    Extras.shrink_to_fit();
+  }
+  bool AddHeader(const TRecord& Record, const uint8_t* Extra, uint16_t ExtraLength) {
+    try {
+      auto copy = std::make_unique<TRecord>(Record);
+      std::vector<uint8_t> extra;
+      if (ExtraLength != 0 && Extra) extra.assign(Extra, Extra + ExtraLength);
+      Extras.reserve(Extras.size() + 1);
+      Records.push_back(std::move(copy));
+      Extras.push_back(std::move(extra));
+      ++FCount;
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+  // Appends a copy of Data (the readers' list-shaped output).
+  bool AddRecord(const TRecord& Data) {
+    try {
+      Extras.reserve(Extras.size() + 1);
+      Records.push_back(std::make_unique<TRecord>(Data));
+      Extras.emplace_back();
+      ++FCount;
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+  TRecord* GetHeader(int32_t Index) {
+    if (Index < 0 || Index >= FCount) return nullptr;
+    return Records[static_cast<size_t>(Index)].get();
+  }
+};
+
+// --- the component base --------------------------------------------------------------------
+// Writers (TCompBase) and readers (TUnBase) derive from it. Published properties are read with
+// P() and written with SetP(v); run state that the engine's units share is public under its
+// own name.
+class TZipCommon : public TRegisterQarno {
+ public:
+  TZipCommon();
+  ~TZipCommon() override;
+
+  // --- virtual operations, continuing the root's slots ---
+  virtual bool GetCancel();
+  // True also reports 25443 (file name ArchiveFile, extended message CurrentFileName).
+  virtual void SetCancel(bool Value);
+  // Block writers and readers of the block I/O unit (qrnBlockIo.cpp). Output may be nullptr
+  // for the memory output (OutputMode 3). They return the bytes written or read.
+  virtual int32_t WriteEncrypted(TStream32* Output, uint8_t* Buffer, int32_t CrcFlag, int32_t Count, int32_t CrcMode,
+                                 bool Encrypt);
+  // The date conversion with 0 taken as 1980-01-01 00:01; any failure gives kFallbackDateTime.
+  virtual TDateTime DosDateTimeToDateTime(uint32_t Value);
+  virtual int32_t WriteDecrypted(TStream32* Output, uint8_t* Buffer, int32_t CrcFlag, int32_t Count, int32_t CrcMode,
+                                 bool Decrypt);
+  virtual std::string GetVolumeFileName(const std::string& Name, int32_t Index);
+  // Closes Stream and opens the next volume into it.
+  virtual bool NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, int32_t Count);
+  virtual int32_t ReadBlock(TStream32& Stream, int32_t Count, int32_t CrcMode, bool Decipher, uint8_t* Buffer);
+  virtual void SetCurrentFileName(const std::string& Name);
+  virtual void GarbleBuffer(bool Flag, uint8_t* Buffer, int32_t Count);
+  // Reports through OnError, then raises ExceptionClass with the code's text, unless the run is
+  // cancelled: then the code is 25443 and nothing is raised.
+  virtual void RaiseError(TExceptionClass ExceptionClass, const std::string& FileName, const std::string& ExtendedMsg,
+                          const std::string& VolumeID, int32_t ECode);
+  // Reports only (25443 once cancelled).
+  virtual void ReportError(const std::string& FileName, const std::string& ExtendedMsg, const std::string& VolumeID,
+                           int32_t ECode);
+  // Puts a finished temporary archive under FinalName. FinalName is replaced atomically by a
+  // rename, and only by a complete, flushed file: on the same file system the temporary file
+  // itself is renamed; otherwise Size bytes of Source are copied into a new temporary file in
+  // FinalName's folder first. On failure or cancel FinalName stays exactly as it was and the
+  // call raises. When SameDrive is set the caller may already have closed Source.
+  virtual void MoveTempFile(TStream32* Source, const std::string& FinalName, int64_t Size, bool SameDrive,
+                            const std::string& TempName);
+
+  // --- progress ---
+  // Both percentages from the run's counters, then ProgressHook; exceptions are swallowed.
+  void DoProgress(int64_t ArchiveBytes, int64_t FileBytes, int64_t FilePosition);
+  // The default ProgressHook: pumps messages, then OnProgress.
+  void FireProgress(uint8_t ByFile, uint8_t ByArchive);
+  // Progress callbacks handed to streams (Sender is the stream).
+  void ReportStreamProgress(TObject* Stream);
+  void ReportTempMoveProgress(TObject* Stream);
+
+  // The DOS date-time to store for a file by DateAttribute.
+  uint32_t GetFileDate(uint32_t FileDate);
+  // A new unique empty file "qrn..." in Folder (or the system temporary folder); empty when
+  // none can be made.
+  std::string MakeTempFileName(const std::string& Folder);
+  // RaiseError(E_RAISE, CurrentFileName, "", "0", 25136).
+  void RaiseWriteError();
+  void FireTmpFileMoveBegin(const std::string& Archive, const std::string& TempFileName);
+  void FireTmpFileMoveEnd();
+
+  // --- published properties ---
+  std::string CurrentFileName() const { return FCurrentFileName; }
+  bool TranslateOemChar() const { return FTranslateOemChar; }
+  void SetTranslateOemChar(bool v) { FTranslateOemChar = v; }
+  TqrnFileAttrs Attributes() const { return FAttributes; }
+  void SetAttributes(TqrnFileAttrs v) { FAttributes = v; }
+  TDeleteOptions DeleteOptions() const { return FDeleteOptions; }
+  void SetDeleteOptions(TDeleteOptions v) { FDeleteOptions = v; }
+  TDateAttribute DateAttribute() const { return FDateAttribute; }
+  void SetDateAttribute(TDateAttribute v) { FDateAttribute = v; }
+  bool ConfirmOverwrites() const { return FConfirmOverwrites; }
+  void SetConfirmOverwrites(bool v) { FConfirmOverwrites = v; }
+  bool IncludeHiddenDirs() const { return FIncludeHiddenDirs; }
+  void SetIncludeHiddenDirs(bool v) { FIncludeHiddenDirs = v; }
+  TOverwriteMode OverwriteMode() const { return FOverwriteMode; }
+  void SetOverwriteMode(TOverwriteMode v) { FOverwriteMode = v; }
+  int32_t PasswordAttempts() const { return FPasswordAttempts; }
+  void SetPasswordAttempts(int32_t v) { FPasswordAttempts = v; }
+  TStoredDirNames StoredDirNames() const { return FStoredDirNames; }
+  void SetStoredDirNames(TStoredDirNames v) { FStoredDirNames = v; }
+  bool UseStoredDirs() const { return FUseStoredDirs; }
+  void SetUseStoredDirs(bool v) { FUseStoredDirs = v; }
+  bool RecurseDirs() const { return FRecurseDirs; }
+  void SetRecurseDirs(bool v) { FRecurseDirs = v; }
+  std::string Password() const { return FPassword; }
+  void SetPassword(const std::string& v) { FPassword = v; }
+  std::string DefaultDir() const { return FDefaultDir; }
+  void SetDefaultDir(const std::string& v) { FDefaultDir = v; }
+  std::string ExtractDir() const { return FExtractDir; }
+  void SetExtractDir(const std::string& Value);  // block I/O unit
+  // An empty or missing folder reads as the system temporary folder.
+  std::string TempDir() { return GetTempDir(); }
+  std::string GetTempDir();
+  // A missing folder is offered for creation (Yes/No); refused or failed, the system
+  // temporary folder is taken.
+  void SetTempDir(const std::string& Value);
+  // The lists are the component's own; the setters copy the given strings.
+  TStrings& FileSpec() { return FFileSpec; }
+  TStrings& ExcludeSpec() { return FExcludeSpec; }
+  TStrings& Passwords() { return FPasswords; }
+  void SetFileSpec(const TStrings& List) { FFileSpec.Assign(List); }
+  void SetExcludeSpec(const TStrings& List) { FExcludeSpec.Assign(List); }
+  void SetPasswords(const TStrings& List) { FPasswords.Assign(List); }
+
+  // --- run state shared by the engine's units ---
+  std::string VolumeFileName;
+  bool Canceled = false;
+  bool* CancelRef = &Canceled;  // handed to streams and the scanner; the span reader repoints it
+  int64_t BytesLeft = 0;
+  int64_t ArchiveTotal = 0;
+  int64_t FileTotal = 0;
+  uint8_t ProgressByFile = 0;
+  uint8_t ProgressByArchive = 0;
+  int32_t FilesDone = 0;
+  uint8_t OutputMode = 0;  // 0 a file, 1 and 2 a stream, 3 a memory block
+  uint32_t MaxFileDate = 0;
+  TqrnTimer Timer;
+  std::unique_ptr<TDiskManager> DiskManager;
+
+  // --- events ---
+  TOnError OnError;
+  TOnProgress OnProgress;
+  TOnElapsedTime OnElapsedTime;
+  TOnNextVolume OnNextVolume;
+  TNotifyEvent OnActivate;
+  TNotifyEvent OnDeactivate;
+  TOnBegin OnBegin;
+  TOnEnd OnEnd;
+  TOnGetPassword OnGetPassword;
+  TTempFileMoveBegin OnTmpFileMoveBegin;
+  TNotifyEvent OnTmpFileMoveEnd;
+  TOnProgress OnTmpFileProgress;
+
+  // --- I/O hooks, bound to this component ---
+  using TWriteHook = std::function<int32_t(TStream32* Output, uint8_t* Buffer, int32_t CrcFlag, int32_t Count,
+                                           int32_t CrcMode, bool Cipher)>;
+  using TReadHook =
+      std::function<int32_t(TStream32& Stream, int32_t Count, int32_t CrcMode, bool Decipher, uint8_t* Buffer)>;
+  using TProgressHook = std::function<void(uint8_t ByFile, uint8_t ByArchive)>;
+  TWriteHook WriteHook;    // WriteEncrypted (writers)
+  TWriteHook OutputHook;   // WriteDecrypted (readers)
+  TReadHook ReadHook;      // ReadBlock
+  TProgressHook ProgressHook;  // FireProgress
+
+  // --- entry names, volume names and block I/O (qrnBlockIo.cpp) ---
+
+ protected:
+  std::string FCurrentFileName;
+  bool FTranslateOemChar = true;
+  TqrnFileAttrs FAttributes{fsZeroAttr, fsReadOnly, fsArchive, fsCompressed, fsEncrypted};
+  TDeleteOptions FDeleteOptions = doAllowUndo;
+  TDateAttribute FDateAttribute = daFileDate;
+  bool FConfirmOverwrites = false;
+  bool FIncludeHiddenDirs = false;
+  TOverwriteMode FOverwriteMode = omOverwrite;
+  int32_t FPasswordAttempts = 3;
+  TStoredDirNames FStoredDirNames = sdRelative;
+  bool FUseStoredDirs = true;
+  bool FRecurseDirs = true;
+  std::string FExtractDir;
+  std::string FTempDir;
+  std::string FPassword;
+  std::string FDefaultDir;
+  TStrings FFileSpec;
+  TStrings FExcludeSpec;
+  TStrings FPasswords;
+
+ private:
+  // Copies Size bytes of Source into a new flushed file in FinalName's folder and renames it
+  // over FinalName; the new file is removed on any failure.
+  void CopyOverFinal(TStream32& Source, const std::string& FinalName, int64_t Size);
+  // Reports 25136 and raises, also when the run is cancelled.
+  [[noreturn]] void FailMove(const std::string& FinalName);
+};

@@ -1,0 +1,109 @@
+#pragma once
+// The root of every archive component: the archive's name and detected kind, the copies of the
+// zip records that detection finds, the zip header signatures in their plain and enciphered
+// forms, and the ciphering of zip headers.
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "archive/qrnGbls.h"
+
+class TStream32;
+
+// False for atNA, atUnsupported, atFileOpenErr and atUnknown.
+inline bool IsKnownArcType(TArcType t) {
+  return t != atNA && t != atUnsupported && t != atFileOpenErr && t != atUnknown;
+}
+
+// Header kinds of the signature operations.
+enum : int32_t { hkLocal = 0, hkCentral = 1, hkEnd = 2, hkDataDescriptor = 3, hkNone = 5 };
+
+class TRegisterQarno : public TComponent {
+ public:
+  TRegisterQarno();
+  ~TRegisterQarno() override = default;
+  TRegisterQarno(const TRegisterQarno&) = delete;
+  TRegisterQarno& operator=(const TRegisterQarno&) = delete;
+
+  // --- virtual operations, in slot order ---
+  virtual std::string GetArchiveFile();
+  // A missing file empties ArchiveFile and gives atNA; otherwise the kind is detected.
+  virtual void SetArchiveFile(const std::string& Value);
+  // Re-detects the kind of ArchiveFile (Value is not used); raises EFOpenError
+  // "Error opening file" when the archive cannot be opened.
+  virtual void SetArcType(TArcType Value);
+  // Called after each entry's data; this system writes no trailer.
+  virtual void WriteTrailerBlock(TStream32* Output);
+
+  // --- published properties ---
+  std::string ArchiveFile() { return GetArchiveFile(); }
+  TArcType ArcType() const { return FArcType; }
+  bool EncryptHeaders() const { return GetEncryptHeaders(); }
+  void SetEncryptHeaders(bool Value) { FEncryptHeaders = Value; }
+  bool GetEncryptHeaders() const { return FEncryptHeaders; }
+  int32_t ZipCmntBufSize() const { return FZipCmntBufSize; }
+  // Kept within 2000..32767.
+  void SetZipCmntBufSize(int32_t Value);
+
+  // --- header signatures ---
+  // Kind 0 local, 1 central, 2 end, any other the data descriptor. Only local and central
+  // headers have an enciphered form.
+  static uint32_t GetHeaderSignature(int32_t Kind, bool Enciphered);
+  // ExpectedKind when Value is one of that kind's signatures (the end kind covers the 22-byte
+  // and the large end record), else hkNone.
+  static int32_t ClassifySignature(uint32_t Value, int32_t ExpectedKind, bool& Enciphered);
+  static bool IsEncipheredSignature(uint32_t Value);
+  static bool IsEntrySignature(uint32_t Value);
+  static bool IsLargeEndSignature(uint32_t Value) { return ::IsLargeEndSignature(Value); }
+  // Bytes ciphered after the 4-byte signature: 26 local, 42 central, 18 end record, 22 large
+  // end record; 0 for any other kind.
+  static int32_t HeaderCipherLength(uint32_t Signature, int32_t Kind);
+
+  // --- header ciphering ---
+  // Load the process's header key state into the cipher keys, then cipher the header's bytes
+  // after its signature in place. Names, extras and comments after the header are not touched.
+  // False (and nothing changed) when the span is shorter than the header.
+  static bool EncipherHeader(std::span<uint8_t> Header, int32_t Kind);
+  static bool DecipherHeader(std::span<uint8_t> Header, int32_t Kind);
+  // The cipher with the keys as they stand (names and extras of enciphered headers).
+  static void EncipherBlock(uint8_t* Buffer, int32_t Count);
+  static void DecipherBlock(uint8_t* Buffer, int32_t Count);
+
+  // --- detection (its bodies belong to the detection unit) ---
+  // Detects the kind of the archive open in Stream and fills the detection fields; nullptr
+  // gives atNA.
+  TArcType DetectArcType(TStream32* Stream);
+  // The zip directory search: fills DirectoryFlags, SfxShift, CommentPos and the header copies;
+  // returns the directory position, a local-header position, 0 or -1.
+  int64_t FindZipDirectory(TStream32& Stream);
+  // VolumeLetter and VolumeNumber from the detected kind and the archive's extension.
+  void SetVolumeNumbering();
+
+  // --- detection results ---
+  int64_t ArchiveSize = 0;
+  int64_t ArcOffset = 0;
+  int64_t CommentPos = 0;
+  uint32_t SfxShift = 0;
+  THeaderTypeState DirectoryFlags = 0;
+  std::array<uint8_t, 22> EndRecordBuf{};
+  std::array<uint8_t, 26> LargeEndRecordBuf{};
+  std::array<uint8_t, 20> Zip64LocatorBuf{};
+  std::array<uint8_t, 56> Zip64EndRecordBuf{};
+  std::array<uint8_t, 46> CentralHeaderBuf{};
+  std::array<uint8_t, 30> LocalHeaderBuf{};
+  std::array<uint8_t, 512> TarHeaderBuf{};
+  uint32_t ArchiveDate = kDefaultDosDateTime;
+  int32_t VolumeNumber = 0;
+  char VolumeLetter = '\0';
+
+ protected:
+  // Opens ArchiveFile read-only (deny write) and detects its kind; false when it cannot be
+  // opened.
+  bool DetectFromArchiveFile(TArcType& Found);
+
+  std::string FArchiveFile;
+  TArcType FArcType = atNA;
+  bool FEncryptHeaders = false;
+  int32_t FZipCmntBufSize = 0;
+};
