@@ -227,8 +227,9 @@ TDateTime DosDateTimeToDateTime(uint32_t DosDateTime) {
 
 uint32_t FileTimeToLocalDosTime(int64_t FileTime) { return platform::UnixTimeToLocalDosTime(FileTime); }
 
+// Callers pass the flag word masked to bits 1-2; any other value is taken as normal.
 std::string DeflateLevelName(uint16_t Flags) {
-  switch (Flags & 6) {
+  switch (Flags) {
     case 2: return "DeflateX";
     case 4: return "DeflateF";
     case 6: return "DeflateS";
@@ -237,7 +238,7 @@ std::string DeflateLevelName(uint16_t Flags) {
 }
 
 std::string Deflate64LevelName(uint16_t Flags) {
-  switch (Flags & 6) {
+  switch (Flags) {
     case 2: return "Def-64X";
     case 4: return "Def-64F";
     case 6: return "Def-64S";

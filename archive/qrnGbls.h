@@ -248,8 +248,8 @@ TDateTime DosDateTimeToDateTime(uint32_t DosDateTime);
 // date-time.
 uint32_t FileTimeToLocalDosTime(int64_t FileTime);
 
-// Names of the deflate option in general-purpose flag bits 1-2 (0 normal, 1 maximum, 2 fast,
-// 3 super fast); any other value gives the normal name.
+// Names of the deflate option for the flag word masked to bits 1-2 (0 normal, 2 maximum,
+// 4 fast, 6 super fast); any other value gives the normal name.
 std::string DeflateLevelName(uint16_t Flags);
 std::string Deflate64LevelName(uint16_t Flags);
 
