@@ -198,21 +198,3 @@ TEST(MoveTempFile, CopyOntoAFolderNameFailsWithoutLeftovers) {
   EXPECT_TRUE(platform::DirectoryExists(dir / "backup.zip"));
   EXPECT_EQ(entriesIn(dir.Path()), 1u);
 }
-
-TEST(MoveTempFile, MoveEventsFireWhenAssigned) {
-  TZipCommon zip;
-  std::string archive, temp;
-  int ends = 0;
-  zip.FireTmpFileMoveBegin("a.zip", "qrn1");  // unassigned: nothing happens
-  zip.FireTmpFileMoveEnd();
-  zip.OnTmpFileMoveBegin = [&](TObject*, const std::string& a, const std::string& t) {
-    archive = a;
-    temp = t;
-  };
-  zip.OnTmpFileMoveEnd = [&](TObject*) { ++ends; };
-  zip.FireTmpFileMoveBegin("a.zip", "qrn1");
-  zip.FireTmpFileMoveEnd();
-  EXPECT_EQ(archive, "a.zip");
-  EXPECT_EQ(temp, "qrn1");
-  EXPECT_EQ(ends, 1);
-}
