@@ -78,13 +78,6 @@ TEST(SpanVolumeNumber, ComesFromTheDigitsAfterTheLastPrefix) {
   EXPECT_FALSE(TDiskManager::IsDigits("-1"));
 }
 
-TEST(DriveKindNames, HaveTheirOrderAndFractions) {
-  EXPECT_EQ(DriveKindNames[platform::kDriveFixed], "Fixed");
-  EXPECT_EQ(DriveKindNames[platform::kDriveRamDisk], "RAM");
-  EXPECT_EQ(DriveKindNames[7], "3\xC2\xBD Floppy");
-  EXPECT_EQ(DriveKindNames[8], "5\xC2\xBC Floppy");
-}
-
 TEST(DiskRequest, FixedVolumeOfTheBuildFolder) {
   TDiskManager dm;
   Owner owner;
@@ -95,6 +88,7 @@ TEST(DiskRequest, FixedVolumeOfTheBuildFolder) {
   EXPECT_EQ(dm.DriveType, platform::kDriveFixed);
   EXPECT_EQ(dm.DriveKindName, "Fixed");
   EXPECT_EQ(dm.MediaType, 0);
+  EXPECT_EQ(DriveKindNames[7], "3\xC2\xBD Floppy");  // UTF-8 of the code page 1252 byte 0xBD
   EXPECT_EQ(dm.SerialText.size(), 8u);
   EXPECT_EQ(dm.SerialText.find_first_not_of("0123456789ABCDEF"), std::string::npos);
   EXPECT_EQ(std::strtoul(dm.SerialText.c_str(), nullptr, 16), dm.SerialNumber);
