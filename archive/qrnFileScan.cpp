@@ -9,26 +9,9 @@
 namespace {
 
 constexpr uint32_t kAttrNotContentIndexed = 0x2000;
-constexpr uint32_t kAttrCompressed = 0x800;
-constexpr uint32_t kAttrEncrypted = 0x4000;
 // Bytes that are not valid UTF-8 decode to code points above Unicode, one per byte, so that
 // they still match themselves and nothing else.
 constexpr char32_t kInvalidByteBase = 0x110000;
-
-// Windows attribute word of an attribute set. To be replaced by the shared AttrsToWindows of
-// qrnGbls when that lands.
-uint32_t AttrsToWindows(TqrnFileAttrs s) {
-  uint32_t w = 0;
-  if (s.Contains(fsReadOnly)) w |= platform::kAttrReadOnly;
-  if (s.Contains(fsHidden)) w |= platform::kAttrHidden;
-  if (s.Contains(fsSysFile)) w |= platform::kAttrSystem;
-  if (s.Contains(fsVolumeID)) w |= platform::kAttrVolumeId;
-  if (s.Contains(fsDirectory)) w |= platform::kAttrDirectory;
-  if (s.Contains(fsArchive)) w |= platform::kAttrArchive;
-  if (s.Contains(fsCompressed)) w |= kAttrCompressed;
-  if (s.Contains(fsEncrypted)) w |= kAttrEncrypted;
-  return w;
-}
 
 char32_t DecodeAt(const std::string& s, size_t pos, size_t& len) {
   const auto c0 = static_cast<unsigned char>(s[pos]);
@@ -169,7 +152,6 @@ std::string NamePart(const std::string& s) {
   return slash == std::string::npos ? s : s.substr(slash + 1);
 }
 
-std::string WithSlash(const std::string& s) { return s.empty() || s.back() == '/' ? s : s + '/'; }
 
 bool IsBlank(const std::string& s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
@@ -178,7 +160,7 @@ bool IsBlank(const std::string& s) {
 std::string CurrentFolder() {
   std::error_code ec;
   const auto p = std::filesystem::current_path(ec);
-  return ec ? std::string() : WithSlash(p.string());
+  return ec ? std::string() : AddSlash(p.string());
 }
 
 // Comma-separated masks; leading and trailing spaces of each mask dropped, empty masks skipped.
@@ -350,7 +332,7 @@ bool TFilesList::Find(const TFileObject& Item, int32_t& Index) const {
 
 TqrnFileScan::TqrnFileScan() = default;
 
-void TqrnFileScan::SetRootDir(const std::string& v) { FRootDir = WithSlash(v); }
+void TqrnFileScan::SetRootDir(const std::string& v) { FRootDir = AddSlash(v); }
 
 void TqrnFileScan::SetFileSpec(const TStrings& v) {
   FFileSpec.Assign(v);
@@ -375,8 +357,8 @@ void TqrnFileScan::Scan() {
   FFilesSize = 0;
   *FCancel = false;
   // fsVolumeID is not tested.
-  FIncludeBits = AttrsToWindows(FAttributes) & ~platform::kAttrVolumeId;
-  FExcludeBits = AttrsToWindows(FAttributesEx) & ~platform::kAttrVolumeId;
+  FIncludeBits = static_cast<uint32_t>(AttrsToWindows(FAttributes)) & ~platform::kAttrVolumeId;
+  FExcludeBits = static_cast<uint32_t>(AttrsToWindows(FAttributesEx)) & ~platform::kAttrVolumeId;
 
   if (FMaskString.empty()) {
     ScanFileSpec();
@@ -499,7 +481,7 @@ void TqrnFileScan::WalkFolder(const std::string& Folder, const TMultiMasks& Mask
     if (!f.empty()) entries = platform::ListDirectory(f);
     stack.push_back(Frame{std::move(f), std::move(entries), 0});
   };
-  enter(WithSlash(Folder));
+  enter(AddSlash(Folder));
   while (!stack.empty()) {
     const size_t top = stack.size() - 1;
     if (*FCancel || stack[top].Next >= stack[top].Entries.size()) {

@@ -1,38 +1,12 @@
 // Path, name, percentage and date helpers of the engine, and the shared file routines.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "archive/qrnGbls.h"
 #include "platform/files.h"
-
-// The wildcard matcher belongs to the file scanner. Until it is linked, the tests use this plain
-// one ('*' any run, '?' one character, ASCII case ignored); the scanner's definition wins.
-__attribute__((weak)) bool IsMaskMatch(const std::string& Name, const std::string& Mask) {
-  size_t n = 0, m = 0, starM = std::string::npos, starN = 0;
-  auto eq = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  };
-  while (n < Name.size()) {
-    if (m < Mask.size() && (Mask[m] == '?' || eq(Mask[m], Name[n]))) {
-      ++n;
-      ++m;
-    } else if (m < Mask.size() && Mask[m] == '*') {
-      starM = m++;
-      starN = n;
-    } else if (starM != std::string::npos) {
-      m = starM + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (m < Mask.size() && Mask[m] == '*') ++m;
-  return m == Mask.size();
-}
 
 namespace {
 
