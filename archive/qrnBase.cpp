@@ -262,6 +262,7 @@ void TZipCommon::MoveTempFile(TStream32* Source, const std::string& FinalName, i
                         platform::DeviceOf(TempName) == platform::DeviceOf(folderOf(FinalName));
   if (sameFileSystem) {
     if (!flushFile(TempName)) FailMove(FinalName);
+    platform::SetPublishedMode(TempName, FinalName);
     if (platform::RenameFile(TempName, FinalName)) return;
     // One device can still span two mounts (bind mounts): fall back to copying.
     if (platform::LastError() != EXDEV) FailMove(FinalName);
@@ -299,6 +300,7 @@ void TZipCommon::CopyOverFinal(TStream32& Source, const std::string& FinalName, 
     if (GetCancel()) Throw_E_RAISE(ErrorMessage(E_USER_CANCELED));
     if (output.Size() != Size || !platform::FlushFile(output.Handle())) FailMove(FinalName);
   }
+  platform::SetPublishedMode(staging, FinalName);
   if (!platform::RenameFile(staging, FinalName)) FailMove(FinalName);
   guard.Commit();
 }

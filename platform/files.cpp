@@ -305,6 +305,20 @@ std::string MakeTempFile(const std::string& folder, const std::string& prefix) {
   return std::string(buf.data());
 }
 
+bool SetPublishedMode(const std::string& path, const std::string& replacing) {
+  struct stat st;
+  mode_t mode;
+  if (::stat(replacing.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (::chmod(path.c_str(), mode) != 0) return fail(false);
+  return true;
+}
+
 std::string SystemTempPath() {
   const char* t = std::getenv("TMPDIR");
   std::string dir = (t && *t && DirectoryExists(t)) ? t : "/tmp";

@@ -76,6 +76,9 @@ bool RenameFile(const std::string& from, const std::string& to);  // replaces `t
 // Makes a new empty file with a unique name "<prefix>XXXXXX" in folder (atomically, mode 0600)
 // and returns its full name, or empty on failure.
 std::string MakeTempFile(const std::string& folder, const std::string& prefix);
+// Temporary files are made 0600. Before one is published under `replacing`, it takes that
+// file's permissions, or the user's default (0666 less the umask) when there is none.
+bool SetPublishedMode(const std::string& path, const std::string& replacing);
 // The system temporary folder with a trailing '/': $TMPDIR or /tmp.
 std::string SystemTempPath();
 // Moves a file to the freedesktop.org Trash of the user (with its .trashinfo).

@@ -36,16 +36,25 @@ int DefaultAnswer(uint32_t flags) {
   return buttons[index];
 }
 
+int UnattendedAnswer(uint32_t flags) {
+  // Nobody can mend the cause of a retry question: retrying forever would hang the program.
+  switch (flags & MB_TYPEMASK) {
+    case MB_RETRYCANCEL: return IDCANCEL;
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    default: return DefaultAnswer(flags);
+  }
+}
+
 int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
   if (hooks().box) return hooks().box(text, caption, flags);
-  return DefaultAnswer(flags);
+  return UnattendedAnswer(flags);
 }
 
 void SetMessageBoxHandler(MessageBoxHandler handler) { hooks().box = std::move(handler); }
 
 ScriptedAnswerer::ScriptedAnswerer() : previous_(hooks().box) {
   hooks().box = [this](const std::string& text, const std::string& caption, uint32_t flags) {
-    int answer = DefaultAnswer(flags);
+    int answer = UnattendedAnswer(flags);
     if (!answers_.empty()) {
       answer = answers_.front();
       answers_.pop_front();

@@ -43,10 +43,13 @@ void SetMessagePump(MessagePump pump);  // empty: pump nothing
 // Shows a message box and returns the button pressed (IDOK, IDYES, ...).
 int MessageBox(const std::string& text, const std::string& caption, uint32_t flags);
 void SetMessageBoxHandler(MessageBoxHandler handler);  // empty: answer the default button
-// The answer of a box nobody sees: its default button.
+// The box's default button.
 int DefaultAnswer(uint32_t flags);
+// The answer of a box nobody sees or scripts: the default button, except that a retry question
+// is declined.
+int UnattendedAnswer(uint32_t flags);
 
-// Records every box and answers from a queue (then the default button). Installs itself while it
+// Records every box and answers from a queue (then as UnattendedAnswer). Installs itself while it
 // lives and restores the previous handler afterwards.
 class ScriptedAnswerer {
  public:

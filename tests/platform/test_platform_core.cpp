@@ -53,7 +53,8 @@ TEST(CodePage, UnrepresentableTextIsRefusedNotReplaced) {
 TEST(MessageBoxHook, DefaultAnswersAndScriptedAnswers) {
   EXPECT_EQ(platform::MessageBox("t", "c", platform::MB_YESNO), platform::IDYES);
   EXPECT_EQ(platform::MessageBox("t", "c", platform::MB_YESNO | platform::MB_DEFBUTTON2), platform::IDNO);
-  EXPECT_EQ(platform::MessageBox("t", "c", platform::MB_RETRYCANCEL), platform::IDRETRY);
+  // Unattended, a retry question is declined: retrying a cause nobody can mend never ends.
+  EXPECT_EQ(platform::MessageBox("t", "c", platform::MB_RETRYCANCEL), platform::IDCANCEL);
   {
     platform::ScriptedAnswerer answers;
     answers.Answer(platform::IDNO);
@@ -129,6 +130,22 @@ TEST(Files, TrashKeepsTheFileAndItsOrigin) {
   ASSERT_TRUE(platform::MoveToTrash(file));
   EXPECT_TRUE(platform::FileExists(dir.path() + "/data/Trash/files/old.zip.1"));
   unsetenv("XDG_DATA_HOME");
+}
+
+TEST(Files, PublishedFileTakesTheModeOfTheFileItReplaces) {
+  TempDir dir;
+  const std::string old = dir.path() + "/a.zip", tmp = platform::MakeTempFile(dir.path(), "qrn");
+  touch(old);
+  ASSERT_EQ(chmod(old.c_str(), 0640), 0);
+  ASSERT_TRUE(platform::SetPublishedMode(tmp, old));
+  struct stat st;
+  ASSERT_EQ(stat(tmp.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  mode_t mask = umask(022);
+  ASSERT_TRUE(platform::SetPublishedMode(tmp, dir.path() + "/new.zip"));
+  umask(mask);
+  ASSERT_EQ(stat(tmp.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 TEST(Files, TempFileIsUniqueAndMade) {
