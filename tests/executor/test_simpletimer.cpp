@@ -59,12 +59,7 @@ TEST_F(SimpleTimerTest, FiresWithItsOwnIdentityUntilDeactivated) {
   EXPECT_EQ(log.size(), seen) << "a deactivated timer must not fire";
 }
 
-TEST_F(SimpleTimerTest, DefaultsAndZeroPeriod) {
-  TSimpleTimer d;
-  EXPECT_EQ(d.Period(), 1000u);
-  EXPECT_FALSE(d.OnElapsed());
-  EXPECT_FALSE(d.OneShot());
-
+TEST_F(SimpleTimerTest, ZeroPeriodLeavesTheTimerIdle) {
   std::vector<TObject*> log;
   TSimpleTimer t(0, Recorder(log));
   EXPECT_FALSE(t.Arm());

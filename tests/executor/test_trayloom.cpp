@@ -392,13 +392,6 @@ TEST_F(TrayloomTest, LoadedAsksStartupAndAppliesTheStoredProperties) {
   EXPECT_TRUE(asked);
   EXPECT_FALSE(form.isVisible()) << "a False answer hides the main form";
   EXPECT_TRUE(t.TrayIcon()->isVisible());
-
-  QWidget shown;
-  shown.show();
-  TTrayloom keep(&shown);
-  keep.OnStartup = [](TObject*, bool&) {};
-  keep.Loaded();
-  EXPECT_TRUE(shown.isVisible());
 }
 
 }  // namespace
