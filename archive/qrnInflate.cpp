@@ -897,6 +897,9 @@ int32_t InflateBlocks(TBlocksState* S, TInflateStreamRec* Z, bool& Progress) {
     c.Bits = 0;
     c.Count = 0;
   }
+  // Every return delivers what the window holds, as far as the output room allows; so does the
+  // return for damaged data, which passes on what was decoded before the damage.
+  Flush(S, Z, c.Progress);
   S->BitBuf = c.Bits;
   S->BitCount = c.Count;
   const uint32_t used = Z->AvailIn - c.Avail;
