@@ -44,9 +44,10 @@ constexpr uint16_t kDistBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   1
 constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
-// Lookup widths. With two-level tables sized as below, a complete literal/length code of 286
-// symbols needs at most 852 entries at width 9 and a complete distance code of 30 symbols at most
-// 402 at width 8, so both fit the 1440-entry area; the area check in BuildTable is a guard only.
+// Lookup widths. Only complete codes (and the lone one-bit code) are built, into two-level tables
+// whose sub-tables are as wide as their longest code. The known worst cases for such tables are 852
+// entries for 286 literal/length symbols at width 9 and 402 for 32 distance symbols at width 8, so
+// both fit the 1440-entry area together; the area check in BuildTable stays as a guard.
 constexpr uint32_t kLitBits = 9;
 constexpr uint32_t kDistBits = 8;
 constexpr uint32_t kCodeLenBits = 7;

@@ -26,7 +26,7 @@ void Run(const uint8_t* Data, size_t Size, int WindowBits, size_t InStep, size_t
     pos += n - s.AvailIn;
     total += out.size() - s.AvailOut;
     if (r != siOK && !(r == siBufError && pos < Size)) break;
-    if (total > (64u << 20)) break;  // a bomb is no fault, just slow
+    if (total > (8u << 20)) break;  // a bomb is no fault, just slow
   }
   StreamInflateEnd(&s);
 }
