@@ -256,25 +256,28 @@ TEST(InflateStreams, FinalShortCodeEndsTheInput) {
 
 TEST(InflateStreams, DistanceBeyondASmallWindow) {
   // 600 literals, then a match at distance 513, which a 512-byte window cannot hold.
-  auto make = [](uint32_t DistCode, uint32_t Extra) {
+  auto make = [](uint32_t DistCode, uint32_t Extra, uint32_t ExtraBits) {
     TBitWriter w;
     FixedHeader(w, true);
     for (int i = 0; i < 600; ++i) FixedSym(w, 'a' + i % 26);
     FixedSym(w, 257);
-    w.Code(DistCode, 5).Put(Extra, 8);
+    w.Code(DistCode, 5).Put(Extra, ExtraBits);
+    // Input left after the match, so that the fast loop meets it as well as the careful one.
+    for (int i = 0; i < 100; ++i) FixedSym(w, '0' + i % 10);
     FixedSym(w, 256);
     return w.Finish();
   };
-  const Bytes far = make(18, 0);       // distance 513
-  const Bytes edge = make(17, 127);    // distance 385 + 127 = 512
+  const Bytes far = make(18, 0, 8);     // distance 513
+  const Bytes edge = make(17, 127, 7);  // distance 385 + 127 = 512
   EXPECT_EQ(Decode(far, -9).Code, siDataError);
   EXPECT_EQ(Decode(far, -9, 1, 1).Code, siDataError);
   const TDecodeResult ok = Decode(far, -10);
   ASSERT_EQ(ok.Code, siStreamEnd);
-  EXPECT_EQ(ok.Out.size(), 603u);
+  EXPECT_EQ(ok.Out.size(), 703u);
   EXPECT_EQ(ok.Out[600], ok.Out[600 - 513]);
   const TDecodeResult e9 = Decode(edge, -9, 5, 3);
   ASSERT_EQ(e9.Code, siStreamEnd);
+  EXPECT_EQ(e9.Out.size(), 703u);
   EXPECT_EQ(e9.Out[602], e9.Out[602 - 512]);
 }
 
@@ -293,10 +296,13 @@ TEST(InflateStreams, DistanceOfTheWholeWindow) {
     if (blk == 0) w.Put(0, 1).Put(0, 2).Align();
   }
   FixedHeader(w, true);
+  // Distances of the whole window and just short of it, where bytes stored past a match would be
+  // read back by the next one.
   for (int i = 0; i < 40; ++i) {
+    const uint32_t extra = i % 2 == 0 ? 8191 : 8188 + i % 3;
     FixedSym(w, 285);
-    w.Code(29, 5).Put(8191, 13);  // distance 24577 + 8191 = 32768
-    for (int k = 0; k < 258; ++k) data.push_back(data[data.size() - 32768]);
+    w.Code(29, 5).Put(extra, 13);  // distance 24577 + extra
+    for (int k = 0; k < 258; ++k) data.push_back(data[data.size() - 24577 - extra]);
   }
   FixedSym(w, 256);
   const Bytes in = w.Finish();
