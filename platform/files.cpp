@@ -14,6 +14,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "platform/volumes.h"
+
 namespace platform {
 namespace {
 
@@ -63,6 +65,13 @@ int OpenFile(const std::string& path, uint16_t mode) {
     // Never block on a FIFO or a device: open without waiting, then refuse what is no file.
     flags |= O_NONBLOCK;
   }
+  // A simulated write-protected disk refuses before O_TRUNC could touch its file.
+  if ((flags & O_ACCMODE) != O_RDONLY && simulation::driveCount.load(std::memory_order_relaxed) != 0) {
+    if (int refusal = simulation::OpenRefusal(path)) {
+      errno = refusal;
+      return fail(-1);
+    }
+  }
   int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) return fail(-1);
   struct stat st;
@@ -95,9 +104,13 @@ int32_t ReadFile(int fd, void* buffer, int32_t count) {
 int32_t WriteFile(int fd, const void* buffer, int32_t count) {
   if (fd < 0 || count <= 0) return 0;
   auto* p = static_cast<const char*>(buffer);
+  // A simulated disk takes no more than its capacity: the rest fails as a full disk would.
+  int refusal = 0;
+  int32_t limit = count;
+  if (simulation::driveCount.load(std::memory_order_relaxed) != 0) limit = simulation::WriteAllowance(fd, count, refusal);
   int32_t done = 0;
-  while (done < count) {
-    ssize_t n = ::write(fd, p + done, static_cast<size_t>(count - done));
+  while (done < limit) {
+    ssize_t n = ::write(fd, p + done, static_cast<size_t>(limit - done));
     if (n < 0) {
       if (errno == EINTR) continue;
       lastError = errno;
@@ -108,6 +121,10 @@ int32_t WriteFile(int fd, const void* buffer, int32_t count) {
       return done;
     }
     done += static_cast<int32_t>(n);
+  }
+  if (limit < count) {
+    errno = refusal;
+    lastError = refusal;
   }
   return done;
 }
