@@ -15,21 +15,6 @@ constexpr uint32_t kAttrEncrypted = 0x4000;
 // they still match themselves and nothing else.
 constexpr char32_t kInvalidByteBase = 0x110000;
 
-// Windows attribute word of an attribute set. To be replaced by the shared AttrsToWindows of
-// qrnGbls when that lands.
-uint32_t AttrsToWindows(TqrnFileAttrs s) {
-  uint32_t w = 0;
-  if (s.Contains(fsReadOnly)) w |= platform::kAttrReadOnly;
-  if (s.Contains(fsHidden)) w |= platform::kAttrHidden;
-  if (s.Contains(fsSysFile)) w |= platform::kAttrSystem;
-  if (s.Contains(fsVolumeID)) w |= platform::kAttrVolumeId;
-  if (s.Contains(fsDirectory)) w |= platform::kAttrDirectory;
-  if (s.Contains(fsArchive)) w |= platform::kAttrArchive;
-  if (s.Contains(fsCompressed)) w |= kAttrCompressed;
-  if (s.Contains(fsEncrypted)) w |= kAttrEncrypted;
-  return w;
-}
-
 char32_t DecodeAt(const std::string& s, size_t pos, size_t& len) {
   const auto c0 = static_cast<unsigned char>(s[pos]);
   len = 1;
