@@ -882,6 +882,7 @@ bool TCompBase::AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList
   FEncrypt = false;
   info.StoredName = EncodeStoredName(FCurrentFileName, true, info.Utf8Name);
   FCurInfo = &info;
+  FLocalName = info.StoredName;
   StartLocalHeader(List, Index);
   FinishLocalHeader(0, 0);
   Output.WriteBuffer(GetHeadPtr(), GetLocalHeadSize());
