@@ -214,8 +214,8 @@ size_t LastDotPos(const std::string& Name);
 // The name without its extension, then NewExt as given (it carries its own dot).
 std::string ReplaceExtension(const std::string& Name, const std::string& NewExt);
 
-// Part × 100 / Total, rounded to the nearest integer with halves to even; 0 for a zero total or
-// a negative result, at most 100.
+// The share of Total in percent, rounded to the nearest integer with halves to even; 0 for a
+// zero total or a negative result, at most 100.
 uint8_t Percent(int64_t Total, int64_t Part);
 // (Total − Done) × 100 / Total rounded as Percent, when Total > 0 and Done < Total, else 0.
 int64_t PercentLeft(int64_t Total, int64_t Done);

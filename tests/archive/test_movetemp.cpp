@@ -1,0 +1,200 @@
+// Putting a finished temporary archive under its final name. The old archive is the user's last
+// good backup: whatever fails, it must still be there byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "archive/qrnBase.h"
+#include "archive/qrnStreams.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
+
+namespace {
+
+class Folder {
+ public:
+  explicit Folder(const std::string& base) {
+    std::string templ = base + "/movetemp-XXXXXX";
+    if (char* made = ::mkdtemp(templ.data())) FPath = made;
+  }
+  ~Folder() {
+    if (!FPath.empty()) std::system(("chmod -R u+w '" + FPath + "' 2>/dev/null; rm -rf '" + FPath + "'").c_str());
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  bool Ok() const { return !FPath.empty(); }
+  std::string operator/(const std::string& leaf) const { return FPath + "/" + leaf; }
+  const std::string& Path() const { return FPath; }
+
+ private:
+  std::string FPath;
+};
+
+void writeFile(const std::string& name, const std::string& content) {
+  std::ofstream(name, std::ios::binary) << content;
+}
+
+std::string readFile(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string bigContent(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+  return s;
+}
+
+// Files of the folder other than the ones named: leftovers of a failed move.
+size_t entriesIn(const std::string& folder) { return platform::ListDirectory(folder).size(); }
+
+bool differentFileSystems(const std::string& a, const std::string& b) {
+  int64_t da = platform::DeviceOf(a), db = platform::DeviceOf(b);
+  return da >= 0 && db >= 0 && da != db;
+}
+
+}  // namespace
+
+TEST(MoveTempFile, SameFileSystemRenamesOverTheOldArchive) {
+  Folder dir(TARVELO_BINARY_DIR);
+  ASSERT_TRUE(dir.Ok());
+  const std::string finalName = dir / "backup.zip";
+  const std::string tempName = dir / "qrnTEMP01";
+  writeFile(finalName, "old archive");
+  writeFile(tempName, "new archive");
+
+  TZipCommon zip;
+  zip.MoveTempFile(nullptr, finalName, 11, true, tempName);
+  EXPECT_EQ(readFile(finalName), "new archive");
+  EXPECT_FALSE(platform::FileExists(tempName));
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+}
+
+TEST(MoveTempFile, SameFileSystemFailureKeepsTheOldArchive) {
+  Folder dir(TARVELO_BINARY_DIR);
+  ASSERT_TRUE(dir.Ok());
+  const std::string tempName = dir / "qrnTEMP02";
+  writeFile(tempName, "new archive");
+  // The final name is a folder: the rename cannot replace it.
+  ASSERT_TRUE(platform::MakeDirectory(dir / "backup.zip"));
+  writeFile(dir / "backup.zip/inside", "keep");
+
+  TZipCommon zip;
+  std::vector<int32_t> codes;
+  zip.OnError = [&codes](TObject*, const std::string&, const std::string&, const std::string&, int32_t c) {
+    codes.push_back(c);
+  };
+  EXPECT_THROW(zip.MoveTempFile(nullptr, dir / "backup.zip", 11, true, tempName), E_RAISE);
+  EXPECT_EQ(codes, std::vector<int32_t>{25136});
+  EXPECT_EQ(readFile(dir / "backup.zip/inside"), "keep");
+  EXPECT_EQ(readFile(tempName), "new archive");  // the caller still owns and removes it
+}
+
+TEST(MoveTempFile, CopyFromTheOpenTemporaryReplacesTheOldArchive) {
+  // The copy path runs whenever the caller says the drives differ and hands the open stream.
+  Folder dir(TARVELO_BINARY_DIR);
+  ASSERT_TRUE(dir.Ok());
+  const std::string finalName = dir / "backup.zip";
+  writeFile(finalName, "old archive");
+  const std::string content = bigContent(200000);  // several copy blocks
+  TMemoryStream32 source;
+  source.Write(content.data(), static_cast<int32_t>(content.size()));
+
+  TZipCommon zip;
+  zip.MoveTempFile(&source, finalName, static_cast<int64_t>(content.size()), false, "");
+  EXPECT_EQ(readFile(finalName), content);
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+  EXPECT_EQ(zip.ArchiveTotal, 200000);
+  EXPECT_EQ(zip.FileTotal, 200000);
+}
+
+TEST(MoveTempFile, AcrossFileSystemsCopiesAndRemovesNothingOfTheUser) {
+  Folder shm("/dev/shm");
+  Folder dir(TARVELO_BINARY_DIR);
+  if (!shm.Ok() || !dir.Ok() || !differentFileSystems(shm.Path(), dir.Path())) {
+    GTEST_SKIP() << "/dev/shm and the build folder share one file system";
+  }
+  const std::string tempName = shm / "qrnTEMP03";
+  const std::string finalName = dir / "backup.zip";
+  const std::string content = bigContent(150000);
+  writeFile(tempName, content);
+  writeFile(finalName, "old archive");
+
+  TZipCommon zip;
+  {
+    TFileStream32 source(tempName, 0x20);
+    ASSERT_GE(source.Handle(), 0);
+    zip.MoveTempFile(&source, finalName, static_cast<int64_t>(content.size()), false, tempName);
+  }
+  EXPECT_EQ(readFile(finalName), content);
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);  // no staging file left behind
+
+  // The caller believed in one drive and closed its stream: the file itself is copied.
+  writeFile(finalName, "old archive");
+  zip.MoveTempFile(nullptr, finalName, static_cast<int64_t>(content.size()), true, tempName);
+  EXPECT_EQ(readFile(finalName), content);
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+}
+
+TEST(MoveTempFile, CancelDuringTheCopyLeavesTheOldArchiveByteForByte) {
+  Folder dir(TARVELO_BINARY_DIR);
+  ASSERT_TRUE(dir.Ok());
+  const std::string finalName = dir / "backup.zip";
+  const std::string old = bigContent(5000);
+  writeFile(finalName, old);
+  const std::string content = bigContent(300000);
+  TMemoryStream32 source;
+  source.Write(content.data(), static_cast<int32_t>(content.size()));
+
+  TZipCommon zip;
+  int pumps = 0;
+  // The user presses Cancel while the second block is on its way.
+  platform::SetMessagePump([&] {
+    if (++pumps == 2) zip.SetCancel(true);
+  });
+  EXPECT_THROW(zip.MoveTempFile(&source, finalName, static_cast<int64_t>(content.size()), false, ""), E_RAISE);
+  platform::SetMessagePump(nullptr);
+  EXPECT_EQ(readFile(finalName), old);
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+}
+
+TEST(MoveTempFile, ShortSourceOrMissingFolderFailsAndKeepsTheOldArchive) {
+  Folder dir(TARVELO_BINARY_DIR);
+  ASSERT_TRUE(dir.Ok());
+  const std::string finalName = dir / "backup.zip";
+  writeFile(finalName, "old archive");
+  TMemoryStream32 source;
+  source.Write("short", 5);
+
+  TZipCommon zip;
+  // Fewer bytes than the size claimed: the copy fails, nothing is published.
+  EXPECT_ANY_THROW(zip.MoveTempFile(&source, finalName, 100, false, ""));
+  EXPECT_EQ(readFile(finalName), "old archive");
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+
+  // No folder for the final name: no file can be made there.
+  try {
+    zip.MoveTempFile(&source, dir / "missing/backup.zip", 5, false, "");
+    FAIL() << "no error";
+  } catch (const EFOpenError& e) {
+    EXPECT_STREQ(e.what(), "Error opening file");
+  }
+  EXPECT_EQ(readFile(finalName), "old archive");
+}
+
+TEST(MoveTempFile, CopyOntoAFolderNameFailsWithoutLeftovers) {
+  Folder dir(TARVELO_BINARY_DIR);
+  ASSERT_TRUE(dir.Ok());
+  ASSERT_TRUE(platform::MakeDirectory(dir / "backup.zip"));
+  TMemoryStream32 source;
+  source.Write("new archive", 11);
+  TZipCommon zip;
+  EXPECT_THROW(zip.MoveTempFile(&source, dir / "backup.zip", 11, false, ""), E_RAISE);
+  EXPECT_TRUE(platform::DirectoryExists(dir / "backup.zip"));
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+}
