@@ -506,8 +506,18 @@ void TCompBase::Execute(TCompHeaderList& List) {
       }
       ListEntries(List);
       old.reset();
-      if (fileOut) fileOut->MoveToFinal();
-      if (memOut) memOut->MoveToFinal();
+      // A new archive cancelled part-way keeps the entries completed before the cancel: the
+      // move itself must not stop on the flag.
+      const bool cancelled = *CancelRef;
+      *CancelRef = false;
+      try {
+        if (fileOut) fileOut->MoveToFinal();
+        if (memOut) memOut->MoveToFinal();
+      } catch (...) {
+        *CancelRef = cancelled;
+        throw;
+      }
+      *CancelRef = cancelled;
       const bool published = (fileOut && fileOut->Mode != 0) || (memOut && memOut->Mode != 0);
       fileOut.reset();
       memOut.reset();
