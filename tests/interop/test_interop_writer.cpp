@@ -142,6 +142,15 @@ TEST(InteropWriter, EncryptedArchiveOpensWithThePassword) {
   EXPECT_EQ(Slurp(d / "u/rnd.bin"), files.at("rnd.bin"));
   EXPECT_EQ(Slurp(d / "u/tiny.bin"), files.at("tiny.bin"));
   EXPECT_NE(Shell("unzip -tq -P wrong " + Q(d / "out.zip")), 0);
+  // Enciphered entries are copied byte for byte by an update and still open.
+  Put(d / "src/later.txt", Text(4000));
+  {
+    Writer u(d / "out.zip", d / "src");
+    u.zip.SetPassword("Pa55word");
+    EXPECT_EQ(u.zip.Compress(), 1);
+  }
+  EXPECT_EQ(Shell("unzip -tq -P Pa55word " + Q(d / "out.zip")), 0);
+  EXPECT_EQ(Shell("7zz t -pPa55word " + Q(d / "out.zip")), 0);
   EXPECT_EQ(Shell("python3 -c \"import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); z.setpassword(b'Pa55word'); "
                   "sys.exit(z.testzip() is not None or z.read('a.txt')!=open(sys.argv[2],'rb').read())\" " +
                   Q(d / "out.zip") + " " + Q(d / "src/a.txt")),
