@@ -12,15 +12,7 @@ namespace {
 // A deflate state costs a quarter megabyte to set up; an archive of many small files would
 // spend more time there than deflating. Finished states are kept, one per level, and reset.
 struct TDeflatePool {
-  z_stream* Free[4] = {nullptr, nullptr, nullptr, nullptr};
-  ~TDeflatePool() {
-    for (z_stream*& z : Free) {
-      if (z != nullptr) {
-        deflateEnd(z);
-        delete z;
-      }
-    }
-  }
+  TDeflateHandle Free[4];
 };
 thread_local TDeflatePool DeflatePool;
 
@@ -34,6 +26,11 @@ int PoolSlot(int level) {
 }
 
 }  // namespace
+
+void TDeflateEnd::operator()(z_stream* Z) const {
+  deflateEnd(Z);
+  delete Z;
+}
 
 int DeflateLevelOf(TDeflateType DeflateType) {
   switch (DeflateType) {
@@ -74,17 +71,16 @@ TCompressStream::TCompressStream(TStream32* Target, TDeflateType DeflateType, in
 void TCompressStream::InitDeflate(TDeflateType DeflateType, int WindowBits) {
   FLevel = DeflateLevelOf(DeflateType);
   FWindowBits = WindowBits;
-  z_stream*& pooled = DeflatePool.Free[PoolSlot(FLevel)];
-  if (WindowBits == -15 && pooled != nullptr) {
-    FZ = pooled;
-    pooled = nullptr;
-    deflateReset(FZ);
+  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)];
+  if (WindowBits == -15 && pooled) {
+    FZ = std::move(pooled);
+    deflateReset(FZ.get());
   } else {
     auto z = std::make_unique<z_stream>();
     std::memset(z.get(), 0, sizeof(z_stream));
     if (deflateInit2(z.get(), FLevel, Z_DEFLATED, WindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
       throw EStreamError("Error initialising deflate");
-    FZ = z.release();
+    FZ.reset(z.release());
   }
   FZ->next_out = FBuffer.data();
   FZ->avail_out = kFilterBufferSize;
@@ -92,20 +88,21 @@ void TCompressStream::InitDeflate(TDeflateType DeflateType, int WindowBits) {
   FZ->avail_in = 0;
 }
 
+void TCompressStream::Close() {
+  if (FFinished) return;
+  FFinished = true;
+  FZ->avail_in = 0;
+  Finish();
+}
+
 TCompressStream::~TCompressStream() {
   try {
-    FZ->avail_in = 0;
-    Finish();
+    Close();
   } catch (...) {
-    // A destructor cannot report; the caller has already seen the cancel flag or the error.
+    // Only a stream abandoned by an exception gets here; that exception is already on its way.
   }
-  z_stream*& pooled = DeflatePool.Free[PoolSlot(FLevel)];
-  if (FWindowBits == -15 && pooled == nullptr) {
-    pooled = FZ;
-  } else {
-    deflateEnd(FZ);
-    delete FZ;
-  }
+  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)];
+  if (FWindowBits == -15 && !pooled) pooled = std::move(FZ);
 }
 
 int32_t TCompressStream::Read(void*, int32_t) { return -1; }
@@ -129,7 +126,7 @@ void TCompressStream::Drain() {
   while (FZ->avail_in > 0 && !Cancelled()) {
     const Bytef* in = FZ->next_in;
     const uInt before = FZ->avail_in;
-    deflate(FZ, Z_NO_FLUSH);
+    deflate(FZ.get(), Z_NO_FLUSH);
     const uInt used = before - FZ->avail_in;
     if (!State.Encrypted) Crc32Update(in, used, Crc);
     FTotalIn += used;
@@ -142,7 +139,7 @@ void TCompressStream::Drain() {
 
 void TCompressStream::Finish() {
   RestoreTarget();
-  int rc = deflate(FZ, Z_FINISH);
+  int rc = deflate(FZ.get(), Z_FINISH);
   for (;;) {
     if (rc == Z_STREAM_END || FZ->avail_out > 0 || Cancelled()) {
       const int32_t used = kFilterBufferSize - static_cast<int32_t>(FZ->avail_out);
@@ -156,7 +153,7 @@ void TCompressStream::Finish() {
     }
     if (rc != Z_OK) return;
     FlushBuffer(kFilterBufferSize);
-    rc = deflate(FZ, Z_FINISH);
+    rc = deflate(FZ.get(), Z_FINISH);
   }
 }
 
@@ -282,6 +279,7 @@ bool DeflateFile(TStream32* InFile, TStream32* OutStream, const TFilterState& St
     if (!State.Encrypted) Crc = z.Crc ^ 0xFFFFFFFFu;
     if (InFile->Size() == 0 && CryptState().Crc32 == 0xFFFFFFFFu) CryptState().Crc32 = 0;
     ok = !(State.Cancel != nullptr && *State.Cancel);
-  }  // the rest of the deflate data reaches OutStream here
+    z.Close();  // the rest of the deflate data; a failed write raises here
+  }
   return ok;
 }

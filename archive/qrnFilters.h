@@ -5,6 +5,7 @@
 // counter, fire the progress callback and stop on the shared cancel flag. DeflateFile and
 // CalcStreamCRC are the routines with which the compressor handles one file.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <zlib.h>
@@ -28,6 +29,11 @@ inline constexpr int32_t kStoreBlockSize = 102400;
 // The zlib level of each deflate type; window bits, method 8, memory level 8 and the default
 // strategy are fixed.
 int DeflateLevelOf(TDeflateType DeflateType);
+
+struct TDeflateEnd {
+  void operator()(z_stream* Z) const;
+};
+using TDeflateHandle = std::unique_ptr<z_stream, TDeflateEnd>;
 
 class TCustomStream : public TStream32 {
  public:
@@ -69,6 +75,10 @@ class TCompressStream : public TCustomStream {
 
   uint32_t Crc = 0xFFFFFFFFu;
 
+  // Writes the rest of the deflate data. Called by DeflateFile so that a failed last write
+  // reaches the caller; the destructor finishes only a stream nobody closed.
+  void Close();
+
  protected:
   virtual void InitDeflate(TDeflateType DeflateType, int WindowBits);
   virtual void Drain();
@@ -76,7 +86,8 @@ class TCompressStream : public TCustomStream {
 
  private:
   void FlushBuffer(int32_t Count);
-  z_stream* FZ = nullptr;
+  bool FFinished = false;
+  TDeflateHandle FZ;
   int FLevel = 0;
   int FWindowBits = -15;
 };
