@@ -228,6 +228,99 @@ int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
   return Count;
 }
 
+// --- TDecompressStream -----------------------------------------------------------------------
+
+TDecompressStream::TDecompressStream(TStream32* Source, int WindowBits) : TCustomStream(Source) {
+  InflateInit(WindowBits);
+}
+
+void TDecompressStream::InflateInit(int WindowBits) {
+  if (StreamInflateInit2(&FRec, static_cast<int16_t>(WindowBits)) != siOK)
+    throw EStreamError("Error initialising inflate");
+}
+
+void TDecompressStream::InflateReset() { StreamInflateReset(&FRec); }
+void TDecompressStream::InflateEnd() { StreamInflateEnd(&FRec); }
+int32_t TDecompressStream::Inflate() { return StreamInflate(&FRec, 0); }
+
+TDecompressStream::~TDecompressStream() {
+  try {
+    // Leave Source right after the bytes inflate consumed.
+    if (FRec.AvailIn > 0) {
+      RestoreTarget();
+      FTarget->Seek(-static_cast<int64_t>(FRec.AvailIn), soCurrent);
+    }
+  } catch (...) {
+    // A destructor cannot report a failed seek; the entry is finished either way.
+  }
+  InflateEnd();
+}
+
+int32_t TDecompressStream::Read(void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  // A refill asks Source for Count bytes, so Count is bounded by the input buffer.
+  if (Count > kFilterBufferSize) Count = kFilterBufferSize;
+  FRec.NextOut = static_cast<uint8_t*>(Buffer);
+  FRec.AvailOut = static_cast<uint32_t>(Count);
+  RestoreTarget();
+  while (FRec.AvailOut > 0) {
+    if (FRec.AvailIn == 0) {
+      const int32_t got = FTarget->Read(FBuffer.data(), Count);
+      FSavedPosition = FTarget->Position();
+      if (got > 0) {
+        if (State.Encrypted) DecryptBuffer(FBuffer.data(), static_cast<size_t>(got));
+        FRec.NextIn = FBuffer.data();
+        FRec.AvailIn = static_cast<uint32_t>(got);
+        DoProgress(this);
+      }
+    }
+    const int32_t rc = Inflate();
+    if (rc == siStreamEnd) {
+      State.EndOfStream = true;
+      break;
+    }
+    if (rc < 0) return rc;
+  }
+  return Count;
+}
+
+int32_t TDecompressStream::Write(const void*, int32_t) { return -1; }
+
+int64_t TDecompressStream::SkipForward(int64_t Count) {
+  uint8_t scratch[4096];
+  while (Count > 0 && !State.EndOfStream) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(Count, sizeof scratch));
+    if (Read(scratch, n) < 0) break;
+    const int64_t produced = n - static_cast<int64_t>(FRec.AvailOut);
+    if (produced == 0) break;
+    Count -= produced;
+  }
+  return static_cast<int64_t>(FRec.TotalOut);
+}
+
+int64_t TDecompressStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  if (Offset < INT32_MIN || Offset > INT32_MAX) throw ERangeError("Range check error");
+  const auto total = static_cast<int64_t>(FRec.TotalOut);
+  if (Origin == soBeginning && Offset == 0) {
+    InflateReset();
+    FRec.AvailIn = 0;
+    State.EndOfStream = false;
+    FTarget->Seek(int64_t{0}, soBeginning);
+    FSavedPosition = 0;
+    return 0;
+  }
+  if (Origin == soCurrent && Offset >= 0) return SkipForward(Offset);
+  if (Origin == soBeginning && Offset > total) return SkipForward(Offset - total);
+  return total;
+}
+
+int32_t TDecompressStream::Seek(int32_t Offset, uint16_t Origin) {
+  const TSeekOrigin o = Origin == soFromBeginning ? soBeginning : Origin == soFromCurrent ? soCurrent : soEnd;
+  const int64_t r = Seek(static_cast<int64_t>(Offset), o);
+  if (r > INT32_MAX) throw ERangeError("Range check error");
+  return static_cast<int32_t>(r);
+}
+
 // --- TCalcStreamCRC --------------------------------------------------------------------------
 
 TCalcStreamCRC::TCalcStreamCRC(TStream32* Input, TNotifyEvent ProgressHandler, bool* CancelFlag,

@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include "archive/qrnGbls.h"
+#include "archive/qrnInflate.h"
 #include "archive/qrnStreams.h"
 
 // Handed by the compressor to the filter streams by value; each stream keeps its own copy.
@@ -124,6 +125,34 @@ class TCalcStreamCRC : public TCustomStream {
 
  private:
   TStream32* FInput;
+};
+
+// Inflates what is read from it out of Source with the engine's own inflate. Read returns Count
+// or a negative inflate result; the bytes produced are Count minus OutputSpaceLeft().
+class TDecompressStream : public TCustomStream {
+ public:
+  TDecompressStream(TStream32* Source, int WindowBits);
+  ~TDecompressStream() override;
+
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;  // -1: read-only
+  // Seek(0, from beginning) restarts; a forward seek inflates and discards; every seek returns
+  // the output produced so far.
+  int32_t Seek(int32_t Offset, uint16_t Origin) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+
+  uint32_t OutputSpaceLeft() const { return FRec.AvailOut; }
+  uint64_t TotalOut() const { return FRec.TotalOut; }
+
+ protected:
+  virtual void InflateReset();
+  virtual void InflateEnd();
+  virtual int32_t Inflate();
+  virtual void InflateInit(int WindowBits);
+
+ private:
+  int64_t SkipForward(int64_t Count);
+  TInflateStreamRec FRec;
 };
 
 // The CRC-32 register over Input (without its final complement); Input is put back at 0.
