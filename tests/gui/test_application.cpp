@@ -1,5 +1,5 @@
 // The application object: the default error box for exceptions that escape handlers, the
-// QMessageBox behind the hook, the message loop that ends with the main form, and the fixed
+// QMessageBox that it puts behind the hook, the message loop that ends with the main form, and the fixed
 // date and time texts.
 #include <gtest/gtest.h>
 
@@ -58,7 +58,7 @@ TEST(Application, MessageBoxHasTheFlagsButtonsIconAndDefault) {
     noIsDefault = seen->defaultButton() == static_cast<QPushButton*>(seen->button(QMessageBox::No));
     seen->button(QMessageBox::Yes)->click();
   });
-  int answer = platform::MessageBox("Вы действительно хотите удалить выбранную задачу?", "Подтверждение",
+  int answer = platform::ShowQtMessageBox("Вы действительно хотите удалить выбранную задачу?", "Подтверждение",
                                     platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2);
   ASSERT_NE(seen, nullptr) << "no box was shown";
   EXPECT_EQ(answer, platform::IDYES);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/gui/application.h"
+#include "platform/hooks.h"
 
 namespace testsupport {
 
@@ -27,6 +28,11 @@ class QtEnvironment : public ::testing::Environment {
     static char name[] = "tarvelo-tests";
     static char* argv[] = {name, nullptr};
     app_ = std::make_unique<platform::Application>(argc, argv);
+    // A box that no test answers would wait for a click forever offscreen: fail instead.
+    platform::SetMessageBoxHandler([](const std::string& text, const std::string& caption, uint32_t flags) {
+      ADD_FAILURE() << "unanswered message box \"" << caption << "\": " << text;
+      return platform::DefaultAnswer(flags);
+    });
   }
   void TearDown() override { app_.reset(); }
 
