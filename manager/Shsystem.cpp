@@ -1,6 +1,7 @@
 #include "manager/Shsystem.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 
 #include "manager/Settings.h"
@@ -77,6 +78,15 @@ void TForm10::showEvent(QShowEvent* e) {
     move(screen->availableGeometry().center() - rect().center());
   }
   QDialog::showEvent(e);
+}
+
+void TForm10::keyPressEvent(QKeyEvent* e) {
+  // Only "Выход" closes the form; Escape is no shortcut for it.
+  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
 }
 
 void TForm10::FormActivate() {

@@ -36,4 +36,5 @@ class TForm10 : public QDialog {
  protected:
   bool event(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
 };
