@@ -1,0 +1,994 @@
+#include "archive/qrnCompBase.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "archive/qrnCrypt.h"
+#include "archive/qrnEndian.h"
+#include "archive/qrnFileScan.h"
+#include "archive/qrnTempOut.h"
+#include "platform/codepage.h"
+#include "platform/hooks.h"
+
+namespace {
+
+constexpr const char* kDefaultStoreTypes[] = {".ACE", ".ARC", ".ARJ", ".BH",  ".CAB", ".ENC", ".GZ",  ".HA",
+                                              ".JAR", ".LHA", ".LZH", ".PAK", ".PK3", ".PK_", ".RAR", ".TAR",
+                                              ".TGZ", ".UUE", ".UU",  ".WAR", ".XXE", ".Z",   ".ZIP", ".ZOO"};
+
+bool SameTextAscii(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
+  return s.size() >= prefix.size() && SameTextAscii(s.substr(0, prefix.size()), prefix);
+}
+
+std::string FolderPart(const std::string& Name) {
+  const size_t p = Name.rfind('/');
+  return p == std::string::npos ? std::string() : Name.substr(0, p + 1);
+}
+
+std::string NamePart(const std::string& Name) {
+  const size_t p = Name.rfind('/');
+  return p == std::string::npos ? Name : Name.substr(p + 1);
+}
+
+std::string ExtensionOf(const std::string& Name) {
+  const std::string n = NamePart(Name);
+  const size_t p = n.rfind('.');
+  return p == std::string::npos ? std::string() : n.substr(p);
+}
+
+}  // namespace
+
+// --- case folding and the work list ----------------------------------------------------------
+
+std::string FoldNameCase(const std::string& Name) {
+  std::string r;
+  r.reserve(Name.size());
+  for (size_t i = 0; i < Name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(Name[i]);
+    if (c < 0x80) {
+      r.push_back(static_cast<char>(std::toupper(c)));
+      continue;
+    }
+    // Cyrillic lower-case letters in UTF-8: а-п D0 B0-BF, р-я D1 80-8F, ё D1 91.
+    if (i + 1 < Name.size()) {
+      const auto d = static_cast<unsigned char>(Name[i + 1]);
+      if (c == 0xD0 && d >= 0xB0 && d <= 0xBF) {
+        r.push_back(static_cast<char>(0xD0));
+        r.push_back(static_cast<char>(d - 0x20));
+        ++i;
+        continue;
+      }
+      if (c == 0xD1 && d >= 0x80 && d <= 0x8F) {
+        r.push_back(static_cast<char>(0xD0));
+        r.push_back(static_cast<char>(d + 0x20));
+        ++i;
+        continue;
+      }
+      if (c == 0xD1 && d == 0x91) {
+        r.push_back(static_cast<char>(0xD0));
+        r.push_back(static_cast<char>(0x81));
+        ++i;
+        continue;
+      }
+    }
+    r.push_back(static_cast<char>(c));
+  }
+  return r;
+}
+
+int32_t TCompHeaderList::Add(const std::string& Name, const TCompFileInfo& Info) {
+  const int32_t index = Count();
+  if (!AddHeader(Info, Name, 0, 0, nullptr)) throw E_RAISE("Out of memory");
+  FIndex[FoldNameCase(Name)].push_back(index);
+  return index;
+}
+
+void TCompHeaderList::SetName(int32_t i, const std::string& Name) {
+  auto it = FIndex.find(FoldNameCase(Names[i]));
+  if (it != FIndex.end()) {
+    auto& v = it->second;
+    v.erase(std::remove(v.begin(), v.end(), i), v.end());
+    if (v.empty()) FIndex.erase(it);
+  }
+  Names[i] = Name;
+  auto& v = FIndex[FoldNameCase(Name)];
+  v.insert(std::lower_bound(v.begin(), v.end(), i), i);
+}
+
+int32_t TCompHeaderList::IndexOfName(const std::string& Name) const {
+  auto it = FIndex.find(FoldNameCase(Name));
+  return it == FIndex.end() || it->second.empty() ? -1 : it->second.front();
+}
+
+void TCompHeaderList::ClearNames() { Clear(); }
+
+void TCompHeaderList::Clear() {
+  ClearList();
+  FIndex.clear();
+  Modified = false;
+}
+
+// --- construction and properties ------------------------------------------------------------
+
+TCompBase::TCompBase() {
+  FDefaultExt = FClassDefaultExt;
+  for (const char* e : kDefaultStoreTypes) FStoreFilesOfType.Add(e);
+}
+
+TCompBase::~TCompBase() = default;
+
+void TCompBase::SetArchiveFile(const std::string& Value) {
+  std::string name = BackslashToSlash(Value);
+  if (!name.empty() && ExtensionOf(name).empty()) name += FDefaultExt;
+  FArchiveFile = name;
+  FArcType = atNA;
+  if (!name.empty() && platform::FileExists(name)) {
+    TArcType found = atNA;
+    if (DetectFromArchiveFile(found)) FArcType = found;
+  }
+  FDirectoryPos = -1;
+  *CancelRef = false;
+}
+
+void TCompBase::SetDefaultExt(const std::string& v) {
+  const std::string old = FDefaultExt;
+  std::string ext;
+  if (v.empty() || v == ".") {
+    ext = FClassDefaultExt;
+  } else {
+    ext = v.find('.') == std::string::npos ? "." + v : v;
+    if (ext.size() > 4) ext.resize(4);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  FDefaultExt = ext;
+  if (FArchiveFile.empty()) return;
+  const std::string cur = ExtensionOf(FArchiveFile);
+  if (cur.empty())
+    FArchiveFile += FDefaultExt;
+  else if (SameTextAscii(cur, old))
+    FArchiveFile = FArchiveFile.substr(0, FArchiveFile.size() - cur.size()) + FDefaultExt;
+}
+
+void TCompBase::AddDefaultExt() {
+  if (!FArchiveFile.empty() && ExtensionOf(FArchiveFile).empty()) FArchiveFile += FDefaultExt;
+}
+
+void TCompBase::SetCompressMethod(TCompressMethod v) {
+  if (v < 16 && (FSupportedMethods & (1u << v)) != 0) FCompressMethod = v;
+}
+
+uint8_t TCompBase::DeflateFlagBits(uint8_t Flags) const {
+  static constexpr uint8_t bits[4] = {6, 4, 0, 2};
+  return static_cast<uint8_t>(Flags | bits[FDeflateType & 3]);
+}
+
+void TCompBase::SetCurrentFileName(const std::string& Name) { FCurrentFileName = MakeStoredName(Name, FScanRoot); }
+
+// --- names -----------------------------------------------------------------------------------
+
+std::string TCompBase::MakeStoredName(const std::string& FileName, const std::string& BaseFolder) const {
+  switch (FStoredDirNames) {
+    case sdNone:
+      return NamePart(FileName);
+    case sdAbsolute:
+      return FileName;
+    case sdAbsoluteNoDrv:
+      return FileName;
+    case sdAbsoluteNoRoot:
+      return !FileName.empty() && FileName[0] == '/' ? FileName.substr(1) : FileName;
+    case sdRelative:
+      if (!BaseFolder.empty() && StartsWithNoCase(FileName, BaseFolder)) return FileName.substr(BaseFolder.size());
+      return FileName;
+    case sdRelativeStoreStart: {
+      const std::string base = RemoveSlash(BaseFolder);
+      const size_t last = NamePart(base).size() + 1;
+      const size_t cut = BaseFolder.size() >= last ? BaseFolder.size() - last : 0;
+      return FileName.size() >= cut ? FileName.substr(cut) : FileName;
+    }
+    case sdExplorer_Auto:
+    case sdExplorer_UserDefineDefaultDir: {
+      const std::string dd = AddSlash(FDefaultDir);
+      if (!BaseFolder.empty() && !dd.empty() && SameTextAscii(AddSlash(BaseFolder), dd)) {
+        if (StartsWithNoCase(FileName, BaseFolder)) return FileName.substr(BaseFolder.size());
+        return FileName;
+      }
+      if (!dd.empty() && FileName.compare(0, dd.size(), dd) == 0) return FileName.substr(dd.size());
+      return FileName;
+    }
+  }
+  return FileName;
+}
+
+bool TCompBase::IsExcluded(const std::string& FileName, const std::string& BaseFolder) const {
+  for (int32_t i = 0; i < FExcludeSpec.Count(); ++i) {
+    const std::string& mask = FExcludeSpec[i];
+    if (mask.empty()) continue;
+    bool hit;
+    if (FRecurseDirs && mask.find('/') != std::string::npos) {
+      const std::string folder = FolderPart(MakeStoredName(mask, BaseFolder));
+      if (!StartsWithNoCase(FolderPart(FileName), folder)) continue;
+      hit = IsMaskMatch(NamePart(FileName), NamePart(mask));
+    } else if (FRecurseDirs) {
+      hit = IsMaskMatch(NamePart(FileName), mask);
+    } else {
+      hit = IsMaskMatch(FileName, MakeStoredName(mask, BaseFolder));
+    }
+    if (hit) return true;
+  }
+  return false;
+}
+
+std::string TCompBase::EncodeStoredName(const std::string& Local, bool, bool& Utf8) const {
+  // Folder names take the same code page as file names, so that a reader decodes a path of
+  // folder entries and file entries alike.
+  Utf8 = false;
+  return LocalToStoredName(BackslashToSlash(Local), FTranslateOemChar, Utf8);
+}
+
+bool TCompBase::IsStoredType(const std::string& Name) const {
+  const std::string ext = ExtensionOf(Name);
+  if (ext.empty()) return false;
+  for (int32_t i = 0; i < FStoreFilesOfType.Count(); ++i)
+    if (SameTextAscii(FStoreFilesOfType[i], ext)) return true;
+  return false;
+}
+
+// --- default virtual operations --------------------------------------------------------------
+
+void TCompBase::EntryRead(const std::string&) {}
+void TCompBase::CopyEntry(TStream32&, TStream32&, TCompHeaderList&, int32_t) {}
+void TCompBase::BuildCentralHeader(int32_t, uint32_t, TCompHeaderList&) {}
+void TCompBase::FinishLocalHeader(int64_t, int64_t) {}
+void TCompBase::StartLocalHeader(TCompHeaderList&, int32_t) {}
+void TCompBase::HeaderFromFileInfo(std::array<uint8_t, 46>&, TCompFileInfo&, const TFileInfoRecord&) {}
+void TCompBase::WriteEmptyEndRecord(TStream32&) {}
+void TCompBase::EndEntry() {}
+int32_t TCompBase::GetHeadSize() { return 0; }
+int32_t TCompBase::GetLocalHeadSize() { return 0; }
+const uint8_t* TCompBase::GetHeadPtr() { return nullptr; }
+bool TCompBase::ReadCentralHeader(TStream32&, std::string&, bool) { return false; }
+void TCompBase::WriteZip64Extra(TStream32&, TCompFileInfo&) {}
+void TCompBase::ReadCentralDirectory(TStream32&, TCompHeaderList&) {}
+void TCompBase::CommitComments() { TextOperation(ArchiveFile()); }
+void TCompBase::ListEntries(TCompHeaderList&) {}
+bool TCompBase::GetFileComment(int32_t, std::string&, std::string&) { return false; }
+void TCompBase::SetFileComment(int32_t, const std::string&) { TextOperation(ArchiveFile()); }
+void TCompBase::SetZipComment(const std::string&) { TextOperation(ArchiveFile()); }
+int32_t TCompBase::OpenArchiveDirectory() {
+  TextOperation(ArchiveFile());
+  return 0;
+}
+bool TCompBase::WriteCentralDirectory(TStream32&, TCompHeaderList&) { return true; }
+void TCompBase::FileInfoFromHeader(const std::array<uint8_t, 46>&, const TCompFileInfo&, TFileInfoRecord&) {}
+int64_t TCompBase::ReadLocalHeader(TStream32&, TStream32&, std::array<uint8_t, 46>&) { return 0; }
+bool TCompBase::GetZipComment(std::string&) {
+  TextOperation(ArchiveFile());
+  return false;
+}
+void TCompBase::TextOperation(const std::string& Text) { ReportError(Text, "", "0", E_UNSUPPORTED_TYPE); }
+
+bool TCompBase::FindDirectory(std::string& Name, TStream32& Input, TCompHeaderList*, bool& DirectoryFound) {
+  DirectoryFound = false;
+  Input.Seek(std::max<int64_t>(FDirectoryPos, 0), soBeginning);
+  return ReadCentralHeader(Input, Name, true);
+}
+
+bool TCompBase::ReadNextCentralHeader(std::string& Name, TStream32& Input, bool Central) {
+  return ReadCentralHeader(Input, Name, Central);
+}
+
+// --- Compress and the run driver -------------------------------------------------------------
+
+int32_t TCompBase::Compress() {
+  OutputMode = 0;
+  if (!PrepareRun()) return 0;
+  return RunCompress();
+}
+
+bool TCompBase::PrepareRun() {
+  FilesDone = 0;
+  FFilesAdded = FFilesDeleted = 0;
+  FDeletePass = false;
+  FToDo = false;
+  FRunFailed = false;
+  MaxFileDate = 0;
+  ArchiveTotal = BytesLeft = FileTotal = 0;
+  ProgressByFile = ProgressByArchive = 0;
+  FEncrypt = false;
+  SetCancel(false);
+  FHeadSize = GetHeadSize();
+
+  if (DiskManager && !DiskManager->CheckDiskOfPath(ArchiveFile(), OnDiskInDrvErr, OnDiskWriteProtectErr,
+                                                  [this](const std::string& f, const std::string& e,
+                                                         const std::string& v, int32_t c) { ReportError(f, e, v, c); },
+                                                  [this](TExceptionClass k, const std::string& f, const std::string& e,
+                                                         const std::string& v,
+                                                         int32_t c) { RaiseError(k, f, e, v, c); }))
+    return false;
+  if (FFileSpec.Count() == 0) return true;
+  if (FSwitch == swDelete) {
+    FDefaultDir.clear();
+  } else if (FStoredDirNames == sdExplorer_Auto) {
+    FDefaultDir = CommonFolder();
+  } else if (FStoredDirNames == sdExplorer_UserDefineDefaultDir && FDefaultDir.empty()) {
+    ReportError(ArchiveFile(), "DefaultDir", "0", E_PROPERTY_NOT_ASSIGNED);
+    return false;
+  }
+  return true;
+}
+
+std::string TCompBase::CommonFolder() {
+  std::string common = AddSlash(FolderPart(FFileSpec[0]));
+  for (int32_t i = 1; i < FFileSpec.Count(); ++i) {
+    const std::string f = FolderPart(FFileSpec[i]);
+    size_t n = 0;
+    while (n < common.size() && n < f.size() &&
+           std::toupper(static_cast<unsigned char>(common[n])) == std::toupper(static_cast<unsigned char>(f[n])))
+      ++n;
+    common.resize(n);
+    const size_t p = common.rfind('/');
+    common.resize(p == std::string::npos ? 0 : p + 1);
+  }
+  return common;
+}
+
+int32_t TCompBase::RunCompress() {
+  try {
+    const std::string folder = FolderPart(ArchiveFile());
+    if (folder.empty() || !DirExists(folder)) {
+      ReportError(folder, "", "0", E_INVALID_DIRECTORY);
+      return 0;
+    }
+    if (!ArchiveFile().empty() && !GetCancel()) {
+      FMoveList.clear();
+      TCompHeaderList list;
+      Execute(list);
+      FMoveList.clear();
+    }
+    FilesDone = FSwitch == swDelete ? FFilesDeleted : FFilesAdded;
+    return FilesDone;
+  } catch (...) {
+    FilesDone = 0;
+    return 0;
+  }
+}
+
+bool TCompBase::CanWriteArchive() {
+  if (GetCancel()) return false;
+  if (IsPlainFile(ArchiveFile())) return true;
+  if (!OnNonWriteableArchive) {
+    ReportError(ArchiveFile(), "OnNonWriteableArchive", "0", E_EVENT_NOT_ASSIGNED);
+    return false;
+  }
+  bool writeToFile = false;
+  OnNonWriteableArchive(this, ArchiveFile(), writeToFile);
+  if (!writeToFile) return false;
+  return platform::SetFileAttributes(ArchiveFile(), platform::kAttrNormal) && IsPlainFile(ArchiveFile());
+}
+
+void TCompBase::ReadEntries() {
+  FilesDone = 0;
+  if (!OnRead) {
+    ReportError(ArchiveFile(), "OnRead", "0", E_EVENT_NOT_ASSIGNED);
+    return;
+  }
+  TTempFileStream in(this, 0x20, ArchiveFile(), "");
+  if (in.Handle() < 0) {
+    ReportError(ArchiveFile(), "", "0", E_OPEN_ERROR);
+    return;
+  }
+  std::string name;
+  bool found = false;
+  bool more = FindDirectory(name, in, nullptr, found);
+  while (more) {
+    FCurrentFileName = name;
+    EntryRead(name);
+    ++FilesDone;
+    OnRead(this, static_cast<int32_t>(in.Position() & 0xFFFFFFFF), FilesDone);
+    more = ReadNextCentralHeader(name, in, found);
+  }
+}
+
+void TCompBase::Execute(TCompHeaderList& List) {
+  FArchiveAbsent = !platform::FileExists(ArchiveFile());
+  if (FSwitch == swRead) {
+    if (!FArchiveAbsent) ReadEntries();
+    return;
+  }
+  if (FArchiveAbsent) {
+    if (FSwitch == swDelete) {
+      ReportError(ArchiveFile(), "", "0", E_NOTHING_TO_DELETE);
+      return;
+    }
+  } else if (!CanWriteArchive()) {
+    return;
+  }
+
+  bool activated = false;
+  std::unique_ptr<TTempFileStream> fileOut;
+  std::unique_ptr<TTempMemStream> memOut;
+  std::unique_ptr<TTempFileStream> old;
+  auto cancelMove = [&] {
+    if (fileOut) fileOut->Mode = 0;
+    if (memOut) memOut->Mode = 0;
+  };
+  auto finish = [&] {
+    old.reset();
+    fileOut.reset();
+    memOut.reset();
+    if (activated) {
+      if (OnDeactivate) OnDeactivate(this);
+      Timer.Stop();
+      if (OnElapsedTime) OnElapsedTime(this, Timer.ElapsedTime);
+    }
+  };
+
+  try {
+    if (OnElapsedTime) Timer.Start();
+    activated = true;
+    if (OnActivate) OnActivate(this);
+
+    TStream32* output;
+    if (FCompressionMethod == cmInMemory) {
+      memOut = std::make_unique<TTempMemStream>(this, platform::kModeCreate, ArchiveFile());
+      memOut->OwnCancel = CancelRef;
+      output = memOut.get();
+      FOutputName.clear();
+    } else {
+      fileOut = std::make_unique<TTempFileStream>(this, platform::kModeCreate, ArchiveFile(), GetTempDir());
+      if (fileOut->Handle() < 0) RaiseError(Throw_EFOpenError, GetTempDir(), "", "0", E_OPEN_ERROR);
+      fileOut->OwnCancel = CancelRef;
+      output = fileOut.get();
+      FOutputName = fileOut->TempName;
+    }
+    output->CancelFlag = CancelRef;
+    output->ProgressHandler = nullptr;
+
+    int64_t oldSize = 0;
+    if (!FArchiveAbsent) {
+      old = std::make_unique<TTempFileStream>(this, 0x20, ArchiveFile(), "");
+      if (old->Handle() < 0) RaiseError(Throw_EFOpenError, ArchiveFile(), "", "0", E_OPEN_ERROR);
+      oldSize = old->Size();
+    }
+    if (old && oldSize > 0) {
+      if (FSwitch == swDelete) FExcludeSpec.Clear();
+      ReadCentralDirectory(*old, List);
+      if (FDirectoryPos < 0) {
+        // Not an archive this writer can update: replacing it would lose the file.
+        RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
+      }
+      if ((FArcType == atZipExe || FArcType == atJarExe) && List.Count() > 0) {
+        int64_t first = INT64_MAX;
+        for (int32_t i = 0; i < List.Count(); ++i) first = std::min(first, List.Info(i).LocalOffset);
+        if (first > 0 && first < oldSize) {
+          old->SetPosition(0);
+          output->CopyFrom(old.get(), first);
+        }
+      }
+    }
+    if (List.Count() == 0) oldSize = 0;
+
+    BuildFileList(List);
+    if (GetCancel() || (FSwitch != swDelete && !FToDo)) {
+      if (!FToDo) ReportError(ArchiveFile(), "", "0", E_NOTHING_TO_DO);
+      List.Clear();
+    } else {
+      EntryLoop(*output, old.get(), List);
+    }
+
+    // An update that is cancelled keeps the old archive exactly as it was.
+    if (GetCancel() && !FArchiveAbsent) FRunFailed = true;
+    if (FRunFailed) {
+      FFilesAdded = FFilesDeleted = 0;
+      cancelMove();
+    } else if (FFilesAdded > 0 || FFilesDeleted > 0) {
+      if (FSwitch == swDelete && FFilesDeleted == List.Count()) WriteEmptyEndRecord(*output);
+      WriteCentralDirectory(*output, List);
+      if (GetCancel() && !FArchiveAbsent) {
+        FFilesAdded = FFilesDeleted = 0;
+        cancelMove();
+      }
+      ListEntries(List);
+      old.reset();
+      if (fileOut) fileOut->MoveToFinal();
+      if (memOut) memOut->MoveToFinal();
+      const bool published = (fileOut && fileOut->Mode != 0) || (memOut && memOut->Mode != 0);
+      fileOut.reset();
+      memOut.reset();
+      if (OnDeactivate) OnDeactivate(this);
+      activated = false;
+      if (published && platform::FileExists(ArchiveFile())) {
+        FDeletePass = true;
+        if (FSwitch == swMove) {
+          platform::ProcessMessages();
+          if (OnProgress) OnProgress(this, 0, 0);
+          if (FVerifyBeforeDelete) {
+            // Only files whose entries are now in the archive on disk are deleted.
+            TCompHeaderList written;
+            TTempFileStream in(this, 0x20, ArchiveFile(), "");
+            if (in.Handle() >= 0) ReadCentralDirectory(in, written);
+            for (int32_t i = 0; i < List.Count(); ++i) {
+              TCompFileInfo& info = List.Info(i);
+              if (info.EntryAction != eaCompress || info.SourceName.empty() || info.SourceName.back() == '/')
+                continue;
+              if (written.IndexOfName(List.Name(i)) >= 0) FMoveList.push_back(info.SourceName);
+            }
+          }
+          const auto max = static_cast<int32_t>(FMoveList.size());
+          for (int32_t i = 0; i < max; ++i) {
+            if (DeleteArchiveFile(FMoveList[static_cast<size_t>(i)], FDeleteOptions) && OnDeleteFile)
+              OnDeleteFile(this, FMoveList[static_cast<size_t>(i)], i, max);
+          }
+        }
+      }
+      Timer.Stop();
+      if (OnElapsedTime) OnElapsedTime(this, Timer.ElapsedTime);
+      return;
+    } else {
+      cancelMove();
+    }
+    finish();
+  } catch (const E_RAISE&) {
+    FFilesAdded = FFilesDeleted = 0;
+    cancelMove();
+    finish();
+    throw;
+  } catch (const std::exception& e) {
+    // A failure of the streams has not been reported yet: the caller must hear of it.
+    FFilesAdded = FFilesDeleted = 0;
+    cancelMove();
+    const int32_t code = platform::LastErrorIsDiskFull() ? E_DISK_FULL : E_WRITE_ERROR;
+    finish();
+    ReportError(ArchiveFile(), e.what(), "0", code);
+    throw;
+  }
+}
+
+void TCompBase::BuildFileList(TCompHeaderList& List) {
+  if (FSwitch != swDelete) {
+    TqrnFileScan scan;
+    scan.SetUpdateList(true);
+    scan.SetFileSpec(FFileSpec);
+    TqrnFileAttrs attrs = FAttributes;
+    if (FStoreEmptySubDirs) attrs.Include(fsDirectory);
+    scan.SetAttributes(attrs);
+    scan.SetAttributesEx(FAttributesEx);
+    scan.SetRecurseDirs(FRecurseDirs);
+    scan.SetIncludeHiddenDirs(FIncludeHiddenDirs);
+    scan.OnScanFile = OnFileScanStatus;
+    scan.OnRecurseDir = OnRecurseDir;
+    scan.OnRootDirChange = [this](TObject*, const std::string& Dir) { FScanRoot = AddSlash(Dir); };
+    scan.SetOwnerList(&List);
+    scan.SetFoundFileProc([this, &List](const std::string& Path, const platform::FindData& Data, TObject*) {
+      ScanFilter(Path, Data, List);
+    });
+    scan.SetCancelFlag(CancelRef);
+    scan.Scan();
+    ArchiveTotal = BytesLeft = scan.FilesSize();
+  }
+}
+
+void TCompBase::KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& List, int32_t Index) {
+  TCompFileInfo& info = List.Info(Index);
+  Old.Seek(info.LocalOffset, soBeginning);
+  const int64_t n = ReadLocalHeader(Old, Output, List.Header(Index));
+  if (n <= 0) {
+    // A kept entry whose local header is damaged cannot be copied: the run fails and the old
+    // archive stays as it was.
+    RaiseError(Throw_E_RAISE, ArchiveFile(), List.Name(Index), "0", E_BAD_FILE_HEADER);
+    FRunFailed = true;
+    return;
+  }
+  const int64_t at = Output.Size();
+  Old.Seek(info.LocalOffset, soBeginning);
+  Output.Seek(at, soBeginning);
+  Output.CopyFrom(&Old, n);
+  info.LocalOffset = at;
+}
+
+void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& List) {
+  if (OnElapsedTime && !Timer.Running()) Timer.Start();
+  const int32_t maxCount = FFilesDeleted;
+  FFilesDeleted = 0;
+  FEntryCount = 0;
+  auto dropEntry = [&](int32_t i) {
+    ++FFilesDeleted;
+    if (OnDeleteFile) OnDeleteFile(this, List.Name(i), FFilesDeleted, maxCount);
+  };
+  for (int32_t i = 0; i < List.Count(); ++i) {
+    if (GetCancel() || FRunFailed) break;
+    FilesDone = i + 1;
+    FEntryCount = i + 1;
+    TCompFileInfo& info = List.Info(i);
+    TFileInfoRecord rec;
+    FileInfoFromHeader(info.RawHeader, info, rec);
+    const int64_t outSize = Output.Size();
+    switch (info.EntryAction) {
+      case eaCompress: {
+        const bool folder = !info.SourceName.empty() && info.SourceName.back() == '/';
+        if (folder && !FStoreEmptySubDirs) {
+          info.EntryAction = eaDrop;
+          break;
+        }
+        bool ok = false;
+        CompressEntry(Output, i, ok, List);
+        TCompFileInfo& cur = List.Info(i);
+        if (ok) {
+          ++FFilesAdded;
+          if (FSwitch == swMove && !folder && !FVerifyBeforeDelete) FMoveList.push_back(cur.SourceName);
+          if (!cur.Refreshed) List.SetName(i, FCurrentFileName);
+          if (cur.Replaces >= 0) dropEntry(cur.Replaces);
+          break;
+        }
+        const bool cancelled = GetCancel();
+        Output.SetSize(outSize);
+        Output.Seek(outSize, soBeginning);
+        if (cancelled) {
+          --FilesDone;
+          for (int32_t j = i; j < List.Count(); ++j)
+            if (List.Info(j).EntryAction == eaCompress) List.Info(j).EntryAction = eaDrop;
+          break;
+        }
+        cur.EntryAction = eaDrop;
+        // A stored entry is never lost because the file meant to refresh or replace it could
+        // not be read: it is copied as it was.
+        if (cur.Refreshed && Old != nullptr) {
+          cur.RawHeader = cur.OldHeader;
+          cur.LocalOffset = cur.OldLocalOffset;
+          cur.EntryAction = eaKeep;
+          cur.Refreshed = false;
+          KeepEntry(*Old, Output, List, i);
+        } else if (cur.Replaces >= 0 && Old != nullptr) {
+          TCompFileInfo& stored = List.Info(cur.Replaces);
+          stored.ReplacedBy = -1;
+          stored.EntryAction = eaKeep;
+          KeepEntry(*Old, Output, List, cur.Replaces);
+        }
+        break;
+      }
+      case eaKeep:
+        if (Old != nullptr) KeepEntry(*Old, Output, List, i);
+        break;
+      case eaDrop:
+        if (info.ReplacedBy < 0) dropEntry(i);
+        break;
+      case eaRename:
+        if (Old != nullptr) {
+          Old->Seek(info.LocalOffset, soBeginning);
+          CopyEntry(*Old, Output, List, i);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  Timer.Stop();
+}
+
+// --- placing found files ---------------------------------------------------------------------
+
+void TCompBase::ScanFilter(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List) {
+  if ((Data.attributes & platform::kAttrDirectory) != 0) {
+    if (!FStoreEmptySubDirs || !FolderHasNoFiles(Path)) return;
+  }
+  FileFound(Path, Data, List);
+}
+
+void TCompBase::FileFound(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List) {
+  const bool folder = (Data.attributes & platform::kAttrDirectory) != 0;
+  const std::string full = folder ? AddSlash(Path) : Path + Data.name;
+  SetCurrentFileName(full);
+  if (FDeletePass) {
+    if (FSwitch == swMove && !folder && (!FVerifyBeforeDelete || List.IndexOfName(FCurrentFileName) >= 0))
+      DeleteArchiveFile(full, FDeleteOptions);
+    return;
+  }
+  if (folder || !IsExcluded(full, FScanRoot)) PlaceFile(Path, Data, List);
+}
+
+void TCompBase::PlaceFile(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List) {
+  const bool folder = (Data.attributes & platform::kAttrDirectory) != 0;
+  const uint32_t dos = FileTimeToLocalDosTime(Data.mtime);
+  std::string full;
+  if (!folder) {
+    if (dos > MaxFileDate) MaxFileDate = dos;
+    full = Path + Data.name;
+  } else {
+    full = AddSlash(Path);
+  }
+  int32_t index = -1;
+  if (!FArchiveAbsent && List.Count() > 0) {
+    index = List.IndexOfName(FCurrentFileName);
+    if (index < 0 && FFileSpec.Count() > 1) index = List.IndexOfName(full);
+  }
+  if (index < 0) {
+    if (FSwitch != swRefresh) AddFoundFile(full, Data, dos, List, -1);
+    return;
+  }
+  TCompFileInfo& info = List.Info(index);
+  if (info.EntryAction == eaCompress) return;
+
+  TFileInfoRecord stored;
+  FileInfoFromHeader(info.RawHeader, info, stored);
+  stored.Attributes = KeepKnownAttributes(stored.Attributes);
+  TFileInfoRecord found;
+  found.UnpackedSize = folder ? 0 : Data.size;
+  found.DosDateTime = dos;
+  found.Attributes = KeepKnownAttributes(Data.attributes);
+  const bool same = stored.UnpackedSize == found.UnpackedSize && stored.DosDateTime == found.DosDateTime &&
+                    stored.Attributes == found.Attributes;
+  if (FSwitch == swRefresh) {
+    if (same) return;
+    FToDo = true;
+    // Refreshed in place: the file is the one found under its mask's folder, so it is read from
+    // there whatever the process's current folder is.
+    if (!info.Refreshed) {
+      info.OldHeader = info.RawHeader;
+      info.OldLocalOffset = info.LocalOffset;
+    }
+    info.Refreshed = true;
+    info.EntryAction = eaCompress;
+    info.SourceName = full;
+    info.RootLength = static_cast<int32_t>(FScanRoot.size());
+    info.UnpackedHigh = static_cast<uint16_t>(static_cast<uint64_t>(found.UnpackedSize) >> 32);
+    HeaderFromFileInfo(info.RawHeader, info, found);
+    return;
+  }
+  if (!same && AskReplace(index, full, stored, found)) {
+    info.EntryAction = eaDrop;
+    AddFoundFile(full, Data, dos, List, index);
+    return;
+  }
+  FToDo = true;
+  std::string newName;
+  if (AskRenameDupe(index, newName, List)) {
+    TCompFileInfo& st = List.Info(index);
+    st.EntryAction = eaRename;
+    List.SetName(index, newName);
+    AddFoundFile(full, Data, dos, List, -1);
+  } else {
+    List.Info(index).EntryAction = eaKeep;
+  }
+}
+
+void TCompBase::AddFoundFile(const std::string& FullName, const platform::FindData& Data, uint32_t Dos,
+                             TCompHeaderList& List, int32_t Replaces) {
+  if (FHeadSize == 0) return;
+  const bool folder = (Data.attributes & platform::kAttrDirectory) != 0;
+  TCompFileInfo info;
+  info.EntryAction = eaCompress;
+  info.HeaderEnciphered = EncryptHeaders();
+  info.UnpackedHigh = folder ? 0 : static_cast<uint16_t>(static_cast<uint64_t>(Data.size) >> 32);
+  info.RootLength = static_cast<int32_t>(FScanRoot.size());
+  info.SourceName = FullName;
+  info.Replaces = Replaces;
+  TFileInfoRecord rec;
+  rec.UnpackedSize = folder ? 0 : Data.size;
+  rec.DosDateTime = Dos;
+  rec.Attributes = Data.attributes;
+  HeaderFromFileInfo(info.RawHeader, info, rec);
+  const int32_t index = List.Add(FullName, info);
+  if (Replaces >= 0) List.Info(Replaces).ReplacedBy = index;
+  FToDo = true;
+}
+
+bool TCompBase::AskReplace(int32_t, const std::string& FullName, const TFileInfoRecord& Stored,
+                           const TFileInfoRecord& Found) {
+  if (!OnReplaceFile) {
+    ReportError(FCurrentFileName, "OnReplaceFile", "0", E_EVENT_NOT_ASSIGNED);
+    return false;
+  }
+  bool replace = false;
+  Timer.Pause();
+  OnReplaceFile(this, FCurrentFileName, FullName, DosDateTimeToDateTime(Stored.DosDateTime),
+                DosDateTimeToDateTime(Found.DosDateTime), Stored.UnpackedSize, Found.UnpackedSize,
+                static_cast<int32_t>(Stored.Attributes), static_cast<int32_t>(Found.Attributes), replace);
+  Timer.Resume();
+  return replace;
+}
+
+bool TCompBase::AskRenameDupe(int32_t Index, std::string& NewName, TCompHeaderList& List) {
+  if (!OnRenameDupeFile) {
+    ReportError(FCurrentFileName, "OnRenameDupeFile", "0", E_EVENT_NOT_ASSIGNED);
+    return false;
+  }
+  const std::string storedName = List.Name(Index);
+  std::string candidate = storedName;
+  for (;;) {
+    bool rename = true;
+    std::string answer = candidate;
+    OnRenameDupeFile(this, candidate, answer, rename);
+    if (!rename) return false;
+    if (!NamePart(answer).empty()) candidate = answer;
+    if (SameTextAscii(candidate, storedName)) return false;
+    if (List.IndexOfName(candidate) < 0) break;
+  }
+  NewName = candidate;
+  return true;
+}
+
+// --- writing one entry -----------------------------------------------------------------------
+
+bool TCompBase::BeginEntry(TCompHeaderList& List, int32_t Index) {
+  bool extract = true;
+  if (OnBegin) OnBegin(this, FCurrentFileName, FilesDone, extract);
+  TCompFileInfo& info = List.Info(Index);
+  if (info.Refreshed)
+    FCurrentFileName = List.Name(Index);
+  else
+    SetCurrentFileName(info.SourceName.empty() ? List.Name(Index) : info.SourceName);
+  if (extract && info.EntryAction != eaRename) AskRenameFile(List, Index);
+  return extract;
+}
+
+void TCompBase::AskRenameFile(TCompHeaderList& List, int32_t Index) {
+  if (!OnRenameFile) return;
+  for (;;) {
+    std::string answer = FCurrentFileName;
+    OnRenameFile(this, FCurrentFileName, answer);
+    const std::string part = NamePart(answer);
+    if (part.empty() || SameTextAscii(answer, FCurrentFileName)) return;
+    const std::string candidate = FolderPart(FCurrentFileName) + part;
+    if (SameTextAscii(candidate, FCurrentFileName)) return;
+    if (List.IndexOfName(candidate) >= 0) continue;
+    List.Info(Index).EntryAction = eaRename;
+    FCurrentFileName = candidate;
+    return;
+  }
+}
+
+void TCompBase::CompressEntry(TStream32& Output, int32_t Index, bool& Done, TCompHeaderList& List) {
+  Done = false;
+  TCompFileInfo& info = List.Info(Index);
+  const std::string source = info.SourceName.empty() ? List.Name(Index) : info.SourceName;
+  // The archive being built, and the archive being replaced, are never added to themselves.
+  if ((FCompressionMethod == cmTempFile && source == FOutputName) || source == ArchiveFile()) return;
+  FCurrentFileName = source;
+  FScanRoot = source.substr(0, std::min<size_t>(static_cast<size_t>(std::max(info.RootLength, 0)), source.size()));
+  if (!BeginEntry(List, Index)) return;
+  List.Info(Index).LocalOffset = Output.Size();
+  try {
+    Done = CompressFile(Output, Index, List);
+  } catch (...) {
+    EndEntry();
+    throw;
+  }
+  EndEntry();
+}
+
+bool TCompBase::StoreFile(TStream32& Source, TStream32& Output, TFilterState& State) {
+  TStoreStream store(&Output, 32, State, CancelRef, [this](TObject* s) { ReportStreamProgress(s); });
+  const int64_t size = Source.Size();
+  store.StoreFrom(&Source);
+  FMethodWord = 0;
+  CryptState().Crc32 = State.Encrypted ? CryptState().Crc32 : (store.Crc ^ 0xFFFFFFFFu);
+  return !GetCancel() && Source.Position() == size;
+}
+
+bool TCompBase::AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList& List) {
+  TCompFileInfo& info = List.Info(Index);
+  if (!FStoreEmptySubDirs || !FolderHasNoFiles(info.SourceName)) return false;
+  CryptState().Crc32 = 0xFFFFFFFFu;
+  CryptState().Crc16 = 0;
+  FMethodWord = 0;
+  FEncrypt = false;
+  info.StoredName = EncodeStoredName(FCurrentFileName, true, info.Utf8Name);
+  FCurInfo = &info;
+  StartLocalHeader(List, Index);
+  FinishLocalHeader(0, 0);
+  Output.WriteBuffer(GetHeadPtr(), GetLocalHeadSize());
+  Output.WriteBuffer(FLocalName.data(), static_cast<int32_t>(FLocalName.size()));
+  BuildCentralHeader(Index, platform::kAttrDirectory, List);
+  return true;
+}
+
+bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& List) {
+  TCompFileInfo& info = List.Info(Index);
+  const std::string source = info.SourceName.empty() ? List.Name(Index) : info.SourceName;
+  if (!source.empty() && source.back() == '/') return AddFolderEntry(Output, Index, List) && !GetCancel();
+
+  TDeflateType level = FDeflateType;
+  if (level != dtDeflateS && IsStoredType(FCurrentFileName)) level = dtDeflateS;
+  TFileStream32 in(source, 0x40);
+  if (in.Handle() < 0) {
+    ReportError(source, "", "0", E_OPEN_ERROR);
+    return false;
+  }
+  const int64_t size = in.Size();
+  FEncrypt = size > 0 && !FPassword.empty();
+  FMethodWord = size > 0 ? 8 : 0;
+  CryptState().Crc32 = 0xFFFFFFFFu;
+  FileTotal = size;
+  TFilterState state;
+  state.Encrypted = FEncrypt;
+  state.Crc = 0xFFFFFFFFu;
+  state.Cancel = CancelRef;
+  state.BytesLeft = &BytesLeft;
+  const int64_t bytesLeftBefore = BytesLeft;
+
+  const std::string kept = FCurrentFileName;
+  struct Restore {
+    TCompBase* self;
+    std::string name;
+    ~Restore() { self->FCurrentFileName = name; }
+  } restore{this, kept};
+
+  info.UnpackedHigh = static_cast<uint16_t>(static_cast<uint64_t>(size) >> 32);
+  info.StoredName = EncodeStoredName(FCurrentFileName, false, info.Utf8Name);
+  const uint32_t attributes = GetLE32(info.RawHeader, 38);
+  FCurInfo = &info;
+  FLocalName = info.StoredName;
+  StartLocalHeader(List, Index);
+  const int64_t start = Output.Position();
+  Output.WriteBuffer(GetHeadPtr(), GetLocalHeadSize());
+  Output.WriteBuffer(info.StoredName.data(), static_cast<int32_t>(info.StoredName.size()));
+  const int64_t afterName = Output.Position();
+
+  auto progress = [this](TObject* s) { ReportStreamProgress(s); };
+  if (FEncrypt) {
+    const uint32_t reg = CalcStreamCRC(&in, state, CancelRef, nullptr, 0);
+    CryptState().Crc32 = reg ^ 0xFFFFFFFFu;
+    if (GetCancel()) return false;
+  }
+  WriteZip64Extra(Output, info);
+  const int64_t extraEnd = Output.Position();
+  BytesLeft = bytesLeftBefore;
+  std::string encHeader;
+  if (FEncrypt) {
+    encHeader = MakeEncryptionHeader(FPassword, CryptState().Crc32);
+    Output.WriteBuffer(encHeader.data(), static_cast<int32_t>(encHeader.size()));
+  }
+
+  bool success;
+  if (level == dtDeflateS) {
+    success = StoreFile(in, Output, state);
+  } else if (size <= 256) {
+    TMemoryStream32 mem;
+    uint32_t crc = CryptState().Crc32;
+    success = DeflateFile(&in, &mem, state, crc, level, progress, -15) && !GetCancel();
+    CryptState().Crc32 = crc;
+    if (mem.Size() > size) {
+      if (FEncrypt) {
+        // The keys have run on over the deflated bytes: start the cipher again.
+        Output.Seek(-12, soCurrent);
+        encHeader = MakeEncryptionHeader(FPassword, CryptState().Crc32);
+        Output.WriteBuffer(encHeader.data(), 12);
+      }
+      BytesLeft = bytesLeftBefore;
+      in.SetPosition(0);
+      state.Crc = 0xFFFFFFFFu;
+      success = StoreFile(in, Output, state);
+    } else {
+      mem.SetPosition(0);
+      if (mem.Size() > 0) Output.CopyFrom(&mem, mem.Size());
+    }
+  } else {
+    uint32_t crc = CryptState().Crc32;
+    success = DeflateFile(&in, &Output, state, crc, level, progress, -15) && !GetCancel();
+    CryptState().Crc32 = crc;
+  }
+  if (size == 0) FMethodWord = 0;
+
+  const int64_t end = Output.Size();
+  const int64_t packed = end - afterName;
+  FinishLocalHeader(packed, size);
+  info.PackedHigh = static_cast<uint16_t>(static_cast<uint64_t>(end - extraEnd) >> 32);
+  try {
+    Output.Seek(start, soBeginning);
+    Output.WriteBuffer(GetHeadPtr(), GetLocalHeadSize());
+    Output.WriteBuffer(FLocalName.data(), static_cast<int32_t>(FLocalName.size()));
+    WriteZip64Extra(Output, info);
+  } catch (...) {
+  }
+  Output.Seek(end, soBeginning);
+  if (success) BuildCentralHeader(Index, attributes, List);
+  return success;
+}

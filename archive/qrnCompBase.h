@@ -1,0 +1,251 @@
+#pragma once
+// The format-independent writer: the run driver behind Compress, the list of files to add, the
+// decision for each found file against the entries already in the archive, the per-entry loop
+// and the compression of one file. The format's work is reached through virtual operations
+// whose defaults do nothing; TZipBase (qrnZip) overrides them.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "archive/qrnBase.h"
+#include "archive/qrnFilters.h"
+#include "archive/qrnGbls.h"
+#include "archive/qrnStreams.h"
+#include "platform/files.h"
+
+// Entry actions of the work list.
+enum : uint8_t {
+  eaCompress = 0,  // new file, compressed from disk
+  eaKeep = 1,      // stored entry copied unchanged
+  eaDrop = 2,      // left out of the new archive
+  eaRename = 3,    // stored entry copied under a new name
+};
+
+// The per-entry record of a writing run's work list.
+struct TCompFileInfo {
+  uint8_t EntryAction = eaCompress;
+  int64_t LocalOffset = 0;  // in the old archive for a stored entry, in the new one once written
+  uint16_t UnpackedHigh = 0;  // bits 32-47 of the sizes
+  uint16_t PackedHigh = 0;
+  bool HeaderEnciphered = false;
+  uint32_t CommentLength = 0;
+  std::vector<uint8_t> Comment;
+  uint16_t ExtraLength = 0;
+  std::vector<uint8_t> Extra;
+
+  // Length of the scan root that was in force when the file was found.
+  int32_t RootLength = 0;
+  // The file on disk for an entry to compress; empty: the entry's name is the file.
+  std::string SourceName;
+  // The name bytes as they stand (or will stand) in the archive, and whether they are UTF-8
+  // (general-purpose flag bit 11).
+  std::string StoredName;
+  bool Utf8Name = false;
+  // A stored entry that a found file refreshes in place keeps its old header here, so that it
+  // can be copied as it was when the file cannot be read.
+  bool Refreshed = false;
+  std::array<uint8_t, 46> OldHeader{};
+  int64_t OldLocalOffset = 0;
+  // A stored entry dropped because a found file replaces it, and the new entry that does: the
+  // stored entry goes only once its replacement is written.
+  int32_t ReplacedBy = -1;
+  int32_t Replaces = -1;
+  // The entry's central header as it will be written (signature, sizes, offsets).
+  std::array<uint8_t, 46> RawHeader{};
+};
+
+// The 24-byte file-information record exchanged with the format.
+struct TFileInfoRecord {
+  int64_t UnpackedSize = 0;
+  int64_t PackedSize = 0;
+  uint32_t DosDateTime = 0;
+  uint32_t Attributes = 0;
+};
+
+// The work list of one run: per entry its name (full file name for a new file, the name as read
+// for a stored entry) and its record with the raw central header; once the archive comment
+// (the shared block). Names are indexed without case, so placing N found files against N
+// stored entries costs N look-ups of constant time instead of N linear searches.
+class TCompHeaderList : public TObject, public TCompHeaderObj<TCompFileInfo> {
+ public:
+  TCompHeaderList() { InitList(); }
+  int32_t Add(const std::string& Name, const TCompFileInfo& Info);
+  const std::string& Name(int32_t i) const { return Names[i]; }
+  void SetName(int32_t i, const std::string& Name);
+  std::array<uint8_t, 46>& Header(int32_t i) { return Records[static_cast<size_t>(i)]->RawHeader; }
+  TCompFileInfo& Info(int32_t i) { return *Records[static_cast<size_t>(i)]; }
+  // The first entry of that name (without case), -1 when none.
+  int32_t IndexOfName(const std::string& Name) const;
+  void ClearNames();
+  void Clear();
+
+  bool Modified = false;  // the comments were changed
+
+ private:
+  std::unordered_map<std::string, std::vector<int32_t>> FIndex;
+};
+
+// Case folding for the work list's look-ups: ASCII and Cyrillic letters.
+std::string FoldNameCase(const std::string& Name);
+
+class TCompBase : public TZipCommon {
+ public:
+  TCompBase();
+  ~TCompBase() override;
+
+  // --- the public entry ---
+  // Runs one operation chosen by Switch. Returns the files added (deleted under swDelete), 0
+  // under swRead and 0 when a check fails or the run fails; no exception leaves it.
+  virtual int32_t Compress();
+
+  // --- virtual operations, in slot order ---
+  virtual void Execute(TCompHeaderList& List);
+  virtual void EntryRead(const std::string& Name);
+  virtual void CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& List, int32_t Index);
+  virtual void BuildCentralHeader(int32_t Index, uint32_t ExternalAttributes, TCompHeaderList& List);
+  virtual void FinishLocalHeader(int64_t PackedSize, int64_t UnpackedSize);
+  virtual void StartLocalHeader(TCompHeaderList& List, int32_t Index);
+  virtual void CompressEntry(TStream32& Output, int32_t Index, bool& Done, TCompHeaderList& List);
+  virtual void HeaderFromFileInfo(std::array<uint8_t, 46>& RawHeader, TCompFileInfo& Info, const TFileInfoRecord& Rec);
+  virtual void WriteEmptyEndRecord(TStream32& Output);
+  virtual bool CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& List);
+  virtual void EndEntry();
+  virtual bool FindDirectory(std::string& Name, TStream32& Input, TCompHeaderList* List, bool& DirectoryFound);
+  virtual int32_t GetHeadSize();
+  virtual int32_t GetLocalHeadSize();
+  virtual bool ReadNextCentralHeader(std::string& Name, TStream32& Input, bool Central);
+  virtual const uint8_t* GetHeadPtr();
+  virtual bool ReadCentralHeader(TStream32& Input, std::string& Name, bool Central);
+  virtual void WriteZip64Extra(TStream32& Output, TCompFileInfo& Info);
+  virtual void ReadCentralDirectory(TStream32& Input, TCompHeaderList& List);
+  virtual void CommitComments();
+  virtual void ListEntries(TCompHeaderList& List);
+  virtual bool GetFileComment(int32_t Index, std::string& Name, std::string& Text);
+  virtual void SetFileComment(int32_t Index, const std::string& Text);
+  virtual void SetZipComment(const std::string& Text);
+  virtual int32_t OpenArchiveDirectory();
+  virtual bool WriteCentralDirectory(TStream32& Output, TCompHeaderList& List);
+  virtual void FileInfoFromHeader(const std::array<uint8_t, 46>& RawHeader, const TCompFileInfo& Info,
+                                  TFileInfoRecord& Rec);
+  virtual int64_t ReadLocalHeader(TStream32& Input, TStream32& Output, std::array<uint8_t, 46>& RawHeader);
+  virtual bool GetZipComment(std::string& Text);
+  virtual void TextOperation(const std::string& Text);
+
+  // --- overrides of the classes below ---
+  void SetArchiveFile(const std::string& Value) override;
+  void SetCurrentFileName(const std::string& Name) override;
+
+  // --- properties ---
+  TqrnFileAttrs AttributesEx() const { return FAttributesEx; }
+  void SetAttributesEx(TqrnFileAttrs v) { FAttributesEx = v; }
+  TCompressMethod CompressMethod() const { return FCompressMethod; }
+  // Kept only when the writer supports the method.
+  void SetCompressMethod(TCompressMethod v);
+  const std::string& DefaultExt() const { return FDefaultExt; }
+  void SetDefaultExt(const std::string& v);
+  void AddDefaultExt();
+  TDeflateType DeflateType() const { return FDeflateType; }
+  void SetDeflateType(TDeflateType v) { FDeflateType = v; }
+  TStrings& StoreFilesOfType() { return FStoreFilesOfType; }
+  void SetStoreFilesOfType(const TStrings& v) { FStoreFilesOfType.Assign(v); }
+  bool StoreEmptySubDirs() const { return FStoreEmptySubDirs; }
+  void SetStoreEmptySubDirs(bool v) { FStoreEmptySubDirs = v; }
+  bool VerifyBeforeDelete() const { return FVerifyBeforeDelete; }
+  void SetVerifyBeforeDelete(bool v) { FVerifyBeforeDelete = v; }
+  TCompressionMethod CompressionMethod() const { return FCompressionMethod; }
+  void SetCompressionMethod(TCompressionMethod v) { FCompressionMethod = v; }
+  TSwitch Switch() const { return FSwitch; }
+  void SetSwitch(TSwitch v) { FSwitch = v; }
+  int32_t FilesAdded() const { return FFilesAdded; }
+  int32_t FilesDeleted() const { return FFilesDeleted; }
+  // The general-purpose flag byte with the deflate bits of DeflateType ORed in.
+  uint8_t DeflateFlagBits(uint8_t Flags) const;
+
+  TOnDeleteFile OnDeleteFile;
+  TOnScanFileEvent OnFileScanStatus;
+  TOnRecurseDir OnRecurseDir;
+  TOnRead OnRead;
+  TOnRenameDupeFile OnRenameDupeFile;
+  TOnReplaceFile OnReplaceFile;
+  TOnRenameFile OnRenameFile;
+  TOnNonWriteableArchive OnNonWriteableArchive;
+  TOnDiskError OnDiskInDrvErr;
+  TOnDiskError OnDiskWriteProtectErr;
+  TOnClearDisk OnClearDisk;
+  TOnInsertDisk OnInsertDisk;
+  TOnFileExists OnDiskSpanFileExists;
+
+ protected:
+  bool PrepareRun();
+  int32_t RunCompress();
+  std::string CommonFolder();
+  bool CanWriteArchive();
+  void ReadEntries();
+  void BuildFileList(TCompHeaderList& List);
+  void EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& List);
+  void KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& List, int32_t Index);
+
+  // --- per-file operations ---
+  void ScanFilter(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List);
+  void FileFound(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List);
+  void PlaceFile(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List);
+  void AddFoundFile(const std::string& FullName, const platform::FindData& Data, uint32_t Dos,
+                    TCompHeaderList& List, int32_t Replaces);
+  bool AskReplace(int32_t Index, const std::string& FullName, const TFileInfoRecord& Stored,
+                  const TFileInfoRecord& Found);
+  bool AskRenameDupe(int32_t Index, std::string& NewName, TCompHeaderList& List);
+  bool BeginEntry(TCompHeaderList& List, int32_t Index);
+  void AskRenameFile(TCompHeaderList& List, int32_t Index);
+  bool StoreFile(TStream32& Source, TStream32& Output, TFilterState& State);
+  bool AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList& List);
+  // Stored name bytes of a local name, and whether they are UTF-8.
+  std::string EncodeStoredName(const std::string& Local, bool Folder, bool& Utf8) const;
+  bool IsStoredType(const std::string& Name) const;
+  // The name under which a file is stored, by StoredDirNames, from its full name and the scan
+  // root; and whether ExcludeSpec leaves the file out.
+  std::string MakeStoredName(const std::string& FileName, const std::string& BaseFolder) const;
+  bool IsExcluded(const std::string& FileName, const std::string& BaseFolder) const;
+
+  // The writer's accepted compression methods (a set of up to 16).
+  uint16_t FSupportedMethods = 0;
+  std::string FClassDefaultExt = ".ZIP";
+
+  // --- properties ---
+  TqrnFileAttrs FAttributesEx;
+  TCompressMethod FCompressMethod = cmDeflate;
+  std::string FDefaultExt;
+  TDeflateType FDeflateType = dtDeflateN;
+  TStrings FStoreFilesOfType;
+  bool FStoreEmptySubDirs = false;
+  bool FVerifyBeforeDelete = false;
+  TCompressionMethod FCompressionMethod = cmTempFile;
+  TSwitch FSwitch = swAdd;
+
+  // --- run state ---
+  std::string FScanRoot;
+  int32_t FFilesAdded = 0;
+  int32_t FFilesDeleted = 0;
+  bool FArchiveAbsent = false;
+  std::vector<std::string> FMoveList;
+  bool FDeletePass = false;
+  bool FToDo = false;
+  int32_t FHeadSize = 0;
+  uint16_t FMethodWord = 8;
+  bool FEncrypt = false;
+  // The entry being written and its name bytes as the local header carries them.
+  TCompFileInfo* FCurInfo = nullptr;
+  std::string FLocalName;
+  // The entry counter of the last loop (the entries visited), read by the directory writer.
+  int32_t FEntryCount = 0;
+  // Stored names of the entries written in this run, for VerifyBeforeDelete.
+  TCompHeaderList* FRunList = nullptr;
+  // Where the temporary output lives, so that the loop never adds the archive being built.
+  std::string FOutputName;
+  // The old archive's directory position, -1 when unknown.
+  int64_t FDirectoryPos = -1;
+  // The run failed in a way that must leave the old archive as it was.
+  bool FRunFailed = false;
+};

@@ -1,0 +1,287 @@
+#include "archive/qrnFilters.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "archive/qrnCrypt.h"
+#include "platform/hooks.h"
+
+namespace {
+
+// A deflate state costs a quarter megabyte to set up; an archive of many small files would
+// spend more time there than deflating. Finished states are kept, one per level, and reset.
+struct TDeflatePool {
+  z_stream* Free[4] = {nullptr, nullptr, nullptr, nullptr};
+  ~TDeflatePool() {
+    for (z_stream*& z : Free) {
+      if (z != nullptr) {
+        deflateEnd(z);
+        delete z;
+      }
+    }
+  }
+};
+thread_local TDeflatePool DeflatePool;
+
+int PoolSlot(int level) {
+  switch (level) {
+    case 0: return 0;
+    case 1: return 1;
+    case 9: return 3;
+    default: return 2;
+  }
+}
+
+}  // namespace
+
+int DeflateLevelOf(TDeflateType DeflateType) {
+  switch (DeflateType) {
+    case dtDeflateS: return 0;
+    case dtDeflateF: return 1;
+    case dtDeflateX: return 9;
+    case dtDeflateN: break;
+  }
+  return Z_DEFAULT_COMPRESSION;
+}
+
+// --- TCustomStream ---------------------------------------------------------------------------
+
+TCustomStream::TCustomStream(TStream32* Target, bool WithBuffer) : FTarget(Target) {
+  if (FTarget != nullptr) FSavedPosition = FTarget->Position();
+  if (WithBuffer) FBuffer.resize(kFilterBufferSize);
+}
+
+int32_t TCustomStream::Seek(int32_t, uint16_t) { return -1; }
+
+void TCustomStream::RestoreTarget() {
+  if (FTarget->Position() != FSavedPosition) FTarget->Seek(FSavedPosition, soBeginning);
+}
+
+void TCustomStream::WriteTarget(const uint8_t* Data, int32_t Count) {
+  RestoreTarget();
+  FTarget->WriteBuffer(Data, Count);
+  FSavedPosition += Count;
+}
+
+// --- TCompressStream -------------------------------------------------------------------------
+
+TCompressStream::TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits)
+    : TCustomStream(Target) {
+  InitDeflate(DeflateType, WindowBits);
+}
+
+void TCompressStream::InitDeflate(TDeflateType DeflateType, int WindowBits) {
+  FLevel = DeflateLevelOf(DeflateType);
+  FWindowBits = WindowBits;
+  z_stream*& pooled = DeflatePool.Free[PoolSlot(FLevel)];
+  if (WindowBits == -15 && pooled != nullptr) {
+    FZ = pooled;
+    pooled = nullptr;
+    deflateReset(FZ);
+  } else {
+    auto z = std::make_unique<z_stream>();
+    std::memset(z.get(), 0, sizeof(z_stream));
+    if (deflateInit2(z.get(), FLevel, Z_DEFLATED, WindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+      throw EStreamError("Error initialising deflate");
+    FZ = z.release();
+  }
+  FZ->next_out = FBuffer.data();
+  FZ->avail_out = kFilterBufferSize;
+  FZ->next_in = nullptr;
+  FZ->avail_in = 0;
+}
+
+TCompressStream::~TCompressStream() {
+  try {
+    FZ->avail_in = 0;
+    Finish();
+  } catch (...) {
+    // A destructor cannot report; the caller has already seen the cancel flag or the error.
+  }
+  z_stream*& pooled = DeflatePool.Free[PoolSlot(FLevel)];
+  if (FWindowBits == -15 && pooled == nullptr) {
+    pooled = FZ;
+  } else {
+    deflateEnd(FZ);
+    delete FZ;
+  }
+}
+
+int32_t TCompressStream::Read(void*, int32_t) { return -1; }
+
+int32_t TCompressStream::Write(const void* Buffer, int32_t Count) {
+  FZ->next_in = static_cast<Bytef*>(const_cast<void*>(Buffer));
+  FZ->avail_in = static_cast<uInt>(Count);
+  RestoreTarget();
+  Drain();
+  return Count;
+}
+
+void TCompressStream::FlushBuffer(int32_t Count) {
+  if (State.Encrypted) EncryptBuffer(FBuffer.data(), static_cast<size_t>(Count));
+  WriteTarget(FBuffer.data(), Count);
+  FZ->next_out = FBuffer.data();
+  FZ->avail_out = kFilterBufferSize;
+}
+
+void TCompressStream::Drain() {
+  while (FZ->avail_in > 0 && !Cancelled()) {
+    const Bytef* in = FZ->next_in;
+    const uInt before = FZ->avail_in;
+    deflate(FZ, Z_NO_FLUSH);
+    const uInt used = before - FZ->avail_in;
+    if (!State.Encrypted) Crc32Update(in, used, Crc);
+    FTotalIn += used;
+    CountDown(used);
+    if (Cancelled()) break;
+    if (FZ->avail_out == 0) FlushBuffer(kFilterBufferSize);
+    DoProgress(this);
+  }
+}
+
+void TCompressStream::Finish() {
+  RestoreTarget();
+  int rc = deflate(FZ, Z_FINISH);
+  for (;;) {
+    if (rc == Z_STREAM_END || FZ->avail_out > 0 || Cancelled()) {
+      const int32_t used = kFilterBufferSize - static_cast<int32_t>(FZ->avail_out);
+      if (used > 0) {
+        if (State.Encrypted) EncryptBuffer(FBuffer.data(), static_cast<size_t>(used));
+        WriteTarget(FBuffer.data(), used);
+      }
+      FZ->next_out = FBuffer.data();
+      FZ->avail_out = kFilterBufferSize;
+      return;
+    }
+    if (rc != Z_OK) return;
+    FlushBuffer(kFilterBufferSize);
+    rc = deflate(FZ, Z_FINISH);
+  }
+}
+
+int32_t TCompressStream::Seek(int32_t Offset, uint16_t Origin) {
+  if (Offset == 0 && Origin == soFromCurrent) {
+    if (FTotalIn > INT32_MAX) throw ERangeError("Range check error");
+    return static_cast<int32_t>(FTotalIn);
+  }
+  return -1;
+}
+
+int64_t TCompressStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  if (Offset == 0 && Origin == soCurrent) return FTotalIn;
+  if (Offset < INT32_MIN || Offset > INT32_MAX) throw ERangeError("Range check error");
+  return -1;
+}
+
+// --- TStoreStream ----------------------------------------------------------------------------
+
+TStoreStream::TStoreStream(TStream32* Target, uint8_t Mode, const TFilterState& FState, bool* CancelFlag,
+                           TNotifyEvent ProgressHandler)
+    : TCustomStream(Target, false), FCancel(CancelFlag), FProgress(std::move(ProgressHandler)) {
+  CrcMode = Mode;
+  State = FState;
+  if (!State.Encrypted)
+    Crc = CrcMode == 16 ? 0u : 0xFFFFFFFFu;
+  else
+    Crc = CrcMode == 16 ? CryptState().Crc16 : CryptState().Crc32;
+  FBuffer.resize(kStoreBlockSize);
+}
+
+int64_t TStoreStream::StoreFrom(TStream32* Input) {
+  Input->CancelFlag = FCancel;
+  Input->ProgressHandler = FProgress;
+  Input->ActiveProgressHandler = FProgress;
+  FInput = Input;
+  return CopyFrom(Input, 0);
+}
+
+int64_t TStoreStream::CopyFrom(TStream32* Input, int64_t Count) {
+  if (Count == 0) {
+    Input->SetPosition(0);
+    Count = Input->Size();
+  }
+  const int64_t requested = Count;
+  FInput = Input;
+  while (Count > 0 && !(FCancel != nullptr && *FCancel)) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(kStoreBlockSize, Count));
+    platform::ProcessMessages();
+    Input->ReadBuffer(FBuffer.data(), n);
+    Write(FBuffer.data(), n);
+    Count -= n;
+  }
+  return requested;
+}
+
+int32_t TStoreStream::Read(void*, int32_t) { return -1; }
+
+int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
+  auto* p = static_cast<uint8_t*>(const_cast<void*>(Buffer));
+  if (!State.Encrypted) {
+    if (CrcMode == 16)
+      Crc16Update(p, static_cast<size_t>(Count), Crc);
+    else if (CrcMode == 32)
+      Crc32Update(p, static_cast<size_t>(Count), Crc);
+  } else {
+    EncryptBuffer(p, static_cast<size_t>(Count));
+  }
+  CountDown(Count);
+  WriteTarget(p, Count);
+  if (FInput != nullptr) FInput->DoProgress(FInput);
+  return Count;
+}
+
+// --- TCalcStreamCRC --------------------------------------------------------------------------
+
+TCalcStreamCRC::TCalcStreamCRC(TStream32* Input, TNotifyEvent ProgressHandler, bool* CancelFlag,
+                               const TFilterState& FState, uint8_t Mode, int64_t Count)
+    : TCustomStream(nullptr, false), Crc(Mode == 16 ? 0u : 0xFFFFFFFFu), FInput(Input) {
+  CrcMode = Mode;
+  State = FState;
+  this->ProgressHandler = std::move(ProgressHandler);
+  this->CancelFlag = CancelFlag;
+  TStream32::CopyFrom(Input, Count);
+}
+
+int32_t TCalcStreamCRC::Read(void*, int32_t) { return -1; }
+int32_t TCalcStreamCRC::Seek(int32_t, uint16_t) { return -1; }
+
+int32_t TCalcStreamCRC::Write(const void* Buffer, int32_t Count) {
+  if (CrcMode == 16)
+    Crc16Update(Buffer, static_cast<size_t>(Count), Crc);
+  else
+    Crc32Update(Buffer, static_cast<size_t>(Count), Crc);
+  if (FInput->ActiveProgressHandler) {
+    CountDown(Count);
+    FInput->DoProgress(FInput);
+  }
+  return Count;
+}
+
+uint32_t CalcStreamCRC(TStream32* Input, const TFilterState& State, bool* CancelFlag, TNotifyEvent ProgressHandler,
+                       int64_t Count) {
+  // The pass must neither count down nor report: the compression after it covers the same bytes.
+  Input->ActiveProgressHandler = nullptr;
+  TCalcStreamCRC calc(Input, std::move(ProgressHandler), CancelFlag, State, 32, Count);
+  Input->SetPosition(0);
+  return calc.Crc;
+}
+
+// --- DeflateFile -----------------------------------------------------------------------------
+
+bool DeflateFile(TStream32* InFile, TStream32* OutStream, const TFilterState& State, uint32_t& Crc,
+                 TDeflateType DeflateType, TNotifyEvent ProgressHandler, int WindowBits) {
+  bool ok;
+  {
+    TCompressStream z(OutStream, DeflateType, WindowBits);
+    z.State = State;
+    z.ProgressHandler = ProgressHandler;
+    z.ActiveProgressHandler = ProgressHandler;
+    z.CancelFlag = State.Cancel;
+    z.CopyFrom(InFile, 0);
+    if (!State.Encrypted) Crc = z.Crc ^ 0xFFFFFFFFu;
+    if (InFile->Size() == 0 && CryptState().Crc32 == 0xFFFFFFFFu) CryptState().Crc32 = 0;
+    ok = !(State.Cancel != nullptr && *State.Cancel);
+  }  // the rest of the deflate data reaches OutStream here
+  return ok;
+}

@@ -1,0 +1,125 @@
+#pragma once
+// The writer's filter streams: TCompressStream deflates what is written to it into its target,
+// TStoreStream copies unchanged, TCalcStreamCRC only computes a CRC. On the way they compute the
+// entry's CRC, encipher with the traditional cipher, count down the component's bytes-left
+// counter, fire the progress callback and stop on the shared cancel flag. DeflateFile and
+// CalcStreamCRC are the routines with which the compressor handles one file.
+#include <cstdint>
+#include <vector>
+
+#include <zlib.h>
+
+#include "archive/qrnGbls.h"
+#include "archive/qrnStreams.h"
+
+// Handed by the compressor to the filter streams by value; each stream keeps its own copy.
+struct TFilterState {
+  uint32_t Crc = 0xFFFFFFFFu;  // CRC-32 started at 0xFFFFFFFF, or CRC-16 started at 0
+  bool Encrypted = false;      // the CRC was computed beforehand: the deflate path computes none
+  int64_t* BytesLeft = nullptr;
+  bool* Cancel = nullptr;
+  bool EndOfStream = false;
+};
+
+// Two times the largest zlib window: output is written in whole pieces of this size.
+inline constexpr int32_t kFilterBufferSize = 131070;
+inline constexpr int32_t kStoreBlockSize = 102400;
+
+// The zlib level of each deflate type; window bits, method 8, memory level 8 and the default
+// strategy are fixed.
+int DeflateLevelOf(TDeflateType DeflateType);
+
+class TCustomStream : public TStream32 {
+ public:
+  explicit TCustomStream(TStream32* Target, bool WithBuffer = true);
+  ~TCustomStream() override = default;
+
+  using TStream32::Seek;
+  using TStream32::SetSize;
+  int32_t Seek(int32_t Offset, uint16_t Origin) override;
+
+  TFilterState State;
+  uint8_t CrcMode = 32;
+
+ protected:
+  bool Cancelled() const { return State.Cancel != nullptr && *State.Cancel; }
+  void CountDown(int64_t n) {
+    if (State.BytesLeft != nullptr) *State.BytesLeft -= n;
+  }
+  // Several users may share the target: it is put back where this stream left it.
+  void RestoreTarget();
+  void WriteTarget(const uint8_t* Data, int32_t Count);
+
+  std::vector<uint8_t> FBuffer;
+  TStream32* FTarget;
+  int64_t FSavedPosition = 0;
+  int64_t FTotalIn = 0;
+};
+
+class TCompressStream : public TCustomStream {
+ public:
+  TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits);
+  ~TCompressStream() override;
+
+  int32_t Read(void* Buffer, int32_t Count) override;  // -1: write-only
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  // Seek(0, from current) is the number of input bytes deflated so far; any other seek -1.
+  int32_t Seek(int32_t Offset, uint16_t Origin) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+
+  uint32_t Crc = 0xFFFFFFFFu;
+
+ protected:
+  virtual void InitDeflate(TDeflateType DeflateType, int WindowBits);
+  virtual void Drain();
+  virtual void Finish();
+
+ private:
+  void FlushBuffer(int32_t Count);
+  z_stream* FZ = nullptr;
+  int FLevel = 0;
+  int FWindowBits = -15;
+};
+
+class TStoreStream : public TCustomStream {
+ public:
+  TStoreStream(TStream32* Target, uint8_t CrcMode, const TFilterState& State, bool* CancelFlag,
+               TNotifyEvent ProgressHandler);
+
+  // Copies the whole of Input from its beginning.
+  int64_t StoreFrom(TStream32* Input);
+  int64_t CopyFrom(TStream32* Input, int64_t Count) override;
+  int32_t Read(void* Buffer, int32_t Count) override;  // -1
+  int32_t Write(const void* Buffer, int32_t Count) override;
+
+  uint32_t Crc = 0;
+
+ private:
+  bool* FCancel;
+  TNotifyEvent FProgress;
+  TStream32* FInput = nullptr;
+};
+
+// Computes the CRC of Count bytes of Input (0: all of it) in its constructor.
+class TCalcStreamCRC : public TCustomStream {
+ public:
+  TCalcStreamCRC(TStream32* Input, TNotifyEvent ProgressHandler, bool* CancelFlag, const TFilterState& State,
+                 uint8_t CrcMode, int64_t Count);
+  int32_t Read(void* Buffer, int32_t Count) override;  // -1
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  int32_t Seek(int32_t Offset, uint16_t Origin) override;  // -1
+
+  uint32_t Crc;
+
+ private:
+  TStream32* FInput;
+};
+
+// The CRC-32 register over Input (without its final complement); Input is put back at 0.
+uint32_t CalcStreamCRC(TStream32* Input, const TFilterState& State, bool* CancelFlag, TNotifyEvent ProgressHandler,
+                       int64_t Count);
+
+// Deflates the whole of InFile into OutStream. When not State.Encrypted, Crc receives the final
+// CRC-32 of the input. False when the cancel flag was set.
+bool DeflateFile(TStream32* InFile, TStream32* OutStream, const TFilterState& State, uint32_t& Crc,
+                 TDeflateType DeflateType, TNotifyEvent ProgressHandler, int WindowBits);

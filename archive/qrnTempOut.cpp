@@ -1,0 +1,131 @@
+#include "archive/qrnTempOut.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "archive/qrnBase.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
+
+namespace {
+
+constexpr int64_t kTempCopyChunk = 100000;
+
+std::string FolderOf(const std::string& Name) {
+  const size_t p = Name.rfind('/');
+  return p == std::string::npos ? std::string(".") : Name.substr(0, p + 1);
+}
+
+std::string OpenName(TZipCommon* Owner, uint16_t Mode, const std::string& FileName, const std::string& TempDir) {
+  if (Mode != platform::kModeCreate) return FileName;
+  return Owner->MakeTempFileName(TempDir);
+}
+
+int64_t CopyChunks(TStream32& To, TStream32* Source, int64_t Count, bool* Cancel) {
+  if (Count == 0) {
+    Source->SetPosition(0);
+    Count = Source->Size();
+  }
+  const int64_t requested = Count;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min(std::max<int64_t>(Count, 1), kTempCopyChunk)));
+  while (Count > 0 && !(Cancel != nullptr && *Cancel)) {
+    const int32_t n = static_cast<int32_t>(std::min(kTempCopyChunk, Count));
+    platform::ProcessMessages();
+    Source->ReadBuffer(buf.data(), n);
+    To.WriteBuffer(buf.data(), n);
+    Count -= n;
+  }
+  return requested;
+}
+
+}  // namespace
+
+bool SameDrive(const std::string& A, const std::string& B) {
+  const int64_t a = platform::DeviceOf(A);
+  return a >= 0 && a == platform::DeviceOf(B);
+}
+
+// --- TTempFileStream -------------------------------------------------------------------------
+
+TTempFileStream::TTempFileStream(TZipCommon* AOwner, uint16_t AMode, const std::string& FileName,
+                                 const std::string& TempDir)
+    : TTempFileStream(AOwner, AMode, FileName, OpenName(AOwner, AMode, FileName, TempDir), 0) {}
+
+TTempFileStream::TTempFileStream(TZipCommon* AOwner, uint16_t AMode, const std::string& FileName,
+                                 const std::string& Opened, int)
+    : TFileStream32(Opened, AMode), Owner(AOwner), TempName(Opened), IsTemporary(AMode == platform::kModeCreate),
+      Mode(AMode) {
+  if (IsTemporary) FinalName = FileName;
+}
+
+TTempFileStream::~TTempFileStream() {
+  if (FHandle >= 0 && platform::CloseFile(FHandle)) FHandle = -1;
+  if (IsTemporary && !TempName.empty()) platform::DeleteFile(TempName);
+}
+
+int32_t TTempFileStream::Read(void* Buffer, int32_t Count) {
+  const int32_t n = TFileStream32::Read(Buffer, Count);
+  Owner->BytesLeft -= Count;
+  Owner->ReportTempMoveProgress(this);
+  return n;
+}
+
+int64_t TTempFileStream::CopyFrom(TStream32* Source, int64_t Count) {
+  ActiveProgressHandler = OwnProgressHandler;
+  return CopyChunks(*this, Source, Count, OwnCancel);
+}
+
+void TTempFileStream::MoveToFinal() {
+  if (!IsTemporary || Mode == 0 || FinalName.empty()) return;
+  Owner->FireTmpFileMoveBegin(FinalName, TempName);
+  try {
+    const bool same = SameDrive(TempName, FolderOf(FinalName));
+    const int64_t size = Size();
+    if (!platform::FlushFile(FHandle)) throw EWriteError("Error writing to file");
+    if (same && FHandle >= 0 && platform::CloseFile(FHandle)) FHandle = -1;
+    Owner->MoveTempFile(this, FinalName, size, same, TempName);
+  } catch (...) {
+    const bool full = platform::LastErrorIsDiskFull();
+    Owner->FireTmpFileMoveEnd();
+    if (full) Owner->ReportError(Owner->ArchiveFile(), "", "0", 25160);
+    throw;
+  }
+  Owner->FireTmpFileMoveEnd();
+}
+
+// --- TTempMemStream --------------------------------------------------------------------------
+
+TTempMemStream::TTempMemStream(TZipCommon* AOwner, uint16_t AMode, const std::string& FileName)
+    : Owner(AOwner), IsTemporary(AMode == platform::kModeCreate), Mode(AMode) {
+  if (IsTemporary)
+    FinalName = FileName;
+  else
+    GivenName = FileName;
+}
+
+int32_t TTempMemStream::Read(void* Buffer, int32_t Count) {
+  const int32_t n = TMemoryStream32::Read(Buffer, Count);
+  Owner->BytesLeft -= Count;
+  Owner->ReportTempMoveProgress(this);
+  return n;
+}
+
+int64_t TTempMemStream::CopyFrom(TStream32* Source, int64_t Count) {
+  ActiveProgressHandler = OwnProgressHandler;
+  return CopyChunks(*this, Source, Count, OwnCancel);
+}
+
+void TTempMemStream::MoveToFinal() {
+  if (!IsTemporary || Mode == 0 || FinalName.empty()) return;
+  Owner->FireTmpFileMoveBegin(FinalName, "");
+  try {
+    Owner->FileTotal = Owner->ArchiveTotal = Owner->BytesLeft = Size();
+    SetPosition(0);
+    // Never written in place: the old archive stays whole until the new one is complete.
+    Owner->MoveTempFile(this, FinalName, Size(), false, "");
+  } catch (...) {
+    if (platform::LastErrorIsDiskFull()) Owner->ReportError(Owner->ArchiveFile(), "", "0", 25160);
+    throw;
+  }
+  Owner->FireTmpFileMoveEnd();
+}

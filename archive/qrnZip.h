@@ -1,0 +1,102 @@
+#pragma once
+// The ZIP writer: fills and writes the local header of each new entry, builds its central
+// header, reads the directory of an existing archive so that an update can keep, drop or rename
+// its entries, copies kept entries, and writes the central directory and the end record (the
+// engine's own large end record once the archive reaches 4 GiB). TZip is the component that the
+// programs hold.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/qrnCompBase.h"
+
+// Result of an extra-field parse: bits 32-47 of the quantities whose low halves are in the
+// header.
+struct TExtraHigh {
+  uint16_t Tag = 0;
+  uint16_t Size = 0;
+  uint16_t PackedHigh = 0;
+  uint16_t UnpackedHigh = 0;
+  uint16_t OffsetHigh = 0;
+};
+
+// Parses an extra field (HeaderKind 0 local, 1 central) for tag 100 and tag 1 blocks. The
+// header's 32-bit fields are passed so that tag-1 values are taken only where they hold
+// 0xFFFFFFFF. Blocks that do not fit the field are ignored.
+TExtraHigh ParseExtraHigh(const uint8_t* Extra, size_t Length, int HeaderKind, uint32_t PackedLow,
+                          uint32_t UnpackedLow, uint32_t OffsetLow);
+
+class TZipBase : public TCompBase {
+ public:
+  TZipBase();
+  ~TZipBase() override = default;
+
+  void SetArcType(TArcType Value) override;
+
+  void CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& List, int32_t Index) override;
+  void BuildCentralHeader(int32_t Index, uint32_t ExternalAttributes, TCompHeaderList& List) override;
+  void FinishLocalHeader(int64_t PackedSize, int64_t UnpackedSize) override;
+  void StartLocalHeader(TCompHeaderList& List, int32_t Index) override;
+  void CompressEntry(TStream32& Output, int32_t Index, bool& Done, TCompHeaderList& List) override;
+  void HeaderFromFileInfo(std::array<uint8_t, 46>& RawHeader, TCompFileInfo& Info, const TFileInfoRecord& Rec) override;
+  void WriteEmptyEndRecord(TStream32& Output) override;
+  void EndEntry() override;
+  bool FindDirectory(std::string& Name, TStream32& Input, TCompHeaderList* List, bool& DirectoryFound) override;
+  int32_t GetHeadSize() override { return 46; }
+  int32_t GetLocalHeadSize() override { return 30; }
+  bool ReadNextCentralHeader(std::string& Name, TStream32& Input, bool Central) override;
+  const uint8_t* GetHeadPtr() override { return LocalHeaderBuf.data(); }
+  bool ReadCentralHeader(TStream32& Input, std::string& Name, bool Central) override;
+  void WriteZip64Extra(TStream32& Output, TCompFileInfo& Info) override;
+  void ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) override;
+  void CommitComments() override;
+  void ListEntries(TCompHeaderList& List) override;
+  bool GetFileComment(int32_t Index, std::string& Name, std::string& Text) override;
+  void SetFileComment(int32_t Index, const std::string& Text) override;
+  void SetZipComment(const std::string& Text) override;
+  int32_t OpenArchiveDirectory() override;
+  bool WriteCentralDirectory(TStream32& Output, TCompHeaderList& List) override;
+  void FileInfoFromHeader(const std::array<uint8_t, 46>& RawHeader, const TCompFileInfo& Info,
+                          TFileInfoRecord& Rec) override;
+  int64_t ReadLocalHeader(TStream32& Input, TStream32& Output, std::array<uint8_t, 46>& RawHeader) override;
+  bool GetZipComment(std::string& Text) override;
+
+  bool WriteCentralHeaders(TStream32& Output, TCompHeaderList& List);
+  int32_t LeaveSpaceOnFirstDisk() const { return FLeaveSpaceOnFirstDisk; }
+  void SetLeaveSpaceOnFirstDisk(int32_t v) { FLeaveSpaceOnFirstDisk = v; }
+
+  int64_t NextHeaderPos = 0;
+  int64_t CurrentHeaderPos = 0;
+  TExtraHigh ExtraHigh;
+  bool IsLargeArchive = false;
+  int32_t SkippedCount = 0;
+  std::unique_ptr<TCompHeaderList> CommentList;
+
+ protected:
+  // On a removable drive the spanned writer takes over the directory (the disk check of the
+  // run filled DriveType).
+  virtual bool ArchiveOnRemovableDrive() { return DiskManager && DiskManager->DriveType == 2; }
+  virtual bool SpanArchive(TStream32& Output, TCompHeaderList& List);
+
+  // Finds the end record in the last 32 KB and reads the archive comment into Comment.
+  bool LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, int64_t& DirectoryOffset,
+                       bool& Enciphered);
+  bool ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered, uint16_t Flags, std::string& Name);
+
+ private:
+  int32_t FLeaveSpaceOnFirstDisk = 0;
+  // The header last read: its name bytes as stored, extra field and comment.
+  std::string FReadStoredName;
+  std::vector<uint8_t> FReadExtra;
+  std::vector<uint8_t> FReadComment;
+  bool FReadEnciphered = false;
+  bool FReadCentral = false;
+  int64_t FReadPos = 0;
+};
+
+class TZip : public TZipBase {
+ public:
+  TZip() = default;
+};

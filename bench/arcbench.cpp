@@ -1,0 +1,84 @@
+// A driver over the engine for benchmarks and outside checks (not part of the product).
+//   arcbench compress SRC_DIR ARCHIVE [--level s|f|n|x] [--password P] [--memory]
+// sets the writer up as the two programs do and prints
+//   added N files, B bytes in T s, R MB/s
+// Every OnError report goes to standard error. Exit status 0 when N > 0 and no error was
+// reported, else 1.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "archive/qrnBase.h"
+#include "archive/qrnZip.h"
+#include "platform/files.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: arcbench compress SRC_DIR ARCHIVE [--level s|f|n|x] [--password P] [--memory]\n");
+  return 2;
+}
+
+int Compress(int argc, char** argv) {
+  if (argc < 4) return Usage();
+  std::string src = argv[2];
+  const std::string archive = platform::AbsolutePath(argv[3]);
+  TDeflateType level = dtDeflateN;
+  std::string password;
+  bool memory = false;
+  for (int i = 4; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--level" && i + 1 < argc) {
+      const std::string v = argv[++i];
+      if (v == "s") level = dtDeflateS;
+      else if (v == "f") level = dtDeflateF;
+      else if (v == "n") level = dtDeflateN;
+      else if (v == "x") level = dtDeflateX;
+      else return Usage();
+    } else if (a == "--password" && i + 1 < argc) {
+      password = argv[++i];
+    } else if (a == "--memory") {
+      memory = true;
+    } else {
+      return Usage();
+    }
+  }
+  src = platform::AbsolutePath(src);
+  while (src.size() > 1 && src.back() == '/') src.pop_back();
+
+  TZip zip;
+  int errors = 0;
+  zip.OnError = [&errors](TObject*, const std::string& FileName, const std::string& ExtendedMsg,
+                          const std::string& VolumeID, int32_t ECode) {
+    ++errors;
+    std::fprintf(stderr, "error %d: %s: %s (%s) [%s]\n", ECode, ErrorMessage(ECode).c_str(), FileName.c_str(),
+                 ExtendedMsg.c_str(), VolumeID.c_str());
+  };
+  int64_t scanned = 0;
+  zip.OnFileScanStatus = [&scanned](TObject*, const std::string&, int32_t, int64_t FilesSize) { scanned = FilesSize; };
+  zip.SetDeflateType(level);
+  zip.SetPassword(password);
+  zip.SetCompressionMethod(memory ? cmInMemory : cmTempFile);
+  zip.SetSwitch(swAdd);
+  zip.SetArchiveFile(archive);
+  zip.FileSpec().Clear();
+  zip.FileSpec().Add(src + "/*.*");
+
+  const auto t0 = std::chrono::steady_clock::now();
+  const int32_t n = zip.Compress();
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const int64_t bytes = scanned;
+  std::printf("added %d files, %lld bytes in %.3f s, %.1f MB/s\n", n, static_cast<long long>(bytes), secs,
+              secs > 0 ? static_cast<double>(bytes) / 1e6 / secs : 0.0);
+  return n > 0 && errors == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  if (std::strcmp(argv[1], "compress") == 0) return Compress(argc, argv);
+  return Usage();
+}

@@ -1,0 +1,224 @@
+// Writing a new archive: names, the store-or-deflate choice, empty files, encryption flags, the
+// run's checks and its counters, cancelling.
+#include <gtest/gtest.h>
+
+#include "archive/qrnBase.h"
+#include "archive/qrnEndian.h"
+#include "tests/archive/writer_fixture.h"
+
+using namespace writerfixture;
+
+namespace {
+
+TEST(WriterNew, NamesAreRelativeToTheMaskFolderWithSlashes) {
+  Folder d;
+  Put(d / "src/a.txt", "hello");
+  Put(d / "src/sub/deep/b.txt", Text(5000));
+  Writer w(d / "out.zip", d / "src");
+  EXPECT_EQ(w.zip.Compress(), 2);
+  EXPECT_TRUE(w.errors.empty());
+  const auto es = EntriesOf(d / "out.zip");
+  ASSERT_EQ(es.size(), 2u);
+  EXPECT_NE(Find(es, "a.txt"), nullptr);
+  const auto* b = Find(es, "sub/deep/b.txt");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->central.Method, 8);
+  EXPECT_EQ(b->central.UnpackedSize, 5000u);
+  EXPECT_EQ(b->local.PackedSize, b->central.PackedSize);
+  EXPECT_EQ(b->central.InternalAttributes, 1);
+  EXPECT_EQ(b->central.ExternalAttributes & 0x20u, 0x20u);
+  EXPECT_EQ(b->central.ExtraLength, 0);
+}
+
+TEST(WriterNew, StoreOrDeflateChoice) {
+  Folder d;
+  Put(d / "src/exact256.txt", std::string(256, 'a'));
+  Put(d / "src/just257.txt", std::string(257, 'a'));
+  Put(d / "src/rnd10.bin", Random(10, 1));
+  Put(d / "src/pack.RaR", Text(3000));
+  Put(d / "src/other.Zip", Text(3000));
+  Put(d / "src/empty.txt", "");
+  Writer w(d / "out.zip", d / "src");
+  w.zip.SetPassword("pw");
+  EXPECT_EQ(w.zip.Compress(), 6);
+  const auto es = EntriesOf(d / "out.zip");
+  ASSERT_EQ(es.size(), 6u);
+  EXPECT_EQ(Find(es, "exact256.txt")->central.Method, 8);
+  EXPECT_EQ(Find(es, "just257.txt")->central.Method, 8);
+  // Ten random bytes deflate to more than ten: stored, still behind an encryption header.
+  const auto* r = Find(es, "rnd10.bin");
+  EXPECT_EQ(r->central.Method, 0);
+  EXPECT_EQ(r->central.PackedSize, 22u);
+  EXPECT_EQ(Find(es, "pack.RaR")->central.Method, 0);
+  EXPECT_EQ(Find(es, "other.Zip")->central.Method, 0);
+  const auto* e = Find(es, "empty.txt");
+  EXPECT_EQ(e->central.Method, 0);
+  EXPECT_EQ(e->central.Crc32, 0u);
+  EXPECT_EQ(e->central.PackedSize, 0u);
+  EXPECT_EQ(e->central.Flags & kFlagEncrypted, 0);
+  EXPECT_EQ(Find(es, "just257.txt")->central.Flags & kFlagEncrypted, kFlagEncrypted);
+}
+
+TEST(WriterNew, DeflateTypeSetsFlagBitsAndStoreStoresEverything) {
+  const std::pair<TDeflateType, uint16_t> rows[] = {{dtDeflateF, 4}, {dtDeflateN, 0}, {dtDeflateX, 2}};
+  for (auto [type, bits] : rows) {
+    Folder d;
+    Put(d / "src/t.txt", Text(20000));
+    Writer w(d / "out.zip", d / "src");
+    w.zip.SetDeflateType(type);
+    ASSERT_EQ(w.zip.Compress(), 1);
+    const auto es = EntriesOf(d / "out.zip");
+    ASSERT_EQ(es.size(), 1u);
+    EXPECT_EQ(es[0].central.Method, 8);
+    EXPECT_EQ(es[0].central.Flags & 6, bits) << type;
+  }
+  Folder d;
+  Put(d / "src/t.txt", Text(20000));
+  Writer w(d / "out.zip", d / "src");
+  w.zip.SetCompressMethod(cmStore);
+  ASSERT_EQ(w.zip.Compress(), 1);
+  const auto es = EntriesOf(d / "out.zip");
+  EXPECT_EQ(es[0].central.Method, 0);
+  EXPECT_EQ(es[0].central.PackedSize, 20000u);
+}
+
+TEST(WriterNew, PropertiesRefuseWhatTheyCannotHold) {
+  TZip zip;
+  zip.SetCompressMethod(cmFuse);
+  EXPECT_EQ(zip.CompressMethod(), cmDeflate);
+  zip.SetCompressMethod(cmStore);
+  EXPECT_EQ(zip.CompressMethod(), cmStore);
+  Folder d;
+  zip.SetDefaultExt(".zip");
+  zip.SetArchiveFile(d / "backup");
+  EXPECT_EQ(zip.ArchiveFile(), d / "backup.zip");
+  zip.SetDefaultExt("RAR");
+  EXPECT_EQ(zip.ArchiveFile(), d / "backup.rar");
+  zip.SetDefaultExt("");
+  EXPECT_EQ(zip.DefaultExt(), ".ZIP");
+}
+
+TEST(WriterNew, RunChecksReportAndReturnZero) {
+  Folder d;
+  Put(d / "src/a.txt", "x");
+  {
+    Writer w(d / "out.zip");  // empty FileSpec
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_NOTHING_TO_DO));
+  }
+  {
+    Writer w(d / "missing/out.zip", d / "src");
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_INVALID_DIRECTORY));
+  }
+  {
+    Writer w(d / "out.zip", d / "src");
+    w.zip.SetSwitch(swDelete);
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_NOTHING_TO_DELETE));
+  }
+  {
+    Writer w(d / "out.zip", d / "src");
+    w.zip.SetStoredDirNames(sdExplorer_UserDefineDefaultDir);
+    EXPECT_EQ(w.zip.Compress(), 0);
+    ASSERT_TRUE(w.Reported(E_PROPERTY_NOT_ASSIGNED));
+    EXPECT_FALSE(std::filesystem::exists(d / "out.zip"));
+  }
+}
+
+TEST(WriterNew, AFileThatCannotBeOpenedIsDroppedAndTheRunGoesOn) {
+  Folder d;
+  Put(d / "src/a.txt", "aaa");
+  Put(d / "src/b.txt", "bbb");
+  Writer w(d / "out.zip", d / "src");
+  w.zip.OnBegin = [&](TObject*, const std::string& f, int32_t, bool&) {
+    if (f.ends_with("a.txt")) std::filesystem::remove(d / "src/a.txt");
+  };
+  EXPECT_EQ(w.zip.Compress(), 1);
+  EXPECT_TRUE(w.Reported(E_OPEN_ERROR));
+  const auto es = EntriesOf(d / "out.zip");
+  ASSERT_EQ(es.size(), 1u);
+  EXPECT_EQ(es[0].name, "b.txt");
+}
+
+TEST(WriterNew, CancelInTheMiddleKeepsTheEntriesDoneAndCutsThePartialOne) {
+  Folder d;
+  for (int i = 0; i < 4; ++i) Put(d / ("src/f" + std::to_string(i) + ".txt"), Text(400000 + i));
+  Writer w(d / "out.zip", d / "src");
+  int begun = 0;
+  w.zip.OnBegin = [&](TObject*, const std::string&, int32_t, bool&) { ++begun; };
+  w.zip.OnProgress = [&](TObject*, uint8_t byFile, uint8_t) {
+    if (begun == 3 && byFile > 10) w.zip.SetCancel(true);
+  };
+  EXPECT_EQ(w.zip.Compress(), 2);
+  EXPECT_TRUE(w.Reported(E_USER_CANCELED));
+  const auto es = EntriesOf(d / "out.zip");
+  ASSERT_EQ(es.size(), 2u);
+  // Nothing of the partial entry is left between the last entry and the directory.
+  const auto bytes = zipfixture::ReadAll(d / "out.zip");
+  size_t end = 0;
+  for (const auto& e : es) end = std::max<size_t>(end, e.dataOffset + e.central.PackedSize);
+  EXPECT_EQ(GetLE32(std::span<const uint8_t>(bytes).subspan(end), 0), kCentralHeaderSignature);
+}
+
+TEST(WriterNew, EmptyFoldersOnlyWithStoreEmptySubDirs) {
+  Folder d;
+  Put(d / "src/a.txt", "a");
+  std::filesystem::create_directories(d / "src/emptydir");
+  {
+    Writer w(d / "out1.zip", d / "src");
+    EXPECT_EQ(w.zip.Compress(), 1);
+  }
+  Writer w(d / "out2.zip", d / "src");
+  w.zip.SetStoreEmptySubDirs(true);
+  EXPECT_EQ(w.zip.Compress(), 2);
+  const auto es = EntriesOf(d / "out2.zip");
+  const auto* f = Find(es, "emptydir/");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->central.ExternalAttributes & 0x10u, 0x10u);
+  EXPECT_EQ(f->central.PackedSize, 0u);
+}
+
+TEST(WriterNew, NamesAreCp866OrUtf8WithFlagBit11) {
+  Folder d;
+  Put(d / "src/Документ.txt", "ru");
+  Put(d / "src/日本.txt", "jp");
+  Writer w(d / "out.zip", d / "src");
+  EXPECT_EQ(w.zip.Compress(), 2);
+  const auto es = EntriesOf(d / "out.zip");
+  ASSERT_EQ(es.size(), 2u);
+  const auto* ru = Find(es, "\x84\xAE\xAA\xE3\xAC\xA5\xAD\xE2.txt");
+  ASSERT_NE(ru, nullptr);
+  EXPECT_EQ(ru->central.Flags & kFlagUtf8, 0);
+  const auto* jp = Find(es, "日本.txt");
+  ASSERT_NE(jp, nullptr);
+  EXPECT_EQ(jp->central.Flags & kFlagUtf8, kFlagUtf8);
+  EXPECT_EQ(jp->local.Flags & kFlagUtf8, kFlagUtf8);
+}
+
+TEST(WriterNew, InMemoryOutputGivesTheSameArchiveShape) {
+  Folder d;
+  Put(d / "src/a.txt", Text(100000));
+  Writer w(d / "out.zip", d / "src");
+  w.zip.SetCompressionMethod(cmInMemory);
+  EXPECT_EQ(w.zip.Compress(), 1);
+  const auto es = EntriesOf(d / "out.zip");
+  ASSERT_EQ(es.size(), 1u);
+  EXPECT_EQ(es[0].central.UnpackedSize, 100000u);
+}
+
+TEST(WriterNew, WorkListLooksUpNamesWithoutCase) {
+  TCompHeaderList list;
+  TCompFileInfo info;
+  list.Add("Docs/Отчёт.TXT", info);
+  list.Add("b.txt", info);
+  list.Add("B.TXT", info);
+  EXPECT_EQ(list.IndexOfName("docs/ОТЧЁТ.txt"), 0);
+  EXPECT_EQ(list.IndexOfName("b.TXT"), 1);
+  list.SetName(1, "c.txt");
+  EXPECT_EQ(list.IndexOfName("B.txt"), 2);
+  EXPECT_EQ(list.IndexOfName("C.TXT"), 1);
+  EXPECT_EQ(list.IndexOfName("none"), -1);
+}
+
+}  // namespace
