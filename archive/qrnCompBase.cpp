@@ -86,6 +86,14 @@ std::string FoldNameCase(const std::string& Name) {
 
 int32_t TCompHeaderList::Add(const std::string& Name, const TCompFileInfo& Info) {
   const int32_t index = Count();
+  // AddHeader reserves one more slot at a time; growing the capacity geometrically first keeps
+  // a list of N entries at O(N) copies instead of O(N^2).
+  if (Records.size() == Records.capacity()) {
+    const size_t cap = Records.size() * 2 + 64;
+    Records.reserve(cap);
+    Tags.reserve(cap);
+    Extras.reserve(cap);
+  }
   if (!AddHeader(Info, Name, 0, 0, nullptr)) throw E_RAISE("Out of memory");
   FIndex[FoldNameCase(Name)].push_back(index);
   return index;
@@ -498,8 +506,18 @@ void TCompBase::Execute(TCompHeaderList& List) {
       }
       ListEntries(List);
       old.reset();
-      if (fileOut) fileOut->MoveToFinal();
-      if (memOut) memOut->MoveToFinal();
+      // A new archive cancelled part-way keeps the entries completed before the cancel: the
+      // move itself must not stop on the flag.
+      const bool cancelled = *CancelRef;
+      *CancelRef = false;
+      try {
+        if (fileOut) fileOut->MoveToFinal();
+        if (memOut) memOut->MoveToFinal();
+      } catch (...) {
+        *CancelRef = cancelled;
+        throw;
+      }
+      *CancelRef = cancelled;
       const bool published = (fileOut && fileOut->Mode != 0) || (memOut && memOut->Mode != 0);
       fileOut.reset();
       memOut.reset();
@@ -882,6 +900,7 @@ bool TCompBase::AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList
   FEncrypt = false;
   info.StoredName = EncodeStoredName(FCurrentFileName, true, info.Utf8Name);
   FCurInfo = &info;
+  FLocalName = info.StoredName;
   StartLocalHeader(List, Index);
   FinishLocalHeader(0, 0);
   Output.WriteBuffer(GetHeadPtr(), GetLocalHeadSize());

@@ -240,8 +240,6 @@ class TCompBase : public TZipCommon {
   std::string FLocalName;
   // The entry counter of the last loop (the entries visited), read by the directory writer.
   int32_t FEntryCount = 0;
-  // Stored names of the entries written in this run, for VerifyBeforeDelete.
-  TCompHeaderList* FRunList = nullptr;
   // Where the temporary output lives, so that the loop never adds the archive being built.
   std::string FOutputName;
   // The old archive's directory position, -1 when unknown.

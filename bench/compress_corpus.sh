@@ -12,27 +12,28 @@ corpus="$work/corpus"
 
 make_corpus() {
   mkdir -p "$corpus/src" "$corpus/bin" "$corpus/text" "$corpus/random"
-  # Many small source files: C headers, about 100 MB.
+  # Many small source files: the C headers, about 150 MB.
   cp -r /usr/include/. "$corpus/src/" 2>/dev/null || true
-  # Binaries: shared libraries, about 50 MB.
+  # Binaries: shared libraries, about 20 MB.
   local total=0
   for f in /usr/lib/x86_64-linux-gnu/*.so.*; do
-    [ -f "$f" ] && [ ! -L "$f" ] || continue
+    [ -f "$f" ] && [ ! -L "$f" ] && [ "$(stat -c %s "$f")" -lt 10000000 ] || continue
     cp "$f" "$corpus/bin/"
     total=$((total + $(stat -c %s "$f")))
-    [ $total -lt 50000000 ] || break
+    [ $total -lt 20000000 ] || break
   done
   # One large text file of about 30 MB.
-  find /usr/share/doc -name '*.gz' -size -200k 2>/dev/null | head -400 | xargs -r zcat 2>/dev/null > "$corpus/text/big.txt" || true
+  { find /usr/share/doc -name '*.gz' -size -200k 2>/dev/null | head -400 | xargs -r zcat 2>/dev/null > "$corpus/text/big.txt"; } || true
+  [ -s "$corpus/text/big.txt" ] || seq 1 3000000 > "$corpus/text/big.txt"
   while [ "$(stat -c %s "$corpus/text/big.txt")" -lt 30000000 ]; do
-    cat "$corpus/text/big.txt" "$corpus/text/big.txt" | head -c 31000000 > "$corpus/text/big.tmp"
+    { cat "$corpus/text/big.txt" "$corpus/text/big.txt" | head -c 31000000 > "$corpus/text/big.tmp"; } || true
     mv "$corpus/text/big.tmp" "$corpus/text/big.txt"
   done
   # Incompressible files, 20 MB.
   for i in 1 2 3 4; do head -c 5000000 /dev/urandom > "$corpus/random/r$i.bin"; done
 }
 
-[ -d "$corpus" ] || make_corpus
+[ -f "$corpus/.complete" ] || { rm -rf "$corpus"; make_corpus; touch "$corpus/.complete"; }
 echo "corpus: $(du -sb "$corpus" | cut -f1) bytes, $(find "$corpus" -type f | wc -l) files"
 sync
 

@@ -222,3 +222,21 @@ TEST(WriterNew, WorkListLooksUpNamesWithoutCase) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WriterNew, CancelledNewArchiveInMemoryStillKeepsTheEntriesDone) {
+  Folder d;
+  for (int i = 0; i < 3; ++i) Put(d / ("src/f" + std::to_string(i) + ".txt"), Text(300000 + i));
+  Writer w(d / "out.zip", d / "src");
+  w.zip.SetCompressionMethod(cmInMemory);
+  int begun = 0;
+  w.zip.OnBegin = [&](TObject*, const std::string&, int32_t, bool&) {
+    if (++begun == 3) w.zip.SetCancel(true);
+  };
+  EXPECT_EQ(w.zip.Compress(), 2);
+  EXPECT_EQ(EntriesOf(d / "out.zip").size(), 2u);
+  EXPECT_EQ(Shell("unzip -tq '" + (d / "out.zip") + "'"), 0);
+}
+
+}  // namespace

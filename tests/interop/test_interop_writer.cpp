@@ -1,0 +1,151 @@
+// Every archive the writer makes must pass the peers' tests and extract to the same bytes:
+// Info-ZIP unzip, 7-Zip, bsdtar and Python's zipfile. Russian names are CP866 without flag bit
+// 11 and extract correctly when the reader is told the code page; other names are UTF-8.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/archive/writer_fixture.h"
+
+using namespace writerfixture;
+
+namespace {
+
+std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+std::map<std::string, std::string> Corpus() {
+  return {{"a.txt", Text(50000)},
+          {"sub/deep/code.cpp", Text(3000)},
+          {"empty.dat", ""},
+          {"rnd.bin", Random(70000, 7)},
+          {"tiny.bin", Random(10, 3)},
+          {"pack.rar", Text(1000)},
+          {"Документы/Отчёт.txt", Text(2000)},
+          {"日本/名前.txt", "utf-8 name"}};
+}
+
+void MakeSource(const Folder& d, const std::map<std::string, std::string>& files) {
+  for (const auto& [name, bytes] : files) Put(d / ("src/" + name), bytes);
+  std::filesystem::create_directories(d / "src/emptyfolder");
+}
+
+// Extracts with bsdtar (names read as CP866 unless flagged UTF-8) and compares every file.
+void ExpectExtractsTo(const Folder& d, const std::string& archive, const std::map<std::string, std::string>& files,
+                      const std::string& out) {
+  std::filesystem::create_directories(d / out);
+  ASSERT_EQ(Shell("cd " + Q(d / out) + " && bsdtar --options hdrcharset=CP866 -xf " + Q(archive)), 0);
+  for (const auto& [name, bytes] : files) EXPECT_EQ(Slurp(d / (out + "/" + name)), bytes) << name;
+}
+
+void ExpectPeersAccept(const std::string& archive) {
+  EXPECT_EQ(Shell("unzip -tq " + Q(archive)), 0) << archive;
+  EXPECT_EQ(Shell("7zz t " + Q(archive)), 0) << archive;
+  EXPECT_EQ(Shell("bsdtar -tf " + Q(archive)), 0) << archive;
+  EXPECT_EQ(Shell("python3 -c \"import sys,zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)\" " +
+                  Q(archive)),
+            0)
+      << archive;
+}
+
+TEST(InteropWriter, NewArchivesAtEveryLevelPassEveryPeer) {
+  const auto files = Corpus();
+  const std::pair<TDeflateType, TCompressMethod> rows[] = {
+      {dtDeflateS, cmDeflate}, {dtDeflateF, cmDeflate}, {dtDeflateN, cmDeflate}, {dtDeflateX, cmDeflate},
+      {dtDeflateN, cmStore}};
+  for (auto [type, method] : rows) {
+    Folder d;
+    MakeSource(d, files);
+    Writer w(d / "out.zip", d / "src");
+    w.zip.SetDeflateType(type);
+    w.zip.SetCompressMethod(method);
+    w.zip.SetStoreEmptySubDirs(true);
+    // "sub" holds only a folder, so it counts as empty too.
+    EXPECT_EQ(w.zip.Compress(), static_cast<int32_t>(files.size()) + 2);
+    EXPECT_TRUE(w.errors.empty());
+    ExpectPeersAccept(d / "out.zip");
+    ExpectExtractsTo(d, d / "out.zip", files, "x");
+    EXPECT_TRUE(std::filesystem::is_directory(d / "x/emptyfolder"));
+  }
+}
+
+TEST(InteropWriter, RussianNamesDecodeAsCp866InPython) {
+  Folder d;
+  const auto files = Corpus();
+  MakeSource(d, files);
+  Writer w(d / "out.zip", d / "src");
+  ASSERT_GT(w.zip.Compress(), 0);
+  const std::string script =
+      "import sys,zipfile\n"
+      "z=zipfile.ZipFile(sys.argv[1], metadata_encoding='cp866')\n"
+      "n=set(z.namelist())\n"
+      "ok='Документы/Отчёт.txt' in n and '日本/名前.txt' in n and z.read('日本/名前.txt')==b'utf-8 name'\n"
+      "sys.exit(0 if ok else 1)\n";
+  Put(d / "check.py", script);
+  EXPECT_EQ(Shell("python3 " + Q(d / "check.py") + " " + Q(d / "out.zip")), 0);
+}
+
+TEST(InteropWriter, UpdatedDeletedAndCommentedArchivesPassEveryPeer) {
+  Folder d;
+  auto files = Corpus();
+  MakeSource(d, files);
+  {
+    Writer w(d / "out.zip", d / "src");
+    ASSERT_GT(w.zip.Compress(), 0);
+  }
+  Put(d / "src/added.txt", Text(9000));
+  files["added.txt"] = Text(9000);
+  {
+    Writer w(d / "out.zip", d / "src");
+    EXPECT_EQ(w.zip.Compress(), 1);
+  }
+  ExpectPeersAccept(d / "out.zip");
+  ExpectExtractsTo(d, d / "out.zip", files, "x1");
+  {
+    Writer w(d / "out.zip");
+    w.zip.FileSpec().Add("*.bin");
+    w.zip.SetSwitch(swDelete);
+    EXPECT_EQ(w.zip.Compress(), 2);
+  }
+  files.erase("rnd.bin");
+  files.erase("tiny.bin");
+  ExpectPeersAccept(d / "out.zip");
+  ExpectExtractsTo(d, d / "out.zip", files, "x2");
+  EXPECT_FALSE(std::filesystem::exists(d / "x2/rnd.bin"));
+  {
+    TZip zip;
+    zip.SetArchiveFile(d / "out.zip");
+    const int32_t n = zip.OpenArchiveDirectory();
+    ASSERT_GT(n, 0);
+    zip.SetZipComment("backup of the week");
+    zip.SetFileComment(0, "first entry");
+    zip.CommitComments();
+  }
+  ExpectPeersAccept(d / "out.zip");
+  ExpectExtractsTo(d, d / "out.zip", files, "x3");
+  EXPECT_EQ(Shell("python3 -c \"import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
+                  "sys.exit(0 if z.comment==b'backup of the week' and z.infolist()[0].comment==b'first entry' "
+                  "else 1)\" " +
+                  Q(d / "out.zip")),
+            0);
+}
+
+TEST(InteropWriter, EncryptedArchiveOpensWithThePassword) {
+  Folder d;
+  const auto files = Corpus();
+  MakeSource(d, files);
+  Writer w(d / "out.zip", d / "src");
+  w.zip.SetPassword("Pa55word");
+  ASSERT_EQ(w.zip.Compress(), static_cast<int32_t>(files.size()));
+  std::filesystem::create_directories(d / "u");
+  EXPECT_EQ(Shell("cd " + Q(d / "u") + " && unzip -qq -P Pa55word " + Q(d / "out.zip")), 0);
+  EXPECT_EQ(Slurp(d / "u/a.txt"), files.at("a.txt"));
+  EXPECT_EQ(Slurp(d / "u/rnd.bin"), files.at("rnd.bin"));
+  EXPECT_EQ(Slurp(d / "u/tiny.bin"), files.at("tiny.bin"));
+  EXPECT_NE(Shell("unzip -tq -P wrong " + Q(d / "out.zip")), 0);
+  EXPECT_EQ(Shell("python3 -c \"import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); z.setpassword(b'Pa55word'); "
+                  "sys.exit(z.testzip() is not None or z.read('a.txt')!=open(sys.argv[2],'rb').read())\" " +
+                  Q(d / "out.zip") + " " + Q(d / "src/a.txt")),
+            0);
+}
+
+}  // namespace
