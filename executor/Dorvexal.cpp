@@ -1,0 +1,337 @@
+#include "executor/Dorvexal.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+
+#include <cmath>
+#include <unistd.h>
+
+#include "manager/ArchiveName.h"
+#include "manager/Settings.h"
+#include "manager/TaskLog.h"
+#include "platform/files.h"
+#include "platform/gui/application.h"
+#include "platform/gui/datetime.h"
+#include "platform/gui/textfile.h"
+
+namespace {
+
+// Monday first, the texts exactly as the task editor stores them.
+constexpr const char* kWeekDays[7] = {"Понедельник", "Вторник", "Среда", "Четверг",
+                                      "Пятница",     "Суббота", "Воскресение"};
+
+constexpr const char* kWeekly = "Еженедельная";
+constexpr const char* kDaily = "Ежедневная";
+constexpr const char* kMonthly = "Ежемесячная";
+constexpr const char* kOneTime = "Одноразовая";
+
+TProgramStarter& ProgramStarter() {
+  static TProgramStarter starter;
+  return starter;
+}
+
+void StartProgram(const std::string& program) {
+  if (ProgramStarter()) {
+    ProgramStarter()(program);
+    return;
+  }
+  QProcess::startDetached(QString::fromStdString(program), {});
+}
+
+std::string Field(const TTaskTable& table, TTaskField field, int32_t task) { return table(field, task); }
+
+bool TimeIsNow(const TTaskTable& table, int32_t task, const TTickClock& clock) {
+  return TimeToHHMM(Field(table, StartTime, task)) == clock.Now;
+}
+
+// A name that no other run uses: the pid tells executors apart, the counter the runs of one.
+std::string TemporaryArchivePath(const std::string& finalPath) {
+  static uint32_t counter = 0;
+  const size_t slash = finalPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
+  const std::string name = finalPath.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string path;
+  do {
+    // Hidden, and the archive's own name last, so that its extension stays the archive's.
+    path = folder + ".~Dorvexal-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" + name;
+  } while (platform::GetFileAttributes(path) != platform::kInvalidAttributes);
+  return path;
+}
+
+// --- pictures ----------------------------------------------------------------------------
+
+QPixmap Canvas(int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  return pixmap;
+}
+
+// The archive box that every tray picture shows; step 1-6 draws the moving band of a run,
+// 0 a green tick (idle or succeeded), 7 a red cross (failed).
+QIcon TrayPicture(int step) {
+  QPixmap pixmap = Canvas(32);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(20, 40, 90), 1.5));
+  p.setBrush(QColor(60, 110, 190));
+  p.drawRoundedRect(QRectF(3.5, 7.5, 25, 21), 3, 3);
+  p.setBrush(QColor(90, 140, 220));
+  p.drawRoundedRect(QRectF(2.5, 3.5, 27, 7), 2, 2);
+  p.setBrush(QColor(230, 230, 240));
+  p.drawRect(QRectF(12.5, 13.5, 7, 3));
+  if (step >= 1 && step <= 6) {
+    p.setPen(QPen(QColor(255, 210, 60), 3, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(9, 11, 14, 14), (90 - step * 60) * 16, 120 * 16);
+  } else {
+    const bool ok = step == 0;
+    p.setPen(Qt::NoPen);
+    p.setBrush(ok ? QColor(40, 160, 60) : QColor(200, 30, 30));
+    p.drawEllipse(QRectF(16, 16, 15, 15));
+    p.setPen(QPen(Qt::white, 2.2, Qt::SolidLine, Qt::RoundCap));
+    if (ok) {
+      QPainterPath tick;
+      tick.moveTo(19.5, 23.5);
+      tick.lineTo(22.5, 26.5);
+      tick.lineTo(27.5, 20);
+      p.drawPath(tick);
+    } else {
+      p.drawLine(QPointF(20, 20), QPointF(27, 27));
+      p.drawLine(QPointF(27, 20), QPointF(20, 27));
+    }
+  }
+  return QIcon(pixmap);
+}
+
+// Menu pictures: 0 the task scheduler (a clock), 1 the log (a sheet with lines), 2 exit.
+QIcon MenuPicture(int index) {
+  QPixmap pixmap = Canvas(16);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  switch (index) {
+    case 0:
+      p.setPen(QPen(QColor(30, 60, 120), 1.2));
+      p.setBrush(QColor(235, 240, 255));
+      p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+      p.drawLine(QPointF(8, 8), QPointF(8, 4));
+      p.drawLine(QPointF(8, 8), QPointF(11, 9.5));
+      break;
+    case 1:
+      p.setPen(QPen(QColor(80, 80, 80), 1));
+      p.setBrush(Qt::white);
+      p.drawRect(QRectF(3.5, 1.5, 9, 13));
+      p.setPen(QPen(QColor(60, 110, 190), 1));
+      for (int y = 5; y <= 11; y += 3) p.drawLine(QPointF(5.5, y + 0.5), QPointF(10.5, y + 0.5));
+      break;
+    default:
+      p.setPen(QPen(QColor(200, 30, 30), 2.2, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(QPointF(4, 4), QPointF(12, 12));
+      p.drawLine(QPointF(12, 4), QPointF(4, 12));
+      break;
+  }
+  return QIcon(pixmap);
+}
+
+}  // namespace
+
+// --- clock and due tests -------------------------------------------------------------------
+
+std::string WeekDayName(double DateTime) {
+  // Day 0 of the date-time, 1899-12-30, was a Saturday (index 5 from Monday).
+  const auto days = static_cast<int64_t>(std::floor(DateTime));
+  return kWeekDays[((days % 7) + 7 + 5) % 7];
+}
+
+TTickClock TickClock(double DateTime) {
+  return {TimeToHHMM(platform::TimeToStr(DateTime)), platform::DateToStr(DateTime), WeekDayName(DateTime)};
+}
+
+bool IsWeekdayDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock) {
+  return TimeIsNow(Table, Task, Clock) && Field(Table, Kind, Task) == kWeekly &&
+         Field(Table, WeekDay, Task) == Clock.WeekDay;
+}
+
+bool IsDailyDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock) {
+  return TimeIsNow(Table, Task, Clock) && Field(Table, Kind, Task) == kDaily;
+}
+
+bool IsMonthlyDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock) {
+  return TimeIsNow(Table, Task, Clock) && Field(Table, Kind, Task) == kMonthly &&
+         Clock.Today.substr(0, 2) == Field(Table, StartDate, Task).substr(0, 2);
+}
+
+bool IsOneTimeDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock) {
+  return TimeIsNow(Table, Task, Clock) && Field(Table, Kind, Task) == kOneTime &&
+         Clock.Today == Field(Table, StartDate, Task);
+}
+
+// --- logs and programs ---------------------------------------------------------------------
+
+std::string ExecutorLogPath() { return platform::InstallDir() + "/Dorvexal.log"; }
+
+void WriteExecutorLogLine(const std::string& TaskName, bool Succeeded) {
+  const double now = platform::Now();
+  platform::TextFile log(ExecutorLogPath());
+  log.AppendCreating();
+  log.WriteLn(platform::DateToStr(now) + " " + platform::TimeToStr(now) + "-> Выполнение задачи  :" + TaskName +
+              (Succeeded ? " - OK" : " - ERROR!"));
+  log.Close();
+}
+
+std::string LogViewerProgramPath() { return platform::ProgramDir() + "/Lokvist"; }
+std::string ManagerProgramPath() { return platform::ProgramDir() + "/Kalvenor"; }
+
+void SetProgramStarterForTesting(TProgramStarter Starter) { ProgramStarter() = std::move(Starter); }
+
+// --- the form ------------------------------------------------------------------------------
+
+TForm1::TForm1() {
+  setWindowTitle(QString::fromUtf8("Исполнитель"));
+  resize(248, 85);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) move(screen->geometry().center() - rect().center());
+  CreateImages();
+  CreateMenu();
+  CreateTrayIcon();
+  CreateZip();
+  Timer1.setInterval(static_cast<int>(kTickInterval));
+  connect(&Timer1, &QTimer::timeout, this, [this] { platform::RunGuarded([this] { Timer1Timer(); }); });
+  platform::RunGuarded([this] { FormCreate(); });
+  Timer1.start();
+}
+
+TForm1::~TForm1() {
+  Timer1.stop();
+  // The tray icon refers to the menu: it goes first.
+  Trayloom1.reset();
+}
+
+void TForm1::CreateImages() {
+  for (int i = 0; i < 3; ++i) ImageList1.push_back(MenuPicture(i));
+  for (int i = 0; i < 8; ++i) ImageList2.push_back(TrayPicture(i));
+}
+
+void TForm1::CreateMenu() {
+  PopupMenu1 = std::make_unique<QMenu>();
+  N1 = PopupMenu1->addAction(ImageList1[1], QString::fromUtf8("Просмотр протокола"));
+  N2 = PopupMenu1->addAction(ImageList1[0], QString::fromUtf8("Планировщик задач"));
+  N3 = PopupMenu1->addAction(ImageList1[2], QString::fromUtf8("Выход"));
+  connect(N1, &QAction::triggered, this, [this] { platform::RunGuarded([this] { N1Click(); }); });
+  connect(N2, &QAction::triggered, this, [this] { platform::RunGuarded([this] { N2Click(); }); });
+  connect(N3, &QAction::triggered, this, [this] { platform::RunGuarded([this] { N3Click(); }); });
+}
+
+void TForm1::CreateTrayIcon() {
+  Trayloom1 = std::make_unique<TTrayloom>(this);
+  Trayloom1->SetIconList(ImageList2);
+  Trayloom1->SetCycleInterval(450);
+  Trayloom1->SetHint(kExecutorTitle);
+  Trayloom1->SetIcon(ImageList2[kIdleImage]);
+  Trayloom1->SetIconVisible(true);
+  Trayloom1->SetIconIndex(kIdleImage);
+  Trayloom1->SetPopupMenu(PopupMenu1.get());
+  Trayloom1->SetLeftPopup(true);
+  Trayloom1->SetMinimizeToTray(true);
+  Trayloom1->Loaded();
+  setWindowIcon(ImageList2[kIdleImage]);
+}
+
+void TForm1::CreateZip() {
+  Zip1.SetAttributes({fsZeroAttr, fsReadOnly, fsArchive, fsCompressed, fsEncrypted});
+  Zip1.SetDeleteOptions(doAllowUndo);
+  Zip1.SetArcType(atZip);
+  Zip1.SetAttributesEx({});
+  Zip1.SetCompressMethod(cmDeflate);
+  Zip1.SetDefaultExt(".zip");
+  Zip1.StoreFilesOfType().Clear();
+  for (const char* ext : KnownArchiveExtensions) Zip1.StoreFilesOfType().Add(ext);
+  Zip1.SetSwitch(swAdd);
+}
+
+void TForm1::FormCreate() {
+  ExecutorLogFlag = ReadExecutorLogFlag();
+  Busy = false;
+}
+
+void TForm1::Timer1Timer() {
+  if (Busy) return;
+  LoadTaskStore(TaskTable, TaskCount);
+  const TTickClock clock = TickClock(platform::Now());
+  // The tests are independent: each runs the task when it holds, in this order.
+  using TDueTest = bool (*)(const TTaskTable&, int32_t, const TTickClock&);
+  static constexpr TDueTest kTests[] = {IsWeekdayDue, IsDailyDue, IsMonthlyDue, IsOneTimeDue};
+  for (CurrentTask = 1; CurrentTask <= TaskCount - 1; ++CurrentTask) {
+    for (TDueTest due : kTests) {
+      if (due(TaskTable, CurrentTask, clock)) RunTask(Busy, CurrentTask, TaskTable);
+    }
+  }
+}
+
+int32_t TForm1::CompressArchive(const std::string& SourceFolder, const std::string& Archive, bool Replace) {
+  // A replacing run builds its archive under a temporary name beside the old one and renames it
+  // over the old one only when files were added: a failed run leaves the old backup as it was.
+  const std::string work = Replace ? TemporaryArchivePath(Archive) : Archive;
+  Zip1.SetArchiveFile(work);
+  Zip1.FileSpec().Clear();
+  Zip1.FileSpec().Add(JoinPath(SourceFolder, "*.*"));
+  int32_t n = Zip1.Compress();
+  if (!Replace) return n;
+  if (n >= 1) {
+    platform::SetPublishedMode(work, Archive);
+    if (!platform::RenameFile(work, Archive)) n = 0;
+  }
+  if (n < 1) platform::DeleteFile(work);
+  return n;
+}
+
+void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
+  Busy = true;
+  Trayloom1->SetCycleIcons(true);
+  Trayloom1->SetHint("Выполнение задачи " + Table(TaskName, Task));
+  int32_t n = 0;
+  bool completed = false;
+  // Every run ends the same way, also when a log write raises on the way out.
+  struct TEndOfRun {
+    TForm1& Form;
+    bool& Busy;
+    const int32_t& Added;
+    const bool& Completed;
+    ~TEndOfRun() {
+      Form.Trayloom1->SetCycleIcons(false);
+      Form.Trayloom1->SetHint(kExecutorTitle);
+      Form.Trayloom1->SetIconIndex(Completed && Added >= 1 ? kIdleImage : kFailedImage);
+      Busy = false;
+    }
+  } endOfRun{*this, Busy, n, completed};
+
+  const bool replace = Table(CopyType, Task) == "new";
+  const std::string name = replace ? Table(ArchiveName, Task) : DateTimeArchiveName();
+  std::string archive = JoinPath(Table(BackupDir, Task), name);
+  // The name the writer gives the archive: the default extension when the name has none.
+  if (LastDotPos(archive) == archive.size()) archive += Zip1.DefaultExt();
+
+  WriteBackupStartEntry(Table, Task, TBackupRun::Automatic, name);
+  n = CompressArchive(Table(SourceDir, Task), archive, replace);
+  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, n);
+  if (ExecutorLogFlag != "0") WriteExecutorLogLine(Table(TaskName, Task), n >= 1);
+  completed = true;
+}
+
+void TForm1::N1Click() {
+  Trayloom1->SetIconIndex(kIdleImage);
+  StartProgram(LogViewerProgramPath());
+}
+
+void TForm1::N2Click() {
+  Trayloom1->SetIconIndex(kIdleImage);
+  StartProgram(ManagerProgramPath());
+}
+
+void TForm1::N3Click() {
+  close();
+  // The main form's closing ends the program; a form never shown may not report a close.
+  if (platform::Application* app = platform::App()) app->Terminate();
+}
