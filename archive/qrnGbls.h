@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
+
 // The root of every object that is passed as an event's Sender.
 class TObject {
  public:
@@ -40,28 +42,6 @@ class TStrings {
 
 // The library's exception: a message and nothing more.
 class E_RAISE : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The runtime's errors that the engine and the programs raise besides E_RAISE.
-class EFOpenError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-class EReadError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-class EWriteError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-class EInOutError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-class EStreamError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };

@@ -1,0 +1,145 @@
+#include "manager/TaskLog.h"
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/gui/datetime.h"
+#include "platform/gui/textfile.h"
+
+namespace {
+
+const std::string kBlankLine14(14, ' ');
+const std::string kBlankLine3(3, ' ');
+
+std::vector<std::string> HeaderLines() {
+  return {"*****", std::string("Файл отчётов программы Tarvelo ver. ") + kTarveloVersion, " Создан: " + LogStamp(),
+          "*****"};
+}
+
+void CheckWritable(const std::string& path, const std::vector<std::string>& lines) {
+  for (const auto& line : lines) {
+    if (!platform::Utf8ToCp1251(line)) {
+      throw EInOutError("The log line \"" + line.substr(0, 200) +
+                            "\" holds characters that code page 1251 cannot hold; nothing was written to " + path,
+                        0);
+    }
+  }
+}
+
+bool Logs(const TTaskTable& table, int32_t task) { return table(LogFlag, task) == "1"; }
+
+void AppendTaskLog(const TTaskTable& table, int32_t task, const std::vector<std::string>& lines) {
+  AppendLogLines(TaskLogPath(table(LogFile, task)), lines);
+}
+
+}  // namespace
+
+bool IsPlainLogFileName(const std::string& logFile) {
+  return !logFile.empty() && logFile != "." && logFile != ".." && logFile.find('/') == std::string::npos &&
+         logFile.find('\0') == std::string::npos;
+}
+
+std::string TaskLogPath(const std::string& logFile) {
+  if (!IsPlainLogFileName(logFile)) {
+    throw EInOutError("The log file name \"" + logFile + "\" does not name a file of " + platform::InstallDir(), 0);
+  }
+  return platform::InstallDir() + "/" + logFile;
+}
+
+std::string LogStamp() {
+  const double now = platform::Now();
+  return platform::DateToStr(now) + " " + platform::TimeToStr(now);
+}
+
+void WriteTaskLogHeader(const std::string& logFlag, const std::string& logFile) {
+  if (logFlag != "1") return;
+  const std::string path = TaskLogPath(logFile);
+  const auto lines = HeaderLines();
+  platform::TextFile file(path);
+  // Replaced whole: the executor may append at any moment, and must never find an empty log.
+  file.RewriteReplacing();
+  for (const auto& line : lines) file.WriteLn(line);
+  file.Close();
+}
+
+void AppendLogLines(const std::string& path, const std::vector<std::string>& lines) {
+  CheckWritable(path, lines);
+  platform::TextFile file(path);
+  if (file.AppendCreating()) {
+    for (const auto& line : HeaderLines()) file.WriteLn(line);
+  }
+  for (const auto& line : lines) file.WriteLn(line);
+  // One flush: the other program's blocks never interleave with the lines of this one.
+  file.Close();
+}
+
+void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run, const std::string& archiveName) {
+  if (!Logs(table, task)) return;
+  std::vector<std::string> lines;
+  lines.push_back("->");
+  lines.push_back(run == TBackupRun::OnDemand ? "Резервное копирование по требованию"
+                                              : "Автоматическое резервное копирование");
+  lines.push_back(LogStamp() + " Запуск задачи ");
+  lines.push_back("Каталог данных: " + table(SourceDir, task));
+  lines.push_back("Каталог резервной копии: " + table(BackupDir, task));
+  lines.push_back("Имя файла: " + archiveName);
+  lines.push_back(LogStamp() + " Старт копирования");
+  AppendTaskLog(table, task, lines);
+}
+
+void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added) {
+  if (!Logs(table, task)) return;
+  std::vector<std::string> lines;
+  if (run == TBackupRun::Automatic && added < 1) {
+    lines.push_back("Невозможно произвести копирование файлов из-за внутренней ошибки! ");
+  } else {
+    lines.push_back("Резервное копирование успешно завершено, скопировано: " + std::to_string(added) + " файлов");
+  }
+  lines.push_back(LogStamp() + " Завершение задачи");
+  lines.push_back(kBlankLine14);
+  AppendTaskLog(table, task, lines);
+}
+
+void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::string& archivePath) {
+  if (!Logs(table, task)) return;
+  std::vector<std::string> lines;
+  lines.push_back("->");
+  lines.push_back("Востановление по требованию");
+  lines.push_back(LogStamp() + " Запуск задачи ");
+  lines.push_back("Каталог данных: " + table(SourceDir, task));
+  lines.push_back("Имя файла резервной копии: " + archivePath);
+  lines.push_back(LogStamp() + " Старт востановления");
+  AppendTaskLog(table, task, lines);
+}
+
+void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted) {
+  if (!Logs(table, task)) return;
+  std::vector<std::string> lines;
+  lines.push_back("Востановление успешно завершено, востановлено: " + std::to_string(extracted) + " файлов");
+  lines.push_back(LogStamp() + " Завершение задачи");
+  lines.push_back(kBlankLine14);
+  AppendTaskLog(table, task, lines);
+}
+
+void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath) {
+  if (!Logs(table, task)) return;
+  std::vector<std::string> lines;
+  lines.push_back("->");
+  lines.push_back(LogStamp() + " Удаление резервной копии");
+  lines.push_back("Имя файла: " + archivePath);
+  AppendTaskLog(table, task, lines);
+}
+
+void WriteMassDeletionEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& names) {
+  if (!Logs(table, task)) return;
+  std::vector<std::string> lines;
+  lines.push_back("->");
+  lines.push_back(LogStamp() + " Массовое удаление резервных копий");
+  lines.push_back("Каталог резервных копий: " + table(BackupDir, task));
+  lines.push_back("Имена удалённых файлов:");
+  for (const auto& name : names) lines.push_back(name);
+  lines.push_back(kBlankLine3);
+  lines.push_back("Удаление завершено, удалено: " + std::to_string(names.size()) + " файлов");
+  lines.push_back(kBlankLine3);
+  AppendTaskLog(table, task, lines);
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The per-task log: a CP1251 text file in the installation folder named by the task's LogFile,
+// lines ending in CR LF. A 4-line header, then entries, each opened by the line "->". Every
+// writer does nothing unless the task's LogFlag is exactly "1"; each block is one
+// open-append-close. A log that is missing when an entry is appended is created with its header
+// first, so no entry is lost.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "manager/TaskStore.h"
+
+constexpr const char* kTarveloVersion = "1.0";
+
+// A LogFile value that names a file of the installation folder itself (no '/', not "." or "..").
+bool IsPlainLogFileName(const std::string& logFile);
+// InstallDir() + "/" + logFile; EInOutError when logFile is not a plain name.
+std::string TaskLogPath(const std::string& logFile);
+
+// "date time" of this moment, in the fixed formats (08.12.2026 9:05:33).
+std::string LogStamp();
+
+// Creates the log or empties it, and writes the header.
+void WriteTaskLogHeader(const std::string& logFlag, const std::string& logFile);
+
+enum class TBackupRun : uint8_t { OnDemand, Automatic };
+
+// Lines 1-7 of a backup entry, written before the archive: archiveName is the name only.
+void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run, const std::string& archiveName);
+// Lines 8-10: added is the number of files the archive component reports.
+void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added);
+
+// Restore: archivePath is the archive's full path.
+void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
+void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted);
+
+void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
+// Written before any file is deleted: names are the listed archives, name only, in list order.
+void WriteMassDeletionEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& names);
+
+// Appends lines to a log at path, creating it with the header when it is missing. The text is
+// checked in full first: nothing is written when code page 1251 cannot hold a line.
+void AppendLogLines(const std::string& path, const std::vector<std::string>& lines);

@@ -1,0 +1,18 @@
+#pragma once
+// Start at logon: the XDG autostart entry $XDG_CONFIG_HOME/autostart/<name>.desktop, whose Exec
+// holds the quoted path of the program.
+#include <string>
+
+#include "platform/errors.h"
+
+namespace platform {
+
+std::string AutostartEntryPath(const std::string& name);
+// Writes the entry (replacing it whole); raises ERegistryException when it cannot be written.
+void WriteAutostartEntry(const std::string& name, const std::string& programPath);
+// False when there was no entry or it could not be removed.
+bool DeleteAutostartEntry(const std::string& name);
+// The Exec value for one program path, quoted and escaped as desktop entries require.
+std::string DesktopExecValue(const std::string& programPath);
+
+}  // namespace platform
