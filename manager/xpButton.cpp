@@ -62,7 +62,11 @@ void TxpButton::mouseReleaseEvent(QMouseEvent* e) {
 
 void TxpButton::mouseDoubleClickEvent(QMouseEvent* e) {
   e->accept();
-  if (e->button() == Qt::LeftButton) GuardedClick();
+  if (e->button() != Qt::LeftButton) return;
+  // Qt sends the second press before the double click; the double click stands in for it, so
+  // the release that follows clicks nothing more.
+  FPressed = false;
+  GuardedClick();
 }
 
 void TxpButton::keyPressEvent(QKeyEvent* e) {

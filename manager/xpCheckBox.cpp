@@ -78,7 +78,11 @@ void TxpCheckBox::mouseReleaseEvent(QMouseEvent* e) {
 
 void TxpCheckBox::mouseDoubleClickEvent(QMouseEvent* e) {
   e->accept();
-  if (e->button() == Qt::LeftButton) GuardedClick();
+  if (e->button() != Qt::LeftButton) return;
+  // Qt sends the second press before the double click; the double click stands in for it, so
+  // the release that follows clicks nothing more.
+  FPressed = false;
+  GuardedClick();
 }
 
 void TxpCheckBox::keyPressEvent(QKeyEvent* e) {

@@ -14,11 +14,15 @@ TxpCustomControl::TxpCustomControl(QWidget* parent) : QWidget(parent) {
 
 TxpCustomControl::~TxpCustomControl() {
   if (FWindow && FWindow != this) FWindow->removeEventFilter(this);
+  for (auto& s : FAccelerators) {
+    if (s) s->deleteLater();
+  }
 }
 
 void TxpCustomControl::SetCaption(const std::string& caption) {
   if (caption == FCaption) return;
   FCaption = caption;
+  RebuildAccelerators();
   repaint();
 }
 
@@ -71,24 +75,45 @@ void TxpCustomControl::WatchWindow() {
   if (FWindow && FWindow != this) FWindow->removeEventFilter(this);
   FWindow = w;
   if (w != this) w->installEventFilter(this);
+  RebuildAccelerators();
+}
+
+void TxpCustomControl::RebuildAccelerators() {
+  for (auto& s : FAccelerators) {
+    if (!s) continue;
+    s->setEnabled(false);
+    s->deleteLater();
+  }
+  FAccelerators.clear();
+  const int index = AcceleratorIndex();
+  if (index < 0 || !FWindow) return;
+  const QString ch = DisplayText().mid(index, 1);
+  // A letter's key code is its upper case; a key known only by its text carries that text's
+  // case. Either case, with or without Shift, is the accelerator.
+  std::vector<int> codes{static_cast<int>(ch.toUpper().at(0).unicode())};
+  const int lower = static_cast<int>(ch.toLower().at(0).unicode());
+  if (lower != codes.front()) codes.push_back(lower);
+  for (int code : codes) {
+    for (int mods : {int(Qt::ALT), int(Qt::ALT | Qt::SHIFT)}) {
+      QPointer<QShortcut> s = new QShortcut(QKeySequence(code | mods), FWindow);  // owned by the window
+      s->setContext(Qt::WindowShortcut);
+      s->setAutoRepeat(false);
+      auto fire = [this] {
+        if (isVisible()) DialogChar();
+      };
+      connect(s, &QShortcut::activated, this, fire);
+      connect(s, &QShortcut::activatedAmbiguously, this, fire);
+      FAccelerators.push_back(s);
+    }
+  }
 }
 
 bool TxpCustomControl::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::KeyPress && watched == FWindow && isVisible()) {
     auto* key = static_cast<QKeyEvent*>(e);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
-    if (mods == Qt::AltModifier) {
-      int index = AcceleratorIndex();
-      if (index >= 0) {
-        QString typed = key->text();
-        if (typed.isEmpty() && key->key() >= Qt::Key_Space && key->key() <= Qt::Key_AsciiTilde) {
-          typed = QChar(key->key());
-        }
-        const QString accel = DisplayText().mid(index, 1);
-        if (!typed.isEmpty() && typed.toLower() == accel.toLower()) DialogChar();
-      }
-    } else if (mods == Qt::NoModifier &&
-               (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Escape)) {
+    if (mods == Qt::NoModifier &&
+        (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Escape)) {
       DialogKey(key->key());
     }
   }

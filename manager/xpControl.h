@@ -1,11 +1,13 @@
 #pragma once
 // What the owner-drawn push button and check box share: the caption with its accelerator, the
-// three state flags, the notify events, and the keys that reach their window unhandled (the
-// accelerator with Alt, Enter and Escape), which each control answers in its own way.
+// three state flags, the notify events, the accelerator typed with Alt in the control's window,
+// and Enter and Escape that reach the window unhandled; each control answers them its own way.
 #include <QPointer>
+#include <QShortcut>
 #include <QWidget>
 
 #include <string>
+#include <vector>
 
 #include "archive/qrnGbls.h"
 
@@ -64,12 +66,16 @@ class TxpCustomControl : public QWidget, public TObject {
  private:
   void WatchWindow();
   void ApplyHint();
+  void RebuildAccelerators();
 
   std::string FCaption;
   std::string FHint;
   bool FShowHint = false;
   bool FTabStop = true;
   QPointer<QWidget> FWindow;
+  // Alt with the accelerator in either case, owned by the window: its shortcuts stay live
+  // while this control is disabled.
+  std::vector<QPointer<QShortcut>> FAccelerators;
 };
 
 // The system button face: the form background the controls stand on.

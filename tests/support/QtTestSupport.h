@@ -1,0 +1,69 @@
+#pragma once
+// Shared by the GUI test programs: one application object for the whole run, offscreen, and a
+// fresh installation folder and configuration folder for every test.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "platform/gui/application.h"
+
+namespace testsupport {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (!std::getenv("XDG_RUNTIME_DIR")) {
+      char dir[] = "/tmp/tarvelo-xdg-XXXXXX";
+      if (mkdtemp(dir)) setenv("XDG_RUNTIME_DIR", dir, 1);
+    }
+    static int argc = 1;
+    static char name[] = "tarvelo-tests";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<platform::Application>(argc, argv);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  std::unique_ptr<platform::Application> app_;
+};
+
+// A test with its own TARVELO_HOME (created) and XDG_CONFIG_HOME (not created).
+class TempHomeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/tarvelo-test-XXXXXX";
+    root_ = mkdtemp(dir);
+    home_ = root_ + "/home";
+    config_ = root_ + "/config";
+    std::filesystem::create_directory(home_);
+    setenv("TARVELO_HOME", home_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::permissions(root_, std::filesystem::perms::owner_all, ec);
+    std::filesystem::permissions(home_, std::filesystem::perms::owner_all, ec);
+    std::filesystem::permissions(config_, std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(root_, ec);
+  }
+
+  static std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+  std::string root_, home_, config_;
+};
+
+}  // namespace testsupport
