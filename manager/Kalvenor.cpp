@@ -312,7 +312,9 @@ void TForm1::FillTaskGrid(int32_t count) {
   for (int32_t r = 1; r < count; ++r) {
     StringGrid1.setRowHeight(r, kRowHeight + kLineWidth);
     StringGrid1.setItem(r, 1, new QTableWidgetItem(QString::fromStdString(TaskTable(TaskName, r))));
-    StringGrid1.setItem(r, 2, new QTableWidgetItem(QString::fromStdString(TaskDescription(TaskTable, r))));
+    auto* description = new QTableWidgetItem(QString::fromStdString(TaskDescription(TaskTable, r)));
+    description->setToolTip(description->text());  // a long description is cut at the column's edge
+    StringGrid1.setItem(r, 2, description);
     if (havePicture) FRowPictures[static_cast<size_t>(r)] = picture;
   }
   StringGrid1.viewport()->update();
