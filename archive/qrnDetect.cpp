@@ -316,6 +316,10 @@ int64_t TRegisterQarno::FindZipDirectory(TStream32& Stream) {
   CentralHeaderBuf.fill(0);
   if (ReadAt(Stream, d, CentralHeaderBuf.data(), 46) == 46 && isCentral()) {
     confirmed = true;
+    // The 22-byte record's directory is found from where the record lies; the stored offsets
+    // then miss the entries by the length of any prefix. Only the 64-bit records give D from
+    // stored offsets, which leave no shift.
+    if (!large && !(DirectoryFlags & 16)) SfxShift = static_cast<uint32_t>(d) - storedOffset;
   } else {
     CentralHeaderBuf.fill(0);
     if (ReadAt(Stream, dAlt, CentralHeaderBuf.data(), 46) != 46) return 0;
