@@ -211,7 +211,8 @@ TEST(DetectSfx, ArchiveOffsetFromTheStubsStringResources) {
   // A number in string 1 names the archive; a RAR header there is taken as it is.
   std::vector<uint8_t> rar = detectfixture::MakePe({{1, detectfixture::U16(std::to_string(at))}});
   rar.resize(at, 0);
-  for (char c : std::string("Rar!\x1a\x07\x00 and more bytes of the archive", 40)) rar.push_back(static_cast<uint8_t>(c));
+  const char rarHead[] = "Rar!\x1a\x07\x00 and more bytes of the archive";
+  rar.insert(rar.end(), rarHead, rarHead + sizeof rarHead);
   WriteAll(d / "r.exe", rar);
   EXPECT_EQ(Detect(root, d / "r.exe"), atRarExe);
   EXPECT_EQ(root.ArcOffset, static_cast<int64_t>(at));
