@@ -11,6 +11,9 @@
 
 class TStream32;
 
+// Value of the octal digits of S; every other character is skipped.
+int64_t ParseOctal(const std::string& S);
+
 // False for atNA, atUnsupported, atFileOpenErr and atUnknown.
 inline bool IsKnownArcType(TArcType t) {
   return t != atNA && t != atUnsupported && t != atFileOpenErr && t != atUnknown;
@@ -79,6 +82,27 @@ class TRegisterQarno : public TComponent {
   int64_t FindZipDirectory(TStream32& Stream);
   // VolumeLetter and VolumeNumber from the detected kind and the archive's extension.
   void SetVolumeNumbering();
+
+  // --- the single tests of detection ---
+  // Modes of ArcTypeOfHeader: the dword starts the file, or lies inside a self-extractor.
+  enum : int32_t { amPlain = 0, amEmbedded = 1 };
+  // The kind that a header's first dword stands for; may set ArcOffset, and asks the disk
+  // services and the directory search for the spanned kinds.
+  TArcType ArcTypeOfHeader(TStream32& Stream, int32_t Mode, uint32_t Dword);
+  // An archive at the fixed offsets of known self-extractor stubs; sets ArcOffset.
+  TArcType CheckSfxStub(TStream32& Stream);
+  // Offset of an archive found by signature from Start (0 when none); sets Type.
+  int32_t ScanEmbeddedArchive(TStream32& Stream, TArcType& Type, int64_t Start);
+  TArcType IsUUEncoded(TStream32& Stream);
+  TArcType IsTarArchive(TStream32& Stream);
+  // atZipDS on a removable disk labelled "PKBACK# ...", else atZipMV; atNA when the disk of
+  // ArchiveFile cannot be asked.
+  TArcType SpannedOrMultiVolume();
+
+  // The two branches of DetectArcType: a program file ("MZ"), and any other file. T is the
+  // kind found so far, kept when an exception ends the branch.
+  TArcType DetectProgramFile(TStream32& Stream, const uint8_t* Head, int32_t HeadLen, TArcType& T);
+  TArcType DetectPlainFile(TStream32& Stream, const uint8_t* Head, int32_t HeadLen, TArcType& T);
 
   // --- detection results ---
   int64_t ArchiveSize = 0;
