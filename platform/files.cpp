@@ -400,7 +400,7 @@ bool MoveToTrash(const std::string& path) {
   std::string trash = trashHome();
   if (trash.empty() || !makePath(trash + "/files") || !makePath(trash + "/info")) return false;
   std::string name = baseName(path);
-  // Reserve a unique .trashinfo name first (O_EXCL), as the Trash specification asks.
+  // Reserve a unique .trashinfo name first (O_EXCL), as freedesktop.org Trash asks.
   for (int n = 0; n < 10000; ++n) {
     std::string candidate = n == 0 ? name : name + "." + std::to_string(n);
     std::string info = trash + "/info/" + candidate + ".trashinfo";
