@@ -868,7 +868,9 @@ void TCompBase::CompressEntry(TStream32& Output, int32_t Index, bool& Done, TCom
   TCompFileInfo& info = List.Info(Index);
   const std::string source = info.SourceName.empty() ? List.Name(Index) : info.SourceName;
   // The archive being built, and the archive being replaced, are never added to themselves.
-  if ((FCompressionMethod == cmTempFile && source == FOutputName) || source == ArchiveFile()) return;
+  if ((FCompressionMethod == cmTempFile && source == FOutputName) || source == ArchiveFile() ||
+      (!ReplacedArchive.empty() && source == ReplacedArchive))
+    return;
   FCurrentFileName = source;
   FScanRoot = source.substr(0, std::min<size_t>(static_cast<size_t>(std::max(info.RootLength, 0)), source.size()));
   if (!BeginEntry(List, Index)) return;

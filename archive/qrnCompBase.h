@@ -96,6 +96,10 @@ class TCompBase : public TZipCommon {
   TCompBase();
   ~TCompBase() override;
 
+  // A file that the finished archive is going to replace (a caller that builds under another
+  // name and renames afterwards): it is never added, so no backup ever holds the one before it.
+  std::string ReplacedArchive;
+
   // --- the public entry ---
   // Runs one operation chosen by Switch. Returns the files added (deleted under swDelete), 0
   // under swRead and 0 when a check fails or the run fails; no exception leaves it.
@@ -242,6 +246,7 @@ class TCompBase : public TZipCommon {
   int32_t FEntryCount = 0;
   // Where the temporary output lives, so that the loop never adds the archive being built.
   std::string FOutputName;
+
   // The old archive's directory position, -1 when unknown.
   int64_t FDirectoryPos = -1;
   // The run failed in a way that must leave the old archive as it was.

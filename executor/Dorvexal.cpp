@@ -275,6 +275,7 @@ int32_t TForm1::CompressArchive(const std::string& SourceFolder, const std::stri
   // over the old one only when files were added: a failed run leaves the old backup as it was.
   const std::string work = Replace ? TemporaryArchivePath(Archive) : Archive;
   Zip1.SetArchiveFile(work);
+  Zip1.ReplacedArchive = Replace ? Archive : std::string();
   Zip1.FileSpec().Clear();
   Zip1.FileSpec().Add(JoinPath(SourceFolder, "*.*"));
   int32_t n = Zip1.Compress();

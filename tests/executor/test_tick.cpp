@@ -148,6 +148,29 @@ TEST_F(Tick, ReplacingRunWritesAFreshArchiveOverTheOld) {
   EXPECT_EQ(form.Trayloom1->IconIndex(), 0);
 }
 
+// The old archive is kept until the new one is complete; when the backup folder lies inside the
+// source folder it must still not end up inside its successor.
+TEST_F(Tick, ReplacingRunNeverPacksTheOldArchiveIntoTheNew) {
+  SetLogf("0");
+  TTask task;
+  task.Source = MakeSource("data");
+  task.Backup = task.Source + "/backups";
+  std::filesystem::create_directories(task.Backup);
+  task.CopyType = "new";
+  task.Archive = "fixed.zip";
+  task.LogFlag = "0";
+  task.LogFile = "none";
+  WriteStore({task});
+  TForm1 form;
+  form.Timer1Timer();
+  form.Timer1Timer();
+  const std::string zip = task.Backup + "/fixed.zip";
+  EXPECT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+  auto entries = Entries(zip);
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"a.txt", "b.txt", "sub/c.txt"}));
+}
+
 TEST_F(Tick, TwoTicksInOneMinuteRunTwiceIntoTheSameDatedArchive) {
   TTask task;
   task.Source = MakeSource("data");
