@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,22 @@ class TUnBaseHeaderObj : public THeaderObj {
   }
 };
 
+// Result of an extra-field walk: the last block's tag and size, then bits 32-47 of the packed
+// size, the unpacked size and the local-header offset.
+struct TExtraHigh {
+  uint16_t Tag = 0;
+  uint16_t Size = 0;
+  uint16_t PackedHigh = 0;
+  uint16_t UnpackedHigh = 0;
+  uint16_t OffsetHigh = 0;
+};
+// The 32-bit header fields a Zip64 block fills where they hold 0xFFFFFFFF.
+struct TExtraSizes {
+  uint32_t PackedSize = 0;
+  uint32_t UnpackedSize = 0;
+  uint32_t LocalHeaderOffset = 0;  // central headers only
+};
+
 // --- the component base --------------------------------------------------------------------
 // Writers (TCompBase) and readers (TUnBase) derive from it. Published properties are read with
 // P() and written with SetP(v); run state that the engine's units share is public under its
@@ -344,6 +361,50 @@ class TZipCommon : public TRegisterQarno {
   TProgressHook ProgressHook;  // FireProgress
 
   // --- entry names, volume names and block I/O (qrnBlockIo.cpp) ---
+  // Name under which FileName is stored, cut by StoredDirNames. Local names use '/'; a
+  // leading drive ("C:") or network prefix ("//srv/share") is dropped by the NoDrv modes.
+  std::string MakeStoredName(const std::string& FileName, const std::string& BaseFolder) const;
+  // True when a mask of ExcludeSpec matches FileName (a stored name).
+  bool IsExcluded(const std::string& FileName, const std::string& BaseFolder) const;
+  // Volume Index of a zip split into Count parts: VolumeFileName with ".z01".. for Index <
+  // Count, else ArchiveFile.
+  std::string GetVolumeName(int32_t Index, int32_t Count);
+  // Bytes written through WriteBlock's output rules; short counts are reported (25136), a full
+  // disk raises (25160).
+  int32_t WriteBlock(TStream32* Output, uint8_t* Buffer, int32_t CrcFlag, int32_t Count, int32_t CrcMode);
+  // Adds Count bytes to the CRC register of CrcMode (16 or 32; other modes none).
+  void UpdateCrc(int32_t CrcMode, const uint8_t* Buffer, int32_t Count);
+  // Copies a stored entry of PackedSize bytes (Flags: its general-purpose flags) to Output;
+  // returns the bytes not copied.
+  int64_t CopyStoredData(TStream32& Stream, TStream32* Output, int64_t PackedSize, uint16_t Flags, int32_t CrcMode);
+  // Reads a stored name of Length bytes (at most 65535) into Name; returns the bytes read.
+  int32_t ReadName(TStream32& Stream, std::string& Name, int32_t Length);
+  // Walks an extra field of Length bytes (HeaderKind 0 local, 1 central) for the Zip64 (tag 1)
+  // and the engine's tag-100 blocks. The stream ends at the field's end; false when the field
+  // was short or malformed (the walk then ends without reading past it).
+  bool ReadExtraField(TStream32& Stream, int32_t Length, TExtraHigh& Result, int32_t HeaderKind,
+                      TExtraSizes& Sizes);
+  // Frees a file output (OutputMode 0); other outputs belong to their owner.
+  bool CloseOutput(std::unique_ptr<TStream32>& Output);
+  bool IsFileOutput() const { return OutputMode == 0; }
+  static bool IsKnownArcType(TArcType Kind) { return ::IsKnownArcType(Kind); }
+  // Display name of an entry's method; ExternalAttributes and MagicWord serve the rows that
+  // need them (directory entries, gzip magic).
+  std::string GetCompressMethodName(uint16_t Method, uint16_t Flags, uint32_t ExternalAttributes = 0,
+                                    uint16_t MagicWord = 0) const;
+
+  // The memory block of OutputMode 3: writes go to MemoryOutput at MemoryPosition and never
+  // past its end.
+  std::span<uint8_t> MemoryOutput;
+  size_t MemoryPosition = 0;
+  int64_t VolumeSize = 0;     // size of the volume opened last
+  int32_t PasswordPosition = 1;  // 1-based, kept between blocks by the ARJ garbling
+
+  // Reader events for spanned disks (asked through TDiskSpannObj).
+  TOnGetZipLastDisk OnGetZipLastDisk;
+  TOnGetZipFirstDisk OnGetZipFirstDisk;
+  TOnGetZipNextDisk OnGetZipNextDisk;
+  friend class TDiskSpannObj;
 
  protected:
   std::string FCurrentFileName;

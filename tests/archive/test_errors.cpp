@@ -84,7 +84,7 @@ TEST(ErrorModel, CancelTurnsEveryCodeInto25443AndStopsRaising) {
   EXPECT_TRUE(zip.Canceled);
   ASSERT_EQ(log.Reports.size(), 1u);
   EXPECT_EQ(log.Reports[0].Code, 25443);
-  EXPECT_EQ(log.Reports[0].ExtendedMsg, "dir/entry.txt");
+  EXPECT_EQ(log.Reports[0].ExtendedMsg, zip.CurrentFileName());
   EXPECT_EQ(log.Reports[0].VolumeID, "0");
 
   EXPECT_NO_THROW(zip.RaiseError(&Throw_E_RAISE, "a.zip", "", "0", 25136));
