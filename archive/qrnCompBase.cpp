@@ -24,10 +24,6 @@ bool SameTextAscii(const std::string& a, const std::string& b) {
   return true;
 }
 
-bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
-  return s.size() >= prefix.size() && SameTextAscii(s.substr(0, prefix.size()), prefix);
-}
-
 std::string FolderPart(const std::string& Name) {
   const size_t p = Name.rfind('/');
   return p == std::string::npos ? std::string() : Name.substr(0, p + 1);
@@ -182,57 +178,6 @@ void TCompBase::SetCurrentFileName(const std::string& Name) { FCurrentFileName =
 
 // --- names -----------------------------------------------------------------------------------
 
-std::string TCompBase::MakeStoredName(const std::string& FileName, const std::string& BaseFolder) const {
-  switch (FStoredDirNames) {
-    case sdNone:
-      return NamePart(FileName);
-    case sdAbsolute:
-      return FileName;
-    case sdAbsoluteNoDrv:
-      return FileName;
-    case sdAbsoluteNoRoot:
-      return !FileName.empty() && FileName[0] == '/' ? FileName.substr(1) : FileName;
-    case sdRelative:
-      if (!BaseFolder.empty() && StartsWithNoCase(FileName, BaseFolder)) return FileName.substr(BaseFolder.size());
-      return FileName;
-    case sdRelativeStoreStart: {
-      const std::string base = RemoveSlash(BaseFolder);
-      const size_t last = NamePart(base).size() + 1;
-      const size_t cut = BaseFolder.size() >= last ? BaseFolder.size() - last : 0;
-      return FileName.size() >= cut ? FileName.substr(cut) : FileName;
-    }
-    case sdExplorer_Auto:
-    case sdExplorer_UserDefineDefaultDir: {
-      const std::string dd = AddSlash(FDefaultDir);
-      if (!BaseFolder.empty() && !dd.empty() && SameTextAscii(AddSlash(BaseFolder), dd)) {
-        if (StartsWithNoCase(FileName, BaseFolder)) return FileName.substr(BaseFolder.size());
-        return FileName;
-      }
-      if (!dd.empty() && FileName.compare(0, dd.size(), dd) == 0) return FileName.substr(dd.size());
-      return FileName;
-    }
-  }
-  return FileName;
-}
-
-bool TCompBase::IsExcluded(const std::string& FileName, const std::string& BaseFolder) const {
-  for (int32_t i = 0; i < FExcludeSpec.Count(); ++i) {
-    const std::string& mask = FExcludeSpec[i];
-    if (mask.empty()) continue;
-    bool hit;
-    if (FRecurseDirs && mask.find('/') != std::string::npos) {
-      const std::string folder = FolderPart(MakeStoredName(mask, BaseFolder));
-      if (!StartsWithNoCase(FolderPart(FileName), folder)) continue;
-      hit = IsMaskMatch(NamePart(FileName), NamePart(mask));
-    } else if (FRecurseDirs) {
-      hit = IsMaskMatch(NamePart(FileName), mask);
-    } else {
-      hit = IsMaskMatch(FileName, MakeStoredName(mask, BaseFolder));
-    }
-    if (hit) return true;
-  }
-  return false;
-}
 
 std::string TCompBase::EncodeStoredName(const std::string& Local, bool, bool& Utf8) const {
   // Folder names take the same code page as file names, so that a reader decodes a path of

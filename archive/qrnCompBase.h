@@ -208,10 +208,6 @@ class TCompBase : public TZipCommon {
   // Stored name bytes of a local name, and whether they are UTF-8.
   std::string EncodeStoredName(const std::string& Local, bool Folder, bool& Utf8) const;
   bool IsStoredType(const std::string& Name) const;
-  // The name under which a file is stored, by StoredDirNames, from its full name and the scan
-  // root; and whether ExcludeSpec leaves the file out.
-  std::string MakeStoredName(const std::string& FileName, const std::string& BaseFolder) const;
-  bool IsExcluded(const std::string& FileName, const std::string& BaseFolder) const;
 
   // The writer's accepted compression methods (a set of up to 16).
   uint16_t FSupportedMethods = 0;

@@ -12,16 +12,6 @@
 
 #include "archive/qrnCompBase.h"
 
-// Result of an extra-field parse: bits 32-47 of the quantities whose low halves are in the
-// header.
-struct TExtraHigh {
-  uint16_t Tag = 0;
-  uint16_t Size = 0;
-  uint16_t PackedHigh = 0;
-  uint16_t UnpackedHigh = 0;
-  uint16_t OffsetHigh = 0;
-};
-
 // Parses an extra field (HeaderKind 0 local, 1 central) for tag 100 and tag 1 blocks. The
 // header's 32-bit fields are passed so that tag-1 values are taken only where they hold
 // 0xFFFFFFFF. Blocks that do not fit the field are ignored.
