@@ -22,16 +22,6 @@ constexpr int32_t kMaxNameLength = 65535;  // the header's 16-bit length field
 
 bool isSep(char c) { return c == '/' || c == '\\'; }
 
-std::string namePart(const std::string& s) {
-  auto p = s.find_last_of('/');
-  return p == std::string::npos ? s : s.substr(p + 1);
-}
-
-std::string folderPart(const std::string& s) {
-  auto p = s.find_last_of('/');
-  return p == std::string::npos ? std::string() : s.substr(0, p + 1);
-}
-
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool sameTextPrefix(const std::string& s, const std::string& prefix) {
@@ -82,7 +72,7 @@ void TZipCommon::SetExtractDir(const std::string& Value) {
     return;
   }
   const std::string archive = ArchiveFile();
-  FExtractDir = archive.empty() ? std::string() : folderPart(archive);
+  FExtractDir = archive.empty() ? std::string() : FolderPart(archive);
 }
 
 void TZipCommon::SetCurrentFileName(const std::string& Name) {
@@ -91,7 +81,7 @@ void TZipCommon::SetCurrentFileName(const std::string& Name) {
     return;
   }
   if (FExtractDir.empty()) {
-    FExtractDir = folderPart(ArchiveFile());
+    FExtractDir = FolderPart(ArchiveFile());
     if (FExtractDir.empty()) FExtractDir = currentFolder();
   }
   // A relative target would otherwise be read from the root; it is taken from the current folder.
@@ -127,7 +117,7 @@ void TZipCommon::SetCurrentFileName(const std::string& Name) {
 std::string TZipCommon::MakeStoredName(const std::string& FileName, const std::string& BaseFolder) const {
   switch (FStoredDirNames) {
     case sdNone:
-      return namePart(FileName);
+      return NamePart(FileName);
     case sdAbsolute:
       return FileName;
     case sdAbsoluteNoDrv:
@@ -141,7 +131,7 @@ std::string TZipCommon::MakeStoredName(const std::string& FileName, const std::s
       if (!BaseFolder.empty() && sameTextPrefix(FileName, BaseFolder)) return FileName.substr(BaseFolder.size());
       return FileName;
     case sdRelativeStoreStart: {
-      const std::string last = namePart(RemoveSlash(BaseFolder));
+      const std::string last = NamePart(RemoveSlash(BaseFolder));
       const size_t keep = last.size() + 1;
       if (BaseFolder.size() < keep) return FileName;
       const size_t cut = BaseFolder.size() - keep;
@@ -166,11 +156,11 @@ bool TZipCommon::IsExcluded(const std::string& FileName, const std::string& Base
     const std::string& mask = FExcludeSpec[i];
     bool hit;
     if (FRecurseDirs && mask.find('/') != std::string::npos) {
-      const std::string folder = folderPart(MakeStoredName(mask, BaseFolder));
-      if (!sameTextPrefix(folderPart(FileName), folder)) continue;
-      hit = IsMaskMatch(namePart(FileName), namePart(mask));
+      const std::string folder = FolderPart(MakeStoredName(mask, BaseFolder));
+      if (!sameTextPrefix(FolderPart(FileName), folder)) continue;
+      hit = IsMaskMatch(NamePart(FileName), NamePart(mask));
     } else if (FRecurseDirs) {
-      hit = IsMaskMatch(namePart(FileName), mask);
+      hit = IsMaskMatch(NamePart(FileName), mask);
     } else {
       hit = IsMaskMatch(FileName, MakeStoredName(mask, BaseFolder));
     }
@@ -547,7 +537,7 @@ std::string TZipCommon::GetCompressMethodName(uint16_t Method, uint16_t Flags, u
     }
     case atTar:
       if (Method == 0) return "Tarred";
-      if (namePart(FCurrentFileName).empty()) return "<Dir>";
+      if (NamePart(FCurrentFileName).empty()) return "<Dir>";
       break;
     case atZoo: {
       static const char* const names[] = {"Stored", "Fastest", "Greatest"};

@@ -24,16 +24,6 @@ bool SameTextAscii(const std::string& a, const std::string& b) {
   return true;
 }
 
-std::string FolderPart(const std::string& Name) {
-  const size_t p = Name.rfind('/');
-  return p == std::string::npos ? std::string() : Name.substr(0, p + 1);
-}
-
-std::string NamePart(const std::string& Name) {
-  const size_t p = Name.rfind('/');
-  return p == std::string::npos ? Name : Name.substr(p + 1);
-}
-
 std::string ExtensionOf(const std::string& Name) {
   const std::string n = NamePart(Name);
   const size_t p = n.rfind('.');

@@ -142,16 +142,6 @@ bool MaskCovers(const std::string& Outer, const std::string& Inner) {
   return RunMatch(outer.Elements(), SymbolSource(inner));
 }
 
-std::string FolderPart(const std::string& s) {
-  const auto slash = s.rfind('/');
-  return slash == std::string::npos ? std::string() : s.substr(0, slash + 1);
-}
-
-std::string NamePart(const std::string& s) {
-  const auto slash = s.rfind('/');
-  return slash == std::string::npos ? s : s.substr(slash + 1);
-}
-
 
 bool IsBlank(const std::string& s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });

@@ -286,3 +286,13 @@ bool DeleteArchiveFile(const std::string& Name, TDeleteOptions Options) {
   }
   return platform::DeleteFile(Name);
 }
+
+std::string FolderPart(const std::string& Name) {
+  const size_t p = Name.rfind('/');
+  return p == std::string::npos ? std::string() : Name.substr(0, p + 1);
+}
+
+std::string NamePart(const std::string& Name) {
+  const size_t p = Name.rfind('/');
+  return p == std::string::npos ? Name : Name.substr(p + 1);
+}

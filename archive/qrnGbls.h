@@ -169,6 +169,9 @@ constexpr TDateTime kFallbackDateTime = 29221.000694;
 // --- paths and names ----------------------------------------------------------------------
 // '/' is the folder separator of local names and of stored names.
 std::string JoinPath(const std::string& Folder, const std::string& Name);
+// The folder part of a name with its trailing '/' (empty without one), and the part after it.
+std::string FolderPart(const std::string& Name);
+std::string NamePart(const std::string& Name);
 std::string AddSlash(const std::string& Path);
 std::string RemoveSlash(const std::string& Path);
 std::string SlashToBackslash(const std::string& Name);
