@@ -20,7 +20,6 @@ constexpr uint32_t kMaxBits = 15;  // longest code a Deflate code-length set can
 constexpr uint32_t kFastBits = 9;  // first-level lookup width; longer codes take the slow path
 constexpr int32_t kCrc32 = 32;
 constexpr int32_t kNoCrc = 0;
-constexpr int32_t kOutOfMemory = 25253;
 
 constexpr std::array<uint16_t, 29> kLengthBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3};
@@ -310,7 +309,6 @@ TStop TDecoder::Dynamic() {
     if (n + rep > nlit + ndist) return TStop::Fault;
     while (rep-- > 0) lens[n++] = fill;
   }
-  if (lens[256] == 0) return TStop::Fault;  // a block without end-of-block cannot end
   const TBuild lr = BuildCode(FLit, lens.data(), nlit);
   if (!Usable(lr, FLit)) return TStop::Fault;
   const TBuild dr = BuildCode(FDist, lens.data() + nlit, ndist);
@@ -386,7 +384,7 @@ bool InflateMember(TZipCommon& Component, TStream32& Archive, TStream32* Output,
     decoder = std::make_unique<TDecoder>(Component, Archive, Output, Header);
     decoder->Run();
   } catch (const std::bad_alloc&) {
-    Component.RaiseError(Throw_E_RAISE, Component.CurrentFileName(), "", "0", kOutOfMemory);
+    Component.RaiseError(Throw_E_RAISE, Component.CurrentFileName(), "", "0", E_OUT_OF_MEMORY);
   }
   if (decoder) decoder->Finish();
   return true;
