@@ -147,6 +147,33 @@ TEST(Deflate64Streams, FullDynamicHeaderAndFixedBlocksAroundIt) {
   EXPECT_EQ(InflateAllWays(w.Bytes()), want);
 }
 
+// Encoders give a block with a single distance one code of length 1, an incomplete set that
+// must still decode.
+TEST(Deflate64Streams, SingleDistanceCodeOfLengthOneIsAccepted) {
+  std::vector<uint8_t> lit(259, 8);
+  lit[254] = lit[255] = 0;
+  lit[256] = lit[257] = 9;  // 254/256 + 2/512 + 1/256: complete
+  std::vector<uint8_t> cl(19, 0);
+  cl[0] = cl[1] = cl[8] = cl[9] = 2;
+  TBitWriter w;
+  w.Put(1, 1);
+  w.Put(2, 2);
+  w.Put(2, 5);  // 259 literal/length codes
+  w.Put(0, 5);  // one distance code
+  const uint8_t order[] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1};
+  w.Put(18 - 4, 4);
+  for (uint8_t sym : order) w.Put(cl[sym], 3);
+  const TCodes clc(cl);
+  for (uint8_t l : lit) clc.Emit(w, l);
+  clc.Emit(w, 1);
+  const TCodes lc(lit);
+  Literals(w, lc, "a");
+  lc.Emit(w, 257);  // length 3
+  w.PutCode(0, 1);  // distance code 0: distance 1
+  lc.Emit(w, 256);
+  EXPECT_EQ(InflateAllWays(w.Bytes()), std::vector<uint8_t>(4, 'a'));
+}
+
 TEST(Deflate64Streams, EncipheredInputIsAskedForDecipheringAndReadToTheLastByte) {
   TBitWriter w;
   FixedHeader(w, true);
