@@ -19,8 +19,6 @@ namespace {
 using namespace executor_test;
 namespace fs = std::filesystem;
 
-[[maybe_unused]] ::testing::Environment* const kApp =
-    ::testing::AddGlobalTestEnvironment(std::make_unique<QtAppEnvironment>().release());
 
 constexpr double kSecond = 1.0 / 86400.0;
 constexpr int kFirstTickSeconds = 59;

@@ -15,25 +15,6 @@ namespace {
 
 constexpr int kBound = 5000;  // generous ceiling for waits on short timers
 
-// One QApplication for the whole program, freed before exit: Qt must not be torn down by the
-// C++ static destructors. Each test file registers one; the first to run creates the application.
-class QtAppEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qApp) return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = std::make_unique<QApplication>(argc_, argv_);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  static inline int argc_ = 1;
-  static inline char name_[] = "executor_tests";
-  static inline char* argv_[] = {name_, nullptr};
-  std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const kApp =
-    ::testing::AddGlobalTestEnvironment(std::make_unique<QtAppEnvironment>().release());
 
 class SimpleTimerTest : public ::testing::Test {
  protected:
