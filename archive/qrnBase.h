@@ -384,6 +384,9 @@ class TZipCommon : public TRegisterQarno {
   // was short or malformed (the walk then ends without reading past it).
   bool ReadExtraField(TStream32& Stream, int32_t Length, TExtraHigh& Result, int32_t HeaderKind,
                       TExtraSizes& Sizes);
+  // The same walk over a field already in memory.
+  static bool ParseExtraField(std::span<const uint8_t> Field, TExtraHigh& Result, int32_t HeaderKind,
+                              TExtraSizes& Sizes);
   // Frees a file output (OutputMode 0); other outputs belong to their owner.
   bool CloseOutput(std::unique_ptr<TStream32>& Output);
   bool IsFileOutput() const { return OutputMode == 0; }

@@ -381,8 +381,14 @@ bool TZipCommon::ReadExtraField(TStream32& Stream, int32_t Length, TExtraHigh& R
   } catch (const EReadError&) {
     got = 0;
   }
-  bool sound = got == want;
   const std::span<const uint8_t> data(field.data(), static_cast<size_t>(got));
+  return ParseExtraField(data, Result, HeaderKind, Sizes) && got == want;
+}
+
+bool TZipCommon::ParseExtraField(std::span<const uint8_t> data, TExtraHigh& Result, int32_t HeaderKind,
+                                 TExtraSizes& Sizes) {
+  Result = TExtraHigh{};
+  bool sound = true;
   size_t p = 0;
   while (p < data.size()) {
     if (data.size() - p < 4) {

@@ -34,35 +34,8 @@ void ReadExact(TStream32& In, void* Buffer, int64_t Count) {
 TExtraHigh ParseExtraHigh(const uint8_t* Extra, size_t Length, int HeaderKind, uint32_t PackedLow,
                           uint32_t UnpackedLow, uint32_t OffsetLow) {
   TExtraHigh r;
-  size_t p = 0;
-  while (Length - p >= 4) {
-    const std::span<const uint8_t> s(Extra + p, Length - p);
-    const uint16_t tag = GetLE16(s, 0);
-    const uint16_t size = GetLE16(s, 2);
-    if (size > Length - p - 4) break;  // a block that claims more than is left ends the walk
-    const std::span<const uint8_t> d(Extra + p + 4, size);
-    if (tag == kZip64ExtraTag && size >= 4) {
-      r.Tag = tag;
-      r.Size = size;
-      r.PackedHigh = GetLE16(d, 0);
-      r.UnpackedHigh = GetLE16(d, 2);
-      if (HeaderKind == 1 && size >= 6) r.OffsetHigh = GetLE16(d, 4);
-    } else if (tag == kStandardZip64ExtraTag) {
-      size_t q = 0;
-      auto take = [&](uint32_t field, uint16_t& high) {
-        if (field != 0xFFFFFFFFu) return;
-        if (size - q < 8) return;
-        high = static_cast<uint16_t>(GetLE64(d, q) >> 32);
-        q += 8;
-      };
-      r.Tag = tag;
-      r.Size = size;
-      take(UnpackedLow, r.UnpackedHigh);
-      take(PackedLow, r.PackedHigh);
-      if (HeaderKind == 1) take(OffsetLow, r.OffsetHigh);
-    }
-    p += 4 + size;
-  }
+  TExtraSizes sizes{PackedLow, UnpackedLow, OffsetLow};
+  TZipCommon::ParseExtraField(std::span<const uint8_t>(Extra, Length), r, HeaderKind, sizes);
   return r;
 }
 
