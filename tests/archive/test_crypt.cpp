@@ -152,8 +152,11 @@ struct Deciphered {
 };
 
 // Checks the password against every entry's header, deciphers and decodes the data, and
-// compares each entry's CRC and size with its central header.
-std::vector<Deciphered> DecipherAll(const std::string& path, const std::string& password) {
+// compares each entry's CRC and size with its central header. A header has one check byte, so a
+// wrong password passes it once in 256: only archives with fixed headers can require every
+// wrong password to fail.
+std::vector<Deciphered> DecipherAll(const std::string& path, const std::string& password,
+                                    bool fixedHeaders = true) {
   const std::vector<uint8_t> zip = zipfixture::ReadAll(path);
   const auto entries = zipfixture::Entries(zip);
   EXPECT_FALSE(entries.empty()) << path;
@@ -165,8 +168,10 @@ std::vector<Deciphered> DecipherAll(const std::string& path, const std::string& 
     EXPECT_GE(e.central.PackedSize, 12u);
     std::span<const uint8_t> header(zip.data() + e.dataOffset, 12);
     const uint16_t time = static_cast<uint16_t>(e.local.DosDateTime & 0xFFFFu);
-    for (const char* wrong : {"Secret", "secret ", "terces"})
-      EXPECT_FALSE(CheckEncryptionHeader(header, e.local.Flags, e.central.Crc32, wrong, time)) << wrong;
+    if (fixedHeaders) {
+      for (const char* wrong : {"Secret", "secret ", "terces"})
+        EXPECT_FALSE(CheckEncryptionHeader(header, e.local.Flags, e.central.Crc32, wrong, time)) << wrong;
+    }
     EXPECT_FALSE(CheckEncryptionHeader(header, e.local.Flags, e.central.Crc32, "", time));
     if (!CheckEncryptionHeader(header, e.local.Flags, e.central.Crc32, password, time)) {
       ADD_FAILURE() << "password refused";
@@ -239,7 +244,8 @@ TEST(CipherInterop, ArchiveMadeNowByInfoZip) {
   const std::string cmd = "cd '" + dir.path() + "' && zip -q -P secret -n .bin made.zip stored.bin text.txt";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
 
-  const auto entries = DecipherAll(dir.path() + "/made.zip", "secret");
+  // Info-ZIP draws fresh random header bytes on every run.
+  const auto entries = DecipherAll(dir.path() + "/made.zip", "secret", false);
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].plain, stored);
   EXPECT_EQ(std::string(entries[1].plain.begin(), entries[1].plain.end()), text);
