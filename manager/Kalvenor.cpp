@@ -15,6 +15,10 @@
 #include <filesystem>
 
 #include "manager/ArchiveName.h"
+#include "manager/Clear.h"
+#include "manager/Lokvist.h"
+#include "manager/about.h"
+#include "manager/help.h"
 #include "manager/Settings.h"
 #include "manager/Shsystem.h"
 #include "manager/TaskLog.h"
@@ -27,7 +31,11 @@ TTaskTable TaskTable;
 int32_t TaskCount = 1;
 int32_t SelectedTask = 0;
 TForm1* Form1 = nullptr;
+TForm6* Form6 = nullptr;
+TForm9* Form9 = nullptr;
 TForm10* Form10 = nullptr;
+TForm11* Form11 = nullptr;
+TForm13* Form13 = nullptr;
 
 namespace {
 
@@ -53,6 +61,14 @@ void ShowError(const char* text) { platform::MessageBox(text, kErrorCaption, pla
 void FormNotBuilt(const std::string& form) {
   platform::MessageBox("Форма \"" + form + "\" ещё не создана в этой версии программы.", "Tarvelo",
                        platform::MB_OK | platform::MB_ICONINFORMATION);
+}
+
+// Shows a form of the manager without blocking the main window.
+void ShowForm(QWidget* form) {
+  if (!form) return;
+  form->show();
+  form->raise();
+  form->activateWindow();
 }
 
 // First n characters (or what the text holds).
@@ -358,7 +374,7 @@ void TForm1::ToolButton4Click() {
   if (TaskGuard()) FormNotBuilt("Параметры задачи");
 }
 void TForm1::ToolButton7Click() {
-  if (TaskGuard()) FormNotBuilt("Массовое удаление резервных копий");
+  if (TaskGuard()) ShowForm(Form11);
 }
 
 void TForm1::ToolButton2Click() {
@@ -367,7 +383,7 @@ void TForm1::ToolButton2Click() {
   if (TaskTable(LogFlag, SelectedTask) == "0") {
     return ShowError("Для этой задачи не установлено или отменено протоколирование!");
   }
-  FormNotBuilt("Просмотр отчётов");
+  ShowForm(Form9);
 }
 
 void TForm1::ToolButton10Click() {
@@ -427,11 +443,7 @@ void TForm1::DeleteSelectedTaskFiles(int32_t task) {
 void TForm1::ToolButton11Click() { StartProgram(ExecutorProgramPath()); }
 
 void TForm1::ToolButton12Click() {
-  if (platform::FileExists(HelpIndexPath())) {
-    // Until the help form exists the page opens in the system's browser.
-    OpenDocument(HelpIndexPath());
-    return;
-  }
+  if (platform::FileExists(HelpIndexPath())) return ShowForm(Form13);
   if (platform::MessageBox("Для установки описания программы нажмите клавишу \"Да\" И распакуйте "
                            "самораспаковывающийся архив в предложенный каталог. Нажмите  \"нет\", если не хотите "
                            "устанавливать . Установить описание?",
@@ -441,8 +453,8 @@ void TForm1::ToolButton12Click() {
   }
 }
 
-void TForm1::ToolButton3Click() { FormNotBuilt("О программе"); }
-void TForm1::N4Click() { FormNotBuilt("О программе"); }
+void TForm1::ToolButton3Click() { ShowForm(Form6); }
+void TForm1::N4Click() { ShowForm(Form6); }
 
 void TForm1::N14Click() {
   if (!Form10) return FormNotBuilt("Настройка программы");
