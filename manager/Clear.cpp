@@ -130,7 +130,8 @@ void TForm11::CreateFilters() {
   int y = 68;
   for (const Filter& f : filters) {
     f.button->setText(f.caption);
-    f.button->setGeometry(8, y, 140, 21);
+    f.button->move(8, y);
+    f.button->resize(f.button->sizeHint().width(), 21);
     auto click = f.click;
     connect(f.button, &QRadioButton::clicked, this, [this, click] { platform::RunGuarded([this, click] { (this->*click)(); }); });
     y += 30;

@@ -9,6 +9,7 @@ namespace {
 
 constexpr int kClientWidth = 272;
 constexpr int kClientHeight = 236;
+constexpr const char* kContactAddress = "tarvelo@example.com";
 
 // A centred line of the form at top, height high.
 void Line(QLabel& label, int top, int height) {
@@ -34,6 +35,9 @@ TForm6::TForm6(QWidget* parent) : TCentredDialog(parent, "О программе"
   Line(Label2, 104, 20);
   Label5.setText("Резервное копирование папок в архивы ZIP");
   Line(Label5, 128, 20);
+  Linkra1.SetProtocol(ptMAIL);
+  Linkra1.SetUrl(kContactAddress);
+  Linkra1.SetCaption("Напиши мне");
   Line(Linkra1, 152, 24);
 
   QFont bold = font();

@@ -3,6 +3,7 @@
 #include <QLabel>
 
 #include "manager/CentredDialog.h"
+#include "manager/Linkra.h"
 #include "manager/xpButton.h"
 
 class TForm6 : public TCentredDialog {
@@ -18,6 +19,6 @@ class TForm6 : public TCentredDialog {
   QLabel Label1{this};
   QLabel Label2{this};
   QLabel Label5{this};
-  QLabel Linkra1{this};
+  TLinkra Linkra1{this};
   TxpButton xpButton1{this};
 };
