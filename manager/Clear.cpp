@@ -152,10 +152,10 @@ void TForm11::CreateFilters() {
 
 void TForm11::CreateButtons() {
   Label1.setText("Выбрано файлов");
-  Label1.setGeometry(12, 284, 100, 21);
+  Label1.setGeometry(12, 284, 110, 21);
   Edit1.setReadOnly(true);
   Edit1.setText("0");
-  Edit1.setGeometry(114, 284, 50, 21);
+  Edit1.setGeometry(124, 284, 50, 21);
   QFont bold = font();
   bold.setBold(true);
   struct Button {
@@ -165,14 +165,14 @@ void TForm11::CreateButtons() {
     void (TForm11::*click)(TObject*);
   };
   const Button buttons[] = {
-      {&xpButton3, "Сформировать", 232, &TForm11::xpButton3Click},
-      {&xpButton2, "Удалить", 340, &TForm11::xpButton2Click},
-      {&xpButton1, "Выход", 448, &TForm11::xpButton1Click},
+      {&xpButton3, "Сформировать", 199, &TForm11::xpButton3Click},
+      {&xpButton2, "Удалить", 317, &TForm11::xpButton2Click},
+      {&xpButton1, "Выход", 435, &TForm11::xpButton1Click},
   };
   for (const Button& b : buttons) {
     b.button->SetCaption(b.caption);
     b.button->SetFont(bold);
-    b.button->setGeometry(b.left, 282, 100, 25);
+    b.button->setGeometry(b.left, 282, 112, 25);
     auto click = b.click;
     b.button->OnClick = [this, click](TObject* s) { (this->*click)(s); };
   }

@@ -33,7 +33,7 @@ TForm6::TForm6(QWidget* parent) : TCentredDialog(parent, "О программе"
   Line(Label1, 68, 32);
   Label2.setText(QString("Версия  ") + kTarveloVersion);
   Line(Label2, 104, 20);
-  Label5.setText("Резервное копирование папок в архивы ZIP");
+  Label5.setText("Резервные копии папок в архивах ZIP");
   Line(Label5, 128, 20);
   Linkra1.SetProtocol(ptMAIL);
   Linkra1.SetUrl(kContactAddress);
