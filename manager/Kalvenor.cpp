@@ -18,6 +18,7 @@
 #include "manager/Settings.h"
 #include "manager/Shsystem.h"
 #include "manager/TaskLog.h"
+#include "manager/backup.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/gui/application.h"
@@ -349,7 +350,11 @@ void TForm1::N9Click() { close(); }
 void TForm1::ToolButton6Click() { FormNotBuilt("Новая задача"); }
 
 void TForm1::ToolButton5Click() {
-  if (TaskGuard()) FormNotBuilt("Выполнение задачи");
+  if (!TaskGuard()) return;
+  if (!Form5) return FormNotBuilt("Выполнение задачи");
+  Form5->show();
+  Form5->raise();
+  Form5->activateWindow();
 }
 void TForm1::ToolButton9Click() {
   if (TaskGuard()) FormNotBuilt("Востановление");

@@ -1,6 +1,7 @@
 // Kalvenor, the manager: the title, the forms created once in their fixed order, the message loop.
 #include "manager/Kalvenor.h"
 #include "manager/Shsystem.h"
+#include "manager/backup.h"
 #include "platform/gui/application.h"
 
 int main(int argc, char** argv) {
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   app.CreateForm<TForm1>();
   // The order of the other forms: TForm3, TForm5, TForm11, TForm9, TForm2, TForm4, TForm6,
   // TForm10, TForm7, TForm13. Only those that exist in this version are created.
+  app.CreateForm<TForm5>();
   Form10 = app.CreateForm<TForm10>();
   return app.Run();
 }

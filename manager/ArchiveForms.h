@@ -1,0 +1,46 @@
+#pragma once
+// What the backup and restore forms share: one archive operation at a time in the manager, the
+// errors an engine run reported, and form activations as the manager's forms count them.
+#include <QEvent>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+// The engine keeps its CRC registers, keys and decoder tables once per process: while one form
+// runs an archive operation (the event loop keeps turning), no other may start.
+class TArchiveOperation {
+ public:
+  TArchiveOperation();
+  ~TArchiveOperation();
+  TArchiveOperation(const TArchiveOperation&) = delete;
+  TArchiveOperation& operator=(const TArchiveOperation&) = delete;
+  static bool Running();
+};
+
+// The OnError reports of one run, as lines for the user: the engine's text, the file, and the
+// extended message where there is one. Repeated reports count once.
+class TEngineErrors {
+ public:
+  void Clear() { FLines.clear(); }
+  void Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode);
+  bool Empty() const { return FLines.empty(); }
+  // The first lines, and how many more there were.
+  std::string Text() const;
+
+ private:
+  std::vector<std::string> FLines;
+};
+
+// A form's activations: a message box the form showed, closing, gives the form back its
+// activation, and that is no new activation of the form.
+class TFormActivation {
+ public:
+  // True when e makes the form active.
+  bool Activated(const QEvent* e);
+
+ private:
+  bool FLostToBox = false;
+};
