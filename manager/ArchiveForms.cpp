@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "archive/qrnBase.h"
+#include "manager/Kalvenor.h"
 
 namespace {
 
@@ -22,6 +23,22 @@ constexpr size_t kShownErrors = 10;
 TArchiveOperation::TArchiveOperation() { OperationRunning() = true; }
 TArchiveOperation::~TArchiveOperation() { OperationRunning() = false; }
 bool TArchiveOperation::Running() { return OperationRunning(); }
+
+TTaskTable TaskSnapshot(int32_t task) {
+  TTaskTable copy;
+  for (int32_t f = TaskName; f <= Deleted; ++f) copy(f, 1) = TaskTable(f, task);
+  return copy;
+}
+
+TFormRun::TFormRun(bool& running, std::initializer_list<QWidget*> controls) : FRunning(running), FControls(controls) {
+  FRunning = true;
+  for (QWidget* w : FControls) w->setEnabled(false);
+}
+
+TFormRun::~TFormRun() {
+  FRunning = false;
+  for (QWidget* w : FControls) w->setEnabled(true);
+}
 
 void TEngineErrors::Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode) {
   std::string line = ErrorMessage(ECode);

@@ -4,10 +4,17 @@
 #include <QEvent>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "manager/TaskStore.h"
+
 class QWidget;
+
+// The 13 fields of task t of the manager's table, as task 1 of a table of its own: the main
+// window may reload its table while a run keeps the event loop turning.
+TTaskTable TaskSnapshot(int32_t task);
 
 // The engine keeps its CRC registers, keys and decoder tables once per process: while one form
 // runs an archive operation (the event loop keeps turning), no other may start.
@@ -18,6 +25,21 @@ class TArchiveOperation {
   TArchiveOperation(const TArchiveOperation&) = delete;
   TArchiveOperation& operator=(const TArchiveOperation&) = delete;
   static bool Running();
+};
+
+// A form's run: the operation is marked running and the form's buttons are disabled until it
+// ends, however it ends.
+class TFormRun {
+ public:
+  TFormRun(bool& running, std::initializer_list<QWidget*> controls);
+  ~TFormRun();
+  TFormRun(const TFormRun&) = delete;
+  TFormRun& operator=(const TFormRun&) = delete;
+
+ private:
+  TArchiveOperation FOperation;
+  bool& FRunning;
+  std::vector<QWidget*> FControls;
 };
 
 // The OnError reports of one run, as lines for the user: the engine's text, the file, and the

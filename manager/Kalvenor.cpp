@@ -19,6 +19,7 @@
 #include "manager/Shsystem.h"
 #include "manager/TaskLog.h"
 #include "manager/backup.h"
+#include "manager/restore.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/gui/application.h"
@@ -357,7 +358,11 @@ void TForm1::ToolButton5Click() {
   Form5->activateWindow();
 }
 void TForm1::ToolButton9Click() {
-  if (TaskGuard()) FormNotBuilt("Востановление");
+  if (!TaskGuard()) return;
+  if (!Form7) return FormNotBuilt("Востановление");
+  Form7->show();
+  Form7->raise();
+  Form7->activateWindow();
 }
 void TForm1::ToolButton4Click() {
   if (TaskGuard()) FormNotBuilt("Параметры задачи");

@@ -23,14 +23,6 @@ constexpr const char* kArchiveCaption = "Резервная копия";
 constexpr const char* kFileCaption = "Копируемый файл";
 constexpr const char* kFailed = "Невозможно произвести копирование файлов из-за внутренней ошибки! ";
 
-// The 13 fields of task t as task 1 of a table of its own: the main window may reload its
-// table while the run keeps the event loop turning.
-TTaskTable TaskSnapshot(int32_t t) {
-  TTaskTable copy;
-  for (int32_t f = TaskName; f <= Deleted; ++f) copy(f, 1) = TaskTable(f, t);
-  return copy;
-}
-
 void SetupMeter(TKamsaMeter& meter, int x, int y) {
   meter.setGeometry(x, y, 265, 17);
   meter.SetColor(Qt::white);
@@ -142,32 +134,20 @@ void TForm5::FormActivate() {
   FInfo = settings.info;
   FWarn = settings.warn;
   FAddf = settings.addf;
-  Edit4.setText(QString::fromStdString(TaskTable(TaskName, SelectedTask)));
-  Edit1.setText(QString::fromStdString(TaskTable(SourceDir, SelectedTask)));
-  Edit2.setText(QString::fromStdString(TaskTable(BackupDir, SelectedTask)));
+  FTask = TaskSnapshot(SelectedTask);
+  Edit4.setText(QString::fromStdString(FTask(TaskName, 1)));
+  Edit1.setText(QString::fromStdString(FTask(SourceDir, 1)));
+  Edit2.setText(QString::fromStdString(FTask(BackupDir, 1)));
   const double now = platform::Now();
   FDateText = platform::DateToStr(now);
   FTimeText = platform::TimeToStr(now);
   FArchiveName = DateTimeArchiveName();
-  if (TaskTable(ArchiveName, SelectedTask) != kDateTimeName) FArchiveName = TaskTable(ArchiveName, SelectedTask);
+  if (FTask(ArchiveName, 1) != kDateTimeName) FArchiveName = FTask(ArchiveName, 1);
   Edit3.setText(QString::fromStdString(FArchiveName));
 }
 
 int32_t TForm5::RunBackup(const TTaskTable& task) {
-  const TArchiveOperation operation;
-  struct TRunning {
-    TForm5& Form;
-    explicit TRunning(TForm5& form) : Form(form) {
-      Form.FRunning = true;
-      Form.xpButton1.SetEnabled(false);
-      Form.xpButton2.SetEnabled(false);
-    }
-    ~TRunning() {
-      Form.FRunning = false;
-      Form.xpButton1.SetEnabled(true);
-      Form.xpButton2.SetEnabled(true);
-    }
-  } running(*this);
+  const TFormRun run(FRunning, {&xpButton1, &xpButton2});
 
   // A replacing run builds a new archive beside the old one, which goes only when the new one
   // is complete: a failed run keeps the old backup byte for byte.
@@ -185,7 +165,8 @@ int32_t TForm5::RunBackup(const TTaskTable& task) {
 
 void TForm5::xpButton1Click(TObject*) {
   if (FRunning || TArchiveOperation::Running()) return;
-  const TTaskTable task = TaskSnapshot(SelectedTask);
+  // The task shown since the activation, whatever row the main window has chosen since.
+  const TTaskTable task = FTask;
   WriteBackupStartEntry(task, 1, TBackupRun::OnDemand, FArchiveName);
   const int32_t n = RunBackup(task);
   FFileCount = n;

@@ -68,6 +68,8 @@ class TForm5 : public QDialog {
 
   // The settings copied at the last activation (only info is used here).
   std::string FInfo, FWarn, FAddf;
+  // The task of the last activation, as task 1.
+  TTaskTable FTask;
   // The date and time texts and the archive name of the last activation.
   std::string FDateText, FTimeText, FArchiveName;
   // The files of the last run.

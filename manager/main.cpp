@@ -2,6 +2,7 @@
 #include "manager/Kalvenor.h"
 #include "manager/Shsystem.h"
 #include "manager/backup.h"
+#include "manager/restore.h"
 #include "platform/gui/application.h"
 
 int main(int argc, char** argv) {
@@ -13,5 +14,6 @@ int main(int argc, char** argv) {
   // TForm10, TForm7, TForm13. Only those that exist in this version are created.
   app.CreateForm<TForm5>();
   Form10 = app.CreateForm<TForm10>();
+  app.CreateForm<TForm7>();
   return app.Run();
 }
