@@ -1,12 +1,18 @@
 #include "manager/ArchiveForms.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
 
 #include <algorithm>
 
 #include "archive/qrnBase.h"
 #include "manager/Kalvenor.h"
+#include "manager/Settings.h"
+#include "manager/VolMeter.h"
+#include "platform/gui/application.h"
 
 namespace {
 
@@ -64,4 +70,46 @@ bool TFormActivation::Activated(const QEvent* e) {
   const bool back = FLostToBox;
   FLostToBox = false;
   return !back;
+}
+
+void SetupProgressMeter(TKamsaMeter& meter, int x, int y) {
+  meter.setGeometry(x, y, 265, 17);
+  meter.SetColor(Qt::white);
+  QFont bold = meter.Font();
+  bold.setBold(true);
+  meter.SetFont(bold);
+  meter.SetBevelOuter(bvLowered);
+}
+
+TArchiveForm::TArchiveForm(QWidget* parent, const char* caption, int clientWidth, int clientHeight)
+    : QDialog(parent) {
+  setWindowTitle(caption);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setFixedSize(clientWidth, clientHeight);
+}
+
+bool TArchiveForm::event(QEvent* e) {
+  if (FActivation.Activated(e) && !FRunning) platform::RunGuarded([this] { FormActivate(); });
+  return QDialog::event(e);
+}
+
+void TArchiveForm::showEvent(QShowEvent* e) {
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  QDialog::showEvent(e);
+}
+
+void TArchiveForm::closeEvent(QCloseEvent* e) {
+  // A run in progress is finished first: it must not be left half-done behind a hidden form.
+  if (FRunning) return e->ignore();
+  QDialog::closeEvent(e);
+}
+
+void TArchiveForm::TakeSettingsAndTask() {
+  const TSettingsCopies& settings = MainSettings();
+  FInfo = settings.info;
+  FWarn = settings.warn;
+  FAddf = settings.addf;
+  FTask = TaskSnapshot(SelectedTask);
 }

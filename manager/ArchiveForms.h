@@ -1,6 +1,7 @@
 #pragma once
 // What the backup and restore forms share: one archive operation at a time in the manager, the
 // errors an engine run reported, and form activations as the manager's forms count them.
+#include <QDialog>
 #include <QEvent>
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "manager/TaskStore.h"
 
 class QWidget;
+class TKamsaMeter;
 
 // The 13 fields of task t of the manager's table, as task 1 of a table of its own: the main
 // window may reload its table while a run keeps the event loop turning.
@@ -65,4 +67,40 @@ class TFormActivation {
 
  private:
   bool FLostToBox = false;
+};
+
+// A progress meter of the two forms: 265 x 17 at (x, y), white, bold, lowered bevel.
+void SetupProgressMeter(TKamsaMeter& meter, int x, int y);
+
+// What the backup and restore forms are built on: a fixed dialog centred on the screen that
+// takes the settings and the selected task at every activation, and that cannot be closed while
+// its run goes on.
+class TArchiveForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Runs on every activation, never during a run: it would change what the run works on.
+  virtual void FormActivate() = 0;
+  bool Running() const { return FRunning; }
+
+ protected:
+  TArchiveForm(QWidget* parent, const char* caption, int clientWidth, int clientHeight);
+
+  bool event(QEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+  // Copies info, warn and addf from the main window's settings and the selected task into FTask.
+  void TakeSettingsAndTask();
+
+  // The settings copied at the last activation (only info is used).
+  std::string FInfo, FWarn, FAddf;
+  // The task of the last activation, as task 1: the form keeps working on the task it shows
+  // while another row is chosen in the main window.
+  TTaskTable FTask;
+  TEngineErrors FErrors;
+  bool FRunning = false;
+
+ private:
+  TFormActivation FActivation;
 };

@@ -92,7 +92,7 @@ void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int3
   if (!Logs(table, task)) return;
   std::vector<std::string> lines;
   if (added < 1) {
-    lines.push_back("Невозможно произвести копирование файлов из-за внутренней ошибки! ");
+    lines.push_back(kBackupFailureLine);
   } else {
     lines.push_back("Резервное копирование успешно завершено, скопировано: " + std::to_string(added) + " файлов");
   }
@@ -119,7 +119,7 @@ void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extract
   if (succeeded) {
     lines.push_back("Востановление успешно завершено, востановлено: " + std::to_string(extracted) + " файлов");
   } else {
-    lines.push_back("Невозможно произвести востановление файлов из-за внутренней ошибки! ");
+    lines.push_back(kRestoreFailureLine);
   }
   lines.push_back(LogStamp() + " Завершение задачи");
   lines.push_back(kBlankLine14);

@@ -12,6 +12,11 @@
 
 constexpr const char* kTarveloVersion = "1.0";
 
+// Line 8 of a backup entry and line 7 of a restore entry when the run failed (each ends with a
+// blank); the forms open their error boxes with them.
+constexpr const char* kBackupFailureLine = "Невозможно произвести копирование файлов из-за внутренней ошибки! ";
+constexpr const char* kRestoreFailureLine = "Невозможно произвести востановление файлов из-за внутренней ошибки! ";
+
 // A LogFile value that names a file of the installation folder itself (no '/', not "." or "..").
 bool IsPlainLogFileName(const std::string& logFile);
 // InstallDir() + "/" + logFile; EInOutError when logFile is not a plain name.

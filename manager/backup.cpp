@@ -1,12 +1,8 @@
 #include "manager/backup.h"
 
-#include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 
 #include "manager/ArchiveName.h"
 #include "manager/Kalvenor.h"
-#include "manager/Settings.h"
 #include "manager/TaskArchive.h"
 #include "manager/TaskLog.h"
 #include "platform/gui/application.h"
@@ -21,24 +17,11 @@ constexpr int kClientWidth = 315;
 constexpr int kClientHeight = 387;
 constexpr const char* kArchiveCaption = "Резервная копия";
 constexpr const char* kFileCaption = "Копируемый файл";
-constexpr const char* kFailed = "Невозможно произвести копирование файлов из-за внутренней ошибки! ";
-
-void SetupMeter(TKamsaMeter& meter, int x, int y) {
-  meter.setGeometry(x, y, 265, 17);
-  meter.SetColor(Qt::white);
-  QFont bold = meter.Font();
-  bold.setBold(true);
-  meter.SetFont(bold);
-  meter.SetBevelOuter(bvLowered);
-}
 
 }  // namespace
 
-TForm5::TForm5(QWidget* parent) : QDialog(parent) {
+TForm5::TForm5(QWidget* parent) : TArchiveForm(parent, "Резервное копирование", kClientWidth, kClientHeight) {
   Form5 = this;
-  setWindowTitle("Резервное копирование");
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kClientHeight);
   CreateControls();
   CreateZip();
 }
@@ -76,9 +59,9 @@ void TForm5::CreateControls() {
   GroupBox2.setTitle("   Процесс выполнения   ");
   GroupBox2.setGeometry(left, 222, width, 112);
   Label6.setGeometry(9, 20, 265, 16);
-  SetupMeter(KamsaMeter1, 9, 36);
+  SetupProgressMeter(KamsaMeter1, 9, 36);
   Label5.setGeometry(9, 60, 265, 16);
-  SetupMeter(KamsaMeter2, 9, 76);
+  SetupProgressMeter(KamsaMeter2, 9, 76);
   Label6.setText(kFileCaption);
   Label5.setText(kArchiveCaption);
 
@@ -109,32 +92,8 @@ void TForm5::CreateZip() {
                         int32_t code) { FErrors.Add(file, extended, code); };
 }
 
-bool TForm5::event(QEvent* e) {
-  if (FActivation.Activated(e)) platform::RunGuarded([this] { FormActivate(); });
-  return QDialog::event(e);
-}
-
-void TForm5::showEvent(QShowEvent* e) {
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
-  QDialog::showEvent(e);
-}
-
-void TForm5::closeEvent(QCloseEvent* e) {
-  // A run in progress is finished first: it must not be left half-done behind a hidden form.
-  if (FRunning) return e->ignore();
-  QDialog::closeEvent(e);
-}
-
 void TForm5::FormActivate() {
-  // Nothing changes under a run in progress: it keeps the name it started with.
-  if (FRunning) return;
-  const TSettingsCopies& settings = MainSettings();
-  FInfo = settings.info;
-  FWarn = settings.warn;
-  FAddf = settings.addf;
-  FTask = TaskSnapshot(SelectedTask);
+  TakeSettingsAndTask();
   Edit4.setText(QString::fromStdString(FTask(TaskName, 1)));
   Edit1.setText(QString::fromStdString(FTask(SourceDir, 1)));
   Edit2.setText(QString::fromStdString(FTask(BackupDir, 1)));
@@ -174,7 +133,7 @@ void TForm5::xpButton1Click(TObject*) {
   Label5.setText(kArchiveCaption);
   Label6.setText(kFileCaption);
   if (n < 1) {
-    platform::MessageBox(std::string(kFailed) + "\n\n" + FErrors.Text(), "Ошибка!",
+    platform::MessageBox(std::string(kBackupFailureLine) + "\n\n" + FErrors.Text(), "Ошибка!",
                          platform::MB_OK | platform::MB_ICONERROR);
   } else if (FInfo == "1") {
     platform::MessageBox("Резервное копирование успешно завершено, скопировано: " + std::to_string(n) + " файлов",

@@ -1,7 +1,6 @@
 #pragma once
 // TForm5 "Резервное копирование": runs the selected task at once into an archive of its backup
 // folder and shows the progress of the current file and of the whole archive.
-#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,21 +20,18 @@ extern TForm5* Form5;
 // The name of a task's archive that stands for "a name made from the date and time".
 inline constexpr const char* kDateTimeName = "Дата+Время.zip";
 
-class TForm5 : public QDialog {
+class TForm5 : public TArchiveForm {
   Q_OBJECT
 
  public:
   explicit TForm5(QWidget* parent = nullptr);
   ~TForm5() override;
 
-  // Runs on every activation: the task's fields and the archive name of this activation.
-  void FormActivate();
+  // The task's fields and the archive name of this activation.
+  void FormActivate() override;
   void xpButton1Click(TObject* Sender);  // "Выполнить"
   void xpButton2Click(TObject* Sender);  // "Выход"
   void Zip1Progress(TObject* Sender, uint8_t ProgressByFile, uint8_t ProgressByArchive);
-
-  // True while a backup runs.
-  bool Running() const { return FRunning; }
 
   QLabel Label4{this};
   QLineEdit Edit4{this};
@@ -55,28 +51,16 @@ class TForm5 : public QDialog {
   TxpButton xpButton2{this};
   TZip Zip1;
 
- protected:
-  bool event(QEvent* e) override;
-  void showEvent(QShowEvent* e) override;
-  void closeEvent(QCloseEvent* e) override;
-
  private:
   void CreateControls();
   void CreateZip();
   // Runs the task's backup; the number of files stored, 0 when the run failed.
   int32_t RunBackup(const TTaskTable& task);
 
-  // The settings copied at the last activation (only info is used here).
-  std::string FInfo, FWarn, FAddf;
-  // The task of the last activation, as task 1.
-  TTaskTable FTask;
   // The date and time texts and the archive name of the last activation.
   std::string FDateText, FTimeText, FArchiveName;
   // The files of the last run.
   int32_t FFileCount = 0;
   // The archive of the run in progress, as the user knows it.
   std::string FRunArchive;
-  TEngineErrors FErrors;
-  bool FRunning = false;
-  TFormActivation FActivation;
 };

@@ -1,9 +1,6 @@
 #include "manager/restore.h"
 
-#include <QCloseEvent>
-#include <QGuiApplication>
 #include <QMouseEvent>
-#include <QScreen>
 #include <QStyle>
 
 #include <algorithm>
@@ -11,7 +8,6 @@
 #include "archive/qrnCompBase.h"
 #include "archive/qrnGbls.h"
 #include "manager/Kalvenor.h"
-#include "manager/Settings.h"
 #include "manager/TaskLog.h"
 #include "platform/files.h"
 #include "platform/gui/application.h"
@@ -26,19 +22,9 @@ constexpr int kClientHeight = 316;
 constexpr const char* kFileCaption = "Востанавливаемый файл";
 constexpr const char* kArchiveCaption = "Файл резервной копии";
 constexpr const char* kErrorCaption = "Ошибка!";
-constexpr const char* kFailed = "Невозможно произвести востановление файлов из-за внутренней ошибки! ";
 
 void ShowError(const std::string& text) {
   platform::MessageBox(text, kErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
-}
-
-void SetupMeter(TKamsaMeter& meter, int x, int y) {
-  meter.setGeometry(x, y, 265, 17);
-  meter.SetColor(Qt::white);
-  QFont bold = meter.Font();
-  bold.setBold(true);
-  meter.SetFont(bold);
-  meter.SetBevelOuter(bvLowered);
 }
 
 }  // namespace
@@ -86,11 +72,8 @@ void TFileListBox::mousePressEvent(QMouseEvent* e) {
 
 // --- the form ------------------------------------------------------------------------------
 
-TForm7::TForm7(QWidget* parent) : QDialog(parent) {
+TForm7::TForm7(QWidget* parent) : TArchiveForm(parent, "Востановление", kClientWidth, kClientHeight) {
   Form7 = this;
-  setWindowTitle("Востановление");
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kClientHeight);
   CreateControls();
   CreateUnZip();
 }
@@ -128,10 +111,10 @@ void TForm7::CreateControls() {
   GroupBox3.setGeometry(right, 132, width, 136);
   Label4.setText(kFileCaption);
   Label4.setGeometry(7, 24, 265, 16);
-  SetupMeter(KamsaMeter1, 7, 40);
+  SetupProgressMeter(KamsaMeter1, 7, 40);
   Label3.setText(kArchiveCaption);
   Label3.setGeometry(7, 72, 265, 16);
-  SetupMeter(KamsaMeter2, 7, 88);
+  SetupProgressMeter(KamsaMeter2, 7, 88);
 
   QFont bold = font();
   bold.setBold(true);
@@ -160,26 +143,9 @@ void TForm7::CreateUnZip() {
                           int32_t code) { FErrors.Add(file.empty() ? FArchive : file, extended, code); };
 }
 
-bool TForm7::event(QEvent* e) {
-  if (FActivation.Activated(e)) platform::RunGuarded([this] { FormActivate(); });
-  return QDialog::event(e);
-}
-
-void TForm7::showEvent(QShowEvent* e) {
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
-  QDialog::showEvent(e);
-}
-
 void TForm7::paintEvent(QPaintEvent* e) {
   QDialog::paintEvent(e);
   platform::RunGuarded([this] { FormPaint(); });
-}
-
-void TForm7::closeEvent(QCloseEvent* e) {
-  if (FRunning) return e->ignore();
-  QDialog::closeEvent(e);
 }
 
 void TForm7::SetChosenArchive(const std::string& path) {
@@ -188,13 +154,8 @@ void TForm7::SetChosenArchive(const std::string& path) {
 }
 
 void TForm7::FormActivate() {
-  if (FRunning) return;
-  const TSettingsCopies& settings = MainSettings();
-  FInfo = settings.info;
-  FWarn = settings.warn;
-  FAddf = settings.addf;
+  TakeSettingsAndTask();
   SetChosenArchive("");
-  FTask = TaskSnapshot(SelectedTask);
   FListFolder = FTask(BackupDir, 1);
   Edit1.setText(QString::fromStdString(FTask(SourceDir, 1)));
   Edit3.setText(QString::fromStdString(FTask(TaskName, 1)));
@@ -255,7 +216,7 @@ void TForm7::xpButton3Click(TObject*) {
   Label4.setText(kFileCaption);
   Label3.setText(kArchiveCaption);
   if (!succeeded) {
-    ShowError(std::string(kFailed) + "\n\n" + FErrors.Text());
+    ShowError(std::string(kRestoreFailureLine) + "\n\n" + FErrors.Text());
   } else if (FInfo == "1") {
     platform::MessageBox("Востановление успешно завершено, востановлено: " + std::to_string(n) + " файлов",
                          "Результаты востановления", platform::MB_OK | platform::MB_ICONINFORMATION);

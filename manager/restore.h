@@ -1,7 +1,6 @@
 #pragma once
 // TForm7 "Востановление": lists the ZIP archives of the selected task's backup folder, restores
 // the chosen one into the task's source folder, and deletes the chosen one.
-#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -51,14 +50,14 @@ class TFileListBox : public QListWidget {
   std::vector<std::string> FNames;
 };
 
-class TForm7 : public QDialog {
+class TForm7 : public TArchiveForm {
   Q_OBJECT
 
  public:
   explicit TForm7(QWidget* parent = nullptr);
   ~TForm7() override;
 
-  void FormActivate();
+  void FormActivate() override;
   void FormPaint();
   void FileListBox1MouseDown();
   void xpButton3Click(TObject* Sender);  // "Выполнить"
@@ -66,7 +65,6 @@ class TForm7 : public QDialog {
   void xpButton1Click(TObject* Sender);  // "Выход"
   void UnZip1Progress(TObject* Sender, uint8_t ProgressByFile, uint8_t ProgressByArchive);
 
-  bool Running() const { return FRunning; }
   // The chosen archive, as its name is on disk (Edit2 shows it).
   const std::string& ChosenArchive() const { return FArchive; }
 
@@ -90,10 +88,7 @@ class TForm7 : public QDialog {
   TUnZip UnZip1;
 
  protected:
-  bool event(QEvent* e) override;
-  void showEvent(QShowEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
-  void closeEvent(QCloseEvent* e) override;
 
  private:
   void CreateControls();
@@ -102,15 +97,7 @@ class TForm7 : public QDialog {
   // Extracts the chosen archive; true when every entry came out intact.
   bool RunRestore(int32_t& extracted);
 
-  // The settings copied at the last activation (only info is used here).
-  std::string FInfo, FWarn, FAddf;
-  // The task of the last activation, as task 1: the form keeps working on the task it shows
-  // while another row is chosen in the main window.
-  TTaskTable FTask;
   std::string FListFolder;
   std::string FArchive;
   int32_t FFileCount = 0;
-  TEngineErrors FErrors;
-  bool FRunning = false;
-  TFormActivation FActivation;
 };
