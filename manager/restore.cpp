@@ -3,7 +3,10 @@
 #include <QMouseEvent>
 #include <QStyle>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 
 #include "archive/qrnCompBase.h"
 #include "archive/qrnGbls.h"
@@ -25,6 +28,19 @@ constexpr const char* kErrorCaption = "Ошибка!";
 
 void ShowError(const std::string& text) {
   platform::MessageBox(text, kErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
+}
+
+// A new hidden folder inside target for one restore; empty when none can be made.
+std::string MakeStagingFolder(const std::string& target) {
+  static uint32_t counter = 0;
+  std::error_code ec;
+  std::filesystem::create_directories(target, ec);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path =
+        JoinPath(target, ".~Kalvenor-restore-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+    if (std::filesystem::create_directory(path, ec)) return path;
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -140,7 +156,10 @@ void TForm7::CreateUnZip() {
   UnZip1.OnProgress = [this](TObject* s, uint8_t byFile, uint8_t byArchive) { UnZip1Progress(s, byFile, byArchive); };
   // A missing archive is reported without its name (the reader has emptied ArchiveFile).
   UnZip1.OnError = [this](TObject*, const std::string& file, const std::string& extended, const std::string&,
-                          int32_t code) { FErrors.Add(file.empty() ? FArchive : file, extended, code); };
+                          int32_t code) { FErrors.Add(file.empty() ? FArchive : TargetPath(file), extended, code); };
+  UnZip1.OnEnd = [this](TObject*, const std::string& file, bool passed) {
+    if (passed) FIntact.insert(file);
+  };
 }
 
 void TForm7::paintEvent(QPaintEvent* e) {
@@ -184,20 +203,61 @@ void TForm7::FileListBox1MouseDown() {
   if (FArchive.empty()) ShowError("Список не содержит не одного файла резервной копии!");
 }
 
+std::string TForm7::TargetPath(const std::string& path) const {
+  if (FStaging.empty() || path.compare(0, FStaging.size(), FStaging) != 0) return path;
+  return FTask(SourceDir, 1) + path.substr(FStaging.size());
+}
+
 bool TForm7::RunRestore(int32_t& extracted) {
   const TFormRun run(FRunning, {&xpButton1, &xpButton2, &xpButton3, &FileListBox1});
   FErrors.Clear();
+  FIntact.clear();
   KamsaMeter1.SetPosition(0);
   KamsaMeter2.SetPosition(0);
+  const std::string target = FTask(SourceDir, 1);
+  // The entries come out into a hidden folder beside the files they restore, and only those that
+  // came out intact take the place of the files there: a damaged entry never overwrites the
+  // file the user still has.
+  FStaging = MakeStagingFolder(target);
+  if (FStaging.empty()) {
+    FErrors.Add(target, "", E_INVALID_DIRECTORY);
+    extracted = 0;
+    return false;
+  }
   UnZip1.SetArchiveFile(FArchive);
   UnZip1.FileSpec().Clear();
   UnZip1.FileSpec().Add("*.*");
-  UnZip1.SetExtractDir(FTask(SourceDir, 1));
+  UnZip1.SetExtractDir(FStaging);
   extracted = UnZip1.Extract();
+  PublishIntact(target);
+  FStaging.clear();
   if (UnZip1.FilesFailed() > 0 && FErrors.Empty()) {
     FErrors.Add(FArchive, "", E_BAD_FILE_HEADER);
   }
   return FErrors.Empty() && UnZip1.FilesFailed() == 0;
+}
+
+void TForm7::PublishIntact(const std::string& target) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<fs::path> files;
+  for (auto it = fs::recursive_directory_iterator(FStaging, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    const fs::path rel = fs::relative(it->path(), FStaging, ec);
+    if (it->is_directory(ec) && !it->is_symlink(ec)) {
+      fs::create_directories(fs::path(target) / rel, ec);  // the stored folders, also empty ones
+    } else if (FIntact.count(it->path().string())) {
+      files.push_back(rel);
+    }
+  }
+  for (const fs::path& rel : files) {
+    const fs::path to = fs::path(target) / rel;
+    fs::create_directories(to.parent_path(), ec);
+    if (!platform::RenameFile((fs::path(FStaging) / rel).string(), to.string())) {
+      FErrors.Add(to.string(), "", E_WRITE_ERROR);
+    }
+  }
+  fs::remove_all(FStaging, ec);
 }
 
 void TForm7::xpButton3Click(TObject*) {
@@ -241,6 +301,6 @@ void TForm7::xpButton1Click(TObject*) { close(); }
 void TForm7::UnZip1Progress(TObject*, uint8_t ProgressByFile, uint8_t ProgressByArchive) {
   KamsaMeter1.SetPosition(ProgressByFile);
   KamsaMeter2.SetPosition(ProgressByArchive);
-  Label4.setText(QString::fromStdString(UnZip1.CurrentFileName()));
+  Label4.setText(QString::fromStdString(TargetPath(UnZip1.CurrentFileName())));
   Label3.setText(QString::fromStdString(UnZip1.ArchiveFile()));
 }

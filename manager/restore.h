@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -96,8 +97,15 @@ class TForm7 : public TArchiveForm {
   void SetChosenArchive(const std::string& path);
   // Extracts the chosen archive; true when every entry came out intact.
   bool RunRestore(int32_t& extracted);
+  // Moves the intact files of the staging folder into target and removes the folder.
+  void PublishIntact(const std::string& target);
+  // A path of the staging folder as it is in the target folder.
+  std::string TargetPath(const std::string& path) const;
 
   std::string FListFolder;
   std::string FArchive;
   int32_t FFileCount = 0;
+  // The folder the run in progress extracts into, and the outputs whose verdict passed.
+  std::string FStaging;
+  std::set<std::string> FIntact;
 };
