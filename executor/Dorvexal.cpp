@@ -8,10 +8,10 @@
 #include <QScreen>
 
 #include <cmath>
-#include <unistd.h>
 
 #include "manager/ArchiveName.h"
 #include "manager/Settings.h"
+#include "manager/TaskArchive.h"
 #include "manager/TaskLog.h"
 #include "platform/files.h"
 #include "platform/gui/application.h"
@@ -46,20 +46,6 @@ std::string Field(const TTaskTable& table, TTaskField field, int32_t task) { ret
 
 bool TimeIsNow(const TTaskTable& table, int32_t task, const TTickClock& clock) {
   return TimeToHHMM(Field(table, StartTime, task)) == clock.Now;
-}
-
-// A name that no other run uses: the pid tells executors apart, the counter the runs of one.
-std::string TemporaryArchivePath(const std::string& finalPath) {
-  static uint32_t counter = 0;
-  const size_t slash = finalPath.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
-  const std::string name = finalPath.substr(slash == std::string::npos ? 0 : slash + 1);
-  std::string path;
-  do {
-    // Hidden, and the archive's own name last, so that its extension stays the archive's.
-    path = folder + ".~Dorvexal-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" + name;
-  } while (platform::GetFileAttributes(path) != platform::kInvalidAttributes);
-  return path;
 }
 
 // --- pictures ----------------------------------------------------------------------------
@@ -239,17 +225,7 @@ void TForm1::CreateTrayIcon() {
   setWindowIcon(ImageList2[kIdleImage]);
 }
 
-void TForm1::CreateZip() {
-  Zip1.SetAttributes({fsZeroAttr, fsReadOnly, fsArchive, fsCompressed, fsEncrypted});
-  Zip1.SetDeleteOptions(doAllowUndo);
-  Zip1.SetArcType(atZip);
-  Zip1.SetAttributesEx({});
-  Zip1.SetCompressMethod(cmDeflate);
-  Zip1.SetDefaultExt(".zip");
-  Zip1.StoreFilesOfType().Clear();
-  for (const char* ext : KnownArchiveExtensions) Zip1.StoreFilesOfType().Add(ext);
-  Zip1.SetSwitch(swAdd);
-}
+void TForm1::CreateZip() { SetTaskZipProperties(Zip1); }
 
 void TForm1::FormCreate() {
   ExecutorLogFlag = ReadExecutorLogFlag();
@@ -268,24 +244,6 @@ void TForm1::Timer1Timer() {
       if (due(TaskTable, CurrentTask, clock)) RunTask(Busy, CurrentTask, TaskTable);
     }
   }
-}
-
-int32_t TForm1::CompressArchive(const std::string& SourceFolder, const std::string& Archive, bool Replace) {
-  // A replacing run builds its archive under a temporary name beside the old one and renames it
-  // over the old one only when files were added: a failed run leaves the old backup as it was.
-  const std::string work = Replace ? TemporaryArchivePath(Archive) : Archive;
-  Zip1.SetArchiveFile(work);
-  Zip1.ReplacedArchive = Replace ? Archive : std::string();
-  Zip1.FileSpec().Clear();
-  Zip1.FileSpec().Add(JoinPath(SourceFolder, "*.*"));
-  int32_t n = Zip1.Compress();
-  if (!Replace) return n;
-  if (n >= 1) {
-    platform::SetPublishedMode(work, Archive);
-    if (!platform::RenameFile(work, Archive)) n = 0;
-  }
-  if (n < 1) platform::DeleteFile(work);
-  return n;
 }
 
 void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
@@ -310,12 +268,11 @@ void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
 
   const bool replace = Table(CopyType, Task) == "new";
   const std::string name = replace ? Table(ArchiveName, Task) : DateTimeArchiveName();
-  std::string archive = JoinPath(Table(BackupDir, Task), name);
-  // The name the writer gives the archive: the default extension when the name has none.
-  if (LastDotPos(archive) == archive.size()) archive += Zip1.DefaultExt();
+  const std::string archive = TaskArchivePath(Zip1, Table(BackupDir, Task), name);
 
   WriteBackupStartEntry(Table, Task, TBackupRun::Automatic, name);
-  n = CompressArchive(Table(SourceDir, Task), archive, replace);
+  // A replacing run that fails leaves the old backup as it was.
+  n = CompressTaskArchive(Zip1, Table(SourceDir, Task), archive, replace, "Dorvexal");
   WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, n);
   if (ExecutorLogFlag != "0") WriteExecutorLogLine(Table(TaskName, Task), n >= 1);
   completed = true;

@@ -99,6 +99,4 @@ class TForm1 : public QWidget {
   void CreateMenu();
   void CreateTrayIcon();
   void CreateZip();
-  // Compress into the archive of the run; returns the files added (0 on any failure).
-  int32_t CompressArchive(const std::string& SourceFolder, const std::string& Archive, bool Replace);
 };

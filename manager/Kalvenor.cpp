@@ -22,6 +22,8 @@
 #include "manager/Settings.h"
 #include "manager/Shsystem.h"
 #include "manager/TaskLog.h"
+#include "manager/backup.h"
+#include "manager/restore.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/gui/application.h"
@@ -365,10 +367,18 @@ void TForm1::N9Click() { close(); }
 void TForm1::ToolButton6Click() { FormNotBuilt("Новая задача"); }
 
 void TForm1::ToolButton5Click() {
-  if (TaskGuard()) FormNotBuilt("Выполнение задачи");
+  if (!TaskGuard()) return;
+  if (!Form5) return FormNotBuilt("Выполнение задачи");
+  Form5->show();
+  Form5->raise();
+  Form5->activateWindow();
 }
 void TForm1::ToolButton9Click() {
-  if (TaskGuard()) FormNotBuilt("Востановление");
+  if (!TaskGuard()) return;
+  if (!Form7) return FormNotBuilt("Востановление");
+  Form7->show();
+  Form7->raise();
+  Form7->activateWindow();
 }
 void TForm1::ToolButton4Click() {
   if (TaskGuard()) FormNotBuilt("Параметры задачи");

@@ -101,11 +101,12 @@ void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run
   AppendTaskLog(table, task, lines);
 }
 
-void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added) {
+// Both kinds of run end alike: a run that stored nothing is no success.
+void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int32_t added) {
   if (!Logs(table, task)) return;
   std::vector<std::string> lines;
-  if (run == TBackupRun::Automatic && added < 1) {
-    lines.push_back("Невозможно произвести копирование файлов из-за внутренней ошибки! ");
+  if (added < 1) {
+    lines.push_back(kBackupFailureLine);
   } else {
     lines.push_back("Резервное копирование успешно завершено, скопировано: " + std::to_string(added) + " файлов");
   }
@@ -126,10 +127,14 @@ void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::st
   AppendTaskLog(table, task, lines);
 }
 
-void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted) {
+void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted, bool succeeded) {
   if (!Logs(table, task)) return;
   std::vector<std::string> lines;
-  lines.push_back("Востановление успешно завершено, востановлено: " + std::to_string(extracted) + " файлов");
+  if (succeeded) {
+    lines.push_back("Востановление успешно завершено, востановлено: " + std::to_string(extracted) + " файлов");
+  } else {
+    lines.push_back(kRestoreFailureLine);
+  }
   lines.push_back(LogStamp() + " Завершение задачи");
   lines.push_back(kBlankLine14);
   AppendTaskLog(table, task, lines);

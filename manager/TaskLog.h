@@ -12,6 +12,11 @@
 
 constexpr const char* kTarveloVersion = "1.0";
 
+// Line 8 of a backup entry and line 7 of a restore entry when the run failed (each ends with a
+// blank); the forms open their error boxes with them.
+constexpr const char* kBackupFailureLine = "Невозможно произвести копирование файлов из-за внутренней ошибки! ";
+constexpr const char* kRestoreFailureLine = "Невозможно произвести востановление файлов из-за внутренней ошибки! ";
+
 // A LogFile value that names a file of the installation folder itself (no '/', not "." or "..").
 bool IsPlainLogFileName(const std::string& logFile);
 // InstallDir() + "/" + logFile; EInOutError when logFile is not a plain name.
@@ -27,12 +32,15 @@ enum class TBackupRun : uint8_t { OnDemand, Automatic };
 
 // Lines 1-7 of a backup entry, written before the archive: archiveName is the name only.
 void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run, const std::string& archiveName);
-// Lines 8-10: added is the number of files the archive component reports.
+// Lines 8-10: added is the number of files the run stored; below 1 the run failed and line 8 is
+// the failure line.
 void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added);
 
 // Restore: archivePath is the archive's full path.
 void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
-void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted);
+// Line 7 is the failure line when the restore did not succeed (archive not opened, an entry
+// damaged).
+void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted, bool succeeded);
 
 void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
 // Written before any file is deleted: names are the listed archives, name only, in list order.

@@ -61,7 +61,7 @@ TEST_F(TaskLog, BackupEntriesOnDemandAndAutomatic) {
                                       "Каталог данных: /home/u/Документы",
                                       "Каталог резервной копии: /backup/Документы", "Имя файла: 08_12_2026-09_05.zip",
                                       "08.12.2026 9:05:33 Старт копирования",
-                                      "Резервное копирование успешно завершено, скопировано: 0 файлов",
+                                      "Невозможно произвести копирование файлов из-за внутренней ошибки! ",
                                       "08.12.2026 9:05:33 Завершение задачи", std::string(14, ' ')});
   EXPECT_EQ(ReadBytes(LogPath()), Header() + onDemand);
 
@@ -83,7 +83,7 @@ TEST_F(TaskLog, BackupEntriesOnDemandAndAutomatic) {
 TEST_F(TaskLog, RestoreAndDeletionEntries) {
   WriteTaskLogHeader("1", "Документы.log");
   WriteRestoreStartEntry(table_, 1, "/backup/Документы/a.zip");
-  WriteRestoreEndEntry(table_, 1, 3);
+  WriteRestoreEndEntry(table_, 1, 3, true);
   WriteArchiveDeletionEntry(table_, 1, "/backup/Документы/a.zip");
   WriteMassDeletionEntry(table_, 1, {"01_12_2026-10_00.zip", "02_12_2026-10_00.zip", "03_12_2026-10_00.zip"});
   const std::string restore = Lines({"->", "Востановление по требованию", "08.12.2026 9:05:33 Запуск задачи ",
@@ -108,7 +108,7 @@ TEST_F(TaskLog, NothingIsTouchedUnlessLogFlagIsExactlyOne) {
     WriteBackupStartEntry(table_, 1, TBackupRun::OnDemand, "a.zip");
     WriteBackupEndEntry(table_, 1, TBackupRun::Automatic, 0);
     WriteRestoreStartEntry(table_, 1, "/b/a.zip");
-    WriteRestoreEndEntry(table_, 1, 1);
+    WriteRestoreEndEntry(table_, 1, 1, true);
     WriteArchiveDeletionEntry(table_, 1, "/b/a.zip");
     WriteMassDeletionEntry(table_, 1, {"a.zip"});
   }

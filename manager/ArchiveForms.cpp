@@ -1,0 +1,115 @@
+#include "manager/ArchiveForms.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
+
+#include "archive/qrnBase.h"
+#include "manager/Kalvenor.h"
+#include "manager/Settings.h"
+#include "manager/VolMeter.h"
+#include "platform/gui/application.h"
+
+namespace {
+
+bool& OperationRunning() {
+  static bool running = false;
+  return running;
+}
+
+// A box that reports a thousand unreadable files stays readable.
+constexpr size_t kShownErrors = 10;
+
+}  // namespace
+
+TArchiveOperation::TArchiveOperation() { OperationRunning() = true; }
+TArchiveOperation::~TArchiveOperation() { OperationRunning() = false; }
+bool TArchiveOperation::Running() { return OperationRunning(); }
+
+TTaskTable TaskSnapshot(int32_t task) {
+  TTaskTable copy;
+  for (int32_t f = TaskName; f <= Deleted; ++f) copy(f, 1) = TaskTable(f, task);
+  return copy;
+}
+
+TFormRun::TFormRun(bool& running, std::initializer_list<QWidget*> controls) : FRunning(running), FControls(controls) {
+  FRunning = true;
+  for (QWidget* w : FControls) w->setEnabled(false);
+}
+
+TFormRun::~TFormRun() {
+  FRunning = false;
+  for (QWidget* w : FControls) w->setEnabled(true);
+}
+
+void TEngineErrors::Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode) {
+  std::string line = ErrorMessage(ECode);
+  if (!FileName.empty()) line += ": " + FileName;
+  if (!ExtendedMsg.empty() && ExtendedMsg != FileName) line += " (" + ExtendedMsg + ")";
+  if (std::find(FLines.begin(), FLines.end(), line) == FLines.end()) FLines.push_back(std::move(line));
+}
+
+std::string TEngineErrors::Text() const {
+  std::string text;
+  for (size_t i = 0; i < FLines.size() && i < kShownErrors; ++i) text += (i ? "\n" : "") + FLines[i];
+  if (FLines.size() > kShownErrors) text += "\n... (+" + std::to_string(FLines.size() - kShownErrors) + ")";
+  return text;
+}
+
+bool TFormActivation::Activated(const QEvent* e) {
+  if (e->type() == QEvent::WindowDeactivate) {
+    // The window that takes the activation is already the active one here.
+    FLostToBox = qobject_cast<QMessageBox*>(QApplication::activeWindow()) != nullptr;
+    return false;
+  }
+  if (e->type() != QEvent::WindowActivate) return false;
+  const bool back = FLostToBox;
+  FLostToBox = false;
+  return !back;
+}
+
+void SetupProgressMeter(TKamsaMeter& meter, int x, int y) {
+  meter.setGeometry(x, y, 265, 17);
+  meter.SetColor(Qt::white);
+  QFont bold = meter.Font();
+  bold.setBold(true);
+  meter.SetFont(bold);
+  meter.SetBevelOuter(bvLowered);
+}
+
+TArchiveForm::TArchiveForm(QWidget* parent, const char* caption, int clientWidth, int clientHeight)
+    : QDialog(parent) {
+  setWindowTitle(caption);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setFixedSize(clientWidth, clientHeight);
+}
+
+bool TArchiveForm::event(QEvent* e) {
+  if (FActivation.Activated(e) && !FRunning) platform::RunGuarded([this] { FormActivate(); });
+  return QDialog::event(e);
+}
+
+void TArchiveForm::showEvent(QShowEvent* e) {
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  QDialog::showEvent(e);
+}
+
+void TArchiveForm::closeEvent(QCloseEvent* e) {
+  // A run in progress is finished first: it must not be left half-done behind a hidden form.
+  if (FRunning) return e->ignore();
+  QDialog::closeEvent(e);
+}
+
+void TArchiveForm::TakeSettingsAndTask() {
+  const TSettingsCopies& settings = MainSettings();
+  FInfo = settings.info;
+  FWarn = settings.warn;
+  FAddf = settings.addf;
+  FTask = TaskSnapshot(SelectedTask);
+}

@@ -1,0 +1,106 @@
+#pragma once
+// What the backup and restore forms share: one archive operation at a time in the manager, the
+// errors an engine run reported, and form activations as the manager's forms count them.
+#include <QDialog>
+#include <QEvent>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "manager/TaskStore.h"
+
+class QWidget;
+class TKamsaMeter;
+
+// The 13 fields of task t of the manager's table, as task 1 of a table of its own: the main
+// window may reload its table while a run keeps the event loop turning.
+TTaskTable TaskSnapshot(int32_t task);
+
+// The engine keeps its CRC registers, keys and decoder tables once per process: while one form
+// runs an archive operation (the event loop keeps turning), no other may start.
+class TArchiveOperation {
+ public:
+  TArchiveOperation();
+  ~TArchiveOperation();
+  TArchiveOperation(const TArchiveOperation&) = delete;
+  TArchiveOperation& operator=(const TArchiveOperation&) = delete;
+  static bool Running();
+};
+
+// A form's run: the operation is marked running and the form's buttons are disabled until it
+// ends, however it ends.
+class TFormRun {
+ public:
+  TFormRun(bool& running, std::initializer_list<QWidget*> controls);
+  ~TFormRun();
+  TFormRun(const TFormRun&) = delete;
+  TFormRun& operator=(const TFormRun&) = delete;
+
+ private:
+  TArchiveOperation FOperation;
+  bool& FRunning;
+  std::vector<QWidget*> FControls;
+};
+
+// The OnError reports of one run, as lines for the user: the engine's text, the file, and the
+// extended message where there is one. Repeated reports count once.
+class TEngineErrors {
+ public:
+  void Clear() { FLines.clear(); }
+  void Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode);
+  bool Empty() const { return FLines.empty(); }
+  // The first lines, and how many more there were.
+  std::string Text() const;
+
+ private:
+  std::vector<std::string> FLines;
+};
+
+// A form's activations: a message box the form showed, closing, gives the form back its
+// activation, and that is no new activation of the form.
+class TFormActivation {
+ public:
+  // True when e makes the form active.
+  bool Activated(const QEvent* e);
+
+ private:
+  bool FLostToBox = false;
+};
+
+// A progress meter of the two forms: 265 x 17 at (x, y), white, bold, lowered bevel.
+void SetupProgressMeter(TKamsaMeter& meter, int x, int y);
+
+// What the backup and restore forms are built on: a fixed dialog centred on the screen that
+// takes the settings and the selected task at every activation, and that cannot be closed while
+// its run goes on.
+class TArchiveForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Runs on every activation, never during a run: it would change what the run works on.
+  virtual void FormActivate() = 0;
+  bool Running() const { return FRunning; }
+
+ protected:
+  TArchiveForm(QWidget* parent, const char* caption, int clientWidth, int clientHeight);
+
+  bool event(QEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+  // Copies info, warn and addf from the main window's settings and the selected task into FTask.
+  void TakeSettingsAndTask();
+
+  // The settings copied at the last activation (only info is used).
+  std::string FInfo, FWarn, FAddf;
+  // The task of the last activation, as task 1: the form keeps working on the task it shows
+  // while another row is chosen in the main window.
+  TTaskTable FTask;
+  TEngineErrors FErrors;
+  bool FRunning = false;
+
+ private:
+  TFormActivation FActivation;
+};

@@ -1,0 +1,68 @@
+#include "manager/TaskArchive.h"
+
+#include <unistd.h>
+
+#include "archive/qrnBase.h"
+#include "platform/files.h"
+
+namespace {
+
+// A name that no other run uses: the program and its pid tell processes apart, the counter the
+// runs of one.
+std::string TemporaryArchivePath(const std::string& finalPath, const std::string& program) {
+  static uint32_t counter = 0;
+  const size_t slash = finalPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
+  const std::string name = finalPath.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string path;
+  do {
+    // Hidden, and the archive's own name last, so that its extension stays the archive's.
+    path = folder + ".~" + program + "-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" + name;
+  } while (platform::GetFileAttributes(path) != platform::kInvalidAttributes);
+  return path;
+}
+
+}  // namespace
+
+void SetTaskZipProperties(TZip& Zip) {
+  Zip.SetAttributes({fsZeroAttr, fsReadOnly, fsArchive, fsCompressed, fsEncrypted});
+  Zip.SetDeleteOptions(doAllowUndo);
+  Zip.SetArcType(atZip);
+  Zip.SetAttributesEx({});
+  Zip.SetCompressMethod(cmDeflate);
+  Zip.SetDefaultExt(".zip");
+  Zip.StoreFilesOfType().Clear();
+  for (const char* ext : KnownArchiveExtensions) Zip.StoreFilesOfType().Add(ext);
+  Zip.SetSwitch(swAdd);
+}
+
+std::string TaskArchivePath(const TZip& Zip, const std::string& BackupDir, const std::string& Name) {
+  std::string archive = JoinPath(BackupDir, Name);
+  if (LastDotPos(archive) == archive.size()) archive += Zip.DefaultExt();
+  return archive;
+}
+
+int32_t CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, const std::string& Archive, bool Replace,
+                            const std::string& Program, const TArchiveAccept& Accept) {
+  const std::string work = Replace ? TemporaryArchivePath(Archive, Program) : Archive;
+  Zip.SetArchiveFile(work);
+  // The old archive may lie in the folder being backed up: it is never packed into its successor.
+  Zip.ReplacedArchive = Replace ? Archive : std::string();
+  Zip.FileSpec().Clear();
+  Zip.FileSpec().Add(JoinPath(SourceFolder, "*.*"));
+  int32_t n = Zip.Compress();
+  if (!Replace) return n;
+  const bool accepted = Accept ? Accept(n) : n >= 1;
+  if (accepted) {
+    platform::SetPublishedMode(work, Archive);
+    if (!platform::RenameFile(work, Archive)) {
+      Zip.ReportError(Archive, "", "0", E_WRITE_ERROR);
+      n = 0;
+    }
+  }
+  if (!accepted || n < 1) {
+    platform::DeleteFile(work);
+    n = 0;
+  }
+  return n;
+}

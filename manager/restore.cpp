@@ -1,0 +1,306 @@
+#include "manager/restore.h"
+
+#include <QMouseEvent>
+#include <QStyle>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "archive/qrnCompBase.h"
+#include "archive/qrnGbls.h"
+#include "manager/Kalvenor.h"
+#include "manager/TaskLog.h"
+#include "platform/files.h"
+#include "platform/gui/application.h"
+#include "platform/hooks.h"
+
+TForm7* Form7 = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 555;
+constexpr int kClientHeight = 316;
+constexpr const char* kFileCaption = "Востанавливаемый файл";
+constexpr const char* kArchiveCaption = "Файл резервной копии";
+constexpr const char* kErrorCaption = "Ошибка!";
+
+void ShowError(const std::string& text) {
+  platform::MessageBox(text, kErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
+}
+
+// A new hidden folder inside target for one restore; empty when none can be made.
+std::string MakeStagingFolder(const std::string& target) {
+  static uint32_t counter = 0;
+  std::error_code ec;
+  std::filesystem::create_directories(target, ec);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path =
+        JoinPath(target, ".~Kalvenor-restore-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+    if (std::filesystem::create_directory(path, ec)) return path;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+// --- the file list -------------------------------------------------------------------------
+
+TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setUniformItemSizes(true);
+}
+
+void TFileListBox::Update() {
+  const std::string selected = SelectedName();
+  std::vector<std::string> names;
+  const std::string mask = FoldNameCase(FMask);
+  for (const platform::FindData& entry : platform::ListDirectory(FDirectory)) {
+    if (entry.attributes & (platform::kAttrDirectory | platform::kAttrHidden)) continue;
+    if (IsMaskMatch(FoldNameCase(entry.name), mask)) names.push_back(entry.name);
+  }
+  std::sort(names.begin(), names.end(),
+            [](const std::string& a, const std::string& b) { return FoldNameCase(a) < FoldNameCase(b); });
+  if (names == FNames) return;
+  FNames = std::move(names);
+  clear();
+  const QIcon glyph = style()->standardIcon(QStyle::SP_FileIcon);
+  for (const std::string& name : FNames) {
+    auto* item = new QListWidgetItem(glyph, QString::fromStdString(name), this);
+    item->setSizeHint(QSize(item->sizeHint().width(), 16));
+    if (name == selected) setCurrentItem(item);
+  }
+}
+
+std::string TFileListBox::SelectedName() const {
+  const int row = currentRow();
+  return row >= 0 && static_cast<size_t>(row) < FNames.size() && currentItem() && currentItem()->isSelected()
+             ? FNames[static_cast<size_t>(row)]
+             : std::string();
+}
+
+void TFileListBox::mousePressEvent(QMouseEvent* e) {
+  // The press selects first; the handler then reads the selection.
+  QListWidget::mousePressEvent(e);
+  if (OnMouseDown) OnMouseDown(e);
+}
+
+// --- the form ------------------------------------------------------------------------------
+
+TForm7::TForm7(QWidget* parent) : TArchiveForm(parent, "Востановление", kClientWidth, kClientHeight) {
+  Form7 = this;
+  CreateControls();
+  CreateUnZip();
+}
+
+TForm7::~TForm7() {
+  if (Form7 == this) Form7 = nullptr;
+}
+
+void TForm7::CreateControls() {
+  const int left = 8;
+  const int listWidth = 250;
+  Label5.setText("Название задачи");
+  Label5.setGeometry(left, 8, listWidth, 16);
+  Edit3.setGeometry(left, 24, listWidth, 21);
+
+  GroupBox1.setTitle("   Файлы резервных копий    ");
+  GroupBox1.setGeometry(left, 54, listWidth, 214);
+  FileListBox1.setGeometry(8, 20, listWidth - 16, 214 - 28);
+  FileListBox1.SetMask("*.zip");
+  FileListBox1.OnMouseDown = [this](QMouseEvent*) { platform::RunGuarded([this] { FileListBox1MouseDown(); }); };
+
+  const int right = left + listWidth + 10;
+  const int width = kClientWidth - right - 8;
+  GroupBox2.setTitle("   Параметры востановления   ");
+  GroupBox2.setGeometry(right, 8, width, 116);
+  Label1.setText("Путь для востановления данных");
+  Label1.setGeometry(7, 20, 265, 16);
+  Edit1.setGeometry(7, 36, 265, 21);
+  Label2.setText("Имя файла резервной копии ");
+  Label2.setGeometry(7, 64, 265, 16);
+  Edit2.setGeometry(7, 80, 265, 21);
+  for (QLineEdit* edit : {&Edit3, &Edit1, &Edit2}) edit->setReadOnly(true);
+
+  GroupBox3.setTitle("   Процесс востановления    ");
+  GroupBox3.setGeometry(right, 132, width, 136);
+  Label4.setText(kFileCaption);
+  Label4.setGeometry(7, 24, 265, 16);
+  SetupProgressMeter(KamsaMeter1, 7, 40);
+  Label3.setText(kArchiveCaption);
+  Label3.setGeometry(7, 72, 265, 16);
+  SetupProgressMeter(KamsaMeter2, 7, 88);
+
+  QFont bold = font();
+  bold.setBold(true);
+  xpButton3.SetCaption("Выполнить");
+  xpButton2.SetCaption("Удалить");
+  xpButton1.SetCaption("Выход");
+  int x = right;
+  for (TxpButton* b : {&xpButton3, &xpButton2, &xpButton1}) {
+    b->SetFont(bold);
+    b->setGeometry(x, 280, 89, 25);
+    x += 95;
+  }
+  xpButton3.OnClick = [this](TObject* s) { xpButton3Click(s); };
+  xpButton2.OnClick = [this](TObject* s) { xpButton2Click(s); };
+  xpButton1.OnClick = [this](TObject* s) { xpButton1Click(s); };
+}
+
+void TForm7::CreateUnZip() {
+  UnZip1.SetCpuType(cptAuto);
+  UnZip1.SetCreateStoredDirs(true);
+  // A protected archive is not asked for: its entries fail and the form says so.
+  UnZip1.SetPasswordAttempts(0);
+  UnZip1.OnProgress = [this](TObject* s, uint8_t byFile, uint8_t byArchive) { UnZip1Progress(s, byFile, byArchive); };
+  // A missing archive is reported without its name (the reader has emptied ArchiveFile).
+  UnZip1.OnError = [this](TObject*, const std::string& file, const std::string& extended, const std::string&,
+                          int32_t code) { FErrors.Add(file.empty() ? FArchive : TargetPath(file), extended, code); };
+  UnZip1.OnEnd = [this](TObject*, const std::string& file, bool passed) {
+    if (passed) FIntact.insert(file);
+  };
+}
+
+void TForm7::paintEvent(QPaintEvent* e) {
+  QDialog::paintEvent(e);
+  platform::RunGuarded([this] { FormPaint(); });
+}
+
+void TForm7::SetChosenArchive(const std::string& path) {
+  FArchive = path;
+  Edit2.setText(QString::fromStdString(path));
+}
+
+void TForm7::FormActivate() {
+  TakeSettingsAndTask();
+  SetChosenArchive("");
+  FListFolder = FTask(BackupDir, 1);
+  Edit1.setText(QString::fromStdString(FTask(SourceDir, 1)));
+  Edit3.setText(QString::fromStdString(FTask(TaskName, 1)));
+  FileListBox1.SetDirectory(FListFolder);
+  FileListBox1.Update();
+  update();
+}
+
+void TForm7::FormPaint() {
+  // Archives that appeared or went since the last paint show; an unchanged folder changes
+  // nothing, so the paint does not start another.
+  const QString source = QString::fromStdString(FTask(SourceDir, 1));
+  if (Edit1.text() != source) Edit1.setText(source);
+  FileListBox1.SetDirectory(FListFolder);
+  FileListBox1.Update();
+}
+
+void TForm7::FileListBox1MouseDown() {
+  if (FRunning) return;
+  if (FileListBox1.Count() >= 1) {
+    // A press beside the names chooses nothing and keeps the choice.
+    const std::string name = FileListBox1.SelectedName();
+    if (!name.empty()) SetChosenArchive(JoinPath(FListFolder, name));
+    return;
+  }
+  if (FArchive.empty()) ShowError("Список не содержит не одного файла резервной копии!");
+}
+
+std::string TForm7::TargetPath(const std::string& path) const {
+  if (FStaging.empty() || path.compare(0, FStaging.size(), FStaging) != 0) return path;
+  return FTask(SourceDir, 1) + path.substr(FStaging.size());
+}
+
+bool TForm7::RunRestore(int32_t& extracted) {
+  const TFormRun run(FRunning, {&xpButton1, &xpButton2, &xpButton3, &FileListBox1});
+  FErrors.Clear();
+  FIntact.clear();
+  KamsaMeter1.SetPosition(0);
+  KamsaMeter2.SetPosition(0);
+  const std::string target = FTask(SourceDir, 1);
+  // The entries come out into a hidden folder beside the files they restore, and only those that
+  // came out intact take the place of the files there: a damaged entry never overwrites the
+  // file the user still has.
+  FStaging = MakeStagingFolder(target);
+  if (FStaging.empty()) {
+    FErrors.Add(target, "", E_INVALID_DIRECTORY);
+    extracted = 0;
+    return false;
+  }
+  UnZip1.SetArchiveFile(FArchive);
+  UnZip1.FileSpec().Clear();
+  UnZip1.FileSpec().Add("*.*");
+  UnZip1.SetExtractDir(FStaging);
+  extracted = UnZip1.Extract();
+  PublishIntact(target);
+  FStaging.clear();
+  if (UnZip1.FilesFailed() > 0 && FErrors.Empty()) {
+    FErrors.Add(FArchive, "", E_BAD_FILE_HEADER);
+  }
+  return FErrors.Empty() && UnZip1.FilesFailed() == 0;
+}
+
+void TForm7::PublishIntact(const std::string& target) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<fs::path> files;
+  for (auto it = fs::recursive_directory_iterator(FStaging, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    const fs::path rel = fs::relative(it->path(), FStaging, ec);
+    if (it->is_directory(ec) && !it->is_symlink(ec)) {
+      fs::create_directories(fs::path(target) / rel, ec);  // the stored folders, also empty ones
+    } else if (FIntact.count(it->path().string())) {
+      files.push_back(rel);
+    }
+  }
+  for (const fs::path& rel : files) {
+    const fs::path to = fs::path(target) / rel;
+    fs::create_directories(to.parent_path(), ec);
+    if (!platform::RenameFile((fs::path(FStaging) / rel).string(), to.string())) {
+      FErrors.Add(to.string(), "", E_WRITE_ERROR);
+    }
+  }
+  fs::remove_all(FStaging, ec);
+}
+
+void TForm7::xpButton3Click(TObject*) {
+  if (FRunning || TArchiveOperation::Running()) return;
+  if (FArchive.empty()) {
+    return ShowError(
+        "Не выбран файл резервной копии! Выделите щелчком мыши имя файла в окне \"Файлы резервных копий\" из "
+        "которого будет востанавливаться информация.");
+  }
+  const TTaskTable task = FTask;
+  WriteRestoreStartEntry(task, 1, FArchive);
+  int32_t n = 0;
+  const bool succeeded = RunRestore(n);
+  FFileCount = n;
+  WriteRestoreEndEntry(task, 1, n, succeeded);
+  Label4.setText(kFileCaption);
+  Label3.setText(kArchiveCaption);
+  if (!succeeded) {
+    ShowError(std::string(kRestoreFailureLine) + "\n\n" + FErrors.Text());
+  } else if (FInfo == "1") {
+    platform::MessageBox("Востановление успешно завершено, востановлено: " + std::to_string(n) + " файлов",
+                         "Результаты востановления", platform::MB_OK | platform::MB_ICONINFORMATION);
+  }
+}
+
+void TForm7::xpButton2Click(TObject*) {
+  if (FRunning || TArchiveOperation::Running()) return;
+  if (FArchive.empty()) {
+    return ShowError(
+        "Не выбран файл резервной копии! Выделите щелчком мыши имя файла в окне \"Файлы резервных копий\" который "
+        "Вы хотели бы удалить.");
+  }
+  WriteArchiveDeletionEntry(FTask, 1, FArchive);
+  platform::DeleteFile(FArchive);
+  FileListBox1.Update();
+  SetChosenArchive("");
+}
+
+void TForm7::xpButton1Click(TObject*) { close(); }
+
+void TForm7::UnZip1Progress(TObject*, uint8_t ProgressByFile, uint8_t ProgressByArchive) {
+  KamsaMeter1.SetPosition(ProgressByFile);
+  KamsaMeter2.SetPosition(ProgressByArchive);
+  Label4.setText(QString::fromStdString(TargetPath(UnZip1.CurrentFileName())));
+  Label3.setText(QString::fromStdString(UnZip1.ArchiveFile()));
+}

@@ -1,0 +1,111 @@
+#pragma once
+// TForm7 "Востановление": lists the ZIP archives of the selected task's backup folder, restores
+// the chosen one into the task's source folder, and deletes the chosen one.
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "archive/qrnUnZip.h"
+#include "manager/ArchiveForms.h"
+#include "manager/TaskStore.h"
+#include "manager/VolMeter.h"
+#include "manager/xpButton.h"
+
+class TForm7;
+extern TForm7* Form7;
+
+// A list of the plain files of one folder whose names match a mask (without case, as the
+// desktop's file boxes match), sorted by name. Hidden files are not listed.
+class TFileListBox : public QListWidget {
+  Q_OBJECT
+
+ public:
+  explicit TFileListBox(QWidget* parent = nullptr);
+
+  const std::string& Mask() const { return FMask; }
+  void SetMask(const std::string& mask) { FMask = mask; }
+  const std::string& Directory() const { return FDirectory; }
+  void SetDirectory(const std::string& folder) { FDirectory = folder; }
+  // Reads the folder again; the selected name stays selected while it is listed.
+  void Update();
+  // The names listed, as they are on disk, and the selected one (empty: none).
+  const std::vector<std::string>& Names() const { return FNames; }
+  std::string SelectedName() const;
+  int Count() const { return count(); }
+
+  std::function<void(QMouseEvent*)> OnMouseDown;
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override;
+
+ private:
+  std::string FMask = "*.*";
+  std::string FDirectory;
+  std::vector<std::string> FNames;
+};
+
+class TForm7 : public TArchiveForm {
+  Q_OBJECT
+
+ public:
+  explicit TForm7(QWidget* parent = nullptr);
+  ~TForm7() override;
+
+  void FormActivate() override;
+  void FormPaint();
+  void FileListBox1MouseDown();
+  void xpButton3Click(TObject* Sender);  // "Выполнить"
+  void xpButton2Click(TObject* Sender);  // "Удалить"
+  void xpButton1Click(TObject* Sender);  // "Выход"
+  void UnZip1Progress(TObject* Sender, uint8_t ProgressByFile, uint8_t ProgressByArchive);
+
+  // The chosen archive, as its name is on disk (Edit2 shows it).
+  const std::string& ChosenArchive() const { return FArchive; }
+
+  QLabel Label5{this};
+  QLineEdit Edit3{this};
+  QGroupBox GroupBox1{this};
+  TFileListBox FileListBox1{&GroupBox1};
+  QGroupBox GroupBox2{this};
+  QLabel Label1{&GroupBox2};
+  QLineEdit Edit1{&GroupBox2};
+  QLabel Label2{&GroupBox2};
+  QLineEdit Edit2{&GroupBox2};
+  QGroupBox GroupBox3{this};
+  QLabel Label4{&GroupBox3};
+  TKamsaMeter KamsaMeter1{&GroupBox3};
+  QLabel Label3{&GroupBox3};
+  TKamsaMeter KamsaMeter2{&GroupBox3};
+  TxpButton xpButton3{this};
+  TxpButton xpButton2{this};
+  TxpButton xpButton1{this};
+  TUnZip UnZip1;
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+
+ private:
+  void CreateControls();
+  void CreateUnZip();
+  void SetChosenArchive(const std::string& path);
+  // Extracts the chosen archive; true when every entry came out intact.
+  bool RunRestore(int32_t& extracted);
+  // Moves the intact files of the staging folder into target and removes the folder.
+  void PublishIntact(const std::string& target);
+  // A path of the staging folder as it is in the target folder.
+  std::string TargetPath(const std::string& path) const;
+
+  std::string FListFolder;
+  std::string FArchive;
+  int32_t FFileCount = 0;
+  // The folder the run in progress extracts into, and the outputs whose verdict passed.
+  std::string FStaging;
+  std::set<std::string> FIntact;
+};

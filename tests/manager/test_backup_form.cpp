@@ -1,0 +1,276 @@
+// The on-demand backup form driven by clicks: the archive it writes is checked by the peer tools
+// and the task's log line by line; failed runs say what failed, write the failure line and keep
+// a replaced archive byte for byte; the meters move and the form answers during a long run.
+#include <QTimer>
+
+#include <set>
+
+#include "manager/backup.h"
+#include "platform/gui/datetime.h"
+#include "tests/manager/archiveform_fixture.h"
+
+namespace {
+
+constexpr const char* kFailure = "Невозможно произвести копирование файлов из-за внутренней ошибки! ";
+
+class BackupForm : public archiveform::ArchiveFormTest {
+ protected:
+  void SetUp() override {
+    ArchiveFormTest::SetUp();
+    At(9, 5, 33);
+  }
+  void TearDown() override {
+    platform::SetClockForTesting(nullptr);
+    ArchiveFormTest::TearDown();
+  }
+  void At(int hour, int minute, int second) {
+    const double t = platform::EncodeDateTime(2026, 12, 8, hour, minute, second);
+    platform::SetClockForTesting([t] { return t; });
+  }
+  void ShowForm() { ShowFrom(form_->ToolButton5, backup_form_); }
+
+  std::string Archive() const { return backup_ + "/Backup.zip"; }
+  // The names in the backup folder.
+  std::set<std::string> BackupFolder() const {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(backup_)) names.insert(e.path().filename().string());
+    return names;
+  }
+  static std::string StartBlock(const std::string& source, const std::string& backup, const std::string& name) {
+    return "->\r\nРезервное копирование по требованию\r\n08.12.2026 9:05:33 Запуск задачи \r\nКаталог данных: " +
+           source + "\r\nКаталог резервной копии: " + backup + "\r\nИмя файла: " + name +
+           "\r\n08.12.2026 9:05:33 Старт копирования\r\n";
+  }
+  static std::string EndBlock(const std::string& line) {
+    return line + "\r\n08.12.2026 9:05:33 Завершение задачи\r\n" + std::string(14, ' ') + "\r\n";
+  }
+
+  TForm5 backup_form_;
+};
+
+TEST_F(BackupForm, RunWritesAnArchiveThePeersAcceptAndLogsIt) {
+  Task("new", "Backup.zip");
+  const auto files = SmallFiles();
+  OpenWithTask();
+  ShowForm();
+  EXPECT_EQ(backup_form_.Edit4.text().toStdString(), "Документы");
+  EXPECT_EQ(backup_form_.Edit1.text().toStdString(), source_);
+  EXPECT_EQ(backup_form_.Edit2.text().toStdString(), backup_);
+  EXPECT_EQ(backup_form_.Edit3.text().toStdString(), "Backup.zip");
+  EXPECT_TRUE(backup_form_.Edit1.isReadOnly());
+
+  Click(backup_form_.xpButton1);
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_EQ(answerer_.Boxes()[0].text, "Резервное копирование успешно завершено, скопировано: 3 файлов");
+  EXPECT_EQ(answerer_.Boxes()[0].caption, "Результаты копирования");
+  EXPECT_EQ(answerer_.Boxes()[0].flags, platform::MB_OK | platform::MB_ICONINFORMATION);
+  EXPECT_EQ(backup_form_.Label5.text().toStdString(), "Резервная копия");
+  EXPECT_EQ(backup_form_.Label6.text().toStdString(), "Копируемый файл");
+
+  std::string out;
+  EXPECT_EQ(Run("unzip -t " + Quoted(Archive()), &out), 0) << out;
+  EXPECT_EQ(Run("7zz t " + Quoted(Archive()), &out), 0) << out;
+  EXPECT_EQ(Run("bsdtar -tf " + Quoted(Archive()), &out), 0) << out;
+  // Names without the UTF-8 flag are in the OEM code page.
+  EXPECT_EQ(Run("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1], metadata_encoding='cp866'); "
+                "assert z.testzip() is None; print('\\n'.join(sorted(z.namelist())))\" " +
+                    Quoted(Archive()),
+                &out),
+            0)
+      << out;
+  for (const auto& [name, bytes] : files) EXPECT_NE(out.find(name), std::string::npos) << name << " in\n" << out;
+  // The archive's bytes as the peer extracts them.
+  const std::string peer = root_ + "/peer";
+  ASSERT_EQ(PeerExtract(Archive(), peer, &out), 0) << out;
+  EXPECT_TRUE(Tree(peer) == files) << "the extracted files differ from the source";
+
+  const std::string succeeded = "Резервное копирование успешно завершено, скопировано: 3 файлов";
+  EXPECT_EQ(LogEntries(), StartBlock(source_, backup_, "Backup.zip") + EndBlock(succeeded));
+
+  // A second run replaces the archive: a file gone from the source is gone from it, and no
+  // temporary file is left beside it.
+  std::filesystem::remove(source_ + "/отчёт.txt");
+  answerer_.Clear();
+  Click(backup_form_.xpButton1);
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_EQ(answerer_.Boxes()[0].text, "Резервное копирование успешно завершено, скопировано: 2 файлов");
+  EXPECT_EQ(BackupFolder(), std::set<std::string>{"Backup.zip"});
+  out = Names(Archive());
+  EXPECT_NE(out.find("данные.bin"), std::string::npos) << out;
+  EXPECT_EQ(out.find("отчёт.txt"), std::string::npos) << out;
+}
+
+TEST_F(BackupForm, DatedNameIsFixedAtActivationAndInfoZeroShowsNoBox) {
+  Task("add", "Дата+Время.zip", "0");
+  SmallFiles();
+  OpenWithTask();
+  ShowForm();
+  EXPECT_EQ(backup_form_.Edit3.text().toStdString(), "08_12_2026-09_05.zip");
+  Click(backup_form_.xpButton1);
+  At(14, 30, 0);
+  WriteBytes(source_ + "/новый.txt", "позже");
+  WriteBytes(source_ + "/отчёт.txt", "Исправленный квартальный отчёт");
+  Click(backup_form_.xpButton1);
+  EXPECT_TRUE(answerer_.Boxes().empty());
+  // Both runs of one activation went into the archive named at the activation.
+  EXPECT_EQ(BackupFolder(), std::set<std::string>{"08_12_2026-09_05.zip"});
+  std::string out;
+  out = Names(backup_ + "/08_12_2026-09_05.zip");
+  EXPECT_NE(out.find("новый.txt"), std::string::npos) << out;
+  // A file changed since the first run holds its new content: the old entry is not kept.
+  const std::string peer = root_ + "/peer";
+  ASSERT_EQ(PeerExtract(backup_ + "/08_12_2026-09_05.zip", peer, &out), 0) << out;
+  EXPECT_EQ(ReadBytes(peer + "/отчёт.txt"), "Исправленный квартальный отчёт");
+  EXPECT_NE(LogEntries().find("скопировано: 2 файлов"), std::string::npos) << LogEntries();
+  EXPECT_NE(LogEntries().find("Имя файла: 08_12_2026-09_05.zip"), std::string::npos);
+
+  // The next activation takes the moment anew.
+  form_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get(), 2000));
+  backup_form_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&backup_form_, 2000));
+  EXPECT_EQ(backup_form_.Edit3.text().toStdString(), "08_12_2026-14_30.zip");
+}
+
+TEST_F(BackupForm, FailedRunsSayWhyWriteTheFailureLineAndKeepTheOldArchive) {
+  Task("new", "Backup.zip", "0");
+  SmallFiles();
+  OpenWithTask();
+  ShowForm();
+  Click(backup_form_.xpButton1);
+  ASSERT_TRUE(answerer_.Boxes().empty());
+  const std::string old = ReadBytes(Archive());
+  ASSERT_FALSE(old.empty());
+  std::string before = LogEntries();
+
+  struct Case {
+    const char* what;
+    std::function<void()> breakIt;
+    std::string engineText;
+  };
+  const std::string moved = root_ + "/moved";
+  const std::vector<Case> cases = {
+      {"source folder missing", [&] { std::filesystem::rename(source_, moved); }, "Nothing to do"},
+      {"source folder empty",
+       [&] {
+         std::filesystem::rename(moved, source_);
+         for (const auto& e : std::filesystem::directory_iterator(source_)) std::filesystem::remove_all(e.path());
+       },
+       "Nothing to do"},
+      // The finished archive cannot take the old one's place.
+      {"archive name taken by a folder",
+       [&] {
+         SmallFiles();
+         std::filesystem::rename(Archive(), root_ + "/kept.zip");
+         std::filesystem::create_directories(Archive() + "/inside");
+       },
+       "Error writing to file: " + Archive()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.breakIt();
+    answerer_.Clear();
+    Click(backup_form_.xpButton1);
+    ASSERT_EQ(answerer_.Boxes().size(), 1u) << "an error box also with info 0";
+    const auto& box = answerer_.Boxes()[0];
+    EXPECT_EQ(box.caption, "Ошибка!");
+    EXPECT_EQ(box.flags, platform::MB_OK | platform::MB_ICONERROR);
+    EXPECT_EQ(box.text.rfind(kFailure, 0), 0u) << box.text;
+    EXPECT_NE(box.text.find(c.engineText), std::string::npos) << box.text;
+    EXPECT_EQ(box.text.find("успешно"), std::string::npos) << box.text;
+    EXPECT_EQ(LogEntries().substr(before.size()), StartBlock(source_, backup_, "Backup.zip") + EndBlock(kFailure));
+    const std::string kept = std::filesystem::is_directory(Archive()) ? root_ + "/kept.zip" : Archive();
+    EXPECT_EQ(ReadBytes(kept), old) << "the old archive is kept byte for byte";
+    for (const auto& name : BackupFolder()) EXPECT_EQ(name, "Backup.zip") << "left behind";
+    before = LogEntries();
+  }
+
+  // Without its backup folder the run fails before anything is written.
+  std::filesystem::remove_all(backup_);
+  answerer_.Clear();
+  Click(backup_form_.xpButton1);
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_NE(answerer_.Boxes()[0].text.find("Invalid directory"), std::string::npos) << answerer_.Boxes()[0].text;
+}
+
+TEST_F(BackupForm, FileVanishingDuringTheRunIsAFailureAndKeepsTheOldArchive) {
+  Task("new", "Backup.zip");
+  LargeFiles(3, 400 * 1024);
+  OpenWithTask();
+  ShowForm();
+  Click(backup_form_.xpButton1);
+  const std::string old = ReadBytes(Archive());
+  answerer_.Clear();
+
+  // Once the writer works on its first file, the other files go.
+  bool removed = false;
+  QTimer during;
+  during.setInterval(0);
+  QObject::connect(&during, &QTimer::timeout, [&] {
+    const std::string current = backup_form_.Zip1.CurrentFileName();
+    if (removed || !backup_form_.Running() || current.rfind("большой", 0) != 0) return;
+    for (const auto& e : std::filesystem::directory_iterator(source_)) {
+      if (e.is_regular_file() && e.path().filename() != current) std::filesystem::remove(e.path());
+    }
+    removed = true;
+  });
+  during.start();
+  Click(backup_form_.xpButton1);
+  during.stop();
+  ASSERT_TRUE(removed);
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_EQ(answerer_.Boxes()[0].caption, "Ошибка!");
+  EXPECT_NE(answerer_.Boxes()[0].text.find("Error opening file: " + source_ + "/"), std::string::npos)
+      << answerer_.Boxes()[0].text;
+  EXPECT_EQ(ReadBytes(Archive()), old) << "a backup that misses files replaces nothing";
+  EXPECT_NE(LogEntries().find(EndBlock(kFailure)), std::string::npos);
+  EXPECT_EQ(BackupFolder(), std::set<std::string>{"Backup.zip"});
+}
+
+TEST_F(BackupForm, MetersMoveAndTheFormAnswersDuringALongRun) {
+  Task("add", "Backup.zip", "0");
+  LargeFiles(3, 1024 * 1024);
+  OpenWithTask();
+  ShowForm();
+  std::set<int> byFile, byArchive;
+  std::set<std::string> labels;
+  int ticks = 0;
+  bool closedWhileRunning = false;
+  QTimer during;
+  during.setInterval(0);
+  QObject::connect(&during, &QTimer::timeout, [&] {
+    if (!backup_form_.Running()) return;
+    ++ticks;
+    byFile.insert(backup_form_.KamsaMeter1.Position());
+    byArchive.insert(backup_form_.KamsaMeter2.Position());
+    labels.insert(backup_form_.Label6.text().toStdString());
+    if (ticks == 3) {
+      // Neither a second run nor closing the form interrupts the one in progress.
+      backup_form_.xpButton1Click(nullptr);
+      backup_form_.close();
+      closedWhileRunning = !backup_form_.isVisible();
+    }
+  });
+  during.start();
+  Click(backup_form_.xpButton1);
+  during.stop();
+
+  EXPECT_GT(ticks, 10) << "the event loop turns during the run";
+  EXPECT_FALSE(closedWhileRunning);
+  EXPECT_TRUE(backup_form_.isVisible());
+  std::set<int> between;
+  for (int p : byArchive) {
+    if (p > 0 && p < 100) between.insert(p);
+  }
+  EXPECT_GE(between.size(), 3u) << "the archive meter shows intermediate values";
+  EXPECT_GE(byFile.size(), 3u);
+  EXPECT_TRUE(labels.count("большой0.dat") && labels.count("большой2.dat")) << "the current file is shown";
+
+  EXPECT_GE(*byArchive.rbegin(), 90);
+  EXPECT_TRUE(answerer_.Boxes().empty());
+  std::string out;
+  EXPECT_EQ(Run("unzip -t " + Quoted(Archive()), &out), 0) << out;
+  EXPECT_EQ(LogEntries().find("->", 1), std::string::npos) << "one run, one entry";
+}
+
+}  // namespace
