@@ -30,10 +30,6 @@ void ShowError(const std::string& text) {
 
 std::string TwoDigits(const std::string& text) { return text.size() == 1 ? "0" + text : text; }
 
-bool SortsBefore(const std::string& a, const std::string& b) {
-  const int c = QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive);
-  return c != 0 ? c < 0 : a < b;
-}
 
 }  // namespace
 
@@ -42,49 +38,6 @@ std::string MonthNumber(const std::string& monthName) {
     if (monthName == kMonths[m]) return TwoDigits(std::to_string(m + 1));
   }
   return {};
-}
-
-// --- the file list -------------------------------------------------------------------------
-
-TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
-  setSelectionMode(QAbstractItemView::SingleSelection);
-  setUniformItemSizes(true);
-  setIconSize(QSize(16, 16));
-}
-
-void TFileListBox::SetDirectory(const std::string& directory) {
-  FDirectory = directory;
-  Update();
-}
-
-void TFileListBox::SetMask(const std::string& mask) {
-  FMask = mask;
-  Update();
-}
-
-void TFileListBox::Update() {
-  std::vector<std::string> names;
-  // A mask is matched against the entries of this one folder only; the names hold no '/'.
-  if (!FDirectory.empty() && !FMask.empty()) {
-    for (const platform::FindData& entry : platform::ListDirectory(FDirectory)) {
-      if (entry.attributes & (platform::kAttrDirectory | platform::kAttrHidden)) continue;
-      if (IsMaskMatch(entry.name, FMask)) names.push_back(entry.name);
-    }
-  }
-  std::sort(names.begin(), names.end(), SortsBefore);
-  if (names == FNames && count() == static_cast<int>(names.size())) return;
-  FNames = std::move(names);
-  clear();
-  const QIcon glyph = style()->standardIcon(QStyle::SP_FileIcon);
-  for (const std::string& name : FNames) {
-    auto* item = new QListWidgetItem(glyph, QString::fromStdString(name), this);
-    item->setSizeHint(QSize(item->sizeHint().width(), 16));
-  }
-}
-
-void TFileListBox::mousePressEvent(QMouseEvent* e) {
-  QListWidget::mousePressEvent(e);
-  if (OnMouseDown) platform::RunGuarded(OnMouseDown);
 }
 
 // --- the form ------------------------------------------------------------------------------

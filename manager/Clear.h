@@ -15,36 +15,8 @@
 #include <vector>
 
 #include "manager/CentredDialog.h"
+#include "manager/FileListBox.h"
 #include "manager/xpButton.h"
-
-// The list of the plain files of one folder whose names match a wildcard mask, sorted by name
-// without case. Folders and hidden files are not listed; an empty or unreadable folder lists
-// nothing (never the program's current folder).
-class TFileListBox : public QListWidget {
-  Q_OBJECT
-
- public:
-  explicit TFileListBox(QWidget* parent = nullptr);
-
-  const std::string& Directory() const { return FDirectory; }
-  void SetDirectory(const std::string& directory);
-  const std::string& Mask() const { return FMask; }
-  void SetMask(const std::string& mask);
-  // Reads the folder again; the items change only when the listing did.
-  void Update();
-  int Count() const { return static_cast<int>(FNames.size()); }
-  const std::vector<std::string>& Names() const { return FNames; }
-
-  std::function<void()> OnMouseDown;
-
- protected:
-  void mousePressEvent(QMouseEvent* e) override;
-
- private:
-  std::string FDirectory;
-  std::string FMask = "*.zip";
-  std::vector<std::string> FNames;
-};
 
 // MM of a month name ("Март" gives "03"); empty for a text that names no month.
 std::string MonthNumber(const std::string& monthName);

@@ -45,47 +45,6 @@ std::string MakeStagingFolder(const std::string& target) {
 
 }  // namespace
 
-// --- the file list -------------------------------------------------------------------------
-
-TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
-  setSelectionMode(QAbstractItemView::SingleSelection);
-  setUniformItemSizes(true);
-}
-
-void TFileListBox::Update() {
-  const std::string selected = SelectedName();
-  std::vector<std::string> names;
-  const std::string mask = FoldNameCase(FMask);
-  for (const platform::FindData& entry : platform::ListDirectory(FDirectory)) {
-    if (entry.attributes & (platform::kAttrDirectory | platform::kAttrHidden)) continue;
-    if (IsMaskMatch(FoldNameCase(entry.name), mask)) names.push_back(entry.name);
-  }
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return FoldNameCase(a) < FoldNameCase(b); });
-  if (names == FNames) return;
-  FNames = std::move(names);
-  clear();
-  const QIcon glyph = style()->standardIcon(QStyle::SP_FileIcon);
-  for (const std::string& name : FNames) {
-    auto* item = new QListWidgetItem(glyph, QString::fromStdString(name), this);
-    item->setSizeHint(QSize(item->sizeHint().width(), 16));
-    if (name == selected) setCurrentItem(item);
-  }
-}
-
-std::string TFileListBox::SelectedName() const {
-  const int row = currentRow();
-  return row >= 0 && static_cast<size_t>(row) < FNames.size() && currentItem() && currentItem()->isSelected()
-             ? FNames[static_cast<size_t>(row)]
-             : std::string();
-}
-
-void TFileListBox::mousePressEvent(QMouseEvent* e) {
-  // The press selects first; the handler then reads the selection.
-  QListWidget::mousePressEvent(e);
-  if (OnMouseDown) OnMouseDown(e);
-}
-
 // --- the form ------------------------------------------------------------------------------
 
 TForm7::TForm7(QWidget* parent) : TArchiveForm(parent, "Востановление", kClientWidth, kClientHeight) {
@@ -109,7 +68,7 @@ void TForm7::CreateControls() {
   GroupBox1.setGeometry(left, 54, listWidth, 214);
   FileListBox1.setGeometry(8, 20, listWidth - 16, 214 - 28);
   FileListBox1.SetMask("*.zip");
-  FileListBox1.OnMouseDown = [this](QMouseEvent*) { platform::RunGuarded([this] { FileListBox1MouseDown(); }); };
+  FileListBox1.OnMouseDown = [this] { FileListBox1MouseDown(); };
 
   const int right = left + listWidth + 10;
   const int width = kClientWidth - right - 8;
@@ -179,7 +138,6 @@ void TForm7::FormActivate() {
   Edit1.setText(QString::fromStdString(FTask(SourceDir, 1)));
   Edit3.setText(QString::fromStdString(FTask(TaskName, 1)));
   FileListBox1.SetDirectory(FListFolder);
-  FileListBox1.Update();
   update();
 }
 
@@ -189,7 +147,6 @@ void TForm7::FormPaint() {
   const QString source = QString::fromStdString(FTask(SourceDir, 1));
   if (Edit1.text() != source) Edit1.setText(source);
   FileListBox1.SetDirectory(FListFolder);
-  FileListBox1.Update();
 }
 
 void TForm7::FileListBox1MouseDown() {

@@ -14,42 +14,13 @@
 
 #include "archive/qrnUnZip.h"
 #include "manager/ArchiveForms.h"
+#include "manager/FileListBox.h"
 #include "manager/TaskStore.h"
 #include "manager/VolMeter.h"
 #include "manager/xpButton.h"
 
 class TForm7;
 extern TForm7* Form7;
-
-// A list of the plain files of one folder whose names match a mask (without case, as the
-// desktop's file boxes match), sorted by name. Hidden files are not listed.
-class TFileListBox : public QListWidget {
-  Q_OBJECT
-
- public:
-  explicit TFileListBox(QWidget* parent = nullptr);
-
-  const std::string& Mask() const { return FMask; }
-  void SetMask(const std::string& mask) { FMask = mask; }
-  const std::string& Directory() const { return FDirectory; }
-  void SetDirectory(const std::string& folder) { FDirectory = folder; }
-  // Reads the folder again; the selected name stays selected while it is listed.
-  void Update();
-  // The names listed, as they are on disk, and the selected one (empty: none).
-  const std::vector<std::string>& Names() const { return FNames; }
-  std::string SelectedName() const;
-  int Count() const { return count(); }
-
-  std::function<void(QMouseEvent*)> OnMouseDown;
-
- protected:
-  void mousePressEvent(QMouseEvent* e) override;
-
- private:
-  std::string FMask = "*.*";
-  std::string FDirectory;
-  std::vector<std::string> FNames;
-};
 
 class TForm7 : public TArchiveForm {
   Q_OBJECT
