@@ -14,10 +14,12 @@
 
 #include <filesystem>
 
+#include "manager/Add.h"
 #include "manager/ArchiveName.h"
 #include "manager/Settings.h"
 #include "manager/Shsystem.h"
 #include "manager/TaskLog.h"
+#include "manager/prefrens.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/gui/application.h"
@@ -346,7 +348,12 @@ bool TForm1::TaskGuard() {
 void TForm1::ToolButton1Click() { close(); }
 void TForm1::N9Click() { close(); }
 
-void TForm1::ToolButton6Click() { FormNotBuilt("Новая задача"); }
+void TForm1::ToolButton6Click() {
+  if (!Form2) return FormNotBuilt("Новая задача");
+  Form2->show();
+  Form2->raise();
+  Form2->activateWindow();
+}
 
 void TForm1::ToolButton5Click() {
   if (TaskGuard()) FormNotBuilt("Выполнение задачи");
@@ -355,7 +362,11 @@ void TForm1::ToolButton9Click() {
   if (TaskGuard()) FormNotBuilt("Востановление");
 }
 void TForm1::ToolButton4Click() {
-  if (TaskGuard()) FormNotBuilt("Параметры задачи");
+  if (!TaskGuard()) return;
+  if (!Form4) return FormNotBuilt("Параметры задачи");
+  Form4->show();
+  Form4->raise();
+  Form4->activateWindow();
 }
 void TForm1::ToolButton7Click() {
   if (TaskGuard()) FormNotBuilt("Массовое удаление резервных копий");

@@ -4,10 +4,10 @@
 #include <QKeyEvent>
 #include <QScreen>
 
+#include "manager/Select.h"
 #include "manager/Settings.h"
 #include "platform/gui/application.h"
 #include "platform/gui/autostart.h"
-#include "platform/gui/dialogs.h"
 #include "platform/hooks.h"
 
 namespace {
@@ -21,6 +21,7 @@ constexpr int kBoxPitch = 24;
 }  // namespace
 
 TForm10::TForm10(QWidget* parent) : QDialog(parent) {
+  WatchActivations();
   setWindowTitle("Настройка программы");
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
@@ -69,7 +70,8 @@ TForm10::TForm10(QWidget* parent) : QDialog(parent) {
 }
 
 bool TForm10::event(QEvent* e) {
-  if (e->type() == QEvent::WindowActivate) platform::RunGuarded([this] { FormActivate(); });
+  // Coming back from the folder chooser keeps the folder just chosen.
+  if (e->type() == QEvent::WindowActivate && IsNewActivation(this)) platform::RunGuarded([this] { FormActivate(); });
   return QDialog::event(e);
 }
 
@@ -155,7 +157,6 @@ void TForm10::xpButton1Click(TObject*) {
 void TForm10::xpButton2Click(TObject*) { close(); }
 
 void TForm10::SpeedButton1Click() {
-  if (auto folder = platform::ChooseFolder(this, Edit1.text().toStdString())) {
-    Edit1.setText(QString::fromStdString(*folder));
-  }
+  FolderTarget = kFolderToSettings;
+  if (Form3) Form3->ShowModal();
 }
