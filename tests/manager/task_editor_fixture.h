@@ -80,20 +80,28 @@ class EditorTest : public mainwindow::MainWindowTest {
     return *new_;
   }
 
-  // Clicks button, and while the chooser that it shows is open runs inChooser, which must close
-  // it; a chooser still open afterwards is closed and the test fails instead of waiting.
-  void WithChooser(QWidget* button, const std::function<void(TForm3&)>& inChooser) {
+  // Runs open, and while the chooser that it shows modally is open runs inChooser, which must
+  // close it; a chooser still open afterwards is closed and the test fails instead of waiting.
+  void WithChooser(const std::function<void()>& open, const std::function<void(TForm3&)>& inChooser) {
     bool shown = false;
     QTimer::singleShot(0, [&] {
       shown = chooser_->isVisible();
-      if (shown) inChooser(*chooser_);
+      if (shown) {
+        // As a window manager does: the modal chooser becomes the active window.
+        chooser_->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(chooser_.get(), 2000));
+        inChooser(*chooser_);
+      }
       if (chooser_->isVisible()) {
         ADD_FAILURE() << "the chooser stayed open";
         chooser_->reject();
       }
     });
-    Click(button);
-    EXPECT_TRUE(shown) << "the button showed no chooser";
+    open();
+    EXPECT_TRUE(shown) << "no chooser was shown";
+  }
+  void WithChooser(QWidget* button, const std::function<void(TForm3&)>& inChooser) {
+    WithChooser([button] { Click(button); }, inChooser);
   }
 
   // Chooses folder in the chooser's tree with a click of the given mouse button on it, then
