@@ -2,7 +2,8 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPointer>
 
 #include <string_view>
@@ -79,6 +80,22 @@ TShellTreeView::TShellTreeView(QWidget* parent) : QTreeView(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setUniformRowHeights(true);
+  // The model reads folders in the background and sorts what it read afterwards.
+  auto keepInView = [this] {
+    if (FScrollPending && currentIndex().isValid()) scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
+  };
+  connect(&FModel, &QFileSystemModel::directoryLoaded, this, keepInView);
+  connect(&FModel, &QAbstractItemModel::layoutChanged, this, keepInView, Qt::QueuedConnection);
+}
+
+void TShellTreeView::mousePressEvent(QMouseEvent* e) {
+  FScrollPending = false;
+  QTreeView::mousePressEvent(e);
+}
+
+void TShellTreeView::keyPressEvent(QKeyEvent* e) {
+  FScrollPending = false;
+  QTreeView::keyPressEvent(e);
 }
 
 TShellTreeView::~TShellTreeView() { setModel(nullptr); }
@@ -96,7 +113,8 @@ bool TShellTreeView::SetPath(const std::string& folder) {
   if (!index.isValid()) return false;
   for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) expand(up);
   setCurrentIndex(index);
-  scrollTo(index);
+  scrollTo(index, QAbstractItemView::PositionAtCenter);
+  FScrollPending = true;
   return true;
 }
 

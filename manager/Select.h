@@ -37,8 +37,15 @@ class TShellTreeView : public QTreeView {
   bool SetPath(const std::string& folder);
   QFileSystemModel& Model() { return FModel; }
 
+ protected:
+  void mousePressEvent(QMouseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+
  private:
   QFileSystemModel FModel;
+  // The folders above the one SetPath selected are read in the background; until the user acts,
+  // each one read scrolls the selection back into view.
+  bool FScrollPending = false;
 };
 
 class TForm3 : public QDialog {

@@ -178,8 +178,8 @@ TTaskEditorForm::TTaskEditorForm(QWidget* parent, const char* caption, const cha
   GroupBox4.setTitle("Протоколирование задачи   ");
   RadioButton6.setText("Не протоколировать");
   RadioButton7.setText("Создавать Log-файл");
-  Place(RadioButton6, 10, 20, 150, 18);
-  Place(RadioButton7, 160, 20, 180, 18);
+  Place(RadioButton6, 10, 20, 170, 18);
+  Place(RadioButton7, 190, 20, 180, 18);
   Label8.setText("Имя файла");
   Place(Label8, 10, 49, 80, 16);
   Place(Edit5, 90, 46, kBoxWidth - 100, 21);

@@ -133,6 +133,13 @@ TEST_F(ParamsTest, AChangedTaskIsStoredAndItsLogMadeOrDeleted) {
   EXPECT_EQ(StoreNow(), StoreBytes(expected));
   EXPECT_FALSE(Exists(home_ + "/Day.log"));
   EXPECT_EQ(ReadBytes(home_ + "/Once.log"), kOnceLog);
+
+  // A task that kept no log has LogFile "none", which names no file of it.
+  WriteBytes(home_ + "/none", "someone else's");
+  OpenTask(1);
+  Click(&form.xpButton2);
+  EXPECT_EQ(StoreNow(), StoreBytes(expected));
+  EXPECT_TRUE(Exists(home_ + "/none"));
 }
 
 TEST_F(ParamsTest, RefusedChangesWriteNothingAndKeepTheLog) {
@@ -173,6 +180,9 @@ TEST_F(ParamsTest, RefusedChangesWriteNothingAndKeepTheLog) {
   // The task was deleted in the main window meanwhile.
   SelectedTask = 0;
   EXPECT_EQ(refused("no task"), "Не выбрана задача!");
+  form.FormActivate();
+  EXPECT_FALSE(form.isVisible()) << "with no task to show the form closes";
+  form.show();
 
   Click(&form.xpButton1);
   EXPECT_FALSE(form.isVisible());
