@@ -163,27 +163,35 @@ TTaskEditorForm::TTaskEditorForm(QWidget* parent, const char* caption, const cha
   Place(GroupBox2, 8, y, kBoxWidth, 106);
   y += 106 + 6;
 
-  GroupBox3.setTitle("   Тип копирования   ");
-  RadioButton3.setText("Перезаписывать");
-  RadioButton5.setText("Добавлять");
-  Place(RadioButton3, 10, 20, 140, 18);
-  Place(RadioButton5, 160, 20, 140, 18);
-  Label7.setText("Имя файла");
-  Place(Label7, 10, 49, 80, 16);
+  // The copy type and the log: two choices and a file name each.
+  struct FileBox {
+    QGroupBox& box;
+    const char* title;
+    TRadioButton& first;
+    const char* firstText;
+    TRadioButton& second;
+    const char* secondText;
+    QLabel& label;
+    QLineEdit& edit;
+  };
+  const FileBox fileBoxes[] = {
+      {GroupBox3, "   Тип копирования   ", RadioButton3, "Перезаписывать", RadioButton5, "Добавлять", Label7, Edit4},
+      {GroupBox4, "Протоколирование задачи   ", RadioButton6, "Не протоколировать", RadioButton7,
+       "Создавать Log-файл", Label8, Edit5},
+  };
+  for (const FileBox& f : fileBoxes) {
+    f.box.setTitle(f.title);
+    f.first.setText(f.firstText);
+    f.second.setText(f.secondText);
+    Place(f.first, 10, 20, 170, 18);
+    Place(f.second, 190, 20, 180, 18);
+    f.label.setText("Имя файла");
+    Place(f.label, 10, 49, 80, 16);
+    Place(f.edit, 90, 46, kBoxWidth - 100, 21);
+    Place(f.box, 8, y, kBoxWidth, 78);
+    y += 78 + 6;
+  }
   Edit4.setText("Backup");
-  Place(Edit4, 90, 46, kBoxWidth - 100, 21);
-  Place(GroupBox3, 8, y, kBoxWidth, 78);
-  y += 78 + 6;
-
-  GroupBox4.setTitle("Протоколирование задачи   ");
-  RadioButton6.setText("Не протоколировать");
-  RadioButton7.setText("Создавать Log-файл");
-  Place(RadioButton6, 10, 20, 170, 18);
-  Place(RadioButton7, 190, 20, 180, 18);
-  Label8.setText("Имя файла");
-  Place(Label8, 10, 49, 80, 16);
-  Place(Edit5, 90, 46, kBoxWidth - 100, 21);
-  Place(GroupBox4, 8, y, kBoxWidth, 78);
 
   RadioButton1.setChecked(true);
   RadioButton3.setChecked(true);

@@ -54,15 +54,15 @@ class EditorTest : public mainwindow::MainWindowTest {
     MainWindowTest::TearDown();
   }
 
-  // The settings that the editor reads; rootf as given.
+  // The settings that the editor reads, with rootf as given and warn and delf "1".
   void EditorSettings(const std::string& deff, const std::string& addf, const std::string& info,
                       const std::string& rootf) {
+    Settings("1", "1", info);
     platform::TRegistry registry;
-    registry.OpenKey(kSettingsKey, true);
-    WriteFirstRunSettings(registry, rootf);
-    registry.WriteString("deff", deff);
-    registry.WriteString("addf", addf);
-    registry.WriteString("info", info);
+    registry.OpenKey(kSettingsKey, false);
+    for (const auto& [name, value] : {std::pair{"deff", deff}, std::pair{"addf", addf}, std::pair{"rootf", rootf}}) {
+      registry.WriteString(name, value);
+    }
     registry.CloseKey();
   }
 
