@@ -16,6 +16,10 @@
 
 #include "manager/Add.h"
 #include "manager/ArchiveName.h"
+#include "manager/Clear.h"
+#include "manager/Lokvist.h"
+#include "manager/about.h"
+#include "manager/help.h"
 #include "manager/Settings.h"
 #include "manager/Shsystem.h"
 #include "manager/TaskLog.h"
@@ -29,7 +33,11 @@ TTaskTable TaskTable;
 int32_t TaskCount = 1;
 int32_t SelectedTask = 0;
 TForm1* Form1 = nullptr;
+TForm6* Form6 = nullptr;
+TForm9* Form9 = nullptr;
 TForm10* Form10 = nullptr;
+TForm11* Form11 = nullptr;
+TForm13* Form13 = nullptr;
 
 namespace {
 
@@ -55,6 +63,14 @@ void ShowError(const char* text) { platform::MessageBox(text, kErrorCaption, pla
 void FormNotBuilt(const std::string& form) {
   platform::MessageBox("Форма \"" + form + "\" ещё не создана в этой версии программы.", "Tarvelo",
                        platform::MB_OK | platform::MB_ICONINFORMATION);
+}
+
+// Shows a form of the manager without blocking the main window.
+void ShowForm(QWidget* form) {
+  if (!form) return;
+  form->show();
+  form->raise();
+  form->activateWindow();
 }
 
 // First n characters (or what the text holds).
@@ -369,7 +385,7 @@ void TForm1::ToolButton4Click() {
   Form4->activateWindow();
 }
 void TForm1::ToolButton7Click() {
-  if (TaskGuard()) FormNotBuilt("Массовое удаление резервных копий");
+  if (TaskGuard()) ShowForm(Form11);
 }
 
 void TForm1::ToolButton2Click() {
@@ -378,7 +394,7 @@ void TForm1::ToolButton2Click() {
   if (TaskTable(LogFlag, SelectedTask) == "0") {
     return ShowError("Для этой задачи не установлено или отменено протоколирование!");
   }
-  FormNotBuilt("Просмотр отчётов");
+  ShowForm(Form9);
 }
 
 void TForm1::ToolButton10Click() {
@@ -438,11 +454,7 @@ void TForm1::DeleteSelectedTaskFiles(int32_t task) {
 void TForm1::ToolButton11Click() { StartProgram(ExecutorProgramPath()); }
 
 void TForm1::ToolButton12Click() {
-  if (platform::FileExists(HelpIndexPath())) {
-    // Until the help form exists the page opens in the system's browser.
-    OpenDocument(HelpIndexPath());
-    return;
-  }
+  if (platform::FileExists(HelpIndexPath())) return ShowForm(Form13);
   if (platform::MessageBox("Для установки описания программы нажмите клавишу \"Да\" И распакуйте "
                            "самораспаковывающийся архив в предложенный каталог. Нажмите  \"нет\", если не хотите "
                            "устанавливать . Установить описание?",
@@ -452,8 +464,8 @@ void TForm1::ToolButton12Click() {
   }
 }
 
-void TForm1::ToolButton3Click() { FormNotBuilt("О программе"); }
-void TForm1::N4Click() { FormNotBuilt("О программе"); }
+void TForm1::ToolButton3Click() { ShowForm(Form6); }
+void TForm1::N4Click() { ShowForm(Form6); }
 
 void TForm1::N14Click() {
   if (!Form10) return FormNotBuilt("Настройка программы");

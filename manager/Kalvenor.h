@@ -18,7 +18,11 @@
 
 #include "manager/TaskStore.h"
 
+class TForm6;
+class TForm9;
 class TForm10;
+class TForm11;
+class TForm13;
 
 // The task table of the manager, its count (tasks + 1) and the selected task (0: none).
 extern TTaskTable TaskTable;
@@ -28,7 +32,11 @@ extern int32_t SelectedTask;
 // The forms, created once at program start; nullptr for a form that does not exist.
 class TForm1;
 extern TForm1* Form1;
+extern TForm6* Form6;
+extern TForm9* Form9;
 extern TForm10* Form10;
+extern TForm11* Form11;
+extern TForm13* Form13;
 
 // The row picture and the help page in the installation folder.
 std::string RowPicturePath();

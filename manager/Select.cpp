@@ -1,12 +1,8 @@
 #include "manager/Select.h"
 
-#include <QApplication>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPointer>
-
-#include <string_view>
 
 #include "manager/Add.h"
 #include "manager/Kalvenor.h"
@@ -21,54 +17,7 @@ namespace {
 constexpr int kFormWidth = 320;
 constexpr int kTreeHeight = 360;
 
-// Remembers the manager's last two active windows. It sees every activation before the window
-// itself does, so a window asking IsNewActivation finds itself current and its predecessor
-// before it.
-class TActivationWatch : public QObject {
- public:
-  using QObject::QObject;
-  QPointer<QWidget> Previous;
-  QPointer<QWidget> Current;
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* e) override {
-    // The event also reaches every child of the window; only the window itself counts.
-    if (e->type() == QEvent::WindowActivate && watched->isWidgetType()) {
-      auto* w = static_cast<QWidget*>(watched);
-      if (w->isWindow()) {
-        Previous = Current;
-        Current = w;
-      }
-    }
-    return false;
-  }
-};
-
-TActivationWatch* Watch() {
-  static QPointer<TActivationWatch> watch;
-  if (!watch && qApp) {
-    watch = new TActivationWatch(qApp);  // owned by the application
-    qApp->installEventFilter(watch);
-  }
-  return watch;
-}
-
-// The manager's forms are its TFormN classes; the chooser is one, but coming back from it
-// continues the work of the form that opened it.
-bool IsManagerForm(const QWidget* w) {
-  return std::string_view(w->metaObject()->className()).starts_with("TForm") && !qobject_cast<const TForm3*>(w);
-}
-
 }  // namespace
-
-void WatchActivations() { Watch(); }
-
-bool IsNewActivation(const QWidget* form) {
-  const TActivationWatch* watch = Watch();
-  if (!watch) return true;
-  const QWidget* previous = watch->Previous;
-  return !previous || (previous != form && IsManagerForm(previous));
-}
 
 TShellTreeView::TShellTreeView(QWidget* parent) : QTreeView(parent) {
   FModel.setOption(QFileSystemModel::DontWatchForChanges, true);

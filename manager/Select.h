@@ -1,7 +1,7 @@
 #pragma once
 // TForm3 "Выбор каталога": the folder chooser of the new-task form and the settings form, shown
-// modally; FolderTarget says where the chosen folder goes. Also the rule by which the manager's
-// forms tell a new activation from a mere return to them.
+// modally; FolderTarget says where the chosen folder goes. Coming back from it is no new
+// activation of the form that opened it (IsNewActivation).
 #include <QDialog>
 #include <QFileSystemModel>
 #include <QTreeView>
@@ -69,11 +69,3 @@ class TForm3 : public QDialog {
 
   bool FChosen = false;
 };
-
-// True when the activation of form is a new one: the manager's window that was active before it
-// is another of the manager's forms, or there was none. Coming back from the folder chooser, a
-// message box or another program is no new activation, so the form keeps what the user entered.
-bool IsNewActivation(const QWidget* form);
-// Starts following the activations of the manager's windows; the forms that ask the question
-// above call it when they are created.
-void WatchActivations();

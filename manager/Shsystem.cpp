@@ -1,8 +1,6 @@
 #include "manager/Shsystem.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
 
 #include "manager/Select.h"
 #include "manager/Settings.h"
@@ -20,10 +18,8 @@ constexpr int kBoxPitch = 24;
 
 }  // namespace
 
-TForm10::TForm10(QWidget* parent) : QDialog(parent) {
-  WatchActivations();
-  setWindowTitle("Настройка программы");
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+// The height follows from the rows and is set once they are laid out.
+TForm10::TForm10(QWidget* parent) : TCentredDialog(parent, "Настройка программы", kFormWidth, 0) {
 
   struct Row {
     TxpCheckBox* box;
@@ -69,18 +65,7 @@ TForm10::TForm10(QWidget* parent) : QDialog(parent) {
   connect(&SpeedButton1, &QToolButton::clicked, this, [this] { platform::RunGuarded([this] { SpeedButton1Click(); }); });
 }
 
-bool TForm10::event(QEvent* e) {
-  // Coming back from the folder chooser keeps the folder just chosen.
-  if (e->type() == QEvent::WindowActivate && IsNewActivation(this)) platform::RunGuarded([this] { FormActivate(); });
-  return QDialog::event(e);
-}
 
-void TForm10::showEvent(QShowEvent* e) {
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
-  QDialog::showEvent(e);
-}
 
 void TForm10::keyPressEvent(QKeyEvent* e) {
   // Only "Выход" closes the form; Escape is no shortcut for it.
@@ -88,7 +73,7 @@ void TForm10::keyPressEvent(QKeyEvent* e) {
     e->accept();
     return;
   }
-  QDialog::keyPressEvent(e);
+  TCentredDialog::keyPressEvent(e);
 }
 
 void TForm10::FormActivate() {

@@ -1,20 +1,20 @@
 #pragma once
 // TForm10 "Настройка программы": the settings and the executor's start at logon.
-#include <QDialog>
 #include <QLineEdit>
 #include <QToolButton>
 
+#include "manager/CentredDialog.h"
 #include "manager/xpButton.h"
 #include "manager/xpCheckBox.h"
 
-class TForm10 : public QDialog {
+class TForm10 : public TCentredDialog {
   Q_OBJECT
 
  public:
   explicit TForm10(QWidget* parent = nullptr);
 
   // Runs every time the form becomes the active window.
-  void FormActivate();
+  void FormActivate() override;
   void xpCheckBox6Click(TObject* Sender);
   void xpButton1Click(TObject* Sender);  // "Изменить"
   void xpButton2Click(TObject* Sender);  // "Выход"
@@ -34,7 +34,5 @@ class TForm10 : public QDialog {
   TxpButton xpButton2{this};
 
  protected:
-  bool event(QEvent* e) override;
-  void showEvent(QShowEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
 };

@@ -1,17 +1,14 @@
 #include "manager/TaskEditor.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
-#include <QScreen>
 
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "manager/Kalvenor.h"
-#include "manager/Select.h"
 #include "manager/TaskLog.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -113,10 +110,7 @@ bool IsTaskLogFile(const std::string& path) {
 
 TTaskEditorForm::TTaskEditorForm(QWidget* parent, const char* caption, const char* archiveExtension,
                                  bool withFolderChoice)
-    : QDialog(parent), FArchiveExtension(archiveExtension) {
-  WatchActivations();
-  setWindowTitle(caption);
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    : TCentredDialog(parent, caption, kFormWidth, 0), FArchiveExtension(archiveExtension) {
 
   Label1.setText("Название задачи");
   Place(Label1, 12, 10, kBoxWidth, 16);
@@ -231,27 +225,13 @@ QRect TTaskEditorForm::FolderButtonRect(const QLineEdit& edit) const {
 
 QRect TTaskEditorForm::FolderBoxRect() const { return QRect(10, 110, kBoxWidth - 20, 17); }
 
-bool TTaskEditorForm::event(QEvent* e) {
-  if (e->type() == QEvent::WindowActivate && IsNewActivation(this)) {
-    platform::RunGuarded([this] { FormActivate(); });
-  }
-  return QDialog::event(e);
-}
-
-void TTaskEditorForm::showEvent(QShowEvent* e) {
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
-  QDialog::showEvent(e);
-}
-
 void TTaskEditorForm::keyPressEvent(QKeyEvent* e) {
   // Only the form's own buttons close it; Escape is no shortcut for them.
   if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
     e->accept();
     return;
   }
-  QDialog::keyPressEvent(e);
+  TCentredDialog::keyPressEvent(e);
 }
 
 void TTaskEditorForm::DisableSchedule() {

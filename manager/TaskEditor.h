@@ -5,7 +5,6 @@
 // written.
 #include <QComboBox>
 #include <QDateEdit>
-#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "manager/CentredDialog.h"
 #include "manager/TaskStore.h"
 #include "manager/xpButton.h"
 
@@ -51,12 +51,12 @@ QTime ReadTime(const std::string& text);
 // True when path is a task log: it begins with the four header lines.
 bool IsTaskLogFile(const std::string& path);
 
-class TTaskEditorForm : public QDialog {
+class TTaskEditorForm : public TCentredDialog {
   Q_OBJECT
 
  public:
   // Runs every time the form becomes the manager's active form anew.
-  virtual void FormActivate() = 0;
+  void FormActivate() override = 0;
 
   // The schedule and copy inputs; the same in both forms.
   void RadioButton1MouseDown();  // "По требованию"
@@ -126,8 +126,6 @@ class TTaskEditorForm : public QDialog {
 
   static void ShowError(const std::string& text);
 
-  bool event(QEvent* e) override;
-  void showEvent(QShowEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
 
  private:

@@ -37,6 +37,9 @@ void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extract
 void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
 // Written before any file is deleted: names are the listed archives, name only, in list order.
 void WriteMassDeletionEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& names);
+// Written after a mass deletion in which some listed archives could not be deleted, so that the
+// log does not count them as deleted: failed holds their names.
+void WriteMassDeletionFailureEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& failed);
 
 // Appends lines to a log at path, creating it with the header when it is missing. The text is
 // checked in full first: nothing is written when code page 1251 cannot hold a line.

@@ -1,7 +1,11 @@
 // Kalvenor, the manager: the title, the forms created once in their fixed order, the message loop.
 #include "manager/Add.h"
 #include "manager/Kalvenor.h"
+#include "manager/Clear.h"
+#include "manager/Lokvist.h"
 #include "manager/Select.h"
+#include "manager/about.h"
+#include "manager/help.h"
 #include "manager/Shsystem.h"
 #include "manager/prefrens.h"
 #include "platform/gui/application.h"
@@ -12,11 +16,14 @@ int main(int argc, char** argv) {
   // The main window first; a missing store ends the program from its creation.
   app.CreateForm<TForm1>();
   // The order of the other forms: TForm3, TForm5, TForm11, TForm9, TForm2, TForm4, TForm6,
-  // TForm10, TForm7, TForm13. Only those that exist in this version are created; TForm2, TForm3
-  // and TForm4 make themselves their unit's form when they are created.
-  app.CreateForm<TForm3>();
-  app.CreateForm<TForm2>();
-  app.CreateForm<TForm4>();
+  // TForm10, TForm7, TForm13. Only those that exist in this version are created.
+  Form3 = app.CreateForm<TForm3>();
+  Form11 = app.CreateForm<TForm11>();
+  Form9 = app.CreateForm<TForm9>();
+  Form2 = app.CreateForm<TForm2>();
+  Form4 = app.CreateForm<TForm4>();
+  Form6 = app.CreateForm<TForm6>();
   Form10 = app.CreateForm<TForm10>();
+  Form13 = app.CreateForm<TForm13>();
   return app.Run();
 }
