@@ -14,6 +14,7 @@
 
 #include <filesystem>
 
+#include "manager/Add.h"
 #include "manager/ArchiveName.h"
 #include "manager/Clear.h"
 #include "manager/Lokvist.h"
@@ -23,6 +24,7 @@
 #include "manager/Shsystem.h"
 #include "manager/TaskLog.h"
 #include "manager/backup.h"
+#include "manager/prefrens.h"
 #include "manager/restore.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -58,12 +60,6 @@ TDocumentOpener& DocumentOpener() {
 }
 
 void ShowError(const char* text) { platform::MessageBox(text, kErrorCaption, platform::MB_OK | platform::MB_ICONERROR); }
-
-// An action whose form is not part of this version yet.
-void FormNotBuilt(const std::string& form) {
-  platform::MessageBox("Форма \"" + form + "\" ещё не создана в этой версии программы.", "Tarvelo",
-                       platform::MB_OK | platform::MB_ICONINFORMATION);
-}
 
 // Shows a form of the manager without blocking the main window.
 void ShowForm(QWidget* form) {
@@ -364,24 +360,16 @@ bool TForm1::TaskGuard() {
 void TForm1::ToolButton1Click() { close(); }
 void TForm1::N9Click() { close(); }
 
-void TForm1::ToolButton6Click() { FormNotBuilt("Новая задача"); }
+void TForm1::ToolButton6Click() { ShowForm(Form2); }
 
 void TForm1::ToolButton5Click() {
-  if (!TaskGuard()) return;
-  if (!Form5) return FormNotBuilt("Выполнение задачи");
-  Form5->show();
-  Form5->raise();
-  Form5->activateWindow();
+  if (TaskGuard()) ShowForm(Form5);
 }
 void TForm1::ToolButton9Click() {
-  if (!TaskGuard()) return;
-  if (!Form7) return FormNotBuilt("Востановление");
-  Form7->show();
-  Form7->raise();
-  Form7->activateWindow();
+  if (TaskGuard()) ShowForm(Form7);
 }
 void TForm1::ToolButton4Click() {
-  if (TaskGuard()) FormNotBuilt("Параметры задачи");
+  if (TaskGuard()) ShowForm(Form4);
 }
 void TForm1::ToolButton7Click() {
   if (TaskGuard()) ShowForm(Form11);
@@ -467,8 +455,5 @@ void TForm1::ToolButton3Click() { ShowForm(Form6); }
 void TForm1::N4Click() { ShowForm(Form6); }
 
 void TForm1::N14Click() {
-  if (!Form10) return FormNotBuilt("Настройка программы");
-  Form10->show();
-  Form10->raise();
-  Form10->activateWindow();
+  ShowForm(Form10);
 }

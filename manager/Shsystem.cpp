@@ -2,10 +2,10 @@
 
 #include <QKeyEvent>
 
+#include "manager/Select.h"
 #include "manager/Settings.h"
 #include "platform/gui/application.h"
 #include "platform/gui/autostart.h"
-#include "platform/gui/dialogs.h"
 #include "platform/hooks.h"
 
 namespace {
@@ -142,7 +142,6 @@ void TForm10::xpButton1Click(TObject*) {
 void TForm10::xpButton2Click(TObject*) { close(); }
 
 void TForm10::SpeedButton1Click() {
-  if (auto folder = platform::ChooseFolder(this, Edit1.text().toStdString())) {
-    Edit1.setText(QString::fromStdString(*folder));
-  }
+  FolderTarget = kFolderToSettings;
+  if (Form3) Form3->ShowModal();
 }

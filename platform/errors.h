@@ -24,6 +24,11 @@ class EInOutError : public std::runtime_error {
   EInOutError(const std::string& message, int errorCode) : std::runtime_error(message), ErrorCode(errorCode) {}
   int ErrorCode = 0;
 };
+// A text that does not read as a date or time in the fixed formats.
+class EConvertError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 class EStreamError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -21,4 +21,6 @@ std::optional<std::string> ChooseFolder(QWidget* parent, const std::string& star
 
 void SetFolderChooserForTesting(FolderChooser chooser) { Chooser() = std::move(chooser); }
 
+const FolderChooser& FolderChooserForTesting() { return Chooser(); }
+
 }  // namespace platform

@@ -14,5 +14,8 @@ std::optional<std::string> ChooseFolder(QWidget* parent, const std::string& star
 using FolderChooser = std::function<std::optional<std::string>(const std::string& start)>;
 // Replaces the dialog for tests; empty: the real dialog.
 void SetFolderChooserForTesting(FolderChooser chooser);
+// The replacement, empty when there is none; the manager's own folder chooser answers through it
+// in tests as this dialog does.
+const FolderChooser& FolderChooserForTesting();
 
 }  // namespace platform

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "manager/Kalvenor.h"
+#include "manager/Select.h"
 #include "manager/Settings.h"
 #include "manager/Shsystem.h"
 #include "platform/files.h"
@@ -190,10 +192,14 @@ TEST_F(Settings, FolderButtonFillsTheFieldAndExitCloses) {
     asked = start;
     return std::string("/chosen/папка");
   });
+  TForm3 chooser;
   TForm10 form;
+  Form10 = &form;
   Show(form);
   QTest::mouseClick(&form.SpeedButton1, Qt::LeftButton);
-  EXPECT_EQ(asked, "/start");
+  Form10 = nullptr;
+  EXPECT_EQ(FolderTarget, kFolderToSettings);
+  EXPECT_EQ(asked, "/start") << "the chooser starts at the field's folder";
   EXPECT_EQ(form.Edit1.text(), "/chosen/папка");
 
   QTest::mouseClick(&form.xpButton2, Qt::LeftButton);
