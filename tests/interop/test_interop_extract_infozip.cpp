@@ -1,0 +1,103 @@
+// Archives that Info-ZIP zip makes at test time must extract here to the source tree: the same
+// names, bytes, DOS dates and read-only bit, whatever way zip wrote them (deflated at several
+// levels, stored, enciphered, with data descriptors, streamed through a pipe, split into
+// volumes, forced Zip64).
+#include <gtest/gtest.h>
+
+#include "tests/interop/extract_fixture.h"
+
+using namespace extractfixture;
+
+namespace {
+
+struct InfoZipCase {
+  const char* name;
+  const char* options;  // for `zip -q -r OPTIONS ARCHIVE .`, run in the source folder
+  const char* password = "";
+  bool streamed = false;  // written to a pipe ("zip - ."), so every entry has a data descriptor
+  bool split = false;     // more than one volume: the reader must ask for the others
+};
+
+void PrintTo(const InfoZipCase& c, std::ostream* os) { *os << c.name; }
+
+class InfoZipExtract : public ::testing::TestWithParam<InfoZipCase> {};
+
+TEST_P(InfoZipExtract, GivesBackTheSourceTree) {
+  const InfoZipCase& c = GetParam();
+  Folder d;
+  const Tree source = MakeSource(d / "src", {.scale = c.split ? 2u : 1u});
+  const std::string archive = d / "a.zip";
+  std::string options = c.options;
+  if (*c.password) options += std::string(" -P ") + c.password;
+  const std::string zip = "cd " + Q(d / "src") + " && zip -q -r " + options;
+  if (c.streamed)
+    ASSERT_EQ(Shell("(" + zip + " - . | cat > " + Q(archive) + ")"), 0);
+  else
+    ASSERT_EQ(Shell(zip + " " + Q(archive) + " ."), 0);
+  ASSERT_EQ(Shell("unzip -tq" + std::string(*c.password ? " -P " : "") + c.password + " " + Q(archive)), 0)
+      << "zip made a bad archive";
+
+  Reader r(archive, d / "out", c.password);
+  EXPECT_EQ(r.Extract(), FileCount(source));
+  EXPECT_TRUE(r.errors.empty()) << Describe(r.errors);
+  EXPECT_EQ(r.FailedVerdicts(), 0);
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+  if (c.split)
+    EXPECT_FALSE(r.volumesAsked.empty());
+  else
+    EXPECT_TRUE(r.volumesAsked.empty());
+  ExpectSameTree(source, Snapshot(d / "out"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, InfoZipExtract,
+                         ::testing::Values(InfoZipCase{"Deflated", "-6"}, InfoZipCase{"Fastest", "-1"},
+                                           InfoZipCase{"Best", "-9"}, InfoZipCase{"Stored", "-0"},
+                                           InfoZipCase{"Enciphered", "-6", "pw1"},
+                                           InfoZipCase{"EncipheredStored", "-0", "p\xC3\xA4ss"},
+                                           InfoZipCase{"DataDescriptors", "-fd"},
+                                           InfoZipCase{"Streamed", "-6", "", true},
+                                           InfoZipCase{"StreamedStoredEnciphered", "-0", "pipe", true},
+                                           InfoZipCase{"SplitDeflated", "-6 -s 64k", "", false, true},
+                                           InfoZipCase{"SplitStored", "-0 -s 64k", "", false, true},
+                                           InfoZipCase{"Zip64", "-fz"}, InfoZipCase{"Zip64Stored", "-fz -0"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A split set whose middle volume is missing: the reader asks for it, gets a refusal, keeps what
+// came before and reports the broken entry instead of writing it as good.
+TEST(InfoZipExtractSplit, MissingVolumeEndsTheRunWithoutFalseSuccess) {
+  Folder d;
+  MakeSource(d / "src", {.scale = 2});
+  ASSERT_EQ(Shell("cd " + Q(d / "src") + " && zip -q -r -0 -s 64k " + Q(d / "a.zip") + " ."), 0);
+  ASSERT_TRUE(std::filesystem::exists(d / "a.z03"));
+  std::filesystem::remove(d / "a.z02");
+  Reader r(d / "a.zip", d / "out");
+  r.Extract();
+  EXPECT_FALSE(r.volumesAsked.empty());
+  EXPECT_GE(r.FailedVerdicts(), 1);
+  // Whatever was cut short must not pass as intact.
+  for (const auto& [name, pass] : r.verdicts) {
+    if (!pass) continue;
+    const std::string rel = std::filesystem::relative(name, d / "out").generic_string();
+    const std::string got = Slurp(name);
+    if (std::filesystem::is_regular_file(d / ("src/" + rel))) {
+      EXPECT_TRUE(got == Slurp(d / ("src/" + rel))) << rel << " passed but differs";
+    }
+  }
+}
+
+// Names in UTF-8 without flag bit 11, as zip writes them on Linux, come out unchanged when the
+// reader is told not to translate from the OEM code page.
+TEST(InfoZipExtractNames, RawUtf8NamesWithoutTranslation) {
+  Folder d;
+  Put(d / "src/Документы/Отчёт №1.txt", "report");
+  Put(d / "src/日本語.txt", "japanese");
+  ASSERT_EQ(Shell("cd " + Q(d / "src") + " && zip -q -r " + Q(d / "a.zip") + " ."), 0);
+  Reader r(d / "a.zip", d / "out");
+  r.unzip.SetTranslateOemChar(false);
+  EXPECT_EQ(r.Extract(), 2);
+  EXPECT_TRUE(r.errors.empty()) << Describe(r.errors);
+  EXPECT_EQ(Slurp(d / "out/Документы/Отчёт №1.txt"), "report");
+  EXPECT_EQ(Slurp(d / "out/日本語.txt"), "japanese");
+}
+
+}  // namespace
