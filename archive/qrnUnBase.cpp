@@ -283,7 +283,7 @@ bool TUnBase::CheckCrc(uint8_t Kind, uint32_t StoredCrc) {
   if (OnEnd) OnEnd(this, FCurrentFileName, verdict);
   // A failed verdict is always reported, also when OnEnd is assigned: a caller that shows only
   // errors must not take a damaged file for a restored one.
-  if (!verdict && !GetCancel()) ReportError(FCurrentFileName, "", "0", E_CRC_ERROR);
+  if (!verdict && !GetCancel() && !FEntryNotDecoded) ReportError(FCurrentFileName, "", "0", E_CRC_ERROR);
   return verdict;
 }
 

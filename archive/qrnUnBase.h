@@ -102,6 +102,10 @@ class TUnBase : public TZipCommon {
                          bool Decrypt) override;
   // Marks the entry in work as not intact: its verdict fails whatever the CRC says.
   void EntryFailed() { FEntryDamaged = true; }
+  void EntryNotDecoded() {
+    FEntryDamaged = true;
+    FEntryNotDecoded = true;
+  }
 
   TCpuType FCpuType = cptAuto;
   bool FCreateStoredDirs = false;
@@ -109,5 +113,8 @@ class TUnBase : public TZipCommon {
   int32_t FFilesFailed = 0;
   int64_t FBytesWritten = 0;
   bool FEntryDamaged = false;
+  // The entry in work was not decoded (password, output, folder): its failed verdict was
+  // reported by its own step, or left silent on purpose.
+  bool FEntryNotDecoded = false;
   int64_t FEntryWritten = 0;  // bytes of the entry in work put down
 };

@@ -16,6 +16,7 @@ struct TUnZipRecord {
   uint32_t Attributes = 0;  // external attributes; 0 in the local-header path
   uint16_t Disk = 1;        // volume of the local header, counted from 1
   int64_t Offset = 0;       // of the local header in its volume, self-extractor shift included
+  std::string Name;          // as listed, for reports
   bool HasCentral = false;
   std::array<uint8_t, 46> Central{};
   // The central header's sizes and offset with the Zip64 and tag-100 high bits applied.
@@ -60,9 +61,14 @@ class TUnZip : public TUnBase {
   bool IsSplit() const { return IsSpanned() || IsMultiVolume(); }
   // Number of the last volume (0-based) from the end record.
   int32_t LastVolume() const;
-  // Reads the local header at the stream's position into FLocal (deciphered), its name and
-  // extra field; false when no local header stands there.
-  bool ReadLocalHeader(TStream32& Archive, std::string& StoredName);
+  // Reads the local header at the stream's position into FLocal (or takes the 30 bytes already
+  // there), deciphers it, reads its name and extra field; false when no local header stands
+  // there.
+  bool ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool ReadFixedPart);
+  // Puts the disk or volume of Record in place; false when it cannot be had.
+  bool OpenDiskOf(std::unique_ptr<TStream32>& Archive, const TUnZipRecord& Record, bool First);
+  // The loop of both paths over the listed entries.
+  void ExtractRecords(std::unique_ptr<TStream32>& Archive);
   // Asks for the next disk or volume while a member continues; false on refusal.
   bool ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t Remaining);
   void SetEntryName(const std::string& Stored, uint16_t Flags);
@@ -72,4 +78,5 @@ class TUnZip : public TUnBase {
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
   bool FByLocal = false;
+  bool FLocalOnlyUnknownSize = false;
 };
