@@ -267,8 +267,12 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
       Entry.Method = GetLE16(r.Central, 10);
       Entry.PackedSize = r.PackedSize;
       Entry.UnpackedSize = r.UnpackedSize;
-      // Sizes and CRC of an entry with a data descriptor are only in the directory.
-      Entry.Crc = (GetLE32(r.Central, 20) != 0 && localCrc == 0) ? GetLE32(r.Central, 16) : localCrc;
+      // Sizes and CRC of an entry with a data descriptor are only in the directory; what its
+      // local header holds there is not to be trusted (zip writing to a pipe with a password
+      // puts the DOS time in the CRC field).
+      const bool centralCrc =
+          (Entry.Flags & kFlagDataDescriptor) != 0 || (GetLE32(r.Central, 20) != 0 && localCrc == 0);
+      Entry.Crc = centralCrc ? GetLE32(r.Central, 16) : localCrc;
     } else {
       Entry.Flags = GetLE16(FLocal, 6);
       Entry.Method = GetLE16(FLocal, 8);
