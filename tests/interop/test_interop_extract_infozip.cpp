@@ -36,7 +36,8 @@ TEST_P(InfoZipExtract, GivesBackTheSourceTree) {
     ASSERT_EQ(Shell(zip + " " + Q(archive) + " ."), 0);
   // unzip cannot read split sets; 7-Zip can.
   const std::string pw = *c.password ? std::string(c.password) : "";
-  const std::string check = c.split ? "7zz t " + Q(archive) : "unzip -tq" + (pw.empty() ? "" : " -P " + pw) + " " + Q(archive);
+  const std::string check = c.split ? "7zz t" + (pw.empty() ? "" : " -p" + pw) + " " + Q(archive)
+                                    : "unzip -tq" + (pw.empty() ? "" : " -P " + pw) + " " + Q(archive);
   ASSERT_EQ(Shell(check), 0) << "zip made a bad archive";
 
   Reader r(archive, d / "out", c.password);
@@ -61,6 +62,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, InfoZipExtract,
                                            InfoZipCase{"StreamedStoredEnciphered", "-0", "pipe", true},
                                            InfoZipCase{"SplitDeflated", "-6 -s 64k", "", false, true},
                                            InfoZipCase{"SplitStored", "-0 -s 64k", "", false, true},
+                                           InfoZipCase{"SplitEnciphered", "-6 -s 64k", "sp1", false, true},
+                                           InfoZipCase{"SplitStoredEnciphered", "-0 -s 64k", "sp2", false, true},
                                            InfoZipCase{"Zip64", "-fz"}, InfoZipCase{"Zip64Stored", "-fz -0"}),
                          [](const auto& info) { return std::string(info.param.name); });
 

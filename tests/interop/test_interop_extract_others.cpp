@@ -52,6 +52,7 @@ TEST_P(BsdtarExtract, GivesBackTheSourceTree) {
 INSTANTIATE_TEST_SUITE_P(Kinds, BsdtarExtract,
                          ::testing::Values(BsdtarCase{"Deflated", ""},
                                            BsdtarCase{"Stored", "--options zip:compression=store"},
+                                           BsdtarCase{"Zip64", "--options zip:zip64"},
                                            BsdtarCase{"Enciphered",
                                                       "--options zip:encryption=traditional --passphrase pw"}),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -64,24 +65,28 @@ TEST(BsdtarExtractNames, DotPrefixedNamesLandInTheTarget) {
   ExpectExtractsToSource(d, source);
 }
 
-// Python writes through ZipFile.write, to a file (sizes in the local headers) or to a pipe
-// (data descriptors after every member).
+// Python writes files through ZipFile.open, to a file (sizes in the local headers) or to a pipe
+// (data descriptors after every member), with Zip64 local records when forced; folders through
+// ZipFile.write.
 const char* kPythonWriter =
-    "import os,sys,zipfile\n"
-    "src,out,method,stream=sys.argv[1],sys.argv[2],sys.argv[3],sys.argv[4]=='1'\n"
+    "import os,shutil,sys,zipfile\n"
+    "src,out,method,stream,zip64=sys.argv[1],sys.argv[2],sys.argv[3],sys.argv[4]=='1',sys.argv[5]=='1'\n"
     "comp=zipfile.ZIP_DEFLATED if method=='deflate' else zipfile.ZIP_STORED\n"
     "f=sys.stdout.buffer if stream else open(out,'wb')\n"
     "with zipfile.ZipFile(f,'w',comp) as z:\n"
     "  for root,dirs,files in os.walk(src):\n"
     "    dirs.sort()\n"
-    "    for n in dirs+sorted(files):\n"
+    "    for n in dirs: p=os.path.join(root,n); z.write(p,os.path.relpath(p,src))\n"
+    "    for n in sorted(files):\n"
     "      p=os.path.join(root,n)\n"
-    "      z.write(p,os.path.relpath(p,src))\n";
+    "      i=zipfile.ZipInfo.from_file(p,os.path.relpath(p,src)); i.compress_type=comp\n"
+    "      with open(p,'rb') as r, z.open(i,'w',force_zip64=zip64) as w: shutil.copyfileobj(r,w)\n";
 
 struct PythonCase {
   const char* name;
   const char* method;
   bool stream;
+  bool zip64 = false;
 };
 
 void PrintTo(const PythonCase& c, std::ostream* os) { *os << c.name; }
@@ -92,7 +97,8 @@ TEST_P(PythonExtract, GivesBackTheSourceTreeWithUtf8Names) {
   const PythonCase& c = GetParam();
   Folder d;
   const Tree source = MakeSourceWithNames(d / "src");
-  const std::string args = Q(d / "src") + " " + Q(d / "a.zip") + " " + c.method + (c.stream ? " 1" : " 0");
+  const std::string args = Q(d / "src") + " " + Q(d / "a.zip") + " " + c.method + (c.stream ? " 1" : " 0") +
+                           (c.zip64 ? " 1" : " 0");
   if (c.stream)
     ASSERT_EQ(Python(d, kPythonWriter, args, d / "a.zip"), 0);
   else
@@ -113,7 +119,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PythonExtract,
                          ::testing::Values(PythonCase{"Deflated", "deflate", false},
                                            PythonCase{"Stored", "store", false},
                                            PythonCase{"StreamedDeflated", "deflate", true},
-                                           PythonCase{"StreamedStored", "store", true}),
+                                           PythonCase{"StreamedStored", "store", true},
+                                           PythonCase{"Zip64", "deflate", false, true},
+                                           PythonCase{"StreamedZip64", "deflate", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
