@@ -10,6 +10,7 @@
 #include "archive/qrnGzInflate.h"
 #include "archive/qrnOldMethods.h"
 #include "archive/qrnZipRecords.h"
+#include "platform/codepage.h"
 #include "platform/hooks.h"
 
 namespace {
@@ -125,9 +126,11 @@ int32_t TUnZip::ListCentralDirectory(TStream32& Archive) {
     TExtraHigh high;
     ReadExtraField(Archive, extraLen, high, 1, sizes);
     // Unix tools store the name's bytes as the system has them (UTF-8 here), without flag bit
-    // 11; only names from DOS and Windows hosts are in the OEM code page.
+    // 11; only names from DOS and Windows hosts are in the OEM code page. A Unix-made name that
+    // is not UTF-8 came from a system in another code page (CP866 archives made on Linux exist),
+    // and the OEM translation still reads it.
     const uint8_t host = h[5];
-    const bool rawName = host == kHostUnix || host == kHostMacOsX;
+    const bool rawName = (host == kHostUnix || host == kHostMacOsX) && platform::IsValidUtf8(stored);
     SetEntryName(stored, rawName ? static_cast<uint16_t>(flags | kFlagUtf8) : flags);
 
     if (MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
