@@ -9,20 +9,10 @@ set -euo pipefail
 build=${1:-build}
 work=${2:-/tmp/tarvelo-bench-d64}
 runs=${3:-3}
-arcbench="$build/bench/arcbench"
-[ -x "$arcbench" ] || { echo "no $arcbench: build first" >&2; exit 2; }
-usage=$("$arcbench" 2>&1 || true)
-[[ "$usage" == *"arcbench extract"* ]] || { echo "$arcbench has no extract command" >&2; exit 2; }
-mkdir -p "$work"
-# Outputs go to memory (tmpfs) when it has room: on ext4 a tree extracted right after another
-# was deleted pays for the allocator skipping recently freed inodes, which would favour
-# whichever program runs second. DEST=folder overrides.
-if [ -z "${DEST:-}" ] && [ -d /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR==2 {print $4}')" -gt 2000000 ]; then
-  DEST=/dev/shm/tarvelo-extract.$$
-fi
-out=${DEST:-$work/extracted}
-mkdir -p "$out"
-trap 'rm -rf "$out"' EXIT
+here=$(cd "$(dirname "$0")" && pwd)
+PEER_NAME=7zz
+peer() { 7zz x -y -bd -o"$out/peer" "$archive" >/dev/null; }
+. "$here/extract_race.sh"
 corpus="$work/corpus"
 archive="$work/deflate64.zip"
 
@@ -63,25 +53,4 @@ fi
 echo "corpus: $(du -sb "$corpus" | cut -f1) bytes, $(find "$corpus" -type f | wc -l) files;" \
   "archive: $(stat -c %s "$archive") bytes"
 
-now() { date +%s.%N; }
-# Seconds that one command takes.
-timed() { local t0; t0=$(now); "$@"; echo "$(now) - $t0" | bc -l; }
-engine() {
-  "$arcbench" extract "$archive" "$out/engine" >"$work/extract-engine.out" 2>"$work/extract-engine.err" ||
-    { echo "arcbench extract failed:" >&2; head "$work/extract-engine.err" >&2; exit 1; }
-}
-peer() { 7zz x -y -bd -o"$out/7zip" "$archive" >/dev/null; }
-best_e=; best_p=
-for i in $(seq "$runs"); do
-  rm -rf "$out/engine" "$out/7zip"; sync
-  # The order alternates, so that neither program always finds the caches as the other left them.
-  if [ $((i % 2)) -eq 1 ]; then te=$(timed engine); tp=$(timed peer); else tp=$(timed peer); te=$(timed engine); fi
-  printf 'run %d: engine %.3f s, 7zz %.3f s\n' "$i" "$te" "$tp"
-  if [ -z "$best_e" ] || (( $(echo "$te < $best_e" | bc -l) )); then best_e=$te; fi
-  if [ -z "$best_p" ] || (( $(echo "$tp < $best_p" | bc -l) )); then best_p=$tp; fi
-done
-
-diff -r -q "$out/engine" "$out/7zip" >/dev/null || { echo "the extracted trees differ" >&2; exit 1; }
-printf 'engine : %8.3f s  (last run: %s)\n' "$best_e" "$(cat "$work/extract-engine.out")"
-printf '7zz x  : %8.3f s\n' "$best_p"
-printf 'time ratio %.3f (target <= 1.25)\n' "$(echo "$best_e / $best_p" | bc -l)"
+race 1.25

@@ -195,17 +195,24 @@ inline void ExpectSameTree(const Tree& expected, const Tree& actual, Compare c =
   }
 }
 
-// Extracts Archive into a fresh folder of D, expects every entry to pass and returns the tree.
-inline Tree ExtractAll(const Folder& d, const std::string& archive, const std::string& out,
-                       const std::string& password = "", int32_t expectedFiles = -1) {
-  Reader r(archive, d / out, password);
-  const int32_t n = r.Extract();
-  EXPECT_TRUE(r.errors.empty()) << archive << ": " << Describe(r.errors);
-  EXPECT_EQ(r.FailedVerdicts(), 0) << archive;
-  if (expectedFiles >= 0) {
-    EXPECT_EQ(n, expectedFiles) << archive;
+// Runs R's extraction into Out and expects it to give Source exactly: every file counted, no
+// report, every verdict passed.
+inline void ExpectIntact(Reader& r, const Tree& source, const std::string& out, Compare c = {}) {
+  EXPECT_EQ(r.Extract(), FileCount(source));
+  EXPECT_TRUE(r.errors.empty()) << Describe(r.errors);
+  EXPECT_EQ(r.FailedVerdicts(), 0);
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+  ExpectSameTree(source, Snapshot(out), c);
+}
+
+// Every verdict that passed belongs to a file whose bytes are the source's (Out and Src the
+// extracted and the original tree).
+inline void ExpectPassedMeansIntact(const Reader& r, const std::string& out, const std::string& src) {
+  for (const auto& [name, pass] : r.verdicts) {
+    if (!pass || !std::filesystem::is_regular_file(name)) continue;
+    const std::string rel = std::filesystem::relative(name, out).generic_string();
+    EXPECT_TRUE(Slurp(name) == Slurp(src + "/" + rel)) << rel << " passed but differs";
   }
-  return Snapshot(d / out);
 }
 
 // The system's interpreter starts several times faster than a version manager's shim.

@@ -24,11 +24,7 @@ Tree MakeSourceWithNames(const std::string& root) {
 
 void ExpectExtractsToSource(const Folder& d, const Tree& source) {
   Reader r(d / "a.zip", d / "out", "pw");
-  EXPECT_EQ(r.Extract(), FileCount(source));
-  EXPECT_TRUE(r.errors.empty()) << Describe(r.errors);
-  EXPECT_EQ(r.FailedVerdicts(), 0);
-  EXPECT_EQ(r.unzip.FilesFailed(), 0);
-  ExpectSameTree(source, Snapshot(d / "out"), {.readOnly = false});
+  ExpectIntact(r, source, d / "out", {.readOnly = false});
 }
 
 struct BsdtarCase {

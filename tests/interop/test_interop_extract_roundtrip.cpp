@@ -58,11 +58,7 @@ TEST_P(RoundTrip, FolderArchiveFolderIsIdentical) {
   }
   Reader r(d / "a.zip", d / "out", c.password);
   r.unzip.SetTranslateOemChar(c.translate);
-  EXPECT_EQ(r.Extract(), FileCount(source));
-  EXPECT_TRUE(r.errors.empty()) << Describe(r.errors);
-  EXPECT_EQ(r.FailedVerdicts(), 0);
-  EXPECT_EQ(r.unzip.FilesFailed(), 0);
-  ExpectSameTree(source, Snapshot(d / "out"));
+  ExpectIntact(r, source, d / "out");
 }
 
 INSTANTIATE_TEST_SUITE_P(
