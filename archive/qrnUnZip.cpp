@@ -25,17 +25,6 @@ constexpr int32_t kCrc32 = 32;
 constexpr uint8_t kHostUnix = 3;
 constexpr uint8_t kHostMacOsX = 19;
 
-// Keeps the elapsed-time measurement paused while the lists are read.
-class TimerPause {
- public:
-  explicit TimerPause(TqrnTimer& t) : FTimer(t) { FTimer.Pause(); }
-  ~TimerPause() { FTimer.Resume(); }
-  TimerPause(const TimerPause&) = delete;
-  TimerPause& operator=(const TimerPause&) = delete;
-
- private:
-  TqrnTimer& FTimer;
-};
 
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
@@ -105,7 +94,7 @@ void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
 }
 
 int32_t TUnZip::ListCentralDirectory(TStream32& Archive) {
-  TimerPause pause(Timer);
+  TTimerPause pause(Timer);
   const int64_t size = Archive.Size();
   int64_t pos = ArcOffset;
   std::array<uint8_t, kCentralSize> h{};
@@ -170,7 +159,7 @@ int32_t TUnZip::ListCentralDirectory(TStream32& Archive) {
 }
 
 int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
-  TimerPause pause(Timer);
+  TTimerPause pause(Timer);
   if (OnCorruptZipHeader) {
     bool cancel = true;
     OnCorruptZipHeader(this, DirectoryFlags, cancel);
