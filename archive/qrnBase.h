@@ -89,6 +89,14 @@ class THeaderObj {
   std::vector<std::vector<uint8_t>> Extras;
 
  protected:
+  // Makes room for one more element before anything is appended, so that parallel lists stay
+  // parallel when memory runs out. The capacity grows geometrically: one slot at a time would
+  // copy a list of N entries N times.
+  template <typename TVector>
+  static void ReserveOne(TVector& List) {
+    if (List.size() == List.capacity()) List.reserve(List.size() * 2 + 64);
+  }
+
   int32_t FCount = 0;
 };
 
@@ -128,9 +136,9 @@ class TCompHeaderObj : public THeaderObj {
       auto copy = std::make_unique<TRecord>(Record);
       std::vector<uint8_t> extra;
       if (ExtraLength != 0 && Extra) extra.assign(Extra, Extra + ExtraLength);
-      Records.reserve(Records.size() + 1);
-      Tags.reserve(Tags.size() + 1);
-      Extras.reserve(Extras.size() + 1);
+      ReserveOne(Records);
+      ReserveOne(Tags);
+      ReserveOne(Extras);
       Names.Add(Name);
       Records.push_back(std::move(copy));
       Tags.push_back(Tag);
@@ -172,7 +180,7 @@ class TUnBaseHeaderObj : public THeaderObj {
       auto copy = std::make_unique<TRecord>(Record);
       std::vector<uint8_t> extra;
       if (ExtraLength != 0 && Extra) extra.assign(Extra, Extra + ExtraLength);
-      Extras.reserve(Extras.size() + 1);
+      ReserveOne(Extras);
       Records.push_back(std::move(copy));
       Extras.push_back(std::move(extra));
       ++FCount;
@@ -184,7 +192,7 @@ class TUnBaseHeaderObj : public THeaderObj {
   // Appends a copy of Data (the readers' list-shaped output).
   bool AddRecord(const TRecord& Data) {
     try {
-      Extras.reserve(Extras.size() + 1);
+      ReserveOne(Extras);
       Records.push_back(std::make_unique<TRecord>(Data));
       Extras.emplace_back();
       ++FCount;

@@ -72,14 +72,6 @@ std::string FoldNameCase(const std::string& Name) {
 
 int32_t TCompHeaderList::Add(const std::string& Name, const TCompFileInfo& Info) {
   const int32_t index = Count();
-  // AddHeader reserves one more slot at a time; growing the capacity geometrically first keeps
-  // a list of N entries at O(N) copies instead of O(N^2).
-  if (Records.size() == Records.capacity()) {
-    const size_t cap = Records.size() * 2 + 64;
-    Records.reserve(cap);
-    Tags.reserve(cap);
-    Extras.reserve(cap);
-  }
   if (!AddHeader(Info, Name, 0, 0, nullptr)) throw E_RAISE("Out of memory");
   FIndex[FoldNameCase(Name)].push_back(index);
   return index;

@@ -113,7 +113,10 @@ class TDecoder {
   void Finish() { Flush(); }
 
  private:
-  bool Cancelled() { return FComp.GetCancel(); }
+  // The cancel flag can change only inside the component's callbacks (reads, writes, progress),
+  // so it is read after each of them and kept: the loops test the copy.
+  bool Cancelled() const { return FCancelled; }
+  void PollCancel() { FCancelled = FComp.GetCancel(); }
   bool NextByte(uint8_t& B);
   bool Need(uint32_t N);
   uint32_t Bits(uint32_t N) { return static_cast<uint32_t>(FBitBuf & ((uint64_t{1} << N) - 1)); }
@@ -148,6 +151,7 @@ class TDecoder {
   uint32_t FPos = 0;
   uint64_t FTotal = 0;  // bytes produced; a distance may not reach before the entry's start
   bool FHaveFixed = false;
+  bool FCancelled = false;
   THuffman FFixedLit, FFixedDist;
   THuffman FLit, FDist, FLens;
 };
@@ -158,11 +162,17 @@ bool TDecoder::NextByte(uint8_t& B) {
     return false;
   }
   if (FInNext == FInCount) {
+    PollCancel();
+    if (Cancelled()) {
+      gPackedLeft = 0;
+      return false;
+    }
     if (gPackedLeft == 0) return false;
     const auto want = static_cast<int32_t>(std::min<uint64_t>(gPackedLeft, kInputSize));
     const bool decipher = (FHeader.Flags & kFlagEncrypted) != 0;
     const int32_t got = FComp.ReadHook ? FComp.ReadHook(FArchive, want, kNoCrc, decipher, gInput.data())
                                        : FComp.ReadBlock(FArchive, want, kNoCrc, decipher, gInput.data());
+    PollCancel();
     if (got <= 0) return false;
     FInCount = static_cast<uint32_t>(std::min(got, want));
     FInNext = 0;
@@ -173,6 +183,17 @@ bool TDecoder::NextByte(uint8_t& B) {
 }
 
 bool TDecoder::Need(uint32_t N) {
+  if (FBitCount >= N) return true;
+  // Whole bytes of the buffer in hand first, as many as the bit buffer holds; a new read only
+  // when they run out, so that what GiveBack can return stays within the current buffer.
+  if (!Cancelled()) {
+    uint32_t n = std::min((63 - FBitCount) / 8, FInCount - FInNext);
+    gPackedLeft -= n;
+    while (n-- > 0) {
+      FBitBuf |= uint64_t{gInput[FInNext++]} << FBitCount;
+      FBitCount += 8;
+    }
+  }
   while (FBitCount < N) {
     uint8_t b;
     if (!NextByte(b)) return false;
@@ -228,6 +249,7 @@ void TDecoder::Flush() {
     gPackedLeft = 0;
     FInNext = FInCount;
   }
+  PollCancel();
 }
 
 void TDecoder::GiveBack() {
@@ -356,6 +378,7 @@ TStop TDecoder::Codes(const THuffman& Lit, const THuffman& Dist) {
 }
 
 void TDecoder::Run() {
+  PollCancel();
   for (;;) {
     uint32_t last, type;
     if (!Take(1, last) || !Take(2, type)) return;

@@ -22,17 +22,6 @@ bool sameText(const std::string& a, const std::string& b) {
 
 std::string withSlash(const std::string& Dir) { return Dir.empty() ? Dir : AddSlash(Dir); }
 
-// Keeps the elapsed-time measurement paused while the user may be asked something.
-class TimerPause {
- public:
-  explicit TimerPause(TqrnTimer& t) : FTimer(t) { FTimer.Pause(); }
-  ~TimerPause() { FTimer.Resume(); }
-  TimerPause(const TimerPause&) = delete;
-  TimerPause& operator=(const TimerPause&) = delete;
-
- private:
-  TqrnTimer& FTimer;
-};
 
 }  // namespace
 
@@ -155,7 +144,7 @@ int32_t TUnBase::RunExtraction(std::unique_ptr<TStream32>& Archive, TStream32*& 
 
 bool TUnBase::BeginFile(bool IsFolder) {
   if (IsFolder) return true;
-  TimerPause pause(Timer);
+  TTimerPause pause(Timer);
   bool extract = true;
   if (OnBegin) {
     if (OnRenameFile) {
@@ -223,7 +212,7 @@ bool TUnBase::OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& 
 }
 
 bool TUnBase::AskPassword(TStream32& Archive) {
-  TimerPause pause(Timer);
+  TTimerPause pause(Timer);
   std::array<uint8_t, 24> buffer{};
   ReadHook(Archive, static_cast<int32_t>(kEncryptionHeaderSize), 0, false, buffer.data());
   std::copy_n(buffer.begin(), kEncryptionHeaderSize, buffer.begin() + kEncryptionHeaderSize);

@@ -10,6 +10,7 @@
 #include "archive/qrnGzInflate.h"
 #include "archive/qrnOldMethods.h"
 #include "archive/qrnZipRecords.h"
+#include "platform/codepage.h"
 #include "platform/hooks.h"
 
 namespace {
@@ -20,18 +21,10 @@ constexpr int64_t kLocalSize = 30;
 constexpr int64_t kCentralSize = 46;
 constexpr uint32_t kFolderAttr = 0x10;
 constexpr int32_t kCrc32 = 32;
+// Hosts of the "version made by" field whose names are not in the OEM code page.
+constexpr uint8_t kHostUnix = 3;
+constexpr uint8_t kHostMacOsX = 19;
 
-// Keeps the elapsed-time measurement paused while the lists are read.
-class TimerPause {
- public:
-  explicit TimerPause(TqrnTimer& t) : FTimer(t) { FTimer.Pause(); }
-  ~TimerPause() { FTimer.Resume(); }
-  TimerPause(const TimerPause&) = delete;
-  TimerPause& operator=(const TimerPause&) = delete;
-
- private:
-  TqrnTimer& FTimer;
-};
 
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
@@ -101,7 +94,7 @@ void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
 }
 
 int32_t TUnZip::ListCentralDirectory(TStream32& Archive) {
-  TimerPause pause(Timer);
+  TTimerPause pause(Timer);
   const int64_t size = Archive.Size();
   int64_t pos = ArcOffset;
   std::array<uint8_t, kCentralSize> h{};
@@ -121,11 +114,18 @@ int32_t TUnZip::ListCentralDirectory(TStream32& Archive) {
     TExtraSizes sizes{GetLE32(h, 20), GetLE32(h, 24), GetLE32(h, 42)};
     TExtraHigh high;
     ReadExtraField(Archive, extraLen, high, 1, sizes);
-    SetEntryName(stored, flags);
+    // Unix tools store the name's bytes as the system has them (UTF-8 here), without flag bit
+    // 11; only names from DOS and Windows hosts are in the OEM code page. A Unix-made name that
+    // is not UTF-8 came from a system in another code page (CP866 archives made on Linux exist),
+    // and the OEM translation still reads it.
+    const uint8_t host = h[5];
+    const bool rawName = (host == kHostUnix || host == kHostMacOsX) && platform::IsValidUtf8(stored);
+    SetEntryName(stored, rawName ? static_cast<uint16_t>(flags | kFlagUtf8) : flags);
 
     if (MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
       TUnZipRecord r;
       r.Name = EntryName;
+      r.RawName = rawName;
       r.Attributes = GetLE32(h, 38);
       r.Disk = static_cast<uint16_t>(std::min<uint32_t>(GetLE16(h, 34) + 1u, 0xFFFF));
       // A program stub in front shifts 32-bit offsets, which wrap as stored.
@@ -159,7 +159,7 @@ int32_t TUnZip::ListCentralDirectory(TStream32& Archive) {
 }
 
 int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
-  TimerPause pause(Timer);
+  TTimerPause pause(Timer);
   if (OnCorruptZipHeader) {
     bool cancel = true;
     OnCorruptZipHeader(this, DirectoryFlags, cancel);
@@ -267,8 +267,12 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
       Entry.Method = GetLE16(r.Central, 10);
       Entry.PackedSize = r.PackedSize;
       Entry.UnpackedSize = r.UnpackedSize;
-      // Sizes and CRC of an entry with a data descriptor are only in the directory.
-      Entry.Crc = (GetLE32(r.Central, 20) != 0 && localCrc == 0) ? GetLE32(r.Central, 16) : localCrc;
+      // Sizes and CRC of an entry with a data descriptor are only in the directory; what its
+      // local header holds there is not to be trusted (zip writing to a pipe with a password
+      // puts the DOS time in the CRC field).
+      const bool centralCrc =
+          (Entry.Flags & kFlagDataDescriptor) != 0 || (GetLE32(r.Central, 20) != 0 && localCrc == 0);
+      Entry.Crc = centralCrc ? GetLE32(r.Central, 16) : localCrc;
     } else {
       Entry.Flags = GetLE16(FLocal, 6);
       Entry.Method = GetLE16(FLocal, 8);
@@ -277,7 +281,8 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
       Entry.Crc = localCrc;
     }
     Entry.DosDateTime = GetLE32(FLocal, 10);
-    SetEntryName(stored, GetLE16(FLocal, 6));
+    const uint16_t nameFlags = GetLE16(FLocal, 6);
+    SetEntryName(stored, r.RawName ? static_cast<uint16_t>(nameFlags | kFlagUtf8) : nameFlags);
     SetCurrentFileName(EntryName);
     // Without a directory the sizes of a data-descriptor entry are out of reach: its data
     // cannot be found, and an empty file must not pass for it.
@@ -393,6 +398,9 @@ void TUnZip::InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Out
   int64_t remaining = Entry.UnpackedSize;
   const int64_t total = Entry.UnpackedSize;
   int32_t chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
+  // Packed bytes of the member on the volumes left behind, for finding the next disk.
+  int64_t packedLeft = Entry.PackedSize - (Entry.Encrypted() ? static_cast<int64_t>(kEncryptionHeaderSize) : 0);
+  int64_t volumeStart = Archive->Position();
   std::vector<uint8_t> buffer(static_cast<size_t>(std::max(chunk, 1)));
   while (remaining > 0 && !GetCancel()) {
     platform::ProcessMessages();
@@ -410,7 +418,9 @@ void TUnZip::InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Out
     }
     if (rc == siBufError && static_cast<int64_t>(inflater.TotalOut()) < total && IsSplit()) {
       remaining -= n;
-      if (!ContinueOnNextVolume(Archive, remaining)) return;
+      packedLeft -= Archive->Size() - volumeStart;
+      if (!ContinueOnNextVolume(Archive, std::max<int64_t>(packedLeft, 0))) return;
+      volumeStart = 0;
       inflater.SetSource(Archive.get());
       chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
       continue;

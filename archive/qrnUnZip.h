@@ -18,6 +18,8 @@ struct TUnZipRecord {
   int64_t Offset = 0;       // of the local header in its volume, self-extractor shift included
   std::string Name;          // as listed, for reports
   bool HasCentral = false;
+  bool RawName = false;     // made on a Unix host: the name's bytes are the local name
+
   std::array<uint8_t, 46> Central{};
   // The central header's sizes and offset with the Zip64 and tag-100 high bits applied.
   int64_t PackedSize = 0;

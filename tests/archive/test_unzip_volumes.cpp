@@ -1,0 +1,134 @@
+// Archives in several pieces: Info-ZIP split volumes (name.z01 ... name.zip) through
+// OnNextVolume, a missing handler that stops at the first boundary, and a spanned set on
+// simulated removable disks labelled "PKBACK# 001" ... asked for through the disk events.
+#include <gtest/gtest.h>
+
+#include "platform/volumes.h"
+#include "tests/archive/unzip_fixture.h"
+
+using namespace unzipfixture;
+
+namespace {
+
+// A split archive of about 260 KB of data in 64 KB volumes: split.z01 .. split.z04, split.zip.
+bool MakeSplit(const Folder& d) {
+  if (!HaveTool("zip")) return false;
+  Put(d / "src/big.bin", writerfixture::Random(150000, 11));
+  Put(d / "src/text.txt", writerfixture::Text(300000));
+  Put(d / "src/sub/more.bin", writerfixture::Random(90000, 12));
+  Put(d / "src/small.txt", "small");
+  return Shell("cd '" + d.Path() + "/src' && zip -q -s 64k -r ../split.zip .") == 0 &&
+         Exists(d / "split.z02");
+}
+
+int VolumesOf(const Folder& d) {
+  int n = 0;
+  while (Exists(d / ("split.z0" + std::to_string(n + 1)))) ++n;
+  return n + 1;
+}
+
+TEST(UnZipVolumes, SplitArchiveThroughOnNextVolume) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  Reader r(d / "split.zip", d / "dest");
+  std::vector<std::string> asked;
+  r.unzip.OnNextVolume = [&](TObject*, std::string& name, const std::string& id, bool exists, bool& cancel) {
+    asked.push_back(NamePart(name) + "#" + id);
+    cancel = !exists;
+  };
+  EXPECT_EQ(r.unzip.Extract(), 4);
+  EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+  EXPECT_EQ(Tree(d / "dest"), Tree(d / "src"));
+  EXPECT_FALSE(asked.empty());
+  EXPECT_EQ(asked.front(), "split.z01#1");
+}
+
+TEST(UnZipVolumes, SplitArchiveWithoutOnNextVolumeStops) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  Reader r(d / "split.zip", d / "dest");
+  r.unzip.Extract();
+  ASSERT_GE(r.Count(E_EVENT_NOT_ASSIGNED), 1);
+  EXPECT_EQ(r.errors[0].ext, "OnNextVolume");
+  EXPECT_EQ(r.Count(E_EVENT_NOT_ASSIGNED), 1);  // the run is cancelled: asked once
+}
+
+TEST(UnZipVolumes, CancelledVolumeEndsTheMemberAsFailed) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  Reader r(d / "split.zip", d / "dest");
+  int asked = 0;
+  r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string&, bool, bool& cancel) {
+    cancel = ++asked > 2;
+  };
+  r.unzip.Extract();
+  EXPECT_GE(r.Count(E_USER_CANCELED), 1);
+  EXPECT_GE(r.unzip.FilesFailed(), 1);
+}
+
+TEST(UnZipVolumes, SpannedSetOnSimulatedDisks) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  const int volumes = VolumesOf(d);
+  // Each disk holds one volume under the archive's own name.
+  auto label = [](int n) {
+    char b[32];
+    std::snprintf(b, sizeof b, "PKBACK# %03d", n);
+    return std::string(b);
+  };
+  for (int n = 1; n <= volumes; ++n) {
+    const std::string disk = d / ("disk" + std::to_string(n));
+    std::filesystem::create_directories(disk);
+    const std::string from = n == volumes ? d / "split.zip" : d / ("split.z0" + std::to_string(n));
+    std::filesystem::copy_file(from, disk + "/set.zip");
+  }
+  platform::SimulatedDrive drive(d / "floppy", 1 << 20, label(volumes), static_cast<uint32_t>(volumes),
+                                 d / ("disk" + std::to_string(volumes)));
+  for (int n = 1; n < volumes; ++n) {
+    drive.InsertDisk(d / ("disk" + std::to_string(n)), label(n), static_cast<uint32_t>(n));
+  }
+  drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)));
+
+  Reader r(drive.Path() + "/set.zip", d / "dest");
+  ASSERT_EQ(r.unzip.ArcType(), atZipDS);
+  std::vector<std::string> events;
+  r.unzip.OnGetZipLastDisk = [&](TObject*, bool& cancel) {
+    events.push_back("last");
+    drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)));
+    cancel = false;
+  };
+  r.unzip.OnGetZipFirstDisk = [&](TObject*, bool& cancel) {
+    events.push_back("first");
+    drive.ReinsertDisk(d / "disk1");
+    cancel = false;
+  };
+  r.unzip.OnGetZipNextDisk = [&](TObject*, const std::string& disk, bool& cancel) {
+    events.push_back(disk);
+    const int n = std::stoi(disk);
+    cancel = n > volumes || events.size() > 20;  // a disk refused again and again must not hang the test
+    if (!cancel) drive.ReinsertDisk(d / ("disk" + std::to_string(n)));
+  };
+  EXPECT_EQ(r.unzip.Extract(), 4);
+  EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].ext;
+  EXPECT_EQ(Tree(d / "dest"), Tree(d / "src"));
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front(), "first");
+  EXPECT_EQ(r.unzip.ArchiveFile(), drive.Path() + "/set.zip");
+}
+
+TEST(UnZipVolumes, SpannedSetWithoutDiskEventsIsCancelled) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  const std::string disk = d / "diskN";
+  std::filesystem::create_directories(disk);
+  std::filesystem::copy_file(d / "split.zip", disk + "/set.zip");
+  platform::SimulatedDrive drive(d / "floppy", 1 << 20, "PKBACK# 005", 5, disk);
+  Reader r(drive.Path() + "/set.zip", d / "dest");
+  ASSERT_EQ(r.unzip.ArcType(), atZipDS);
+  EXPECT_EQ(r.unzip.Extract(), 0);
+  ASSERT_GE(r.Count(E_EVENT_NOT_ASSIGNED), 1);
+  EXPECT_EQ(r.errors[0].ext.rfind("OnGetZip", 0), 0u);
+}
+
+}  // namespace
