@@ -43,18 +43,6 @@ const std::map<int32_t, const char*>& messageTable() {
   return table;
 }
 
-// Keeps the timer paused for the time of an error report, also when the report raises.
-class TimerPause {
- public:
-  explicit TimerPause(TqrnTimer& t) : FTimer(t) { FTimer.Pause(); }
-  ~TimerPause() { FTimer.Resume(); }
-  TimerPause(const TimerPause&) = delete;
-  TimerPause& operator=(const TimerPause&) = delete;
-
- private:
-  TqrnTimer& FTimer;
-};
-
 std::string folderOf(const std::string& path) {
   auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return "./";
@@ -161,7 +149,7 @@ TDateTime TZipCommon::DosDateTimeToDateTime(uint32_t Value) {
 
 void TZipCommon::RaiseError(TExceptionClass ExceptionClass, const std::string& FileName,
                             const std::string& ExtendedMsg, const std::string& VolumeID, int32_t ECode) {
-  TimerPause pause(Timer);
+  TTimerPause pause(Timer);
   if (GetCancel()) ECode = E_USER_CANCELED;
   if (OnError) OnError(this, FileName, ExtendedMsg, VolumeID, ECode);
   // A cancelled run unwinds through its normal returns: the caller finds the flag set.
@@ -170,7 +158,7 @@ void TZipCommon::RaiseError(TExceptionClass ExceptionClass, const std::string& F
 
 void TZipCommon::ReportError(const std::string& FileName, const std::string& ExtendedMsg, const std::string& VolumeID,
                              int32_t ECode) {
-  TimerPause pause(Timer);
+  TTimerPause pause(Timer);
   if (GetCancel()) ECode = E_USER_CANCELED;
   if (OnError) OnError(this, FileName, ExtendedMsg, VolumeID, ECode);
 }

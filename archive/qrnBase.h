@@ -75,6 +75,19 @@ class TqrnTimer {
   int32_t FPauseDepth = 0;
 };
 
+// Keeps the elapsed-time measurement paused while the user is asked something, an error is
+// reported or lists are read; also when the step raises.
+class TTimerPause {
+ public:
+  explicit TTimerPause(TqrnTimer& t) : FTimer(t) { FTimer.Pause(); }
+  ~TTimerPause() { FTimer.Resume(); }
+  TTimerPause(const TTimerPause&) = delete;
+  TTimerPause& operator=(const TTimerPause&) = delete;
+
+ private:
+  TqrnTimer& FTimer;
+};
+
 // --- entry lists ---------------------------------------------------------------------------
 // A record of N raw bytes, for lists whose record layout the list does not know.
 template <size_t N>

@@ -24,19 +24,6 @@ struct TUnEntry {
   bool Encrypted() const { return (Flags & 0x0001) != 0; }
 };
 
-// Keeps the elapsed-time measurement paused while the user may be asked something or the lists
-// are read.
-class TTimerPause {
- public:
-  explicit TTimerPause(TqrnTimer& t) : FTimer(t) { FTimer.Pause(); }
-  ~TTimerPause() { FTimer.Resume(); }
-  TTimerPause(const TTimerPause&) = delete;
-  TTimerPause& operator=(const TTimerPause&) = delete;
-
- private:
-  TqrnTimer& FTimer;
-};
-
 class TUnBase : public TZipCommon {
  public:
   TUnBase();
