@@ -142,6 +142,13 @@ class TDecompressStream : public TCustomStream {
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
 
   uint32_t OutputSpaceLeft() const { return FRec.AvailOut; }
+  // Goes on reading from Source at its position (the next volume of a split archive); what the
+  // old source left in the input buffer is dropped.
+  void SetSource(TStream32* Source) {
+    FTarget = Source;
+    FSavedPosition = Source->Position();
+    FRec.AvailIn = 0;
+  }
   uint64_t TotalOut() const { return FRec.TotalOut; }
 
  protected:

@@ -33,6 +33,7 @@ class TStrings {
   const std::string& operator[](int32_t i) const { return FItems[static_cast<size_t>(i)]; }
   std::string& operator[](int32_t i) { return FItems[static_cast<size_t>(i)]; }
   void Delete(int32_t i) { FItems.erase(FItems.begin() + i); }
+  void Insert(int32_t i, const std::string& s) { FItems.insert(FItems.begin() + i, s); }
   void Assign(const TStrings& other) { FItems = other.FItems; }
   const std::vector<std::string>& Items() const { return FItems; }
 

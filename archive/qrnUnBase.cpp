@@ -1,0 +1,354 @@
+#include "archive/qrnUnBase.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/qrnCrypt.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr uint16_t kReadDenyWrite = 0x20;
+constexpr uint32_t kAttrArchiveOnly = 0x20;
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool sameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  return true;
+}
+
+std::string withSlash(const std::string& Dir) { return Dir.empty() ? Dir : AddSlash(Dir); }
+
+// Keeps the elapsed-time measurement paused while the user may be asked something.
+class TimerPause {
+ public:
+  explicit TimerPause(TqrnTimer& t) : FTimer(t) { FTimer.Pause(); }
+  ~TimerPause() { FTimer.Resume(); }
+  TimerPause(const TimerPause&) = delete;
+  TimerPause& operator=(const TimerPause&) = delete;
+
+ private:
+  TqrnTimer& FTimer;
+};
+
+}  // namespace
+
+TUnBase::TUnBase() {
+  FCreateStoredDirs = false;
+  FDateAttribute = daFileDate;
+  FRecurseDirs = true;
+  FRestoreFileAttr = true;
+}
+
+TUnBase::~TUnBase() = default;
+
+void TUnBase::SetArchiveFile(const std::string& Value) { TRegisterQarno::SetArchiveFile(Value); }
+
+void TUnBase::ExtractArchive(std::unique_ptr<TStream32>& /*Archive*/, TStream32*& /*Output*/) {}
+
+bool TUnBase::CheckPassword(uint8_t* /*Buffer*/) { return false; }
+
+// --- the run -------------------------------------------------------------------------------
+
+int32_t TUnBase::Extract() {
+  OutputMode = 0;
+  FFilesFailed = 0;
+  FBytesWritten = 0;
+  std::unique_ptr<TStream32> archive;
+  if (!OpenArchive(archive)) return 0;
+  TStream32* output = nullptr;
+  const int32_t result = RunExtraction(archive, output);
+  archive.reset();
+  return result;
+}
+
+bool TUnBase::OpenArchive(std::unique_ptr<TStream32>& Archive) {
+  const std::string name = ArchiveFile();
+  if (name.empty()) {
+    ReportError(name, "", "0", E_FILE_NOT_FOUND);
+    return false;
+  }
+  if (FArcType == atZipDS || FArcType == atZipMV) {
+    bool ready = false;
+    try {
+      ready = DiskManager->CheckDiskOfPath(
+          name, OnDiskInDrvErr, OnDiskWriteProtectErr,
+          [this](const std::string& f, const std::string& e, const std::string& v, int32_t c) {
+            ReportError(f, e, v, c);
+          },
+          [this](TExceptionClass k, const std::string& f, const std::string& e, const std::string& v, int32_t c) {
+            RaiseError(k, f, e, v, c);
+          });
+    } catch (...) {
+      ready = false;
+    }
+    if (!ready) return false;
+  }
+  switch (FArcType) {
+    case atAce: case atAceExe: case atCab: case atCabExe: case atRar: case atRarExe:
+      return true;  // no reader of this system decodes them: the driver reports it
+    default:
+      break;
+  }
+  auto file = std::make_unique<TFileStream32>(name, kReadDenyWrite);
+  if (file->Handle() < 0) {
+    ReportError(name, "", "0", E_OPEN_ERROR);
+    return false;
+  }
+  VolumeSize = file->Size();
+  Archive = std::move(file);
+  return true;
+}
+
+void TUnBase::ResetRun() {
+  *CancelRef = false;
+  FilesDone = 0;
+  ProgressHook = [this](uint8_t ByFile, uint8_t ByArchive) { FireProgress(ByFile, ByArchive); };
+  Entry = TUnEntry{};
+  PasswordFailed = false;
+  PackedTotal = 0;
+  UnpackedTotal = 0;
+  ArchiveTotal = 0;
+  FileTotal = 0;
+  MaxFileDate = 0;
+  BytesLeft = 0;
+  if (FCpuType == cpt80486) FCpuType = cptAuto;
+  VolumeFileName = ArchiveFile();
+  FExcludeSpec.Clear();
+  FFilesFailed = 0;
+  FBytesWritten = 0;
+}
+
+int32_t TUnBase::RunExtraction(std::unique_ptr<TStream32>& Archive, TStream32*& Output) {
+  ResetRun();
+  const std::string remembered = FArchiveFile;
+  const TArcType rememberedType = FArcType;
+  const bool timed = static_cast<bool>(OnElapsedTime);
+  try {
+    if (OnActivate) OnActivate(this);
+    if (timed) Timer.Start();
+    FPassword.clear();
+    FCurrentFileName.clear();
+    ExtractArchive(Archive, Output);
+  } catch (...) {
+    // The run ends quietly; the counters stand as they are.
+  }
+  try {
+    if (timed) {
+      Timer.Stop();
+      OnElapsedTime(this, Timer.ElapsedTime);
+    }
+    if (OnDeactivate) OnDeactivate(this);
+  } catch (...) {
+  }
+  // The span reader re-detects the archive on each disk; the caller gets its archive back.
+  FArchiveFile = remembered;
+  FArcType = rememberedType;
+  CancelRef = &Canceled;
+  return FilesDone;
+}
+
+// --- per-entry steps -----------------------------------------------------------------------
+
+bool TUnBase::BeginFile(bool IsFolder) {
+  if (IsFolder) return true;
+  TimerPause pause(Timer);
+  bool extract = true;
+  if (OnBegin) {
+    if (OnRenameFile) {
+      std::string newName = FCurrentFileName;
+      OnRenameFile(this, FCurrentFileName, newName);
+      if (!newName.empty()) {
+        ForceDirectories(FolderPart(newName));
+        FCurrentFileName = newName;
+      }
+    }
+    OnBegin(this, FCurrentFileName, FilesDone + 1, extract);
+  }
+  if (GetCancel() || !extract) return false;
+
+  if (!FConfirmOverwrites) {
+    const bool accepted = FOverwriteMode == omOverwrite && !FCurrentFileName.empty();
+    if (accepted) ++FilesDone;
+    return accepted;
+  }
+
+  FOverwriteMode = omOverwrite;
+  if (platform::FileExists(FCurrentFileName)) {
+    if (!OnFileExists) {
+      ReportError(FCurrentFileName, "OnFileExists", "0", E_EVENT_NOT_ASSIGNED);
+      FOverwriteMode = omSkip;
+    } else {
+      do {
+        std::string newName;
+        OnFileExists(this, FCurrentFileName, newName, FOverwriteMode);
+        if (newName.empty()) newName = FCurrentFileName;
+        ForceDirectories(FolderPart(newName));
+        if (FOverwriteMode == omOverwrite) {
+          if (sameText(newName, FCurrentFileName)) break;
+          FCurrentFileName = newName;
+        }
+      } while (!GetCancel() && FOverwriteMode != omSkip &&
+               platform::GetFileAttributes(FCurrentFileName) != platform::kInvalidAttributes);
+    }
+    if (!GetCancel() && FOverwriteMode != omSkip) {
+      const uint32_t attrs = platform::GetFileAttributes(FCurrentFileName);
+      if (attrs != platform::kInvalidAttributes && (attrs & platform::kAttrReadOnly)) {
+        if (attrs & (platform::kAttrSystem | platform::kAttrDirectory)) {
+          ReportError(FCurrentFileName, "", "0", E_WRITE_ERROR);
+          return false;
+        }
+        platform::SetFileAttributes(FCurrentFileName, platform::kAttrNormal);
+      }
+    }
+  }
+  const bool accepted = !GetCancel() && FOverwriteMode == omOverwrite && !FCurrentFileName.empty();
+  if (accepted) ++FilesDone;
+  return accepted;
+}
+
+bool TUnBase::OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& Name,
+                         const std::string& /*StoredName*/) {
+  if (Entry.Encrypted() && PasswordFailed) return true;
+  if (Name.empty()) return false;
+  const std::string folder = FolderPart(Name);
+  if (!folder.empty()) ForceDirectories(folder);
+  auto file = std::make_unique<TFileStream32>(Name, platform::kModeCreate);
+  if (file->Handle() < 0) return false;
+  Output = std::move(file);
+  return true;
+}
+
+bool TUnBase::AskPassword(TStream32& Archive) {
+  TimerPause pause(Timer);
+  std::array<uint8_t, 24> buffer{};
+  ReadHook(Archive, static_cast<int32_t>(kEncryptionHeaderSize), 0, false, buffer.data());
+  std::copy_n(buffer.begin(), kEncryptionHeaderSize, buffer.begin() + kEncryptionHeaderSize);
+  // Every trial deciphers the same raw header.
+  auto check = [&] {
+    std::copy_n(buffer.begin() + kEncryptionHeaderSize, kEncryptionHeaderSize, buffer.begin());
+    return CheckPassword(buffer.data());
+  };
+  bool ok = check();
+  for (int32_t i = 0; !ok && i < FPasswords.Count(); ++i) {
+    FPassword = FPasswords[i];
+    ok = check();
+  }
+  if (ok) return true;
+  if (!OnGetPassword) {
+    ReportError(FCurrentFileName, "OnGetPassword", "0", E_EVENT_NOT_ASSIGNED);
+    return false;
+  }
+  bool tryAgain = true;
+  for (int32_t attempt = 0; attempt < FPasswordAttempts; ++attempt) {
+    if (GetCancel()) break;
+    OnGetPassword(this, FCurrentFileName, FPassword, tryAgain);
+    if (!tryAgain) {
+      ReportError(FCurrentFileName, "", "0", E_INVALID_PASSWORD);
+      break;
+    }
+    ok = check();
+    if (ok) {
+      FPasswords.Insert(0, FPassword);
+      break;
+    }
+    FPassword.clear();
+    ReportError(FCurrentFileName, "", "0", E_INVALID_PASSWORD);
+  }
+  return ok;
+}
+
+void TUnBase::EndFile(std::unique_ptr<TStream32>& Output, const std::string& Name, uint32_t Attributes,
+                      uint32_t DosDateTime) {
+  if (!CloseOutput(Output)) ReportError(Name, "", "0", E_CLOSE_ERROR);
+  uint32_t date = GetFileDate(DosDateTime);
+  if (date == 0) date = kDefaultDosDateTime;
+  platform::SetFileModifiedTime(Name, platform::LocalDosTimeToUnixTime(date));  // a failure is ignored
+  if (FRestoreFileAttr && Attributes != kAttrArchiveOnly) platform::SetFileAttributes(Name, Attributes);
+}
+
+bool TUnBase::CheckCrc(uint8_t Kind, uint32_t StoredCrc) {
+  bool verdict = false;
+  if (!GetCancel()) {
+    const uint32_t running = Kind == 16 ? CryptState().Crc16 : CryptState().Crc32;
+    verdict = StoredCrc == running || StoredCrc == (running ^ 0xFFFFFFFFu);
+  }
+  // Damage the CRC cannot show (an unsupported method, data that ended early, a refused write)
+  // still fails the entry.
+  if (FEntryDamaged) verdict = false;
+  if (!verdict) ++FFilesFailed;
+  if (OnEnd) OnEnd(this, FCurrentFileName, verdict);
+  // A failed verdict is always reported, also when OnEnd is assigned: a caller that shows only
+  // errors must not take a damaged file for a restored one.
+  if (!verdict && !GetCancel() && !FEntryNotDecoded) ReportError(FCurrentFileName, "", "0", E_CRC_ERROR);
+  return verdict;
+}
+
+int32_t TUnBase::WriteDecrypted(TStream32* Output, uint8_t* Buffer, int32_t CrcFlag, int32_t Count, int32_t CrcMode,
+                                bool Decrypt) {
+  const int32_t done = FilesDone;
+  int32_t written = 0;
+  try {
+    written = TZipCommon::WriteDecrypted(Output, Buffer, CrcFlag, Count, CrcMode, Decrypt);
+  } catch (...) {
+    FilesDone = done;
+    FEntryDamaged = true;
+    throw;
+  }
+  FilesDone = done;
+  if (written > 0) {
+    FEntryWritten += written;
+    FBytesWritten += written;
+  }
+  if (written < Count) FEntryDamaged = true;
+  return written;
+}
+
+void TUnBase::AdvanceProgress(const TUnEntry& Record) {
+  BytesLeft -= Record.UnpackedSize;
+  DoProgress(ArchiveTotal, Record.UnpackedSize, Record.UnpackedSize);
+}
+
+// --- names ---------------------------------------------------------------------------------
+
+std::string TUnBase::PathDirPart(const std::string& Path) {
+  if (Path.size() == 3 && Path.find(':') != std::string::npos) return Path;
+  const size_t p = Path.find_last_of("/\\:");
+  if (p == std::string::npos || p == 0) return {};
+  std::string dir = Path.substr(0, p + 1);
+  const bool driveRoot = dir.size() == 3 && dir[1] == ':';
+  if (!driveRoot && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
+  return dir;
+}
+
+bool TUnBase::MatchesEntrySpec(const std::string& Name, const TStrings& Specs, const TStrings& Excludes,
+                               bool Recurse) {
+  const std::string entryDir = withSlash(PathDirPart(Name));
+  for (int32_t i = 0; i < Specs.Count(); ++i) {
+    std::string mask = Specs[i];
+    if (mask.empty()) continue;
+    if (sameText(mask, Name)) return true;
+    const std::string maskDir = withSlash(PathDirPart(mask));
+    std::string candidate = Name;
+    if (!Recurse) {
+      if (!sameText(maskDir, entryDir)) continue;
+    } else if (maskDir.empty()) {
+      candidate = NamePart(Name);
+    }
+    bool hit = IsMaskMatch(candidate, mask);
+    if (!hit) {
+      if (candidate.find('.') == std::string::npos) candidate += '.';
+      if (mask.find('.') == std::string::npos) mask += '.';
+      hit = IsMaskMatch(candidate, mask);
+    }
+    if (hit) {
+      for (int32_t j = 0; j < Excludes.Count(); ++j)
+        if (IsMaskMatch(candidate, Excludes[j])) return false;
+      return true;
+    }
+  }
+  return false;
+}

@@ -1,0 +1,450 @@
+#include "archive/qrnUnZip.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "archive/qrnCrypt.h"
+#include "archive/qrnEndian.h"
+#include "archive/qrnFilters.h"
+#include "archive/qrnGzInflate.h"
+#include "archive/qrnOldMethods.h"
+#include "archive/qrnZipRecords.h"
+#include "platform/hooks.h"
+
+namespace {
+
+constexpr int32_t kChunk = 32768;
+constexpr uint8_t kOnlyLocalHeader = 0x01;
+constexpr int64_t kLocalSize = 30;
+constexpr int64_t kCentralSize = 46;
+constexpr uint32_t kFolderAttr = 0x10;
+constexpr int32_t kCrc32 = 32;
+
+// Keeps the elapsed-time measurement paused while the lists are read.
+class TimerPause {
+ public:
+  explicit TimerPause(TqrnTimer& t) : FTimer(t) { FTimer.Pause(); }
+  ~TimerPause() { FTimer.Resume(); }
+  TimerPause(const TimerPause&) = delete;
+  TimerPause& operator=(const TimerPause&) = delete;
+
+ private:
+  TqrnTimer& FTimer;
+};
+
+int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
+
+int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Count) {
+  try {
+    if (Stream.Seek(Position, soBeginning) != Position) return 0;
+    return std::max(0, Stream.Read(Buffer, Count));
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace
+
+TUnZip::TUnZip() = default;
+TUnZip::~TUnZip() = default;
+
+// --- the driver ----------------------------------------------------------------------------
+
+void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*Output*/) {
+  try {
+    if (!IsZipFamily(FArcType)) {
+      ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
+      return;
+    }
+    if (IsSpanned()) {
+      DiskSpann.InitSpan(
+          this, &Canceled, OnDiskInDrvErr, OnDiskWriteProtectErr,
+          [this](const std::string& f, const std::string& e, const std::string& v, int32_t c) {
+            ReportError(f, e, v, c);
+          },
+          [this](TExceptionClass k, const std::string& f, const std::string& e, const std::string& v, int32_t c) {
+            RaiseError(k, f, e, v, c);
+          });
+      if (!DiskSpann.OpenNextVolume(Archive)) return;
+    }
+    if (!Archive) return;
+    FList.InitList();
+    FByLocal = DirectoryFlags == kOnlyLocalHeader;
+    // The volume open now: the first one of a set found by its local headers, else the last.
+    VolumeNumber = FByLocal ? 1 : LastVolume() + 1;
+    if (FByLocal) {
+      if (ScanLocalHeaders(*Archive) > 0) ExtractByLocalHeaders(Archive);
+    } else if (ListCentralDirectory(*Archive) > 0) {
+      ExtractByDirectory(Archive);
+    } else if (GetLE16(EndRecordBuf, 10) != 0 && FList.Count() == 0 && FFileSpec.Count() > 0 && !GetCancel()) {
+      // The end record promises entries that the directory does not hold: a damaged archive
+      // must not pass for an empty one.
+      ReportError(ArchiveFile(), "", "0", E_BAD_FILE_HEADER);
+    }
+  } catch (...) {
+    // The driver ends quietly; the run frame returns what was counted.
+  }
+  FList.DoneList();
+}
+
+int32_t TUnZip::LastVolume() const {
+  uint32_t disk = GetLE16(EndRecordBuf, 4);
+  if (disk == 0xFFFF && (DirectoryFlags & 0x10)) disk = GetLE32(Zip64EndRecordBuf, 16);
+  return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
+}
+
+void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
+  // A name ends at its first NUL: the file system would cut it there anyway, and the cleaned
+  // path must be the one that is opened.
+  EntryName = StoredToLocalName(Stored.substr(0, Stored.find('\0')), FTranslateOemChar, Flags);
+}
+
+int32_t TUnZip::ListCentralDirectory(TStream32& Archive) {
+  TimerPause pause(Timer);
+  const int64_t size = Archive.Size();
+  int64_t pos = ArcOffset;
+  std::array<uint8_t, kCentralSize> h{};
+  std::string stored;
+  while (!GetCancel() && pos >= 0 && pos + kCentralSize <= size) {
+    h.fill(0);
+    if (readAt(Archive, pos, h.data(), kCentralSize) != kCentralSize) break;
+    bool enc = false;
+    if (ClassifySignature(GetLE32(h, 0), hkCentral, enc) != hkCentral) break;
+    if (enc) DecipherHeader(h, hkCentral);
+    const uint16_t flags = GetLE16(h, 8);
+    const uint16_t nameLen = GetLE16(h, 28);
+    const uint16_t extraLen = GetLE16(h, 30);
+    const uint16_t commentLen = GetLE16(h, 32);
+    if (ReadName(Archive, stored, nameLen) != nameLen) break;
+    if (enc && !stored.empty()) DecipherBlock(reinterpret_cast<uint8_t*>(stored.data()), nameLen);
+    TExtraSizes sizes{GetLE32(h, 20), GetLE32(h, 24), GetLE32(h, 42)};
+    TExtraHigh high;
+    ReadExtraField(Archive, extraLen, high, 1, sizes);
+    SetEntryName(stored, flags);
+
+    if (MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
+      TUnZipRecord r;
+      r.Name = EntryName;
+      r.Attributes = GetLE32(h, 38);
+      r.Disk = static_cast<uint16_t>(std::min<uint32_t>(GetLE16(h, 34) + 1u, 0xFFFF));
+      // A program stub in front shifts 32-bit offsets, which wrap as stored.
+      r.Offset = high.OffsetHigh == 0 ? int64_t{static_cast<uint32_t>(sizes.LocalHeaderOffset + SfxShift)}
+                                      : wide(high.OffsetHigh, sizes.LocalHeaderOffset) + SfxShift;
+      r.HasCentral = true;
+      r.Central = h;
+      r.PackedSize = wide(high.PackedHigh, sizes.PackedSize);
+      r.UnpackedSize = wide(high.UnpackedHigh, sizes.UnpackedSize);
+      bool keep = true;
+      if (!IsSplit()) {
+        uint8_t local[kLocalSize] = {};
+        bool lenc = false;
+        keep = r.Offset + kLocalSize <= size && readAt(Archive, r.Offset, local, kLocalSize) == kLocalSize &&
+               ClassifySignature(GetLE32(local, 0), hkLocal, lenc) == hkLocal;
+        if (!keep) {
+          ReportError(EntryName, "", "0", E_BAD_FILE_HEADER);
+          ++FFilesFailed;
+        }
+      }
+      if (keep && FList.AddRecord(r)) {
+        const uint32_t date = GetLE32(h, 12);
+        if (static_cast<int32_t>(date) > static_cast<int32_t>(MaxFileDate)) MaxFileDate = date;
+        PackedTotal += r.PackedSize - ((flags & kFlagEncrypted) ? 12 : 0);
+        UnpackedTotal += r.UnpackedSize;
+      }
+    }
+    pos += kCentralSize + nameLen + extraLen + commentLen;
+  }
+  return FList.Count();
+}
+
+int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
+  TimerPause pause(Timer);
+  if (OnCorruptZipHeader) {
+    bool cancel = true;
+    OnCorruptZipHeader(this, DirectoryFlags, cancel);
+    if (cancel) return 0;
+  }
+  const int64_t size = Archive.Size();
+  int64_t pos = ArcOffset;
+  uint8_t mark[4] = {};
+  if (readAt(Archive, pos, mark, 4) == 4 && GetLE32(mark, 0) == kDataDescriptorSignature) pos += 4;
+  std::string stored;
+  while (!GetCancel() && pos >= 0 && pos + kLocalSize <= size) {
+    if (readAt(Archive, pos, FLocal.data(), kLocalSize) != kLocalSize) break;
+    if (!ReadLocalHeader(Archive, stored, false)) break;
+    SetEntryName(stored, GetLE16(FLocal, 6));
+    const int64_t packed = wide(PackedHigh, FLocalSizes.PackedSize);
+    const int64_t unpacked = wide(UnpackedHigh, FLocalSizes.UnpackedSize);
+    if (!EntryName.empty() && MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
+      TUnZipRecord r;
+      r.Name = EntryName;
+      r.Disk = 1;
+      r.Offset = pos;
+      r.PackedSize = packed;
+      r.UnpackedSize = unpacked;
+      if (FList.AddRecord(r)) {
+        const uint32_t date = GetLE32(FLocal, 10);
+        if (static_cast<int32_t>(date) > static_cast<int32_t>(MaxFileDate)) MaxFileDate = date;
+        PackedTotal += packed - ((GetLE16(FLocal, 6) & kFlagEncrypted) ? 12 : 0);
+        UnpackedTotal += unpacked;
+      }
+    }
+    const int64_t header = kLocalSize + GetLE16(FLocal, 26) + GetLE16(FLocal, 28);
+    // A member claiming more than the file holds ends the walk; so does a zero size kept in a
+    // data descriptor, whose data then stands where the next header is looked for.
+    if (packed > size - pos - header) break;
+    pos += header + packed;
+  }
+  return FList.Count();
+}
+
+bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool ReadFixedPart) {
+  if (ReadFixedPart) {
+    FLocal.fill(0);
+    int32_t got = 0;
+    try {
+      got = Archive.Read(FLocal.data(), kLocalSize);
+    } catch (...) {
+      got = 0;
+    }
+    if (got != kLocalSize) return false;
+  }
+  bool enc = false;
+  if (ClassifySignature(GetLE32(FLocal, 0), hkLocal, enc) != hkLocal) return false;
+  if (enc) DecipherHeader(FLocal, hkLocal);
+  const uint16_t nameLen = GetLE16(FLocal, 26);
+  const uint16_t extraLen = GetLE16(FLocal, 28);
+  if (ReadName(Archive, StoredName, nameLen) != nameLen) return false;
+  if (enc && nameLen > 0) DecipherBlock(reinterpret_cast<uint8_t*>(StoredName.data()), nameLen);
+  FLocalSizes = TExtraSizes{GetLE32(FLocal, 18), GetLE32(FLocal, 22), 0};
+  TExtraHigh high;
+  ReadExtraField(Archive, extraLen, high, 0, FLocalSizes);
+  PackedHigh = high.PackedHigh;
+  UnpackedHigh = high.UnpackedHigh;
+  OffsetHigh = 0;
+  return true;
+}
+
+bool TUnZip::OpenDiskOf(std::unique_ptr<TStream32>& Archive, const TUnZipRecord& Record, bool First) {
+  if (IsSpanned()) {
+    // The disk in the drive is the one read last (DiskState is one past it).
+    if (!First && Record.Disk + 1 == DiskSpann.DiskState) return true;
+    DiskSpann.DiskState = Record.Disk;
+    DiskSpann.EntryPosition = Record.Offset;
+    return DiskSpann.OpenNextVolume(Archive);
+  }
+  if (IsMultiVolume() && !FByLocal && Record.Disk != VolumeNumber)
+    return OpenNextVolume(Archive, Record.Disk - 1, LastVolume());
+  return static_cast<bool>(Archive);
+}
+
+void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
+  BytesLeft = UnpackedTotal;
+  ArchiveTotal = UnpackedTotal;
+  std::string stored;
+  for (int32_t i = 0; i < FList.Count() && !GetCancel(); ++i) {
+    FCurrentIndex = i;
+    const TUnZipRecord r = *FList.GetHeader(i);
+    if (!OpenDiskOf(Archive, r, i == 0)) break;
+    Entry = TUnEntry{};
+    bool read = false;
+    try {
+      read = Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
+    } catch (...) {
+      read = false;
+    }
+    if (!read) {
+      // The listing could not test the local headers of a split archive.
+      ReportError(r.Name, "", "0", E_BAD_FILE_HEADER);
+      ++FFilesFailed;
+      BytesLeft -= r.UnpackedSize;
+      continue;
+    }
+    const uint32_t localCrc = GetLE32(FLocal, 14);
+    if (r.HasCentral) {
+      Entry.Flags = GetLE16(r.Central, 8);
+      Entry.Method = GetLE16(r.Central, 10);
+      Entry.PackedSize = r.PackedSize;
+      Entry.UnpackedSize = r.UnpackedSize;
+      // Sizes and CRC of an entry with a data descriptor are only in the directory.
+      Entry.Crc = (GetLE32(r.Central, 20) != 0 && localCrc == 0) ? GetLE32(r.Central, 16) : localCrc;
+    } else {
+      Entry.Flags = GetLE16(FLocal, 6);
+      Entry.Method = GetLE16(FLocal, 8);
+      Entry.PackedSize = wide(PackedHigh, FLocalSizes.PackedSize);
+      Entry.UnpackedSize = wide(UnpackedHigh, FLocalSizes.UnpackedSize);
+      Entry.Crc = localCrc;
+    }
+    Entry.DosDateTime = GetLE32(FLocal, 10);
+    SetEntryName(stored, GetLE16(FLocal, 6));
+    SetCurrentFileName(EntryName);
+    // Without a directory the sizes of a data-descriptor entry are out of reach: its data
+    // cannot be found, and an empty file must not pass for it.
+    FLocalOnlyUnknownSize = !r.HasCentral && (Entry.Flags & kFlagDataDescriptor) != 0 && Entry.PackedSize == 0 &&
+                            Entry.Crc == 0;
+    ExtractEntryFile(Archive, r.Attributes);
+  }
+}
+
+void TUnZip::ExtractByDirectory(std::unique_ptr<TStream32>& Archive) { ExtractRecords(Archive); }
+
+void TUnZip::ExtractByLocalHeaders(std::unique_ptr<TStream32>& Archive) { ExtractRecords(Archive); }
+
+bool TUnZip::ExtractEntryFile(std::unique_ptr<TStream32>& Archive, uint32_t Attributes) {
+  FEntryDamaged = false;
+  FEntryNotDecoded = false;
+  FEntryWritten = 0;
+  const bool isFolder = (Attributes & kFolderAttr) != 0 || (!EntryName.empty() && EntryName.back() == '/');
+  if (!BeginFile(isFolder)) {
+    AdvanceProgress(Entry);
+    return false;
+  }
+  try {
+    if (!isFolder && Entry.Encrypted() && !PasswordFailed && !AskPassword(*Archive)) PasswordFailed = true;
+    if (FArcType == atJar || FArcType == atJarExe) Attributes = NamePart(FCurrentFileName).empty() ? 0x10 : 0x20;
+    if (isFolder) {
+      if (FCreateStoredDirs && !ForceDirectories(FCurrentFileName)) {
+        EntryNotDecoded();
+        ReportError(FCurrentFileName, "", "0", E_INVALID_DIRECTORY);
+      } else {
+        CryptState().Crc32 = Entry.Crc;  // a folder passes whether or not it was made
+      }
+    } else {
+      std::unique_ptr<TStream32> output;
+      if (!OpenOutput(output, FCurrentFileName, EntryName)) {
+        ReportError(FCurrentFileName, "", "0", E_OPEN_ERROR);
+        AdvanceProgress(Entry);
+        --FilesDone;
+        EntryNotDecoded();
+      } else if (Entry.Encrypted() && PasswordFailed) {
+        --FilesDone;
+        AdvanceProgress(Entry);
+        FCurrentFileName = EntryName;
+        EntryNotDecoded();
+      } else {
+        try {
+          ExtractMember(Archive, output.get());
+        } catch (...) {
+          EntryFailed();
+        }
+        CryptState().Crc32 ^= 0xFFFFFFFFu;
+        EndFile(output, FCurrentFileName, Attributes, Entry.DosDateTime);
+        if (FEntryWritten != Entry.UnpackedSize || FLocalOnlyUnknownSize) EntryFailed();
+      }
+    }
+  } catch (...) {
+    EntryFailed();
+  }
+  try {
+    return CheckCrc(kCrc32, Entry.Crc);
+  } catch (...) {
+    return false;
+  }
+}
+
+void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Output) {
+  CryptState().Crc32 = 0xFFFFFFFFu;
+  int64_t packed = Entry.PackedSize;
+  if (Entry.Encrypted()) packed -= static_cast<int64_t>(kEncryptionHeaderSize);
+  if (packed < 0) {
+    EntryFailed();
+    packed = 0;
+  }
+  FileTotal = Entry.UnpackedSize;
+  switch (Entry.Method) {
+    case 0: {
+      int64_t left = CopyStoredData(*Archive, Output, packed, Entry.Flags, kCrc32);
+      while (left > 0 && IsSplit() && !GetCancel() && !FEntryDamaged) {
+        if (!ContinueOnNextVolume(Archive, left)) break;
+        left = CopyStoredData(*Archive, Output, left, Entry.Flags, kCrc32);
+      }
+      break;
+    }
+    case 1: case 2: case 3: case 4: case 5: case 6: {
+      const TOldMember member{static_cast<uint16_t>(Entry.Method), Entry.Flags, packed, Entry.UnpackedSize};
+      try {
+        if (!DecodeOldMember(*this, *Archive, Output, member)) {
+          ReportError(FCurrentFileName, "", "0", E_OUT_OF_MEMORY);
+          EntryFailed();
+        }
+      } catch (...) {
+        EntryFailed();  // the decoder's own report said why
+      }
+      break;
+    }
+    case 8:
+      InflateDeflated(Archive, Output);
+      break;
+    case 9:
+      InflateMember(*this, *Archive, Output, TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags});
+      break;
+    default:
+      ReportError(FCurrentFileName, "", "0", E_UNSUPPORTED_METHOD);
+      EntryFailed();
+      break;
+  }
+}
+
+void TUnZip::InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Output) {
+  TDecompressStream inflater(Archive.get(), -15);
+  inflater.State.Encrypted = Entry.Encrypted();
+  inflater.State.Cancel = CancelRef;
+  int64_t remaining = Entry.UnpackedSize;
+  const int64_t total = Entry.UnpackedSize;
+  int32_t chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::max(chunk, 1)));
+  while (remaining > 0 && !GetCancel()) {
+    platform::ProcessMessages();
+    const int32_t rc = inflater.Read(buffer.data(), chunk);
+    // Read answers the count asked for or an error; what it produced is what it filled.
+    const int32_t n = chunk - static_cast<int32_t>(inflater.OutputSpaceLeft());
+    if (n > 0) {
+      if (OutputHook(Output, buffer.data(), 1, n, kCrc32, false) < n) {
+        // A refused write ends the member: writing on after a gap would only hide it.
+        RaiseError(&Throw_E_RAISE, FCurrentFileName, "", "0", E_WRITE_ERROR);
+        return;
+      }
+      BytesLeft -= n;
+      DoProgress(ArchiveTotal, total, total - remaining + n);
+    }
+    if (rc == siBufError && static_cast<int64_t>(inflater.TotalOut()) < total && IsSplit()) {
+      remaining -= n;
+      if (!ContinueOnNextVolume(Archive, remaining)) return;
+      inflater.SetSource(Archive.get());
+      chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
+      continue;
+    }
+    if (rc < 0 || n < chunk) {
+      // End of the data or damage: the size and CRC checks tell which.
+      BytesLeft -= remaining - n;
+      return;
+    }
+    remaining -= n;
+    chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
+  }
+}
+
+bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t Remaining) {
+  if (IsSpanned()) {
+    // A later disk holds the rest first, then the next header: the disk that has one there is
+    // the right one.
+    DiskSpann.EntryPosition = Remaining;
+    return DiskSpann.OpenNextVolume(Archive);
+  }
+  if (IsMultiVolume()) {
+    if (!OpenNextVolume(Archive, VolumeNumber, LastVolume())) return false;
+    Archive->Seek(int64_t{0}, soBeginning);
+    return true;
+  }
+  return false;
+}
+
+bool TUnZip::OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current, int32_t Count) {
+  return NextVolume(Archive, Current, Count);
+}
+
+bool TUnZip::CheckPassword(uint8_t* Buffer) {
+  return CheckEncryptionHeader(std::span<const uint8_t>(Buffer, kEncryptionHeaderSize), GetLE16(FLocal, 6),
+                               Entry.Crc, FPassword, GetLE16(FLocal, 10));
+}

@@ -1,0 +1,82 @@
+#pragma once
+// The ZIP reader: finds the entries through the central directory (or by walking the local
+// headers of an archive without one), filters them by FileSpec, visits them in order, reads
+// each local header, hands each member to the decoder of its method and follows the archive
+// across split volumes and spanned disks. TUnZip is the component the programs hold.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "archive/qrnSpan.h"
+#include "archive/qrnUnBase.h"
+
+// One chosen entry: where its local header lies, and a copy of its central header.
+struct TUnZipRecord {
+  uint32_t Attributes = 0;  // external attributes; 0 in the local-header path
+  uint16_t Disk = 1;        // volume of the local header, counted from 1
+  int64_t Offset = 0;       // of the local header in its volume, self-extractor shift included
+  std::string Name;          // as listed, for reports
+  bool HasCentral = false;
+  std::array<uint8_t, 46> Central{};
+  // The central header's sizes and offset with the Zip64 and tag-100 high bits applied.
+  int64_t PackedSize = 0;
+  int64_t UnpackedSize = 0;
+};
+
+class TUnZip : public TUnBase {
+ public:
+  TUnZip();
+  ~TUnZip() override;
+
+  void ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& Output) override;
+  bool CheckPassword(uint8_t* Buffer) override;
+
+  TOnCorruptZipHeader OnCorruptZipHeader;
+  // OnNextVolume, OnGetZipFirstDisk, OnGetZipNextDisk, OnGetZipLastDisk, OnProgress, OnBegin,
+  // OnEnd, OnError, OnGetPassword: TZipCommon; OnFileExists, OnRenameFile, OnDiskInDrvErr,
+  // OnDiskWriteProtectErr: TUnBase.
+
+  TDiskSpannObj DiskSpann;
+
+  // --- the driver's steps ---
+  int32_t ListCentralDirectory(TStream32& Archive);
+  int32_t ScanLocalHeaders(TStream32& Archive);
+  void ExtractByDirectory(std::unique_ptr<TStream32>& Archive);
+  void ExtractByLocalHeaders(std::unique_ptr<TStream32>& Archive);
+  bool ExtractEntryFile(std::unique_ptr<TStream32>& Archive, uint32_t Attributes);
+  void ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Output);
+  void InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Output);
+  // Opens volume Current + 1 of a split archive whose last volume is Count + 1.
+  bool OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current, int32_t Count);
+
+  // The high 16 bits of the header in work (extra field).
+  uint16_t PackedHigh = 0;
+  uint16_t UnpackedHigh = 0;
+  uint16_t OffsetHigh = 0;
+
+ private:
+  bool IsSpanned() const { return FArcType == atZipDS; }
+  bool IsMultiVolume() const { return FArcType == atZipMV; }
+  bool IsSplit() const { return IsSpanned() || IsMultiVolume(); }
+  // Number of the last volume (0-based) from the end record.
+  int32_t LastVolume() const;
+  // Reads the local header at the stream's position into FLocal (or takes the 30 bytes already
+  // there), deciphers it, reads its name and extra field; false when no local header stands
+  // there.
+  bool ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool ReadFixedPart);
+  // Puts the disk or volume of Record in place; false when it cannot be had.
+  bool OpenDiskOf(std::unique_ptr<TStream32>& Archive, const TUnZipRecord& Record, bool First);
+  // The loop of both paths over the listed entries.
+  void ExtractRecords(std::unique_ptr<TStream32>& Archive);
+  // Asks for the next disk or volume while a member continues; false on refusal.
+  bool ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t Remaining);
+  void SetEntryName(const std::string& Stored, uint16_t Flags);
+
+  TUnBaseHeaderObj<TUnZipRecord> FList;
+  int32_t FCurrentIndex = -1;
+  std::array<uint8_t, 30> FLocal{};
+  TExtraSizes FLocalSizes;
+  bool FByLocal = false;
+  bool FLocalOnlyUnknownSize = false;
+};

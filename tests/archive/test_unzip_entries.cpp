@@ -1,0 +1,226 @@
+// Extraction of whole archives: our own writer's output round-trips, the directory decides the
+// order, damaged entries fail visibly while the others are still extracted, an archive cut
+// before its directory is walked by its local headers, and folder entries.
+#include <gtest/gtest.h>
+
+#include "tests/archive/unzip_fixture.h"
+
+using namespace unzipfixture;
+
+namespace {
+
+TEST(UnZipEntries, OwnWriterRoundTripWithFoldersDatesAndEmptyFiles) {
+  Folder d;
+  Put(d / "src/a.txt", "hello");
+  Put(d / "src/sub/deep/b.txt", writerfixture::Text(200000));
+  Put(d / "src/sub/rnd.bin", writerfixture::Random(70000, 7));
+  Put(d / "src/empty.txt", "");
+  writerfixture::Writer w(d / "out.zip", d / "src");
+  ASSERT_EQ(w.zip.Compress(), 4);
+
+  Reader r(d / "out.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 4);
+  EXPECT_TRUE(r.errors.empty());
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+  EXPECT_EQ(Tree(d / "dest"), Tree(d / "src"));
+  EXPECT_EQ(r.unzip.BytesWritten(), 5 + 200000 + 70000);
+  // The stored DOS date-time (two-second steps) comes back as the file's time.
+  struct stat src {}, dst {};
+  ASSERT_EQ(stat((d / "src/sub/deep/b.txt").c_str(), &src), 0);
+  ASSERT_EQ(stat((d / "dest/sub/deep/b.txt").c_str(), &dst), 0);
+  EXPECT_LE(std::abs(static_cast<long>(src.st_mtime - dst.st_mtime)), 2);
+}
+
+TEST(UnZipEntries, DirectoryOrderNotFileOrder) {
+  Folder d;
+  writerfixture::Put(d / "x.zip", "");
+  auto zip = Build({Stored("first.txt", "1"), Stored("second.txt", "22"), Stored("third.txt", "333")}, true,
+                   {2, 0, 1});
+  zipfixture::WriteAll(d / "x.zip", zip);
+  Reader r(d / "x.zip", d / "dest");
+  std::vector<std::string> begun;
+  r.unzip.OnBegin = [&](TObject*, const std::string& f, int32_t, bool&) { begun.push_back(NamePart(f)); };
+  EXPECT_EQ(r.unzip.Extract(), 3);
+  EXPECT_EQ(begun, (std::vector<std::string>{"third.txt", "first.txt", "second.txt"}));
+}
+
+TEST(UnZipEntries, BadLocalHeaderIsReportedAndTheOthersStillExtract) {
+  Folder d;
+  auto bad = Stored("bad.txt", "broken");
+  bad.badLocalSignature = true;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "aaa"), bad, Stored("c.txt", "ccc")}));
+  Reader r(d / "x.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 2);
+  ASSERT_EQ(r.Count(E_BAD_FILE_HEADER), 1);
+  EXPECT_EQ(r.errors[0].file, "bad.txt");
+  EXPECT_EQ(r.unzip.FilesFailed(), 1);
+  EXPECT_EQ(Tree(d / "dest"), (std::map<std::string, std::string>{{"a.txt", "aaa"}, {"c.txt", "ccc"}}));
+}
+
+TEST(UnZipEntries, ArchiveCutBeforeItsDirectory) {
+  Folder d;
+  zipfixture::WriteAll(d / "cut.zip", Build({Stored("a.txt", "alpha"), Stored("b/c.txt", "gamma")}, false));
+  {
+    Reader r(d / "cut.zip", d / "walked");
+    EXPECT_EQ(r.unzip.Extract(), 2);
+    EXPECT_EQ(Tree(d / "walked"), (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"b/c.txt", "gamma"}}));
+  }
+  {
+    Reader r(d / "cut.zip", d / "declined");
+    int asked = 0;
+    r.unzip.OnCorruptZipHeader = [&](TObject*, THeaderTypeState, bool&) { ++asked; };
+    EXPECT_EQ(r.unzip.Extract(), 0);
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(Exists(d / "declined"));
+  }
+  {
+    Reader r(d / "cut.zip", d / "accepted");
+    r.unzip.OnCorruptZipHeader = [&](TObject*, THeaderTypeState, bool& cancel) { cancel = false; };
+    EXPECT_EQ(r.unzip.Extract(), 2);
+  }
+}
+
+TEST(UnZipEntries, DataDescriptorEntryWithoutDirectoryFailsInsteadOfPassingEmpty) {
+  Folder d;
+  auto dd = Stored("streamed.txt", "");
+  dd.flags = kFlagDataDescriptor;
+  dd.method = 8;
+  auto zip = Build({dd}, false);
+  const std::vector<uint8_t> deflated = {0x4B, 0x04, 0x00};  // "a"
+  zip.insert(zip.end(), deflated.begin(), deflated.end());
+  zipfixture::WriteAll(d / "dd.zip", zip);
+  Reader r(d / "dd.zip", d / "dest");
+  r.unzip.Extract();
+  EXPECT_FALSE(r.Passed("streamed.txt"));
+  EXPECT_EQ(r.unzip.FilesFailed(), 1);
+}
+
+TEST(UnZipEntries, UnsupportedMethodLeavesAnEmptyFileAndFailsEvenWithCrcZero) {
+  Folder d;
+  auto tokened = Stored("tok.bin", "xyz");
+  tokened.method = 7;
+  auto zeroCrc = Stored("zero.bin", "");
+  zeroCrc.method = 12;
+  zeroCrc.data = Bytes("BZh9");
+  zeroCrc.unpacked = 0;
+  zeroCrc.crc = 0;
+  zipfixture::WriteAll(d / "x.zip", Build({tokened, zeroCrc, Stored("ok.txt", "fine")}));
+  Reader r(d / "x.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 3);
+  EXPECT_EQ(r.Count(E_UNSUPPORTED_METHOD), 2);
+  EXPECT_EQ(r.Count(E_CRC_ERROR), 2);
+  EXPECT_FALSE(r.Passed("tok.bin"));
+  EXPECT_FALSE(r.Passed("zero.bin"));
+  EXPECT_TRUE(r.Passed("ok.txt"));
+  EXPECT_EQ(r.unzip.FilesFailed(), 2);
+  EXPECT_EQ(Slurp(d / "dest/tok.bin"), "");
+  EXPECT_EQ(Slurp(d / "dest/ok.txt"), "fine");
+}
+
+TEST(UnZipEntries, CrcFailureIsCountedReportedAndTheFileStays) {
+  Folder d;
+  auto e = Stored("c.txt", "content");
+  e.crc ^= 1;
+  zipfixture::WriteAll(d / "x.zip", Build({e}));
+  Reader r(d / "x.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_EQ(r.Count(E_CRC_ERROR), 1);
+  EXPECT_EQ(r.unzip.FilesFailed(), 1);
+  EXPECT_FALSE(r.Passed("c.txt"));
+  EXPECT_EQ(Slurp(d / "dest/c.txt"), "content");
+}
+
+TEST(UnZipEntries, TruncatedMemberFailsItsSizeCheck) {
+  Folder d;
+  auto e = Stored("t.txt", "0123456789");
+  e.unpacked = 20;  // the directory promises more than the member holds
+  zipfixture::WriteAll(d / "x.zip", Build({e}));
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.Extract();
+  EXPECT_EQ(r.unzip.FilesFailed(), 1);
+}
+
+TEST(UnZipEntries, FolderEntriesWithAndWithoutCreateStoredDirs) {
+  Folder d;
+  auto dir = Stored("empty/", "");
+  dir.attributes = 0x10;
+  auto dir2 = Stored("holder/", "");
+  dir2.attributes = 0x10;
+  zipfixture::WriteAll(d / "x.zip", Build({dir, dir2, Stored("holder/in.txt", "in")}));
+  {
+    Reader r(d / "x.zip", d / "plain");
+    r.unzip.SetCreateStoredDirs(false);
+    int begun = 0;
+    r.unzip.OnBegin = [&](TObject*, const std::string&, int32_t, bool&) { ++begun; };
+    EXPECT_EQ(r.unzip.Extract(), 1);  // folders are not counted
+    EXPECT_EQ(begun, 1);              // nor begun
+    EXPECT_FALSE(Exists(d / "plain/empty"));
+    EXPECT_EQ(Slurp(d / "plain/holder/in.txt"), "in");
+    EXPECT_EQ(r.verdicts.size(), 3u);
+    EXPECT_EQ(r.Failed(), 0);
+  }
+  {
+    Reader r(d / "x.zip", d / "made");
+    EXPECT_EQ(r.unzip.Extract(), 1);
+    EXPECT_TRUE(IsFolder(d / "made/empty"));
+    EXPECT_EQ(r.Failed(), 0);
+  }
+}
+
+TEST(UnZipEntries, FileSpecSelectsEntries) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "a"), Stored("b.dat", "b"), Stored("sub/c.txt", "c"),
+                                           Stored("README", "r")}));
+  {
+    Reader r(d / "x.zip", d / "txt");
+    r.unzip.FileSpec().Clear();
+    r.unzip.FileSpec().Add("*.txt");
+    EXPECT_EQ(r.unzip.Extract(), 2);
+    EXPECT_EQ(Tree(d / "txt"), (std::map<std::string, std::string>{{"a.txt", "a"}, {"sub/c.txt", "c"}}));
+  }
+  {
+    Reader r(d / "x.zip", d / "flat");
+    r.unzip.FileSpec().Clear();
+    r.unzip.FileSpec().Add("*.txt");
+    r.unzip.SetRecurseDirs(false);
+    EXPECT_EQ(r.unzip.Extract(), 1);
+  }
+  {
+    Reader r(d / "x.zip", d / "all");
+    EXPECT_EQ(r.unzip.Extract(), 4);  // "*.*" also takes a name without an extension
+  }
+  {
+    Reader r(d / "x.zip", d / "none");
+    r.unzip.FileSpec().Clear();
+    EXPECT_EQ(r.unzip.Extract(), 0);
+  }
+}
+
+TEST(UnZipEntries, EmptyOrMissingArchive) {
+  Folder d;
+  Reader r(d / "missing.zip", d / "dest");
+  int activated = 0;
+  r.unzip.OnActivate = [&](TObject*) { ++activated; };
+  EXPECT_EQ(r.unzip.Extract(), 0);
+  EXPECT_EQ(r.Count(E_FILE_NOT_FOUND), 1);
+  EXPECT_EQ(activated, 0);
+
+  Put(d / "text.zip", std::string(100, 'x'));
+  Reader t(d / "text.zip", d / "dest");
+  EXPECT_EQ(t.unzip.Extract(), 0);
+  EXPECT_EQ(t.Count(E_UNSUPPORTED_TYPE), 1);
+}
+
+TEST(UnZipEntries, DamagedDirectoryFallsBackToTheLocalHeaders) {
+  Folder d;
+  auto zip = Build({Stored("a.txt", "alpha")});
+  // Damage the directory's signature: the end record still promises one entry.
+  const size_t dir = zip.size() - TEndRecord::kSize - TCentralHeader::kSize - 5;
+  zip[dir] = 'X';
+  zipfixture::WriteAll(d / "x.zip", zip);
+  Reader r(d / "x.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_EQ(Slurp(d / "dest/a.txt"), "alpha");
+}
+
+}  // namespace

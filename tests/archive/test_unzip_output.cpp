@@ -1,0 +1,191 @@
+// Where and how entries are written: hostile names never leave ExtractDir, the overwrite rules
+// and their events, renaming, the read-only bit and code pages of names.
+#include <gtest/gtest.h>
+
+#include "tests/archive/unzip_fixture.h"
+
+using namespace unzipfixture;
+
+namespace {
+
+TEST(UnZipOutput, HostileNamesStayInsideTheTarget) {
+  Folder d;
+  zipfixture::WriteAll(d / "evil.zip",
+                       Build({Stored("../x1", "1"), Stored("/etc/x2", "2"), Stored("C:\\x3", "3"),
+                              Stored("..\\..\\x4", "4"), Stored("a/../../x5", "5"), Stored("C:x6", "6"),
+                              Stored("\\\\srv\\share\\x7", "7"), Stored("ok/..\\../x8", "8"),
+                              Stored(std::string("..\0/../x9", 10), "9")}));
+  Reader r(d / "evil.zip", d / "box/dest");
+  r.unzip.Extract();
+  // Nothing outside the target folder: the archive and the target are all there is.
+  std::vector<std::string> outside;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(d.Path())) {
+    const std::string p = e.path().string();
+    if (p == d / "evil.zip" || p == d / "box" || p.rfind(d / "box/dest", 0) == 0) continue;
+    outside.push_back(p);
+  }
+  EXPECT_TRUE(outside.empty()) << outside.front();
+  const auto tree = Tree(d / "box/dest");
+  EXPECT_EQ(tree.size(), 8u);  // "..\0..." ends at its NUL: a name of no file
+  EXPECT_EQ(tree.at("x1"), "1");
+  EXPECT_EQ(tree.at("etc/x2"), "2");
+  EXPECT_EQ(tree.at("x3"), "3");
+  EXPECT_EQ(tree.at("x4"), "4");
+}
+
+TEST(UnZipOutput, OverwriteSkipExtractsNothing) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "new")}));
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.SetOverwriteMode(omSkip);
+  EXPECT_EQ(r.unzip.Extract(), 0);
+  EXPECT_FALSE(Exists(d / "dest/a.txt"));
+}
+
+TEST(UnZipOutput, ConfirmOverwritesWithoutHandlerKeepsExistingFiles) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "new"), Stored("b.txt", "fresh")}));
+  Put(d / "dest/a.txt", "old");
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.SetConfirmOverwrites(true);
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_EQ(Slurp(d / "dest/a.txt"), "old");
+  EXPECT_EQ(Slurp(d / "dest/b.txt"), "fresh");
+  ASSERT_EQ(r.Count(E_EVENT_NOT_ASSIGNED), 1);
+  EXPECT_EQ(r.errors[0].ext, "OnFileExists");
+}
+
+TEST(UnZipOutput, OnFileExistsAskedAgainForAnExistingNewName) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "new")}));
+  Put(d / "dest/a.txt", "old");
+  Put(d / "dest/a1.txt", "old1");
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.SetConfirmOverwrites(true);
+  std::vector<std::string> asked;
+  r.unzip.OnFileExists = [&](TObject*, const std::string& f, std::string& newName, TOverwriteMode& mode) {
+    asked.push_back(NamePart(f));
+    newName = asked.size() == 1 ? d / "dest/a1.txt" : d / "dest/a2.txt";
+    mode = omOverwrite;
+  };
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_EQ(asked, (std::vector<std::string>{"a.txt", "a1.txt"}));
+  EXPECT_EQ(Slurp(d / "dest/a.txt"), "old");
+  EXPECT_EQ(Slurp(d / "dest/a1.txt"), "old1");
+  EXPECT_EQ(Slurp(d / "dest/a2.txt"), "new");
+}
+
+TEST(UnZipOutput, OverwritingAReadOnlyFileWhenConfirmed) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "new")}));
+  Put(d / "dest/a.txt", "old");
+  ASSERT_TRUE(platform::SetFileAttributes(d / "dest/a.txt", platform::kAttrReadOnly));
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.SetConfirmOverwrites(true);
+  r.unzip.OnFileExists = [&](TObject*, const std::string&, std::string&, TOverwriteMode& mode) {
+    mode = omOverwrite;
+  };
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_EQ(Slurp(d / "dest/a.txt"), "new");
+}
+
+TEST(UnZipOutput, OnFileExistsSkip) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "new")}));
+  Put(d / "dest/a.txt", "old");
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.SetConfirmOverwrites(true);
+  r.unzip.OnFileExists = [&](TObject*, const std::string&, std::string&, TOverwriteMode& mode) { mode = omSkip; };
+  EXPECT_EQ(r.unzip.Extract(), 0);
+  EXPECT_EQ(Slurp(d / "dest/a.txt"), "old");
+}
+
+TEST(UnZipOutput, OnRenameFileOnlyWithOnBegin) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "A")}));
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.OnRenameFile = [&](TObject*, const std::string&, std::string& n) { n = d / "elsewhere/renamed.txt"; };
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_EQ(Slurp(d / "dest/a.txt"), "A");  // no OnBegin: no renaming
+
+  Reader r2(d / "x.zip", d / "dest2");
+  r2.unzip.OnRenameFile = r.unzip.OnRenameFile;
+  int32_t counted = 0;
+  r2.unzip.OnBegin = [&](TObject*, const std::string&, int32_t count, bool&) { counted = count; };
+  EXPECT_EQ(r2.unzip.Extract(), 1);
+  EXPECT_EQ(counted, 1);
+  EXPECT_EQ(Slurp(d / "elsewhere/renamed.txt"), "A");
+}
+
+TEST(UnZipOutput, OnBeginDeclines) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "A"), Stored("b.txt", "B")}));
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.OnBegin = [&](TObject*, const std::string& f, int32_t, bool& go) { go = NamePart(f) != "a.txt"; };
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_EQ(Tree(d / "dest"), (std::map<std::string, std::string>{{"b.txt", "B"}}));
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+}
+
+TEST(UnZipOutput, ReadOnlyBitAndArchiveOnlyAttributes) {
+  Folder d;
+  auto ro = Stored("ro.txt", "r");
+  ro.attributes = 0x21;
+  auto hidden = Stored("hid.txt", "h");
+  hidden.attributes = 0x02 | 0x04;  // hidden and system mean nothing here
+  zipfixture::WriteAll(d / "x.zip", Build({ro, hidden, Stored("plain.txt", "p")}));
+  Reader r(d / "x.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 3);
+  struct stat st {};
+  ASSERT_EQ(stat((d / "dest/ro.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & S_IWUSR, 0u);
+  ASSERT_EQ(stat((d / "dest/hid.txt").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+  ASSERT_EQ(stat((d / "dest/plain.txt").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+  platform::SetFileAttributes(d / "dest/ro.txt", 0);
+
+  // Without RestoreFileAttr the stored bits are not applied.
+  Reader k(d / "x.zip", d / "keep");
+  k.unzip.SetRestoreFileAttr(false);
+  k.unzip.Extract();
+  ASSERT_EQ(stat((d / "keep/ro.txt").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+}
+
+TEST(UnZipOutput, DateFromTheDosDateTime) {
+  Folder d;
+  auto e = Stored("dated.txt", "d");
+  e.dos = (uint32_t{2001 - 1980} << 25) | (3u << 21) | (4u << 16) | (5u << 11) | (6u << 5) | 4u;  // 2001-03-04 05:06:08
+  zipfixture::WriteAll(d / "x.zip", Build({e}));
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.Extract();
+  struct stat st {};
+  ASSERT_EQ(stat((d / "dest/dated.txt").c_str(), &st), 0);
+  struct tm tm {};
+  localtime_r(&st.st_mtime, &tm);
+  EXPECT_EQ(tm.tm_year, 101);
+  EXPECT_EQ(tm.tm_mon, 2);
+  EXPECT_EQ(tm.tm_mday, 4);
+  EXPECT_EQ(tm.tm_hour, 5);
+  EXPECT_EQ(tm.tm_min, 6);
+  EXPECT_EQ(tm.tm_sec, 8);
+}
+
+TEST(UnZipOutput, NameCodePages) {
+  Folder d;
+  auto utf8 = Stored("привет.txt", "u");
+  utf8.flags = kFlagUtf8;
+  auto oem = Stored("\xAF\xE0\xA8\xA2\xA5\xE2.txt", "o");  // "привет" in CP866
+  oem.name[0] = '\xAF';
+  zipfixture::WriteAll(d / "a.zip", Build({utf8}));
+  zipfixture::WriteAll(d / "b.zip", Build({oem}));
+  Reader a(d / "a.zip", d / "dest");
+  EXPECT_EQ(a.unzip.Extract(), 1);
+  Reader b(d / "b.zip", d / "dest2");
+  EXPECT_EQ(b.unzip.Extract(), 1);
+  EXPECT_EQ(Slurp(d / "dest/привет.txt"), "u");
+  EXPECT_EQ(Slurp(d / "dest2/привет.txt"), "o");
+}
+
+}  // namespace
