@@ -35,6 +35,7 @@ ReadBack ReadSet(SpanRig& r, const std::string& startWith = {}) {
   };
   reader.unzip.OnGetZipNextDisk = [&](TObject*, const std::string& disk, bool& cancel) {
     out.wanted.push_back(disk);
+    if (out.wanted.size() > 50) return;  // a reader that keeps asking is refused, not served for ever
     const size_t n = static_cast<size_t>(std::stoi(disk));
     if (n >= 1 && n <= used.size()) r.drive.ReinsertDisk(used[n - 1]);
     cancel = false;
