@@ -234,6 +234,7 @@ bool TCompBase::PrepareRun() {
   FDeletePass = false;
   FToDo = false;
   FRunFailed = false;
+  FArchivePublished = false;
   MaxFileDate = 0;
   ArchiveTotal = BytesLeft = FileTotal = 0;
   ProgressByFile = ProgressByArchive = 0;
@@ -445,7 +446,8 @@ void TCompBase::Execute(TCompHeaderList& List) {
         throw;
       }
       *CancelRef = cancelled;
-      const bool published = (fileOut && fileOut->Mode != 0) || (memOut && memOut->Mode != 0);
+      const bool published =
+          FArchivePublished || (fileOut && fileOut->Mode != 0) || (memOut && memOut->Mode != 0);
       fileOut.reset();
       memOut.reset();
       if (OnDeactivate) OnDeactivate(this);

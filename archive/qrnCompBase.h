@@ -247,4 +247,6 @@ class TCompBase : public TZipCommon {
   int64_t FDirectoryPos = -1;
   // The run failed in a way that must leave the old archive as it was.
   bool FRunFailed = false;
+  // The archive reached its place without the temporary output's move (spanned disks).
+  bool FArchivePublished = false;
 };

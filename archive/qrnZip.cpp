@@ -5,6 +5,7 @@
 
 #include "archive/qrnCrypt.h"
 #include "archive/qrnEndian.h"
+#include "archive/qrnSpanWrite.h"
 #include "archive/qrnTempOut.h"
 #include "archive/qrnZipRecords.h"
 
@@ -53,7 +54,13 @@ void TZipBase::SetArcType(TArcType) {
   AddDefaultExt();
 }
 
-bool TZipBase::SpanArchive(TStream32&, TCompHeaderList&) { return false; }
+bool TZipBase::SpanArchive(TStream32& Output, TCompHeaderList& List) {
+  TDiskSpanObj span(this, CancelRef, &List, DiskManager.get(), &Output);
+  span.OnClearDisk = OnClearDisk;
+  span.OnInsertDisk = OnInsertDisk;
+  span.OnDiskSpanFileExists = OnDiskSpanFileExists;
+  return span.SpanArchive();
+}
 
 // --- a new entry -----------------------------------------------------------------------------
 
@@ -434,15 +441,55 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
 
 // --- writing the directory -------------------------------------------------------------------
 
+namespace {
+
+bool HasOwnZip64Block(const TCompFileInfo& Info) {
+  return Info.Extra.size() >= 10 && GetLE16(Info.Extra, 0) == kZip64ExtraTag && GetLE16(Info.Extra, 2) == 6;
+}
+
+bool NeedsCentralZip64(const TCompFileInfo& Info) { return NeedsZip64Extra(Info) || Info.PackedHigh > 0; }
+
+}  // namespace
+
+int64_t TZipBase::CentralEntrySize(TCompHeaderList& List, int32_t Index) {
+  const TCompFileInfo& info = List.Info(Index);
+  int64_t name = static_cast<int64_t>(info.StoredName.size());
+  if (info.StoredName.empty()) {
+    bool utf8 = false;
+    name = static_cast<int64_t>(EncodeStoredName(List.Name(Index), false, utf8).size());
+  }
+  int64_t extra = static_cast<int64_t>(info.Extra.size());
+  if (!HasOwnZip64Block(info) && NeedsCentralZip64(info)) extra += 10;
+  return 46 + name + extra + static_cast<int64_t>(info.Comment.size());
+}
+
 bool TZipBase::WriteCentralHeaders(TStream32& Output, TCompHeaderList& List) {
-  const int64_t dirOffset = Output.Size();
+  TDiskSpanObj* span = SpanObject;
   std::vector<uint8_t> buf;
   buf.reserve(1 << 20);
+  // On spanned disks the directory begins with a whole header on the disk it names.
+  if (span && List.Count() > 0) {
+    int32_t first = 0;
+    while (first < List.Count() && List.Info(first).EntryAction == eaDrop) ++first;
+    if (first < List.Count() && !span->KeepTogether(CentralEntrySize(List, first))) return false;
+  }
+  const int64_t dirOffset = span ? span->DiskFile->Size() : Output.Size();
+  const uint16_t dirDisk = GetLE16(EndRecordBuf, 4);
+  int64_t dirSize = 0;
+  bool written = true;
   auto flush = [&] {
-    if (!buf.empty()) Output.WriteBuffer(buf.data(), static_cast<int32_t>(buf.size()));
+    if (buf.empty() || !written) return;
+    if (span)
+      written = span->WriteSpanned(*span->DiskFile, buf.data(), static_cast<int64_t>(buf.size()));
+    else
+      Output.WriteBuffer(buf.data(), static_cast<int32_t>(buf.size()));
+    dirSize += static_cast<int64_t>(buf.size());
     buf.clear();
   };
-  for (int32_t i = 0; i < List.Count(); ++i) {
+  // Disk (0-based) each central header begins on; only those on the end record's disk count
+  // as its entries.
+  std::vector<uint16_t> headerDisks;
+  for (int32_t i = 0; i < List.Count() && written; ++i) {
     TCompFileInfo& info = List.Info(i);
     if (info.EntryAction == eaDrop) {
       ++SkippedCount;
@@ -450,12 +497,10 @@ bool TZipBase::WriteCentralHeaders(TStream32& Output, TCompHeaderList& List) {
     }
     // Offsets past 4 GiB carry their high word in the tag-100 block, which a kept entry that
     // moved may not have had.
-    const bool hasOwnBlock = info.Extra.size() >= 10 && GetLE16(info.Extra, 0) == kZip64ExtraTag &&
-                             GetLE16(info.Extra, 2) == 6;
-    if (hasOwnBlock) {
+    if (HasOwnZip64Block(info)) {
       const auto block = CentralZip64(info);
       std::copy(block.begin(), block.end(), info.Extra.begin());
-    } else if (NeedsZip64Extra(info) || info.PackedHigh > 0) {
+    } else if (NeedsCentralZip64(info)) {
       const auto block = CentralZip64(info);
       info.Extra.insert(info.Extra.begin(), block.begin(), block.end());
     }
@@ -477,6 +522,16 @@ bool TZipBase::WriteCentralHeaders(TStream32& Output, TCompHeaderList& List) {
       EncipherBlock(reinterpret_cast<uint8_t*>(name.data()), static_cast<int32_t>(name.size()));
     }
     FCurrentFileName = List.Name(i);
+    if (span) {
+      // Written header by header, so that the disk each one begins on is known.
+      flush();
+      if (!written || !span->KeepTogether(static_cast<int64_t>(46 + name.size() + info.Extra.size() +
+                                                               info.Comment.size()))) {
+        written = false;
+        break;
+      }
+      headerDisks.push_back(GetLE16(EndRecordBuf, 4));
+    }
     buf.insert(buf.end(), CentralHeaderBuf.begin(), CentralHeaderBuf.end());
     buf.insert(buf.end(), name.begin(), name.end());
     buf.insert(buf.end(), info.Extra.begin(), info.Extra.end());
@@ -484,8 +539,23 @@ bool TZipBase::WriteCentralHeaders(TStream32& Output, TCompHeaderList& List) {
     if (buf.size() >= (1u << 20)) flush();
   }
   flush();
-  const int64_t dirSize = Output.Size() - dirOffset;
+  if (!written) return false;
   const auto entries = static_cast<uint16_t>(List.Count() - SkippedCount);
+  if (span) {
+    // The end record goes whole onto the last disk; no archive comment on spanned disks.
+    if (!span->KeepTogether(static_cast<int64_t>(EndRecordBuf.size()))) return false;
+    TEndRecord end;
+    end.DiskNumber = GetLE16(EndRecordBuf, 4);
+    end.DirectoryDisk = dirDisk;
+    end.EntriesOnDisk =
+        static_cast<uint16_t>(std::count(headerDisks.begin(), headerDisks.end(), end.DiskNumber));
+    end.TotalEntries = entries;
+    end.DirectorySize = static_cast<uint32_t>(dirSize);
+    end.DirectoryOffset = static_cast<uint32_t>(dirOffset);
+    const auto b = end.Encode();
+    std::copy(b.begin(), b.end(), EndRecordBuf.begin());
+    return List.Count() > SkippedCount;
+  }
   const auto comment = static_cast<uint16_t>(List.SharedBlock.size());
   if (IsLargeArchive) {
     TLargeEndRecord end;
@@ -517,7 +587,11 @@ bool TZipBase::WriteCentralDirectory(TStream32& Output, TCompHeaderList& List) {
   if (FEntryCount <= 0) return false;
   IsLargeArchive = Output.Size() >= k4GiB;
   if (ArchiveOnRemovableDrive()) {
-    if (!SpanArchive(Output, List)) {
+    // Offsets on a disk are small: spanned disks carry the 22-byte end record.
+    IsLargeArchive = false;
+    if (SpanArchive(Output, List)) {
+      FArchivePublished = true;
+    } else {
       FFilesAdded = 0;
       List.Clear();
     }

@@ -12,6 +12,8 @@
 
 #include "archive/qrnCompBase.h"
 
+class TDiskSpanObj;
+
 // Parses an extra field (HeaderKind 0 local, 1 central) for tag 100 and tag 1 blocks. The
 // header's 32-bit fields are passed so that tag-1 values are taken only where they hold
 // 0xFFFFFFFF. Blocks that do not fit the field are ignored.
@@ -53,7 +55,12 @@ class TZipBase : public TCompBase {
   int64_t ReadLocalHeader(TStream32& Input, TStream32& Output, std::array<uint8_t, 46>& RawHeader) override;
   bool GetZipComment(std::string& Text) override;
 
+  // Writes the central directory and the end record. While SpanObject is set (a spanned
+  // write), every byte goes through it onto the disks, and the end record is only prepared in
+  // EndRecordBuf for the span object to write.
   bool WriteCentralHeaders(TStream32& Output, TCompHeaderList& List);
+  // Bytes the central header of entry Index takes: header, name, extra field, comment.
+  int64_t CentralEntrySize(TCompHeaderList& List, int32_t Index);
   int32_t LeaveSpaceOnFirstDisk() const { return FLeaveSpaceOnFirstDisk; }
   void SetLeaveSpaceOnFirstDisk(int32_t v) { FLeaveSpaceOnFirstDisk = v; }
 
@@ -63,6 +70,8 @@ class TZipBase : public TCompBase {
   bool IsLargeArchive = false;
   int32_t SkippedCount = 0;
   std::unique_ptr<TCompHeaderList> CommentList;
+  TDiskSpanObj* SpanObject = nullptr;  // the spanned write in progress, not owned
+  friend class TDiskSpanObj;
 
  protected:
   // On a removable drive the spanned writer takes over the directory (the disk check of the

@@ -1,0 +1,377 @@
+#include "archive/qrnSpanWrite.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "archive/qrnEndian.h"
+#include "archive/qrnStreams.h"
+#include "archive/qrnTempOut.h"
+#include "archive/qrnZip.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
+
+namespace {
+
+constexpr uint32_t kSpanMarker = 0x08074B50;  // "PK" 7 8: the archive begins a spanned set
+constexpr int64_t kCopyBlock = 65536;
+constexpr const char* kLabelPrefix = "PKBACK# ";
+
+}  // namespace
+
+TDiskSpanObj::TDiskSpanObj(TZipBase* AOwner, bool* ACancelFlag, TCompHeaderList* AHeaderList,
+                           TDiskManager* ADiskServices, TStream32* ATemporaryOutput)
+    : Owner(AOwner),
+      CancelFlag(ACancelFlag),
+      HeaderList(AHeaderList),
+      DiskServices(ADiskServices),
+      VolumeInfo(ADiskServices ? &ADiskServices->VolumeInfo : nullptr),
+      SourceStream(ATemporaryOutput) {
+  if (auto* f = dynamic_cast<TTempFileStream*>(ATemporaryOutput)) f->Mode = 0;
+  if (auto* m = dynamic_cast<TTempMemStream*>(ATemporaryOutput)) m->Mode = 0;
+  if (Owner) {
+    FReportError = [this](const std::string& f, const std::string& e, const std::string& v, int32_t c) {
+      Owner->ReportError(f, e, v, c);
+    };
+    FRaiseError = [this](TExceptionClass k, const std::string& f, const std::string& e, const std::string& v,
+                         int32_t c) { Owner->RaiseError(k, f, e, v, c); };
+  }
+}
+
+TDiskSpanObj::~TDiskSpanObj() = default;
+
+std::string TDiskSpanObj::ArchiveName() const { return Owner ? Owner->ArchiveFile() : std::string(); }
+
+int64_t& TDiskSpanObj::FreeSpace() { return DiskServices->FreeSpace; }
+
+void TDiskSpanObj::Report(const std::string& ExtendedMsg, const std::string& VolumeID, int32_t Code) {
+  if (FReportError) FReportError(ArchiveName(), ExtendedMsg, VolumeID, Code);
+}
+
+int64_t TDiskSpanObj::ChunkFor(int64_t n) const {
+  const int64_t free = std::max<int64_t>(DiskServices->FreeSpace, 0);
+  return n < free ? n : free;
+}
+
+// --- the disk checks -------------------------------------------------------------------------
+
+bool TDiskSpanObj::CheckDisk() {
+  return DiskServices->CheckDiskOfPath(ArchiveName(), nullptr, nullptr, FReportError, FRaiseError);
+}
+
+bool TDiskSpanObj::CheckDiskQuietly() {
+  return DiskServices->CheckDiskOfPath(ArchiveName(), nullptr, nullptr, nullptr, nullptr);
+}
+
+// --- the whole write -------------------------------------------------------------------------
+
+bool TDiskSpanObj::SpanArchive() {
+  if (!Owner || !HeaderList || !DiskServices || !SourceStream) return false;
+  bool ok = false;
+  try {
+    Owner->FireProgress(0, 0);
+    ok = !Cancelled() && FirstDisk();
+    TCompHeaderList& list = *HeaderList;
+    // The entries in the order they lie in the temporary archive; each one reaches to the next
+    // one's start, so whatever an entry holds (a data descriptor of a kept entry) goes along.
+    std::vector<int32_t> order;
+    for (int32_t i = 0; ok && i < list.Count(); ++i) {
+      if (list.Info(i).EntryAction == eaDrop) continue;
+      bool enc = false;
+      if (TRegisterQarno::ClassifySignature(GetLE32(list.Header(i), 0), hkCentral, enc) != hkCentral) ok = false;
+      order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int32_t a, int32_t b) { return list.Info(a).LocalOffset < list.Info(b).LocalOffset; });
+    const int64_t sourceSize = SourceStream->Size();
+    const auto entries = static_cast<int64_t>(order.size());
+    Owner->BytesLeft = list.Count() + 1;
+    if (ok && !order.empty() && BytesToWrite(list.Info(order[0]).LocalOffset) > FreeSpace()) {
+      uint8_t marker[4];
+      PutLE32(marker, 0, kSpanMarker);
+      ok = WriteSpanned(*DiskFile, marker, 4);
+    }
+    for (size_t k = 0; ok && k < order.size(); ++k) {
+      if (Cancelled()) {
+        ok = false;
+        break;
+      }
+      const int32_t i = order[k];
+      TCompFileInfo& info = list.Info(i);
+      const int64_t start = info.LocalOffset;
+      const int64_t end = k + 1 < order.size() ? list.Info(order[k + 1]).LocalOffset : sourceSize;
+      if (start < 0 || end > sourceSize || end - start < 30) {
+        ok = false;
+        break;
+      }
+      SourceStream->Seek(start, soBeginning);
+      if (SourceStream->Read(Owner->LocalHeaderBuf.data(), 30) != 30) {
+        ok = false;
+        break;
+      }
+      bool enc = false;
+      if (TRegisterQarno::ClassifySignature(GetLE32(Owner->LocalHeaderBuf, 0), hkLocal, enc) != hkLocal) {
+        ok = false;
+        break;
+      }
+      Owner->FCurrentFileName = list.Name(i);
+      std::array<uint8_t, 30> plain = Owner->LocalHeaderBuf;
+      if (enc) TRegisterQarno::DecipherHeader(plain, hkLocal);
+      const int64_t headLen = 30 + GetLE16(plain, 26) + GetLE16(plain, 28);
+      if (!KeepTogether(std::min(headLen, end - start))) {
+        ok = false;
+        break;
+      }
+      // The entry is found on the disk it begins on, at its place in that disk's file.
+      PutLE16(info.RawHeader, 34, static_cast<uint16_t>(DiskNumber - 1));
+      PutLE32(info.RawHeader, 42, static_cast<uint32_t>(FWrittenHere));
+      info.LocalOffset = FWrittenHere;
+      SourceStream->Seek(start, soBeginning);
+      if (!CopyToDisk(30)) {
+        ok = false;
+        break;
+      }
+      Owner->BytesLeft = entries - static_cast<int64_t>(k + 1);
+      Owner->DoProgress(entries, entries, static_cast<int64_t>(k + 1));
+      if (!CopyToDisk(end - start - 30)) {
+        ok = false;
+        break;
+      }
+      platform::ProcessMessages();
+    }
+    if (ok && Cancelled()) ok = false;
+    if (ok) {
+      Owner->SpanObject = this;
+      struct Unhook {
+        TZipBase* owner;
+        ~Unhook() { owner->SpanObject = nullptr; }
+      } unhook{Owner};
+      ok = Owner->WriteCentralHeaders(*DiskFile, list) && !Cancelled();
+      ok = ok && WriteSpanned(*DiskFile, Owner->EndRecordBuf.data(), static_cast<int64_t>(Owner->EndRecordBuf.size()));
+    }
+    ok = ok && CloseDiskFile();
+  } catch (const std::exception& e) {
+    Report(e.what(), std::to_string(DiskNumber), E_WRITE_ERROR);
+    ok = false;
+  }
+  if (!ok && DiskFile) {
+    // The piece on the disk in the drive belongs to this run and ends nowhere: it must not
+    // pass for a backup.
+    DiskFile.reset();
+    platform::DeleteFile(ArchiveName());
+  }
+  DiskFile.reset();
+  return ok;
+}
+
+int64_t TDiskSpanObj::BytesToWrite(int64_t Position) const {
+  int64_t total = SourceStream->Size() - Position + static_cast<int64_t>(Owner->EndRecordBuf.size());
+  TCompHeaderList& list = *HeaderList;
+  for (int32_t i = 0; i < list.Count(); ++i) {
+    if (list.Info(i).EntryAction != eaDrop) total += Owner->CentralEntrySize(list, i);
+  }
+  return total;
+}
+
+// --- copying ---------------------------------------------------------------------------------
+
+bool TDiskSpanObj::CopyToDisk(int64_t n) {
+  std::vector<uint8_t> block(static_cast<size_t>(std::clamp<int64_t>(n, 0, kCopyBlock)));
+  while (n > 0) {
+    if (Cancelled()) return false;
+    const auto m = static_cast<int32_t>(std::min<int64_t>(n, kCopyBlock));
+    SourceStream->ReadBuffer(block.data(), m);
+    if (!WriteSpanned(*DiskFile, block.data(), m)) return false;
+    n -= m;
+  }
+  return true;
+}
+
+bool TDiskSpanObj::WriteSpanned(TStream32& Stream, const uint8_t* Buffer, int64_t Count) {
+  TStream32* target = &Stream;
+  while (Count > 0) {
+    const int64_t chunk = std::min<int64_t>(ChunkFor(Count), int64_t{1} << 30);
+    if (chunk > 0) {
+      const auto want = static_cast<int32_t>(chunk);
+      const int32_t written = std::max(target->Write(Buffer, want), 0);
+      FreeSpace() -= written;
+      FWrittenHere += written;
+      Buffer += written;
+      Count -= written;
+      if (written < want) {
+        // A disk may hold less than it said (clusters, other writers): the rest goes on the
+        // next disk. Any other failure, or a disk that takes nothing at all, ends the write.
+        if (!platform::LastErrorIsDiskFull()) {
+          Report(Owner->CurrentFileName(), std::to_string(DiskNumber), E_WRITE_ERROR);
+          return false;
+        }
+        if (FWrittenHere == 0) {
+          Report(Owner->CurrentFileName(), std::to_string(DiskNumber), E_DISK_FULL);
+          return false;
+        }
+        FreeSpace() = 0;
+      }
+    }
+    if (Count > 0) {
+      if (!NextDisk()) return false;
+      target = DiskFile.get();
+    }
+  }
+  return true;
+}
+
+bool TDiskSpanObj::KeepTogether(int64_t Count) {
+  // A fresh disk takes what it can: a record larger than a disk's reserve is split after all.
+  if (FreeSpace() >= Count || (DiskFile && FWrittenHere == 0)) return true;
+  return NextDisk();
+}
+
+// --- disk changes ----------------------------------------------------------------------------
+
+bool TDiskSpanObj::FirstDisk() {
+  DiskNumber = 1;
+  LastSerial = 0;
+  FFilledSerials.clear();
+  PutLE16(Owner->EndRecordBuf, 4, 0);
+  Reserve = static_cast<uint32_t>(std::max(Owner->LeaveSpaceOnFirstDisk(), 0) + kDiskReserve);
+  return PrepareDisk();
+}
+
+bool TDiskSpanObj::NextDisk() {
+  if (!CloseDiskFile()) return false;
+  ++DiskNumber;
+  PutLE16(Owner->EndRecordBuf, 4, static_cast<uint16_t>(GetLE16(Owner->EndRecordBuf, 4) + 1));
+  Reserve = static_cast<uint32_t>(kDiskReserve);
+  return PrepareDisk();
+}
+
+bool TDiskSpanObj::CloseDiskFile() {
+  if (!DiskFile) return true;
+  // The user takes the disk out next: its piece must be on it, not in the page cache.
+  const bool flushed = platform::FlushFile(DiskFile->Handle());
+  DiskFile.reset();
+  if (flushed) return true;
+  Report(Owner->CurrentFileName(), std::to_string(DiskNumber), E_WRITE_ERROR);
+  platform::DeleteFile(ArchiveName());
+  return false;
+}
+
+bool TDiskSpanObj::PrepareDisk() {
+  const std::string volume = std::to_string(DiskNumber);
+  if (!OnInsertDisk) {
+    Report("OnInsertDisk", volume, E_EVENT_NOT_ASSIGNED);
+    return false;
+  }
+  // The first disk may already be in the drive; it is taken without asking when it can hold
+  // the reserve and carries no archive of this name.
+  if (DiskNumber == 1 && CheckDiskQuietly() && !platform::FileExists(ArchiveName()) &&
+      static_cast<int64_t>(Reserve) <= FreeSpace()) {
+    if (OpenDiskFile()) return true;
+  }
+  int32_t requests = 0;
+  for (;;) {
+    if (++requests > kMaxDiskRequests) {
+      if (FReportError) FReportError(DiskServices->Drive, "0", volume, E_NOT_ACCESSIBLE);
+      return false;
+    }
+    bool cancel = true;
+    OnInsertDisk(this, volume, cancel);
+    if (cancel || Cancelled()) return false;
+    if (!CheckDisk()) continue;
+    // A disk filled in this run is refused before anything on it is looked at.
+    const uint32_t serial = DiskServices->SerialNumber;
+    if (serial != 0 && std::find(FFilledSerials.begin(), FFilledSerials.end(), serial) != FFilledSerials.end())
+      continue;
+    bool usable = true;
+    if (!HandleExistingFile(usable)) return false;
+    if (!usable) continue;
+    if (FreeSpace() < DiskServices->TotalSpace && !ClearDisk(requests)) return false;
+    if (static_cast<int64_t>(Reserve) > FreeSpace()) continue;
+    break;
+  }
+  return OpenDiskFile();
+}
+
+bool TDiskSpanObj::HandleExistingFile(bool& Usable) {
+  const std::string name = ArchiveName();
+  if (!platform::FileExists(name)) return true;
+  FileExistsMode = omOverwrite;
+  if (!OnDiskSpanFileExists) {
+    // Nobody can be asked: the archive on the disk stays as it is.
+    Report("OnFileExists", std::to_string(DiskNumber), E_EVENT_NOT_ASSIGNED);
+    return false;
+  }
+  TDateTime date = 0;
+  if (auto st = platform::StatPath(name)) date = DosDateTimeToDateTime(platform::UnixTimeToLocalDosTime(st->mtime));
+  Owner->Timer.Pause();
+  OnDiskSpanFileExists(Owner, name, date, FileExistsMode);
+  Owner->Timer.Resume();
+  if (FileExistsMode == omSkip) Owner->SetCancel(true);
+  if (Cancelled()) return false;
+  // Removable disks have no Trash of their own: when the user's Trash cannot take the file,
+  // it is replaced for good, as the answer said.
+  if (!DeleteArchiveFile(name, Owner->DeleteOptions()) && platform::FileExists(name) && !platform::DeleteFile(name)) {
+    Usable = false;
+    return true;
+  }
+  Usable = CheckDisk();
+  return true;
+}
+
+bool TDiskSpanObj::ClearDisk(int32_t& Requests) {
+  if (OnClearDisk) {
+    for (;;) {
+      bool cancel = true;
+      OnClearDisk(this, DiskServices->Drive, Reserve, FreeSpace(), DiskServices->TotalSpace, cancel);
+      if (cancel || Cancelled()) return false;
+      if (CheckDisk() && FreeSpace() >= static_cast<int64_t>(Reserve)) return true;
+      if (++Requests > kMaxDiskRequests) {
+        if (FReportError) FReportError(DiskServices->Drive, "0", std::to_string(DiskNumber), E_NOT_ACCESSIBLE);
+        return false;
+      }
+    }
+  }
+  if (DiskServices->CheckDiskOfPath(ArchiveName(), Owner->OnDiskInDrvErr, Owner->OnDiskWriteProtectErr, FReportError,
+                                    FRaiseError) &&
+      FreeSpace() >= static_cast<int64_t>(Reserve))
+    return true;
+  Report("OnClearDisk", std::to_string(DiskNumber), E_EVENT_NOT_ASSIGNED);
+  return false;
+}
+
+bool TDiskSpanObj::OpenDiskFile() {
+  const std::string name = ArchiveName();
+  try {
+    auto file = std::make_unique<TFileStream32>(name, platform::kModeCreate);
+    if (file->Handle() < 0) return false;
+    DiskFile = std::move(file);
+    FWrittenHere = 0;
+    WriteLabel();
+    if (!CheckDisk()) {
+      DiskFile.reset();
+      platform::DeleteFile(name);
+      return false;
+    }
+    if (DiskNumber == 1) FreeSpace() -= std::max(Owner->LeaveSpaceOnFirstDisk(), 0);
+    LastSerial = DiskServices->SerialNumber;
+    if (LastSerial != 0) FFilledSerials.push_back(LastSerial);
+    return true;
+  } catch (...) {
+    if (DiskFile) {
+      DiskFile.reset();
+      platform::DeleteFile(name);
+    }
+    return false;
+  }
+}
+
+void TDiskSpanObj::WriteLabel() {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%.3d", DiskNumber);
+  SetLabel(std::string(kLabelPrefix) + digits);
+}
+
+void TDiskSpanObj::SetLabel(const std::string& Label) {
+  if (VolumeInfo && VolumeInfo->VolumeLabel == Label) return;
+  if (!::SetVolumeLabel(DiskServices->Drive, Label)) Report("", Label, E_SPAN_LABEL_ERROR);
+}

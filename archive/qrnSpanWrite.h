@@ -1,0 +1,98 @@
+#pragma once
+// The spanned-disk writer: when the archive's folder lies on a removable drive, the finished
+// temporary archive (entries only) is copied entry by entry onto as many disks as that drive
+// needs. Every disk is asked for through OnInsertDisk, labelled "PKBACK# nnn", and each
+// entry's central header gets the disk and the offset its local header landed on; the central
+// directory and the end record go onto the last disk. A disk is never cleared by the engine:
+// a disk that is not empty is offered to OnClearDisk, and an archive of the same name on a disk
+// is replaced only on OnDiskSpanFileExists' answer.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/qrnFileIo.h"
+#include "archive/qrnGbls.h"
+
+class TCompHeaderList;
+class TFileStream32;
+class TStream32;
+class TZipBase;
+
+class TDiskSpanObj : public TDiskCommon {
+ public:
+  // Free bytes every disk must offer beyond LeaveSpaceOnFirstDisk.
+  static constexpr int64_t kDiskReserve = 10000;
+  // Answers of OnInsertDisk or OnClearDisk in a row that bring no usable disk before one disk
+  // request gives up: an unattended handler that always says "go on" must not spin for ever.
+  static constexpr int32_t kMaxDiskRequests = 20;
+
+  // Stores the owner's parts and sets the temporary output's Mode to 0: the temporary archive
+  // is discarded, never moved onto the archive's name.
+  TDiskSpanObj(TZipBase* AOwner, bool* ACancelFlag, TCompHeaderList* AHeaderList, TDiskManager* ADiskServices,
+               TStream32* ATemporaryOutput);
+  ~TDiskSpanObj() override;
+  TDiskSpanObj(const TDiskSpanObj&) = delete;
+  TDiskSpanObj& operator=(const TDiskSpanObj&) = delete;
+
+  // The whole spanned write; true when the end record was written on the last disk. On
+  // failure the unfinished piece on the disk in the drive is removed again.
+  bool SpanArchive();
+  // Writes Count bytes of Buffer to Stream (the disk file in the drive), going on to the next
+  // disks while they do not fit; false when a disk change or a write failed.
+  bool WriteSpanned(TStream32& Stream, const uint8_t* Buffer, int64_t Count);
+  // Makes sure Count bytes go onto the disk in the drive in one piece: asks for the next disk
+  // first when fewer are free. Local and central headers and the end record are never split
+  // across disks (readers of split sets cannot join a header from two volumes); only entry
+  // data, names past a disk's reserve and the directory as a whole cross disks.
+  bool KeepTogether(int64_t Count);
+
+  TZipBase* Owner;
+  bool* CancelFlag;
+  TCompHeaderList* HeaderList;
+  TDiskManager* DiskServices;
+  TVolumeInfo* VolumeInfo;
+  TStream32* SourceStream;
+  std::unique_ptr<TFileStream32> DiskFile;  // nullptr between disks
+  int32_t DiskNumber = 0;                   // 1 for the first disk
+  uint32_t Reserve = 0;
+  uint32_t LastSerial = 0;
+  TOverwriteMode FileExistsMode = omOverwrite;
+
+  TOnClearDisk OnClearDisk;
+  TOnInsertDisk OnInsertDisk;
+  TOnFileExists OnDiskSpanFileExists;
+
+ private:
+  int64_t ChunkFor(int64_t n) const;
+  bool CopyToDisk(int64_t n);
+  bool FirstDisk();
+  bool NextDisk();
+  bool PrepareDisk();
+  bool ClearDisk(int32_t& Requests);
+  bool OpenDiskFile();
+  void WriteLabel();
+  void SetLabel(const std::string& Label);
+
+  // The disk request of the drive with the owner's reports; no handlers (not-ready and
+  // write-protected disks are reported, and the disk is asked for again).
+  bool CheckDisk();
+  // The same without any report: whether the disk in the drive can be taken as it is.
+  bool CheckDiskQuietly();
+  // Handles an archive of the same name on the disk in the drive. False ends the request.
+  bool HandleExistingFile(bool& Usable);
+  // Closes the disk file after flushing it to the disk; false (reported) when that fails.
+  bool CloseDiskFile();
+  // Bytes of the archive still to write: the entries from Position on, the directory and the
+  // end record.
+  int64_t BytesToWrite(int64_t Position) const;
+  bool Cancelled() const { return CancelFlag != nullptr && *CancelFlag; }
+  void Report(const std::string& ExtendedMsg, const std::string& VolumeID, int32_t Code);
+  std::string ArchiveName() const;
+
+  int64_t& FreeSpace();
+  // Bytes put on the disk in the drive during this run.
+  int64_t FWrittenHere = 0;
+  // Serial numbers of the disks filled in this run: such a disk is never taken again.
+  std::vector<uint32_t> FFilledSerials;
+};

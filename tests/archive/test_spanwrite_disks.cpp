@@ -1,0 +1,263 @@
+// The disk requests of spanned writing: disks refused, cleared only through OnClearDisk, an old
+// archive replaced only on OnDiskSpanFileExists' answer, missing events, cancelling, full and
+// write-protected disks, and a handler that never brings a usable disk.
+#include <gtest/gtest.h>
+
+#include "archive/qrnBase.h"
+#include "archive/qrnSpanWrite.h"
+#include "tests/archive/spanwrite_fixture.h"
+
+using namespace spanfixture;
+
+namespace {
+
+// A run over two disks of 64 KiB: 4 stored files of 20000 bytes.
+struct TwoDisks : SpanRig {
+  TwoDisks() : SpanRig(64 * 1024) { Source(4, 20000); }
+};
+
+TEST(SpanWriteDisks, ReinsertedFullDiskIsRefusedWithoutAQuestion) {
+  TwoDisks r;
+  int existsAsked = 0;
+  r.w.zip.OnDiskSpanFileExists = [&](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+    ++existsAsked;
+    m = omOverwrite;
+  };
+  r.onInsert = [&](const std::string& volume, bool& cancel) {
+    if (r.asked.size() == 1) r.drive.ReinsertDisk(r.Disk(1));  // the disk just filled
+    else r.Insert(std::stoi(volume));
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(r.asked, (std::vector<std::string>{"2", "2"}));
+  EXPECT_EQ(existsAsked, 0);  // its piece was never offered for overwriting
+  EXPECT_TRUE(r.w.errors.empty());
+  EXPECT_TRUE(r.PeersAgree());
+}
+
+TEST(SpanWriteDisks, DiskFilledEarlierInTheRunIsRefusedToo) {
+  SpanRig r(64 * 1024);
+  r.Source(7, 20000);
+  r.w.zip.OnDiskSpanFileExists = [&](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+    ADD_FAILURE() << "a piece of this run was offered for overwriting";
+    m = omOverwrite;
+  };
+  bool offered = false;
+  r.onInsert = [&](const std::string& volume, bool& cancel) {
+    if (volume == "3" && !offered) {
+      offered = true;
+      r.drive.ReinsertDisk(r.Disk(1));
+    } else {
+      r.Insert(std::stoi(volume));
+    }
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 7);
+  EXPECT_EQ(r.asked, (std::vector<std::string>{"2", "3", "3"}));
+  EXPECT_TRUE(r.PeersAgree());
+}
+
+TEST(SpanWriteDisks, NonEmptyDiskIsClearedOnlyThroughOnClearDisk) {
+  // Disk 2 holds a file of the user's that leaves less than the reserve free.
+  const auto userFileOnDisk2 = [](SpanRig& r) {
+    Put(r.Disk(2) + "/photo.jpg", Random(60000, 9));
+    r.onInsert = [&r](const std::string& volume, bool& cancel) {
+      r.drive.InsertDisk(r.Disk(std::stoi(volume)), "", SerialOf(std::stoi(volume)));
+      r.disks.push_back(r.Disk(std::stoi(volume)));
+      cancel = false;
+    };
+  };
+  {
+    // Without the event: reported, the run fails, the user's file stays.
+    TwoDisks r;
+    userFileOnDisk2(r);
+    EXPECT_EQ(r.w.zip.Compress(), 0);
+    EXPECT_TRUE(r.w.Reported(25270));
+    EXPECT_EQ(r.w.errors.back().ext, "OnClearDisk");
+    EXPECT_EQ(Slurp(r.Disk(2) + "/photo.jpg"), Random(60000, 9));
+    EXPECT_EQ(r.w.zip.FilesAdded(), 0);
+  }
+  {
+    // Refused by the handler: the run fails, the file stays.
+    TwoDisks r;
+    userFileOnDisk2(r);
+    r.w.zip.OnClearDisk = [](TObject*, const std::string&, int64_t, int64_t, int64_t, bool&) {};
+    EXPECT_EQ(r.w.zip.Compress(), 0);
+    EXPECT_TRUE(platform::FileExists(r.Disk(2) + "/photo.jpg"));
+    EXPECT_FALSE(platform::FileExists(r.Disk(2) + "/set.zip"));
+  }
+  TwoDisks r;
+  userFileOnDisk2(r);
+  std::vector<int64_t> seen;
+  r.w.zip.OnClearDisk = [&](TObject* sender, const std::string& drive, int64_t required, int64_t free, int64_t total,
+                           bool& cancel) {
+    EXPECT_NE(sender, &r.w.zip);
+    EXPECT_EQ(drive, r.drive.Path());
+    seen = {required, free, total};
+    platform::DeleteFile(r.Disk(2) + "/photo.jpg");  // what the application does on the user's word
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(seen, (std::vector<int64_t>{10000, 64 * 1024 - 60000, 64 * 1024}));
+  EXPECT_TRUE(r.PeersAgree());
+}
+
+TEST(SpanWriteDisks, NonEmptyDiskWithRoomIsUsedAndItsFilesKept) {
+  TwoDisks r;
+  Put(r.Disk(2) + "/notes.txt", "keep me");
+  r.onInsert = [&](const std::string& volume, bool& cancel) {
+    r.drive.InsertDisk(r.Disk(2), "", SerialOf(2));
+    r.disks.push_back(r.Disk(2));
+    (void)volume;
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(Slurp(r.Disk(2) + "/notes.txt"), "keep me");
+  EXPECT_TRUE(r.PeersAgree());
+}
+
+TEST(SpanWriteDisks, OldArchiveOnADiskIsReplacedOnlyOnTheAnswer) {
+  const std::string old = "an old piece of last week's set";
+  const auto oldPieceOnDisk2 = [&](SpanRig& r) { Put(r.Disk(2) + "/set.zip", old); };
+  {
+    // No handler: nobody agreed, the old piece stays and the run fails.
+    TwoDisks r;
+    oldPieceOnDisk2(r);
+    EXPECT_EQ(r.w.zip.Compress(), 0);
+    ASSERT_TRUE(r.w.Reported(25270));
+    EXPECT_EQ(r.w.errors.back().ext, "OnFileExists");
+    EXPECT_EQ(r.Piece(2), old);
+  }
+  {
+    // omSkip cancels the run.
+    TwoDisks r;
+    oldPieceOnDisk2(r);
+    r.w.zip.OnDiskSpanFileExists = [](TObject*, const std::string&, TDateTime, TOverwriteMode& m) { m = omSkip; };
+    EXPECT_EQ(r.w.zip.Compress(), 0);
+    EXPECT_TRUE(r.w.Reported(25443));
+    EXPECT_EQ(r.Piece(2), old);
+  }
+  TwoDisks r;
+  oldPieceOnDisk2(r);
+  std::string named;
+  TObject* sender = nullptr;
+  TDateTime date = 0;
+  r.w.zip.OnDiskSpanFileExists = [&](TObject* s, const std::string& f, TDateTime d, TOverwriteMode& m) {
+    sender = s;
+    named = f;
+    date = d;
+    EXPECT_EQ(m, omOverwrite);
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(sender, &r.w.zip);
+  EXPECT_EQ(named, r.d / "floppy/set.zip");
+  EXPECT_GT(date, 40000.0);  // the file's own date, not 0
+  // The old piece went to the user's Trash, where it can be had back.
+  EXPECT_EQ(Slurp(r.d / "share/Trash/files/set.zip"), old);
+  EXPECT_TRUE(r.PeersAgree());
+}
+
+TEST(SpanWriteDisks, MissingInsertDiskEventEndsTheRunBeforeAnythingIsWritten) {
+  TwoDisks r;
+  r.w.zip.OnInsertDisk = nullptr;
+  EXPECT_EQ(r.w.zip.Compress(), 0);
+  ASSERT_TRUE(r.w.Reported(25270));
+  EXPECT_EQ(r.w.errors.back().ext, "OnInsertDisk");
+  EXPECT_FALSE(platform::FileExists(r.Disk(1) + "/set.zip"));
+  EXPECT_TRUE(std::filesystem::is_empty(r.d / "tmp"));
+}
+
+TEST(SpanWriteDisks, CancelInTheMiddleLeavesNothingThatPassesForABackup) {
+  {
+    // The request for disk 2 is refused.
+    TwoDisks r;
+    r.onInsert = [](const std::string&, bool&) {};
+    EXPECT_EQ(r.w.zip.Compress(), 0);
+    EXPECT_EQ(r.w.zip.FilesAdded(), 0);
+    EXPECT_FALSE(EndOf(r.Piece(1)));
+    EXPECT_TRUE(std::filesystem::is_empty(r.d / "tmp"));
+  }
+  // The run is cancelled while disk 2 is written: its unfinished piece goes again.
+  SpanRig r(64 * 1024);
+  r.Source(6, 20000);
+  bool writingDisk2 = false;
+  r.onInsert = [&](const std::string& volume, bool& cancel) {
+    r.Insert(std::stoi(volume));
+    writingDisk2 = true;
+    cancel = false;
+  };
+  r.w.zip.OnProgress = [&](TObject*, uint8_t, uint8_t) {
+    if (writingDisk2) r.w.zip.SetCancel(true);
+  };
+  EXPECT_EQ(r.w.zip.Compress(), 0);
+  EXPECT_EQ(r.w.zip.FilesAdded(), 0);
+  EXPECT_TRUE(r.w.Reported(25443));
+  EXPECT_FALSE(platform::FileExists(r.Disk(2) + "/set.zip"));
+  EXPECT_FALSE(EndOf(r.Piece(1)));
+}
+
+TEST(SpanWriteDisks, DiskThatHoldsLessThanItSaidPassesTheRestToTheNextDisk) {
+  TwoDisks r;
+  // While disk 1 is written, something else takes 20000 of its bytes.
+  bool filled = false;
+  r.w.zip.OnProgress = [&](TObject*, uint8_t byFile, uint8_t) {
+    if (!filled && byFile > 0 && platform::FileExists(r.Disk(1) + "/set.zip")) {
+      filled = true;
+      Put(r.Disk(1) + "/other.bin", std::string(20000, 'x'));
+    }
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_TRUE(filled);
+  EXPECT_TRUE(r.w.errors.empty());
+  EXPECT_EQ(static_cast<int64_t>(r.Piece(1).size()), 64 * 1024 - 20000);
+  platform::DeleteFile(r.Disk(1) + "/other.bin");
+  EXPECT_TRUE(r.PeersAgree());
+}
+
+TEST(SpanWriteDisks, WriteProtectedDiskIsAskedForAgain) {
+  TwoDisks r;
+  r.onInsert = [&](const std::string&, bool& cancel) {
+    if (r.asked.size() == 1) r.drive.InsertDisk(r.Disk(9), "", SerialOf(9), true);
+    else r.Insert(2);
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(r.asked.size(), 2u);
+  ASSERT_EQ(r.w.errors.size(), 1u);
+  EXPECT_EQ(r.w.errors[0].code, 25171);
+  EXPECT_FALSE(platform::FileExists(r.Disk(9) + "/set.zip"));
+  EXPECT_TRUE(r.PeersAgree());
+}
+
+TEST(SpanWriteDisks, DiskStillTooFullAfterClearingIsOfferedAgain) {
+  TwoDisks r;
+  Put(r.Disk(3) + "/full.bin", Random(64 * 1024 - 5000, 2));
+  std::vector<int64_t> free;
+  r.w.zip.OnClearDisk = [&](TObject*, const std::string&, int64_t, int64_t f, int64_t, bool& cancel) {
+    free.push_back(f);
+    if (free.size() == 2) platform::DeleteFile(r.Disk(3) + "/full.bin");
+    cancel = false;
+  };
+  r.onInsert = [&](const std::string&, bool& cancel) {
+    r.drive.InsertDisk(r.Disk(3), "", SerialOf(3));
+    r.disks.push_back(r.Disk(3));
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(free, (std::vector<int64_t>{5000, 5000}));
+  EXPECT_EQ(r.asked.size(), 1u);
+  EXPECT_TRUE(r.PeersAgree());
+}
+
+TEST(SpanWriteDisks, HandlerThatNeverBringsAUsableDiskDoesNotSpinForEver) {
+  TwoDisks r;
+  r.onInsert = [&](const std::string&, bool& cancel) {
+    r.drive.EjectDisk();
+    cancel = false;
+  };
+  EXPECT_EQ(r.w.zip.Compress(), 0);
+  EXPECT_EQ(static_cast<int32_t>(r.asked.size()), TDiskSpanObj::kMaxDiskRequests);
+  EXPECT_FALSE(EndOf(r.Piece(1)));
+}
+
+}  // namespace
