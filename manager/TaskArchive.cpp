@@ -34,6 +34,12 @@ void SetTaskZipProperties(TZip& Zip) {
   Zip.StoreFilesOfType().Clear();
   for (const char* ext : KnownArchiveExtensions) Zip.StoreFilesOfType().Add(ext);
   Zip.SetSwitch(swAdd);
+  // Adding to an existing archive: a file that changed since it was stored replaces its entry,
+  // an unchanged one keeps it. Without answers the writer would keep every old entry, so a
+  // changed file's new content would never reach the backup.
+  Zip.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, int64_t, int64_t,
+                         int32_t, int32_t, bool& replace) { replace = true; };
+  Zip.OnRenameDupeFile = [](TObject*, const std::string&, std::string&, bool& rename) { rename = false; };
 }
 
 std::string TaskArchivePath(const TZip& Zip, const std::string& BackupDir, const std::string& Name) {

@@ -82,12 +82,6 @@ void TForm5::CreateControls() {
 void TForm5::CreateZip() {
   SetTaskZipProperties(Zip1);
   Zip1.OnProgress = [this](TObject* s, uint8_t byFile, uint8_t byArchive) { Zip1Progress(s, byFile, byArchive); };
-  // Adding to an existing archive: a file that changed since it was stored replaces its entry,
-  // an unchanged one keeps it. Without answers the writer would keep every old entry, so a
-  // changed file's new content would never reach the backup.
-  Zip1.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, int64_t, int64_t,
-                          int32_t, int32_t, bool& replace) { replace = true; };
-  Zip1.OnRenameDupeFile = [](TObject*, const std::string&, std::string&, bool& rename) { rename = false; };
   Zip1.OnError = [this](TObject*, const std::string& file, const std::string& extended, const std::string&,
                         int32_t code) { FErrors.Add(file, extended, code); };
 }

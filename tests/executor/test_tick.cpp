@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -280,6 +281,33 @@ TEST_F(Tick, MenuStartsLogViewerAndManagerFromTheProgramFolderAndResetsTheImage)
   const std::string dir = platform::ProgramDir();
   EXPECT_EQ(started, (std::vector<std::string>{dir + "/Lokvist", dir + "/Kalvenor"}));
   EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(Tick, AddingRunTakesTheNewContentOfAChangedFile) {
+  SetLogf("1");
+  TTask task;
+  task.Source = MakeSource("data");
+  task.Backup = MakeBackup("backup");
+  WriteStore({task});
+  TForm1 form;
+  std::vector<int32_t> errors;
+  form.Zip1.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int32_t code) {
+    errors.push_back(code);
+  };
+  form.Timer1Timer();
+  const std::string zip = task.Backup + "/08_12_2026-09_05.zip";
+  ASSERT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+
+  std::ofstream(task.Source + "/a.txt") << "changed since the last run\n";
+  fs::last_write_time(task.Source + "/a.txt", fs::file_time_type::clock::now() + std::chrono::hours(1));
+  form.Timer1Timer();
+
+  EXPECT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+  EXPECT_EQ(Entries(zip).size(), 3u);
+  ASSERT_EQ(std::system(("unzip -p " + Quote(zip) + " a.txt > " + Quote(Root + "/a.out")).c_str()), 0);
+  EXPECT_EQ(ReadBytes(Root + "/a.out"), "changed since the last run\n");
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(Count(ExecutorLog(), " - OK"), 2);
 }
 
 }  // namespace
