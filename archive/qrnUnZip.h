@@ -63,6 +63,19 @@ class TUnZip : public TUnBase {
   bool IsSplit() const { return IsSpanned() || IsMultiVolume(); }
   // Number of the last volume (0-based) from the end record.
   int32_t LastVolume() const;
+  // Where the directory starts (volume 0-based, offset in it) and its size and entry count,
+  // from the end records.
+  int32_t DirectoryVolume() const;
+  int64_t DirectoryOffset() const;
+  int64_t DirectorySize() const;
+  int64_t DirectoryEntries() const;
+  // Lists the directory, from the volume it starts on when that is an earlier one.
+  int32_t ListDirectory(std::unique_ptr<TStream32>& Archive);
+  // The central headers from Start on in Directory.
+  int32_t ListHeaders(TStream32& Directory, int64_t Start);
+  // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
+  // last one open. False when a piece cannot be had or holds less than the directory.
+  bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
   // Reads the local header at the stream's position into FLocal (or takes the 30 bytes already
   // there), deciphers it, reads its name and extra field; false when no local header stands
   // there.
@@ -77,6 +90,7 @@ class TUnZip : public TUnBase {
 
   TUnBaseHeaderObj<TUnZipRecord> FList;
   int32_t FCurrentIndex = -1;
+  int64_t FHeadersListed = 0;  // central headers read by the listing, chosen or not
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
   bool FByLocal = false;
