@@ -132,3 +132,58 @@ TEST(UnZipVolumes, SpannedSetWithoutDiskEventsIsCancelled) {
 }
 
 }  // namespace
+
+namespace {
+
+// A split set whose directory is larger than a volume, so it starts on an earlier one, with
+// deflated entries whose data crosses volumes.
+TEST(UnZipVolumes, DirectorySpanningVolumesAndDeflatedEntriesAcrossThem) {
+  Folder d;
+  if (!HaveTool("zip")) GTEST_SKIP() << "zip not available";
+  for (int i = 0; i < 300; ++i)
+    Put(d / ("src/" + std::string(150, 'n') + std::to_string(1000 + i) + ".txt"), "entry " + std::to_string(i));
+  Put(d / "src/text.txt", writerfixture::Text(400000));
+  Put(d / "src/mixed.bin", writerfixture::Random(70000, 21) + writerfixture::Text(70000));
+  ASSERT_EQ(Shell("cd '" + d.Path() + "/src' && zip -q -s 64k -r ../split.zip ."), 0);
+  ASSERT_TRUE(Exists(d / "split.z03"));
+  // The directory begins on a volume before the last one.
+  const std::string last = Slurp(d / "split.zip");
+  const size_t end = last.rfind(std::string("PK\x05\x06", 4));
+  ASSERT_NE(end, std::string::npos);
+  const auto dirDisk = static_cast<uint8_t>(last[end + 6]) | static_cast<uint8_t>(last[end + 7]) << 8;
+  const auto lastDisk = static_cast<uint8_t>(last[end + 4]) | static_cast<uint8_t>(last[end + 5]) << 8;
+  ASSERT_LT(dirDisk, lastDisk);
+
+  Reader r(d / "split.zip", d / "dest");
+  std::vector<std::string> asked;
+  r.unzip.OnNextVolume = [&](TObject*, std::string& name, const std::string& id, bool exists, bool& cancel) {
+    asked.push_back(NamePart(name) + "#" + id);
+    cancel = !exists || asked.size() > 200;
+  };
+  EXPECT_EQ(r.unzip.Extract(), 302);
+  EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+  EXPECT_TRUE(Tree(d / "dest") == Tree(d / "src"));  // byte for byte, without printing them
+}
+
+// A directory cut short (the end record promises more headers than it holds) is reported,
+// never taken for the whole archive.
+TEST(UnZipVolumes, DirectoryWithMissingHeadersIsReported) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  std::string last = Slurp(d / "split.zip");
+  const size_t end = last.rfind(std::string("PK\x05\x06", 4));
+  ASSERT_NE(end, std::string::npos);
+  // One entry more on the disk and in total than the directory holds.
+  last[end + 8] = static_cast<char>(last[end + 8] + 1);
+  last[end + 10] = static_cast<char>(last[end + 10] + 1);
+  Put(d / "split.zip", last);
+  Reader r(d / "split.zip", d / "dest");
+  r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+    cancel = !exists;
+  };
+  r.unzip.Extract();
+  EXPECT_EQ(r.Count(E_BAD_FILE_HEADER), 1);
+}
+
+}  // namespace
