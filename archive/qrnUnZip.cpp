@@ -447,6 +447,7 @@ void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Outpu
       break;
     }
     case 1: case 2: case 3: case 4: case 5: case 6: {
+      const TVolumeHandOver handOver(*this, Archive, packed);
       const TOldMember member{static_cast<uint16_t>(Entry.Method), Entry.Flags, packed, Entry.UnpackedSize};
       try {
         if (!DecodeOldMember(*this, *Archive, Output, member)) {
@@ -461,15 +462,38 @@ void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Outpu
     case 8:
       InflateDeflated(Archive, Output);
       break;
-    case 9:
+    case 9: {
+      const TVolumeHandOver handOver(*this, Archive, packed);
       InflateMember(*this, *Archive, Output, TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags});
       break;
+    }
     default:
       ReportError(FCurrentFileName, "", "0", E_UNSUPPORTED_METHOD);
       EntryFailed();
       break;
   }
 }
+
+TUnZip::TVolumeHandOver::TVolumeHandOver(TUnZip& Owner, std::unique_ptr<TStream32>& Archive, int64_t Packed)
+    : FOwner(Owner), FSaved(Owner.ReadHook), FPackedLeft(Packed) {
+  if (!Owner.IsSplit()) return;
+  // The decoders hold the stream they were given; the reads go to the volume open now instead.
+  Owner.ReadHook = [this, &Archive](TStream32&, int32_t Count, int32_t CrcMode, bool Decipher, uint8_t* Buffer) {
+    int32_t got = 0;
+    while (got < Count && Archive) {
+      const int32_t n = FSaved(*Archive, Count - got, CrcMode, Decipher, Buffer + got);
+      if (n > 0) {
+        got += n;
+        FPackedLeft -= n;
+        continue;
+      }
+      if (FPackedLeft <= 0 || FOwner.GetCancel() || !FOwner.ContinueOnNextVolume(Archive, FPackedLeft)) break;
+    }
+    return got;
+  };
+}
+
+TUnZip::TVolumeHandOver::~TVolumeHandOver() { FOwner.ReadHook = FSaved; }
 
 void TUnZip::InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Output) {
   TDecompressStream inflater(Archive.get(), -15);

@@ -88,6 +88,21 @@ class TUnZip : public TUnBase {
   bool ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t Remaining);
   void SetEntryName(const std::string& Stored, uint16_t Flags);
 
+  // While it lives, the reads of a decoder that pulls its input through ReadHook follow the
+  // member of Packed bytes onto the next disk or volume of a split archive.
+  class TVolumeHandOver {
+   public:
+    TVolumeHandOver(TUnZip& Owner, std::unique_ptr<TStream32>& Archive, int64_t Packed);
+    ~TVolumeHandOver();
+    TVolumeHandOver(const TVolumeHandOver&) = delete;
+    TVolumeHandOver& operator=(const TVolumeHandOver&) = delete;
+
+   private:
+    TUnZip& FOwner;
+    TReadHook FSaved;
+    int64_t FPackedLeft;
+  };
+
   TUnBaseHeaderObj<TUnZipRecord> FList;
   int32_t FCurrentIndex = -1;
   int64_t FHeadersListed = 0;  // central headers read by the listing, chosen or not
