@@ -127,16 +127,15 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
     listed = ListCentralDirectory(*Archive);
   } else {
     TMemoryStream32 directory;
-    if (!ReadSplitDirectory(Archive, directory)) {
-      if (!GetCancel()) ReportError(ArchiveFile(), "", std::to_string(DirectoryVolume() + 1), E_BAD_FILE_HEADER);
-      return 0;
-    }
+    // Nothing listed: the driver reports the entries the end record promises.
+    if (!ReadSplitDirectory(Archive, directory)) return 0;
     // The offsets of a set are counted on each volume: no program stub shifts them.
     SfxShift = 0;
     listed = ListHeaders(directory, 0);
   }
-  // Headers missing from the directory are entries that would be skipped in silence.
-  if (!GetCancel() && FHeadersListed < DirectoryEntries())
+  // Headers missing from the directory are entries that would be skipped in silence (an empty
+  // list is reported by the driver).
+  if (!GetCancel() && listed > 0 && FHeadersListed < DirectoryEntries())
     ReportError(ArchiveFile(), "", std::to_string(LastVolume() + 1), E_BAD_FILE_HEADER);
   return listed;
 }
