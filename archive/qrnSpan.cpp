@@ -97,6 +97,9 @@ bool TDiskSpannObj::CheckDisk(int64_t Position) {
     return false;
   }
   const TArcType kind = Owner->ArcType();
+  // A disk labelled with its number is told by the label: what stands at Position may be the
+  // middle of a member or of the directory, and a header there on another disk proves nothing.
+  if (kind == atZipDS && disks.SpanVolumeNumber != 0) return disks.SpanVolumeNumber == DiskState;
   if (Position < 0 || file.Size() < Position + 30) {
     if (kind == atZipDS) return request() && disks.SpanVolumeNumber == DiskState;
     return kind == atZipMV;

@@ -68,7 +68,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     VolumeNumber = FByLocal ? 1 : LastVolume() + 1;
     if (FByLocal) {
       if (ScanLocalHeaders(*Archive) > 0) ExtractByLocalHeaders(Archive);
-    } else if (ListCentralDirectory(*Archive) > 0) {
+    } else if (ListDirectory(Archive) > 0) {
       ExtractByDirectory(Archive);
     } else if (GetLE16(EndRecordBuf, 10) != 0 && FList.Count() == 0 && FFileSpec.Count() > 0 && !GetCancel()) {
       // The end record promises entries that the directory does not hold: a damaged archive
@@ -93,10 +93,88 @@ void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
   EntryName = StoredToLocalName(Stored.substr(0, Stored.find('\0')), FTranslateOemChar, Flags);
 }
 
-int32_t TUnZip::ListCentralDirectory(TStream32& Archive) {
+int32_t TUnZip::DirectoryVolume() const {
+  uint32_t disk = GetLE16(EndRecordBuf, 6);
+  if (disk == 0xFFFF && (DirectoryFlags & 0x10)) disk = GetLE32(Zip64EndRecordBuf, 20);
+  return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
+}
+
+int64_t TUnZip::DirectoryOffset() const {
+  const uint32_t offset = GetLE32(EndRecordBuf, 16);
+  if (offset == 0xFFFFFFFFu && (DirectoryFlags & 0x10))
+    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
+  return offset;
+}
+
+int64_t TUnZip::DirectorySize() const {
+  const uint32_t size = GetLE32(EndRecordBuf, 12);
+  if (size == 0xFFFFFFFFu && (DirectoryFlags & 0x10))
+    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
+  return size;
+}
+
+int64_t TUnZip::DirectoryEntries() const {
+  const uint16_t count = GetLE16(EndRecordBuf, 10);
+  if (count == 0xFFFF && (DirectoryFlags & 0x10))
+    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
+  return count;
+}
+
+int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
+  if (!IsSplit()) return ListCentralDirectory(*Archive);
+  int32_t listed = 0;
+  if (DirectoryVolume() >= LastVolume()) {
+    listed = ListCentralDirectory(*Archive);
+  } else {
+    TMemoryStream32 directory;
+    // Nothing listed: the driver reports the entries the end record promises.
+    if (!ReadSplitDirectory(Archive, directory)) return 0;
+    // The offsets of a set are counted on each volume: no program stub shifts them.
+    SfxShift = 0;
+    listed = ListHeaders(directory, 0);
+  }
+  // Headers missing from the directory are entries that would be skipped in silence (an empty
+  // list is reported by the driver).
+  if (!GetCancel() && listed > 0 && FHeadersListed < DirectoryEntries())
+    ReportError(ArchiveFile(), "", std::to_string(LastVolume() + 1), E_BAD_FILE_HEADER);
+  return listed;
+}
+
+bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory) {
+  TTimerPause pause(Timer);
+  const int64_t size = DirectorySize();
+  if (size <= 0 || size > INT32_MAX) return false;
+  std::vector<uint8_t> buffer(kChunk);
+  const int32_t last = LastVolume();
+  for (int32_t volume = DirectoryVolume(); volume <= last && Directory.Size() < size; ++volume) {
+    const int64_t start = volume == DirectoryVolume() ? DirectoryOffset() : 0;
+    if (IsSpanned()) {
+      // The first piece has a central header at the offset; a later one is told by its label.
+      DiskSpann.DiskState = static_cast<uint16_t>(volume + 1);
+      DiskSpann.EntryPosition = volume == DirectoryVolume() ? start : -1;
+      if (!DiskSpann.OpenNextVolume(Archive)) return false;
+    } else if (!OpenNextVolume(Archive, volume, last)) {
+      return false;
+    }
+    if (!Archive || Archive->Seek(start, soBeginning) != start) return false;
+    while (Directory.Size() < size) {
+      const int32_t want = static_cast<int32_t>(std::min<int64_t>(kChunk, size - Directory.Size()));
+      const int32_t got = Archive->Read(buffer.data(), want);
+      if (got <= 0) break;
+      Directory.Write(buffer.data(), got);
+    }
+  }
+  Directory.Seek(int64_t{0}, soBeginning);
+  return Directory.Size() == size;
+}
+
+int32_t TUnZip::ListCentralDirectory(TStream32& Archive) { return ListHeaders(Archive, ArcOffset); }
+
+int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
   TTimerPause pause(Timer);
   const int64_t size = Archive.Size();
-  int64_t pos = ArcOffset;
+  int64_t pos = Start;
+  FHeadersListed = 0;
   std::array<uint8_t, kCentralSize> h{};
   std::string stored;
   while (!GetCancel() && pos >= 0 && pos + kCentralSize <= size) {
@@ -110,6 +188,7 @@ int32_t TUnZip::ListCentralDirectory(TStream32& Archive) {
     const uint16_t extraLen = GetLE16(h, 30);
     const uint16_t commentLen = GetLE16(h, 32);
     if (ReadName(Archive, stored, nameLen) != nameLen) break;
+    ++FHeadersListed;
     if (enc && !stored.empty()) DecipherBlock(reinterpret_cast<uint8_t*>(stored.data()), nameLen);
     TExtraSizes sizes{GetLE32(h, 20), GetLE32(h, 24), GetLE32(h, 42)};
     TExtraHigh high;
@@ -367,6 +446,7 @@ void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Outpu
       break;
     }
     case 1: case 2: case 3: case 4: case 5: case 6: {
+      const TVolumeHandOver handOver(*this, Archive, packed);
       const TOldMember member{static_cast<uint16_t>(Entry.Method), Entry.Flags, packed, Entry.UnpackedSize};
       try {
         if (!DecodeOldMember(*this, *Archive, Output, member)) {
@@ -381,15 +461,38 @@ void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Outpu
     case 8:
       InflateDeflated(Archive, Output);
       break;
-    case 9:
+    case 9: {
+      const TVolumeHandOver handOver(*this, Archive, packed);
       InflateMember(*this, *Archive, Output, TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags});
       break;
+    }
     default:
       ReportError(FCurrentFileName, "", "0", E_UNSUPPORTED_METHOD);
       EntryFailed();
       break;
   }
 }
+
+TUnZip::TVolumeHandOver::TVolumeHandOver(TUnZip& Owner, std::unique_ptr<TStream32>& Archive, int64_t Packed)
+    : FOwner(Owner), FSaved(Owner.ReadHook), FPackedLeft(Packed) {
+  if (!Owner.IsSplit()) return;
+  // The decoders hold the stream they were given; the reads go to the volume open now instead.
+  Owner.ReadHook = [this, &Archive](TStream32&, int32_t Count, int32_t CrcMode, bool Decipher, uint8_t* Buffer) {
+    int32_t got = 0;
+    while (got < Count && Archive) {
+      const int32_t n = FSaved(*Archive, Count - got, CrcMode, Decipher, Buffer + got);
+      if (n > 0) {
+        got += n;
+        FPackedLeft -= n;
+        continue;
+      }
+      if (FPackedLeft <= 0 || FOwner.GetCancel() || !FOwner.ContinueOnNextVolume(Archive, FPackedLeft)) break;
+    }
+    return got;
+  };
+}
+
+TUnZip::TVolumeHandOver::~TVolumeHandOver() { FOwner.ReadHook = FSaved; }
 
 void TUnZip::InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Output) {
   TDecompressStream inflater(Archive.get(), -15);

@@ -63,6 +63,19 @@ class TUnZip : public TUnBase {
   bool IsSplit() const { return IsSpanned() || IsMultiVolume(); }
   // Number of the last volume (0-based) from the end record.
   int32_t LastVolume() const;
+  // Where the directory starts (volume 0-based, offset in it) and its size and entry count,
+  // from the end records.
+  int32_t DirectoryVolume() const;
+  int64_t DirectoryOffset() const;
+  int64_t DirectorySize() const;
+  int64_t DirectoryEntries() const;
+  // Lists the directory, from the volume it starts on when that is an earlier one.
+  int32_t ListDirectory(std::unique_ptr<TStream32>& Archive);
+  // The central headers from Start on in Directory.
+  int32_t ListHeaders(TStream32& Directory, int64_t Start);
+  // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
+  // last one open. False when a piece cannot be had or holds less than the directory.
+  bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
   // Reads the local header at the stream's position into FLocal (or takes the 30 bytes already
   // there), deciphers it, reads its name and extra field; false when no local header stands
   // there.
@@ -75,8 +88,24 @@ class TUnZip : public TUnBase {
   bool ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t Remaining);
   void SetEntryName(const std::string& Stored, uint16_t Flags);
 
+  // While it lives, the reads of a decoder that pulls its input through ReadHook follow the
+  // member of Packed bytes onto the next disk or volume of a split archive.
+  class TVolumeHandOver {
+   public:
+    TVolumeHandOver(TUnZip& Owner, std::unique_ptr<TStream32>& Archive, int64_t Packed);
+    ~TVolumeHandOver();
+    TVolumeHandOver(const TVolumeHandOver&) = delete;
+    TVolumeHandOver& operator=(const TVolumeHandOver&) = delete;
+
+   private:
+    TUnZip& FOwner;
+    TReadHook FSaved;
+    int64_t FPackedLeft;
+  };
+
   TUnBaseHeaderObj<TUnZipRecord> FList;
   int32_t FCurrentIndex = -1;
+  int64_t FHeadersListed = 0;  // central headers read by the listing, chosen or not
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
   bool FByLocal = false;

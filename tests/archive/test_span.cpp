@@ -177,14 +177,26 @@ TEST(DiskSpan, FirstAndNextDisksCountOnlyWhenTheyHoldTheWantedData) {
   EXPECT_TRUE(f.codes.empty());
 }
 
-TEST(DiskSpan, CheckDiskReadsTheSignatureAtThePosition) {
+TEST(DiskSpan, CheckDiskReadsTheSignatureAtThePositionOfAnUnnumberedDisk) {
   Fixture f;
-  f.insert("disk3", 3);
+  f.drive.InsertDisk(f.dir.path() + "/disk3", "BACKUP", 3);
+  f.span.DiskState = 3;
   EXPECT_TRUE(f.span.CheckDisk(4));    // central header
   EXPECT_FALSE(f.span.CheckDisk(0));   // continuation bytes
-  EXPECT_FALSE(f.span.CheckDisk(50));  // past the end: disk 3 is not the disk wanted (0)
-  f.span.DiskState = 3;
-  EXPECT_TRUE(f.span.CheckDisk(50));
+  EXPECT_FALSE(f.span.CheckDisk(50));  // past the end, and no number to tell the disk by
   f.drive.EjectDisk();
   EXPECT_FALSE(f.span.CheckDisk(0));   // no disk: the request fails
+}
+
+// A numbered disk is told by its label: the wanted one passes with continuation bytes at the
+// position (a member or directory going on), another one fails even with a header there.
+TEST(DiskSpan, CheckDiskTakesTheNumberOfALabelledDisk) {
+  Fixture f;
+  f.insert("disk3", 3);
+  f.span.DiskState = 2;
+  EXPECT_FALSE(f.span.CheckDisk(4));   // a central header, but on disk 3
+  EXPECT_FALSE(f.span.CheckDisk(50));
+  f.span.DiskState = 3;
+  EXPECT_TRUE(f.span.CheckDisk(0));    // continuation bytes on the disk wanted
+  EXPECT_TRUE(f.span.CheckDisk(50));
 }

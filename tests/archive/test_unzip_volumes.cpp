@@ -132,3 +132,115 @@ TEST(UnZipVolumes, SpannedSetWithoutDiskEventsIsCancelled) {
 }
 
 }  // namespace
+
+namespace {
+
+// A split set whose directory is larger than a volume, so it starts on an earlier one, with
+// deflated entries whose data crosses volumes.
+TEST(UnZipVolumes, DirectorySpanningVolumesAndDeflatedEntriesAcrossThem) {
+  Folder d;
+  if (!HaveTool("zip")) GTEST_SKIP() << "zip not available";
+  for (int i = 0; i < 300; ++i)
+    Put(d / ("src/" + std::string(150, 'n') + std::to_string(1000 + i) + ".txt"), "entry " + std::to_string(i));
+  Put(d / "src/text.txt", writerfixture::Text(400000));
+  Put(d / "src/mixed.bin", writerfixture::Random(70000, 21) + writerfixture::Text(70000));
+  ASSERT_EQ(Shell("cd '" + d.Path() + "/src' && zip -q -s 64k -r ../split.zip ."), 0);
+  ASSERT_TRUE(Exists(d / "split.z03"));
+  // The directory begins on a volume before the last one.
+  const std::string last = Slurp(d / "split.zip");
+  const size_t end = last.rfind(std::string("PK\x05\x06", 4));
+  ASSERT_NE(end, std::string::npos);
+  const auto dirDisk = static_cast<uint8_t>(last[end + 6]) | static_cast<uint8_t>(last[end + 7]) << 8;
+  const auto lastDisk = static_cast<uint8_t>(last[end + 4]) | static_cast<uint8_t>(last[end + 5]) << 8;
+  ASSERT_LT(dirDisk, lastDisk);
+
+  Reader r(d / "split.zip", d / "dest");
+  std::vector<std::string> asked;
+  r.unzip.OnNextVolume = [&](TObject*, std::string& name, const std::string& id, bool exists, bool& cancel) {
+    asked.push_back(NamePart(name) + "#" + id);
+    cancel = !exists || asked.size() > 200;
+  };
+  EXPECT_EQ(r.unzip.Extract(), 302);
+  EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+  EXPECT_TRUE(Tree(d / "dest") == Tree(d / "src"));  // byte for byte, without printing them
+}
+
+// A directory cut short (the end record promises more headers than it holds) is reported,
+// never taken for the whole archive.
+TEST(UnZipVolumes, DirectoryWithMissingHeadersIsReported) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  std::string last = Slurp(d / "split.zip");
+  const size_t end = last.rfind(std::string("PK\x05\x06", 4));
+  ASSERT_NE(end, std::string::npos);
+  // One entry more on the disk and in total than the directory holds.
+  last[end + 8] = static_cast<char>(last[end + 8] + 1);
+  last[end + 10] = static_cast<char>(last[end + 10] + 1);
+  Put(d / "split.zip", last);
+  Reader r(d / "split.zip", d / "dest");
+  r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+    cancel = !exists;
+  };
+  r.unzip.Extract();
+  EXPECT_EQ(r.Count(E_BAD_FILE_HEADER), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Members of the older methods and of Deflate64 whose data crosses a volume: each set starts
+// with a stored entry that fills most of the first volume, then a raw copy of the member taken
+// from a reference archive, and Info-ZIP splits the whole into 64 KB volumes.
+bool MakeOldMethodSplit(const Folder& d, const std::string& reference) {
+  if (!HaveTool("zip") || !HaveTool("python3")) return false;
+  const std::string script = R"PY(
+import struct, sys, zipfile, zlib, os
+src, out, pad = sys.argv[1], sys.argv[2], os.urandom(60000)
+entries = [("pad.bin", 0, 0, zlib.crc32(pad), len(pad), len(pad), pad)]
+with zipfile.ZipFile(src) as z:
+    raw = open(src, "rb").read()
+    for i in z.infolist():
+        h = i.header_offset
+        n, e = struct.unpack("<HH", raw[h + 26:h + 30])
+        data = raw[h + 30 + n + e:h + 30 + n + e + i.compress_size]
+        entries.append((i.filename, i.compress_type, i.flag_bits & 0x6, i.CRC, i.compress_size, i.file_size, data))
+body, central = b"", b""
+for name, method, flags, crc, csize, usize, data in entries:
+    nb = name.encode()
+    central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 20, 20, flags, method, 0, 0x21, crc, csize, usize,
+                           len(nb), 0, 0, 0, 0, 0, len(body)) + nb
+    body += struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, flags, method, 0, 0x21, crc, csize, usize, len(nb), 0) + nb + data
+end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries), len(central), len(body), 0)
+open(out, "wb").write(body + central + end)
+)PY";
+  Put(d / "make.py", script);
+  if (Shell("python3 '" + (d / "make.py") + "' '" + reference + "' '" + (d / "whole.zip") + "'") != 0) return false;
+  return Shell("cd '" + d.Path() + "' && zip -q -s 64k whole.zip --out split.zip") == 0 && Exists(d / "split.z01");
+}
+
+TEST(UnZipVolumes, OlderMethodsAndDeflate64CrossingAVolumeAreReadBack) {
+  for (const char* reference : {"external/commons-compress/lorem-ipsum-implode.zip",
+                                "external/commons-compress/lorem-ipsum-deflate64.zip",
+                                "external/sharpcompress/Zip.shrink.zip"}) {
+    SCOPED_TRACE(reference);
+    Folder d;
+    const std::string path = std::string(TARVELO_TESTDATA) + "/reference/" + reference;
+    if (!MakeOldMethodSplit(d, path)) GTEST_SKIP() << "zip or python3 not available";
+    // Info-ZIP's own reading of the whole set is what the parts must give back.
+    ASSERT_EQ(Shell("cd '" + d.Path() + "' && mkdir -p want && unzip -q whole.zip -d want"), 0);
+    Reader r(d / "split.zip", d / "dest");
+    int asked = 0;
+    r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+      cancel = !exists || ++asked > 50;
+    };
+    const auto files = static_cast<int32_t>(Tree(d / "want").size());
+    EXPECT_EQ(r.unzip.Extract(), files);
+    EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+    EXPECT_EQ(r.unzip.FilesFailed(), 0);
+    EXPECT_TRUE(Tree(d / "dest") == Tree(d / "want"));
+  }
+}
+
+}  // namespace
