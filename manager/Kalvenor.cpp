@@ -1,7 +1,6 @@
 #include "manager/Kalvenor.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -10,7 +9,6 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStyle>
-#include <QUrl>
 
 #include <filesystem>
 
@@ -54,11 +52,6 @@ TProgramStarter& ProgramStarter() {
   static TProgramStarter starter;
   return starter;
 }
-TDocumentOpener& DocumentOpener() {
-  static TDocumentOpener opener;
-  return opener;
-}
-
 void ShowError(const char* text) { platform::MessageBox(text, kErrorCaption, platform::MB_OK | platform::MB_ICONERROR); }
 
 // Shows a form of the manager without blocking the main window.
@@ -88,17 +81,12 @@ std::string HelpIndexPath() { return platform::InstallDir() + "/help/index.htm";
 std::string HelpInstallerPath() { return platform::ProgramDir() + "/help"; }
 
 void SetProgramStarterForTesting(TProgramStarter starter) { ProgramStarter() = std::move(starter); }
-void SetDocumentOpenerForTesting(TDocumentOpener opener) { DocumentOpener() = std::move(opener); }
 
 void StartProgram(const std::string& program) {
   if (ProgramStarter()) return ProgramStarter()(program);
   QProcess::startDetached(QString::fromStdString(program), {});
 }
 
-void OpenDocument(const std::string& path) {
-  if (DocumentOpener()) return DocumentOpener()(path);
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-}
 
 std::string TaskDescription(TTaskTable& table, int32_t task) {
   const std::string& kind = table(Kind, task);

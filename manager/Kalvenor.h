@@ -44,14 +44,10 @@ std::string HelpIndexPath();
 // The outside help installer, started from the manager's own folder.
 std::string HelpInstallerPath();
 
-// Starting other programs and opening documents, behind a seam: the offscreen platform cannot
-// open documents, and tests record what would have been started.
+// Starting other programs, behind a seam: tests record what would have been started.
 using TProgramStarter = std::function<void(const std::string& program)>;
-using TDocumentOpener = std::function<void(const std::string& path)>;
 void SetProgramStarterForTesting(TProgramStarter starter);
-void SetDocumentOpenerForTesting(TDocumentOpener opener);
 void StartProgram(const std::string& program);  // result ignored
-void OpenDocument(const std::string& path);     // result ignored
 
 // The description column of task t; puts a "0" before a one-digit hour of its StartTime in the
 // table itself, so that the next rewrite stores a two-digit hour.

@@ -41,12 +41,10 @@ class MainWindowTest : public testsupport::TempHomeTest {
     TempHomeTest::SetUp();
     std::filesystem::copy_file(kPictureSource, home_ + "/1.bmp");
     SetProgramStarterForTesting([this](const std::string& p) { started_.push_back(p); });
-    SetDocumentOpenerForTesting([this](const std::string& p) { opened_.push_back(p); });
   }
   void TearDown() override {
     form_.reset();
     SetProgramStarterForTesting(nullptr);
-    SetDocumentOpenerForTesting(nullptr);
     TempHomeTest::TearDown();
   }
 
@@ -100,7 +98,7 @@ class MainWindowTest : public testsupport::TempHomeTest {
 
   platform::ScriptedAnswerer answerer_;
   std::unique_ptr<TForm1> form_;
-  std::vector<std::string> started_, opened_;
+  std::vector<std::string> started_;
 };
 
 }  // namespace mainwindow
