@@ -1,10 +1,6 @@
 #include "manager/ArchiveForms.h"
 
-#include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QMessageBox>
-#include <QScreen>
 
 #include <algorithm>
 
@@ -60,18 +56,6 @@ std::string TEngineErrors::Text() const {
   return text;
 }
 
-bool TFormActivation::Activated(const QEvent* e) {
-  if (e->type() == QEvent::WindowDeactivate) {
-    // The window that takes the activation is already the active one here.
-    FLostToBox = qobject_cast<QMessageBox*>(QApplication::activeWindow()) != nullptr;
-    return false;
-  }
-  if (e->type() != QEvent::WindowActivate) return false;
-  const bool back = FLostToBox;
-  FLostToBox = false;
-  return !back;
-}
-
 void SetupProgressMeter(TKamsaMeter& meter, int x, int y) {
   meter.setGeometry(x, y, 265, 17);
   meter.SetColor(Qt::white);
@@ -82,23 +66,7 @@ void SetupProgressMeter(TKamsaMeter& meter, int x, int y) {
 }
 
 TArchiveForm::TArchiveForm(QWidget* parent, const char* caption, int clientWidth, int clientHeight)
-    : QDialog(parent) {
-  setWindowTitle(caption);
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-  setFixedSize(clientWidth, clientHeight);
-}
-
-bool TArchiveForm::event(QEvent* e) {
-  if (FActivation.Activated(e) && !FRunning) platform::RunGuarded([this] { FormActivate(); });
-  return QDialog::event(e);
-}
-
-void TArchiveForm::showEvent(QShowEvent* e) {
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
-  QDialog::showEvent(e);
-}
+    : TCentredDialog(parent, caption, clientWidth, clientHeight) {}
 
 void TArchiveForm::closeEvent(QCloseEvent* e) {
   // A run in progress is finished first: it must not be left half-done behind a hidden form.

@@ -1,7 +1,6 @@
 #pragma once
 // What the backup and restore forms share: one archive operation at a time in the manager, the
 // errors an engine run reported, and form activations as the manager's forms count them.
-#include <QDialog>
 #include <QEvent>
 
 #include <cstdint>
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "manager/CentredDialog.h"
 #include "manager/TaskStore.h"
 
 class QWidget;
@@ -58,36 +58,23 @@ class TEngineErrors {
   std::vector<std::string> FLines;
 };
 
-// A form's activations: a message box the form showed, closing, gives the form back its
-// activation, and that is no new activation of the form.
-class TFormActivation {
- public:
-  // True when e makes the form active.
-  bool Activated(const QEvent* e);
-
- private:
-  bool FLostToBox = false;
-};
-
 // A progress meter of the two forms: 265 x 17 at (x, y), white, bold, lowered bevel.
 void SetupProgressMeter(TKamsaMeter& meter, int x, int y);
 
-// What the backup and restore forms are built on: a fixed dialog centred on the screen that
-// takes the settings and the selected task at every activation, and that cannot be closed while
-// its run goes on.
-class TArchiveForm : public QDialog {
+// What the backup and restore forms are built on: a centred dialog that takes the settings and
+// the selected task at every activation, and that cannot be closed while its run goes on.
+class TArchiveForm : public TCentredDialog {
   Q_OBJECT
 
  public:
-  // Runs on every activation, never during a run: it would change what the run works on.
-  virtual void FormActivate() = 0;
+  // Runs on every new activation, never during a run: it would change what the run works on.
+  void FormActivate() override = 0;
   bool Running() const { return FRunning; }
 
  protected:
   TArchiveForm(QWidget* parent, const char* caption, int clientWidth, int clientHeight);
 
-  bool event(QEvent* e) override;
-  void showEvent(QShowEvent* e) override;
+  bool AcceptsActivation() const override { return !FRunning; }
   void closeEvent(QCloseEvent* e) override;
 
   // Copies info, warn and addf from the main window's settings and the selected task into FTask.
@@ -100,7 +87,4 @@ class TArchiveForm : public QDialog {
   TTaskTable FTask;
   TEngineErrors FErrors;
   bool FRunning = false;
-
- private:
-  TFormActivation FActivation;
 };

@@ -62,7 +62,8 @@ TCentredDialog::TCentredDialog(QWidget* parent, const char* caption, int clientW
 }
 
 bool TCentredDialog::event(QEvent* e) {
-  if (e->type() == QEvent::WindowActivate && IsNewActivation(this)) platform::RunGuarded([this] { FormActivate(); });
+  if (e->type() == QEvent::WindowActivate && IsNewActivation(this) && AcceptsActivation())
+    platform::RunGuarded([this] { FormActivate(); });
   return QDialog::event(e);
 }
 

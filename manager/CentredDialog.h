@@ -12,6 +12,9 @@ class TCentredDialog : public QDialog {
   virtual void FormActivate() {}
 
  protected:
+  // Whether a new activation runs FormActivate now.
+  virtual bool AcceptsActivation() const { return true; }
+
   bool event(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
 };
