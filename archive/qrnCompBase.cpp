@@ -73,24 +73,24 @@ std::string FoldNameCase(const std::string& Name) {
 int32_t TCompHeaderList::Add(const std::string& Name, const TCompFileInfo& Info) {
   const int32_t index = Count();
   if (!AddHeader(Info, Name, 0, 0, nullptr)) throw E_RAISE("Out of memory");
-  FIndex[FoldNameCase(Name)].push_back(index);
+  FIndex[Name].push_back(index);
   return index;
 }
 
 void TCompHeaderList::SetName(int32_t i, const std::string& Name) {
-  auto it = FIndex.find(FoldNameCase(Names[i]));
+  auto it = FIndex.find(Names[i]);
   if (it != FIndex.end()) {
     auto& v = it->second;
     v.erase(std::remove(v.begin(), v.end(), i), v.end());
     if (v.empty()) FIndex.erase(it);
   }
   Names[i] = Name;
-  auto& v = FIndex[FoldNameCase(Name)];
+  auto& v = FIndex[Name];
   v.insert(std::lower_bound(v.begin(), v.end(), i), i);
 }
 
 int32_t TCompHeaderList::IndexOfName(const std::string& Name) const {
-  auto it = FIndex.find(FoldNameCase(Name));
+  auto it = FIndex.find(Name);
   return it == FIndex.end() || it->second.empty() ? -1 : it->second.front();
 }
 
@@ -115,11 +115,8 @@ void TCompBase::SetArchiveFile(const std::string& Value) {
   std::string name = BackslashToSlash(Value);
   if (!name.empty() && ExtensionOf(name).empty()) name += FDefaultExt;
   FArchiveFile = name;
-  FArcType = atNA;
-  if (!name.empty() && platform::FileExists(name)) {
-    TArcType found = atNA;
-    if (DetectFromArchiveFile(found)) FArcType = found;
-  }
+  // The kind is not found here: the run finds it when it opens the archive (Execute), so a
+  // file that appears or changes in between is taken as it is then.
   FDirectoryPos = -1;
   *CancelRef = false;
 }
@@ -192,6 +189,7 @@ const uint8_t* TCompBase::GetHeadPtr() { return nullptr; }
 bool TCompBase::ReadCentralHeader(TStream32&, std::string&, bool) { return false; }
 void TCompBase::WriteZip64Extra(TStream32&, TCompFileInfo&) {}
 void TCompBase::ReadCentralDirectory(TStream32&, TCompHeaderList&) {}
+bool TCompBase::OpenOldVolumes(std::unique_ptr<TStream32>&) { return true; }
 void TCompBase::CommitComments() { TextOperation(ArchiveFile()); }
 void TCompBase::ListEntries(TCompHeaderList&) {}
 bool TCompBase::GetFileComment(int32_t, std::string&, std::string&) { return false; }
@@ -266,9 +264,8 @@ std::string TCompBase::CommonFolder() {
   for (int32_t i = 1; i < FFileSpec.Count(); ++i) {
     const std::string f = FolderPart(FFileSpec[i]);
     size_t n = 0;
-    while (n < common.size() && n < f.size() &&
-           std::toupper(static_cast<unsigned char>(common[n])) == std::toupper(static_cast<unsigned char>(f[n])))
-      ++n;
+    // Folders that differ only in letter case are different folders here.
+    while (n < common.size() && n < f.size() && common[n] == f[n]) ++n;
     common.resize(n);
     const size_t p = common.rfind('/');
     common.resize(p == std::string::npos ? 0 : p + 1);
@@ -351,7 +348,7 @@ void TCompBase::Execute(TCompHeaderList& List) {
   bool activated = false;
   std::unique_ptr<TTempFileStream> fileOut;
   std::unique_ptr<TTempMemStream> memOut;
-  std::unique_ptr<TTempFileStream> old;
+  std::unique_ptr<TStream32> old;
   auto cancelMove = [&] {
     if (fileOut) fileOut->Mode = 0;
     if (memOut) memOut->Mode = 0;
@@ -390,24 +387,41 @@ void TCompBase::Execute(TCompHeaderList& List) {
 
     int64_t oldSize = 0;
     if (!FArchiveAbsent) {
-      old = std::make_unique<TTempFileStream>(this, 0x20, ArchiveFile(), "");
-      if (old->Handle() < 0) RaiseError(Throw_EFOpenError, ArchiveFile(), "", "0", E_OPEN_ERROR);
-      oldSize = old->Size();
+      auto file = std::make_unique<TTempFileStream>(this, 0x20, ArchiveFile(), "");
+      if (file->Handle() < 0) RaiseError(Throw_EFOpenError, ArchiveFile(), "", "0", E_OPEN_ERROR);
+      oldSize = file->Size();
+      // The kind of the file as it is now, whatever an earlier run found.
+      const TArcType kind = DetectArcType(file.get());
+      FArcType = IsKnownArcType(kind) ? kind : atZip;
+      old = std::move(file);
     }
     if (old && oldSize > 0) {
+      // Another kind of archive, or a set spread over removable disks, is never replaced by
+      // a zip of the new files alone.
+      if (FArcType == atZipDS || !IsZipFamily(FArcType))
+        RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
+      if (!OpenOldVolumes(old)) {
+        FRunFailed = true;
+        cancelMove();
+        finish();
+        return;
+      }
+      oldSize = old->Size();
       if (FSwitch == swDelete) FExcludeSpec.Clear();
       ReadCentralDirectory(*old, List);
+      if (FDirectoryDamaged)
+        RaiseError(Throw_E_RAISE, ArchiveFile(), CurrentFileName(), "0", E_BAD_FILE_HEADER);
       if (FDirectoryPos < 0) {
         // Not an archive this writer can update: replacing it would lose the file.
         RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
       }
-      if ((FArcType == atZipExe || FArcType == atJarExe) && List.Count() > 0) {
-        int64_t first = INT64_MAX;
-        for (int32_t i = 0; i < List.Count(); ++i) first = std::min(first, List.Info(i).LocalOffset);
-        if (first > 0 && first < oldSize) {
-          old->SetPosition(0);
-          output->CopyFrom(old.get(), first);
-        }
+      // Whatever stands before the first entry (a self-extractor's program, a script) stays
+      // in front of the archive.
+      int64_t first = List.Count() > 0 ? INT64_MAX : FDirectoryPos;
+      for (int32_t i = 0; i < List.Count(); ++i) first = std::min(first, List.Info(i).LocalOffset);
+      if (first > 0 && first <= oldSize) {
+        old->SetPosition(0);
+        output->CopyFrom(old.get(), first);
       }
     }
     if (List.Count() == 0) oldSize = 0;
@@ -526,7 +540,9 @@ void TCompBase::BuildFileList(TCompHeaderList& List) {
 void TCompBase::KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& List, int32_t Index) {
   TCompFileInfo& info = List.Info(Index);
   Old.Seek(info.LocalOffset, soBeginning);
+  FKeptInfo = &info;
   const int64_t n = ReadLocalHeader(Old, Output, List.Header(Index));
+  FKeptInfo = nullptr;
   if (n <= 0) {
     // A kept entry whose local header is damaged cannot be copied: the run fails and the old
     // archive stays as it was.
@@ -610,7 +626,9 @@ void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& Li
       case eaRename:
         if (Old != nullptr) {
           Old->Seek(info.LocalOffset, soBeginning);
+          FKeptInfo = &info;
           CopyEntry(*Old, Output, List, i);
+          FKeptInfo = nullptr;
         }
         break;
       default:
@@ -755,7 +773,7 @@ bool TCompBase::AskRenameDupe(int32_t Index, std::string& NewName, TCompHeaderLi
     OnRenameDupeFile(this, candidate, answer, rename);
     if (!rename) return false;
     if (!NamePart(answer).empty()) candidate = answer;
-    if (SameTextAscii(candidate, storedName)) return false;
+    if (candidate == storedName) return false;
     if (List.IndexOfName(candidate) < 0) break;
   }
   NewName = candidate;
@@ -782,9 +800,9 @@ void TCompBase::AskRenameFile(TCompHeaderList& List, int32_t Index) {
     std::string answer = FCurrentFileName;
     OnRenameFile(this, FCurrentFileName, answer);
     const std::string part = NamePart(answer);
-    if (part.empty() || SameTextAscii(answer, FCurrentFileName)) return;
+    if (part.empty() || answer == FCurrentFileName) return;
     const std::string candidate = FolderPart(FCurrentFileName) + part;
-    if (SameTextAscii(candidate, FCurrentFileName)) return;
+    if (candidate == FCurrentFileName) return;
     if (List.IndexOfName(candidate) >= 0) continue;
     List.Info(Index).EntryAction = eaRename;
     FCurrentFileName = candidate;

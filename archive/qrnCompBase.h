@@ -55,6 +55,9 @@ struct TCompFileInfo {
   int32_t Replaces = -1;
   // The entry's central header as it will be written (signature, sizes, offsets).
   std::array<uint8_t, 46> RawHeader{};
+  // A stored entry: where the next entry or the directory begins in the old archive, which
+  // no copy of this entry may pass; -1 when unknown.
+  int64_t Limit = -1;
 };
 
 // The 24-byte file-information record exchanged with the format.
@@ -67,8 +70,9 @@ struct TFileInfoRecord {
 
 // The work list of one run: per entry its name (full file name for a new file, the name as read
 // for a stored entry) and its record with the raw central header; once the archive comment
-// (the shared block). Names are indexed without case, so placing N found files against N
-// stored entries costs N look-ups of constant time instead of N linear searches.
+// (the shared block). Names are indexed as they stand (names that differ only in letter case
+// are different files here), so placing N found files against N stored entries costs N
+// look-ups of constant time instead of N linear searches.
 class TCompHeaderList : public TObject, public TCompHeaderObj<TCompFileInfo> {
  public:
   TCompHeaderList() { InitList(); }
@@ -77,7 +81,7 @@ class TCompHeaderList : public TObject, public TCompHeaderObj<TCompFileInfo> {
   void SetName(int32_t i, const std::string& Name);
   std::array<uint8_t, 46>& Header(int32_t i) { return Records[static_cast<size_t>(i)]->RawHeader; }
   TCompFileInfo& Info(int32_t i) { return *Records[static_cast<size_t>(i)]; }
-  // The first entry of that name (without case), -1 when none.
+  // The first entry of exactly that name, -1 when none.
   int32_t IndexOfName(const std::string& Name) const;
   void ClearNames();
   void Clear();
@@ -88,7 +92,7 @@ class TCompHeaderList : public TObject, public TCompHeaderObj<TCompFileInfo> {
   std::unordered_map<std::string, std::vector<int32_t>> FIndex;
 };
 
-// Case folding for the work list's look-ups: ASCII and Cyrillic letters.
+// Case folding for masks matched without case: ASCII and Cyrillic letters.
 std::string FoldNameCase(const std::string& Name);
 
 class TCompBase : public TZipCommon {
@@ -191,6 +195,10 @@ class TCompBase : public TZipCommon {
   void BuildFileList(TCompHeaderList& List);
   void EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& List);
   void KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& List, int32_t Index);
+  // An old archive that is one part of a set of volumes: the format opens the other parts and
+  // puts a stream over the whole set in Old's place. False when the set cannot be had (the
+  // run then stops and the archive stays as it was).
+  virtual bool OpenOldVolumes(std::unique_ptr<TStream32>& Old);
 
   // --- per-file operations ---
   void ScanFilter(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List);
@@ -245,6 +253,11 @@ class TCompBase : public TZipCommon {
 
   // The old archive's directory position, -1 when unknown.
   int64_t FDirectoryPos = -1;
+  // The old archive's directory does not add up (fewer entries than its end record counts, an
+  // entry that cannot be sized): an update would lose entries, so it is refused.
+  bool FDirectoryDamaged = false;
+  // The stored entry being copied, for the format to size it from its directory record.
+  TCompFileInfo* FKeptInfo = nullptr;
   // The run failed in a way that must leave the old archive as it was.
   bool FRunFailed = false;
   // The archive reached its place without the temporary output's move (spanned disks).

@@ -177,7 +177,8 @@ bool TUnBase::BeginFile(bool IsFolder) {
         if (newName.empty()) newName = FCurrentFileName;
         ForceDirectories(FolderPart(newName));
         if (FOverwriteMode == omOverwrite) {
-          if (sameText(newName, FCurrentFileName)) break;
+          // A name that differs only in letter case is another file here.
+          if (newName == FCurrentFileName) break;
           FCurrentFileName = newName;
         }
       } while (!GetCancel() && FOverwriteMode != omSkip &&

@@ -16,7 +16,88 @@ constexpr size_t kTailSearch = 32768;
 
 uint16_t High16(int64_t v) { return static_cast<uint16_t>(static_cast<uint64_t>(v) >> 32); }
 
-bool NeedsZip64Extra(const TCompFileInfo& Info) { return Info.UnpackedHigh > 0 || Info.LocalOffset >= k4GiB; }
+int64_t Full(uint32_t Low, uint16_t High) { return static_cast<int64_t>(Low) | (static_cast<int64_t>(High) << 32); }
+
+// Deflate makes incompressible data a little larger (zlib's bound stays under 1/2048 more plus
+// a few bytes) and encryption adds 12 bytes: a file this close to 4 GiB may pack past it, and
+// its local header must then have room for the packed size's high word.
+bool MayPackPast4GiB(int64_t Size) { return Size + (Size >> 11) + 64 >= k4GiB; }
+
+bool NeedsZip64Extra(const TCompFileInfo& Info) {
+  if (Info.UnpackedHigh > 0 || Info.PackedHigh > 0 || Info.LocalOffset >= k4GiB) return true;
+  return Info.EntryAction == eaCompress && MayPackPast4GiB(Full(GetLE32(Info.RawHeader, 24), Info.UnpackedHigh));
+}
+
+// The 64-bit sizes of an entry from its directory record: a standard Zip64 field holds each
+// size whose 32-bit field reads 0xFFFFFFFF, the engine's own field the high words.
+void EntrySizes(const std::array<uint8_t, 46>& Raw, const TCompFileInfo& Info, int64_t& Packed, int64_t& Unpacked) {
+  TExtraSizes low{GetLE32(Raw, 20), GetLE32(Raw, 24), 0};
+  if ((low.PackedSize == 0xFFFFFFFFu || low.UnpackedSize == 0xFFFFFFFFu) && !Info.Extra.empty())
+    ParseExtraHigh(Info.Extra.data(), Info.Extra.size(), 1, low);
+  Packed = Full(low.PackedSize, Info.PackedHigh);
+  Unpacked = Full(low.UnpackedSize, Info.UnpackedHigh);
+}
+
+bool HasStandardZip64Field(const std::vector<uint8_t>& Extra) {
+  for (size_t p = 0; p + 4 <= Extra.size(); p += 4 + size_t{GetLE16(Extra, p + 2)})
+    if (GetLE16(Extra, p) == kStandardZip64ExtraTag) return true;
+  return false;
+}
+
+// Bytes of the data descriptor at Pos: its signature is optional, its sizes are 64-bit when the
+// local header carries a standard Zip64 field.
+int64_t DescriptorLength(TStream32& Input, int64_t Pos, bool Zip64) {
+  std::array<uint8_t, 4> sig{};
+  Input.Seek(Pos, soBeginning);
+  const bool hasSig = Input.Read(sig.data(), 4) == 4 && GetLE32(sig, 0) == kDataDescriptorSignature;
+  return (hasSig ? 4 : 0) + 4 + (Zip64 ? 16 : 8);
+}
+
+// The parts of a split set read as one stream: volume after volume, each starting where the one
+// before it ends. Positions in the set are a volume's start plus the offset in that volume.
+class TVolumeSetStream : public TStream32 {
+ public:
+  explicit TVolumeSetStream(std::vector<std::unique_ptr<TStream32>> Volumes) : FVolumes(std::move(Volumes)) {
+    int64_t at = 0;
+    for (auto& v : FVolumes) {
+      FStarts.push_back(at);
+      at += v->Size();
+    }
+    FSize = at;
+  }
+  using TStream32::Seek;
+  int64_t Start(uint32_t Disk) const { return Disk < FStarts.size() ? FStarts[Disk] : -1; }
+  int32_t Read(void* Buffer, int32_t Count) override {
+    int32_t done = 0;
+    auto* out = static_cast<uint8_t*>(Buffer);
+    while (done < Count && FPosition < FSize) {
+      size_t v = FStarts.size() - 1;
+      while (FStarts[v] > FPosition) --v;
+      FVolumes[v]->Seek(FPosition - FStarts[v], soBeginning);
+      const int32_t n = FVolumes[v]->Read(out + done, Count - done);
+      if (n <= 0) break;
+      done += n;
+      FPosition += n;
+    }
+    return done;
+  }
+  int32_t Write(const void*, int32_t) override { return 0; }
+  int32_t Seek(int32_t Offset, uint16_t Origin) override {
+    return static_cast<int32_t>(Seek(static_cast<int64_t>(Offset), static_cast<TSeekOrigin>(Origin)));
+  }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+    const int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPosition : FSize;
+    FPosition = std::max<int64_t>(0, base + Offset);
+    return FPosition;
+  }
+  int64_t Size() override { return FSize; }
+
+ private:
+  std::vector<std::unique_ptr<TStream32>> FVolumes;
+  std::vector<int64_t> FStarts;
+  int64_t FSize = 0;
+  int64_t FPosition = 0;
+};
 
 std::array<uint8_t, 10> CentralZip64(const TCompFileInfo& Info) {
   TZip64Extra x;
@@ -32,11 +113,9 @@ void ReadExact(TStream32& In, void* Buffer, int64_t Count) {
 
 }  // namespace
 
-TExtraHigh ParseExtraHigh(const uint8_t* Extra, size_t Length, int HeaderKind, uint32_t PackedLow,
-                          uint32_t UnpackedLow, uint32_t OffsetLow) {
+TExtraHigh ParseExtraHigh(const uint8_t* Extra, size_t Length, int HeaderKind, TExtraSizes& Sizes) {
   TExtraHigh r;
-  TExtraSizes sizes{PackedLow, UnpackedLow, OffsetLow};
-  TZipCommon::ParseExtraField(std::span<const uint8_t>(Extra, Length), r, HeaderKind, sizes);
+  TZipCommon::ParseExtraField(std::span<const uint8_t>(Extra, Length), r, HeaderKind, Sizes);
   return r;
 }
 
@@ -148,8 +227,7 @@ void TZipBase::HeaderFromFileInfo(std::array<uint8_t, 46>& RawHeader, TCompFileI
 
 void TZipBase::FileInfoFromHeader(const std::array<uint8_t, 46>& RawHeader, const TCompFileInfo& Info,
                                   TFileInfoRecord& Rec) {
-  Rec.UnpackedSize = static_cast<int64_t>(GetLE32(RawHeader, 24)) | (static_cast<int64_t>(Info.UnpackedHigh) << 32);
-  Rec.PackedSize = static_cast<int64_t>(GetLE32(RawHeader, 20)) | (static_cast<int64_t>(Info.PackedHigh) << 32);
+  EntrySizes(RawHeader, Info, Rec.PackedSize, Rec.UnpackedSize);
   Rec.DosDateTime = GetLE32(RawHeader, 12);
   Rec.Attributes = KeepKnownAttributes(GetLE32(RawHeader, 38));
 }
@@ -169,12 +247,22 @@ void TZipBase::EndEntry() {
 bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, int64_t& DirectoryOffset,
                                bool& Enciphered) {
   EndRecordBuf.fill(0);
+  FExpectedEntries = -1;
+  FOffsetShift = 0;
+  FEndDisk = 0;
   const int64_t size = Input.Size();
   if (size < 22) return false;
   const int64_t tailLen = std::min<int64_t>(size, kTailSearch);
   std::vector<uint8_t> tail(static_cast<size_t>(tailLen));
   Input.Seek(size - tailLen, soBeginning);
   if (Input.Read(tail.data(), static_cast<int32_t>(tailLen)) != tailLen) return false;
+  auto* set = dynamic_cast<TVolumeSetStream*>(&Input);
+  auto centralAt = [&](int64_t pos) {
+    std::array<uint8_t, 4> sig{};
+    bool enc = false;
+    return pos >= 0 && pos + 46 <= size && Input.Seek(pos, soBeginning) == pos && Input.Read(sig.data(), 4) == 4 &&
+           ClassifySignature(GetLE32(sig, 0), hkCentral, enc) == hkCentral;
+  };
   // From the end down to the first byte: a bare end record (an archive whose entries were all
   // deleted) starts at offset 0.
   for (int64_t p = tailLen - 22; p >= 0; --p) {
@@ -191,21 +279,76 @@ bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, 
     const uint16_t commentLen = GetLE16(rec, large ? 24 : 20);
     // A signature inside data or a comment is not the record: its comment must fit the file.
     if (commentLen > s.size() - recLen) continue;
+    const int64_t recPos = size - tailLen + p;
+    int64_t stored = large ? static_cast<int64_t>(GetLE64(rec, 16)) : GetLE32(rec, 16);
+    int64_t dirSize = GetLE32(rec, 12);
+    int64_t entries = GetLE16(rec, 10);
+    uint32_t disk = GetLE16(rec, 4);
+    uint32_t dirDisk = GetLE16(rec, 6);
+    bool fullCount = false;
+    int64_t dirEnd = recPos;
+    // A standard Zip64 end record, found through the locator just before this record, holds
+    // the values that the 22-byte record could not.
+    if (!large && recPos >= 20 + static_cast<int64_t>(TZip64EndRecord::kSize)) {
+      std::array<uint8_t, TZip64Locator::kSize> lb{};
+      Input.Seek(recPos - 20, soBeginning);
+      const auto loc = Input.Read(lb.data(), 20) == 20 ? TZip64Locator::Decode(lb.data(), lb.size()) : std::nullopt;
+      if (loc && loc->Signature == kZip64LocatorSignature) {
+        std::array<uint8_t, TZip64EndRecord::kSize> zb{};
+        const int64_t base = set ? set->Start(loc->Zip64EndDisk) : 0;
+        std::optional<TZip64EndRecord> z;
+        int64_t zpos = -1;
+        for (int64_t at : {base + static_cast<int64_t>(loc->Zip64EndOffset), recPos - 20 - 56}) {
+          if (at < 0 || at + 56 > recPos) continue;
+          Input.Seek(at, soBeginning);
+          if (Input.Read(zb.data(), 56) != 56) continue;
+          z = TZip64EndRecord::Decode(zb.data(), zb.size());
+          if (z && z->Signature == kZip64EndRecordSignature) {
+            zpos = at;
+            break;
+          }
+          z.reset();
+        }
+        if (z) {
+          stored = static_cast<int64_t>(z->DirectoryOffset);
+          dirSize = static_cast<int64_t>(z->DirectorySize);
+          entries = static_cast<int64_t>(z->TotalEntries);
+          disk = z->DiskNumber;
+          dirDisk = z->DirectoryDisk;
+          fullCount = true;
+          dirEnd = zpos;
+        }
+      }
+    }
+    if (stored < 0 || dirSize < 0 || dirSize > dirEnd) continue;
     int64_t dir;
+    if (set) {
+      dir = set->Start(dirDisk);
+      if (dir < 0) continue;
+      dir += stored;
+    } else {
+      // Offsets count from the archive's own start: behind a prefix (a program, a script) the
+      // directory lies further on, and so does every entry.
+      dir = stored;
+      if (entries > 0 && !centralAt(dir) && centralAt(dirEnd - dirSize)) dir = dirEnd - dirSize;
+      if (entries == 0 && dirSize == 0) dir = dirEnd;
+      FOffsetShift = dir - stored;
+    }
+    if (dir > dirEnd) continue;
     if (large) {
       std::copy(rec.begin(), rec.end(), LargeEndRecordBuf.begin());
       std::copy(rec.begin(), rec.begin() + 4, EndRecordBuf.begin());
-      dir = static_cast<int64_t>(GetLE64(rec, 16));
     } else {
       std::copy(rec.begin(), rec.begin() + 22, EndRecordBuf.begin());
-      dir = GetLE32(rec, 16);
     }
-    const int64_t recPos = size - tailLen + p;
-    if (dir < 0 || dir > recPos) continue;
     Comment.assign(s.begin() + static_cast<std::ptrdiff_t>(recLen),
                    s.begin() + static_cast<std::ptrdiff_t>(recLen + commentLen));
     DirectoryOffset = dir;
     Enciphered = enc;
+    FExpectedEntries = entries;
+    FExpectedFullCount = fullCount;
+    FEndDisk = disk;
+    FEmptyDirectory = entries == 0 && dirSize == 0;
     return true;
   }
   return false;
@@ -214,6 +357,7 @@ bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, 
 bool TZipBase::FindDirectory(std::string& Name, TStream32& Input, TCompHeaderList* List, bool& DirectoryFound) {
   DirectoryFound = false;
   FDirectoryPos = -1;
+  FEmptyDirectory = false;
   try {
     std::vector<uint8_t> comment;
     int64_t dir = 0;
@@ -223,12 +367,28 @@ bool TZipBase::FindDirectory(std::string& Name, TStream32& Input, TCompHeaderLis
       FDirectoryPos = dir;
       if (List != nullptr) List->SharedBlock = comment;
     }
-    NextHeaderPos = DirectoryFound ? dir : 0;
-    if (DirectoryFound && dir == Input.Size() - 22 - static_cast<int64_t>(comment.size())) return false;
+    NextHeaderPos = DirectoryFound ? dir : FirstLocalHeader(Input);
+    if (DirectoryFound && FEmptyDirectory) return false;
     return ReadCentralHeader(Input, Name, DirectoryFound);
   } catch (const std::exception&) {
     return false;
   }
+}
+
+int64_t TZipBase::FirstLocalHeader(TStream32& Input) {
+  // Entries without a directory may stand behind a prefix too: the first local header within
+  // the first 128 KB is where they begin.
+  const int64_t size = Input.Size();
+  std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(size, 4 * int64_t{kTailSearch})));
+  Input.Seek(0, soBeginning);
+  const int32_t n = Input.Read(head.data(), static_cast<int32_t>(head.size()));
+  for (int32_t p = 0; p + 4 <= n; ++p) {
+    bool enc = false;
+    if (head[static_cast<size_t>(p)] == 'P' &&
+        ClassifySignature(GetLE32(std::span<const uint8_t>(head.data() + p, 4), 0), hkLocal, enc) == hkLocal)
+      return p;
+  }
+  return 0;
 }
 
 bool TZipBase::ReadNextCentralHeader(std::string& Name, TStream32& Input, bool Central) {
@@ -238,10 +398,12 @@ bool TZipBase::ReadNextCentralHeader(std::string& Name, TStream32& Input, bool C
 }
 
 bool TZipBase::ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered, uint16_t Flags, std::string& Name) {
-  if (Length <= 0) return false;
+  // A name of length 0 is read as an empty name: the entry is still there, and so are the
+  // entries after it.
+  if (Length < 0) return false;
   std::string bytes(static_cast<size_t>(Length), '\0');
-  if (Input.Read(bytes.data(), Length) != Length) return false;
-  if (Enciphered) DecipherBlock(reinterpret_cast<uint8_t*>(bytes.data()), Length);
+  if (Length > 0 && Input.Read(bytes.data(), Length) != Length) return false;
+  if (Enciphered && Length > 0) DecipherBlock(reinterpret_cast<uint8_t*>(bytes.data()), Length);
   FReadStoredName = bytes;
   Name = StoredToLocalName(bytes, FTranslateOemChar, Flags);
   return true;
@@ -269,8 +431,9 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
       ReadExact(Input, FReadExtra.data(), extraLen);
       FReadComment.resize(commentLen);
       ReadExact(Input, FReadComment.data(), commentLen);
-      ExtraHigh = ParseExtraHigh(FReadExtra.data(), FReadExtra.size(), 1, GetLE32(CentralHeaderBuf, 20),
-                                 GetLE32(CentralHeaderBuf, 24), GetLE32(CentralHeaderBuf, 42));
+      TExtraSizes sizes{GetLE32(CentralHeaderBuf, 20), GetLE32(CentralHeaderBuf, 24), GetLE32(CentralHeaderBuf, 42)};
+      ExtraHigh = ParseExtraHigh(FReadExtra.data(), FReadExtra.size(), 1, sizes);
+      FReadOffset = Full(sizes.LocalHeaderOffset, ExtraHigh.OffsetHigh);
       NextHeaderPos = Input.Position();
       return true;
     }
@@ -279,17 +442,27 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
     if (ClassifySignature(GetLE32(LocalHeaderBuf, 0), hkLocal, enc) != hkLocal) return false;
     if (enc) DecipherHeader(LocalHeaderBuf, hkLocal);
     FReadEnciphered = enc;
+    const uint16_t flags = GetLE16(LocalHeaderBuf, 6);
     const uint16_t nameLen = GetLE16(LocalHeaderBuf, 26);
     const uint16_t extraLen = GetLE16(LocalHeaderBuf, 28);
     if (NextHeaderPos + 30 + nameLen + extraLen > size) return false;
-    if (!ReadEntryName(Input, nameLen, enc, GetLE16(LocalHeaderBuf, 6), Name)) return false;
+    if (!ReadEntryName(Input, nameLen, enc, flags, Name)) return false;
     FReadExtra.resize(extraLen);
     ReadExact(Input, FReadExtra.data(), extraLen);
     FReadComment.clear();
-    ExtraHigh = ParseExtraHigh(FReadExtra.data(), FReadExtra.size(), 0, GetLE32(LocalHeaderBuf, 18),
-                               GetLE32(LocalHeaderBuf, 22), 0);
-    NextHeaderPos += 30 + nameLen + extraLen + static_cast<int64_t>(GetLE32(LocalHeaderBuf, 18)) +
-                     (static_cast<int64_t>(ExtraHigh.PackedHigh) << 32);
+    TExtraSizes sizes{GetLE32(LocalHeaderBuf, 18), GetLE32(LocalHeaderBuf, 22), 0};
+    ExtraHigh = ParseExtraHigh(FReadExtra.data(), FReadExtra.size(), 0, sizes);
+    FReadOffset = FReadPos;
+    const int64_t packed = Full(sizes.PackedSize, ExtraHigh.PackedHigh);
+    // Without a directory an entry is sized by its local header alone; one whose sizes wait in
+    // a descriptor after the data cannot be, and nothing after it could be found again.
+    if ((flags & kFlagDataDescriptor) != 0 && packed == 0) {
+      FDirectoryDamaged = true;
+      return false;
+    }
+    NextHeaderPos += 30 + nameLen + extraLen + packed;
+    if ((flags & kFlagDataDescriptor) != 0)
+      NextHeaderPos += DescriptorLength(Input, NextHeaderPos, HasStandardZip64Field(FReadExtra));
     return true;
   } catch (const std::exception&) {
     return false;
@@ -297,12 +470,16 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
 }
 
 void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
+  if (!FDeletePass) FDirectoryDamaged = false;
   int64_t deletedBytes = 0;
   std::string name;
   bool central = false;
+  auto* set = dynamic_cast<TVolumeSetStream*>(&Input);
   bool more = FindDirectory(name, Input, &List, central);
   const int64_t size = Input.Size();
+  int64_t read = 0;
   while (more) {
+    ++read;
     const int64_t afterHeader = NextHeaderPos;
     TCompFileInfo info;
     info.StoredName = FReadStoredName;
@@ -312,8 +489,9 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
     } else if (central) {
       info.RawHeader = CentralHeaderBuf;
       info.Utf8Name = (GetLE16(CentralHeaderBuf, 8) & kFlagUtf8) != 0;
-      info.LocalOffset =
-          static_cast<int64_t>(GetLE32(CentralHeaderBuf, 42)) | (static_cast<int64_t>(ExtraHigh.OffsetHigh) << 32);
+      info.LocalOffset = FReadOffset + (set ? set->Start(GetLE16(CentralHeaderBuf, 34)) : FOffsetShift);
+      // The new archive is one file: every kept entry lies on its only disk.
+      if (set) PutLE16(info.RawHeader, 34, 0);
       info.UnpackedHigh = ExtraHigh.UnpackedHigh;
       info.PackedHigh = ExtraHigh.PackedHigh;
       info.HeaderEnciphered = FReadEnciphered;
@@ -347,50 +525,87 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
       info.PackedHigh = ExtraHigh.PackedHigh;
       info.UnpackedHigh = ExtraHigh.UnpackedHigh;
       info.Utf8Name = (GetLE16(LocalHeaderBuf, 6) & kFlagUtf8) != 0;
+      info.Extra = FReadExtra;
+      info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
       info.RawHeader.fill(0);
       PutLE32(info.RawHeader, 0, kCentralHeaderSignature);
       std::copy(LocalHeaderBuf.begin() + 6, LocalHeaderBuf.begin() + 30, info.RawHeader.begin() + 8);
-      PutLE16(info.RawHeader, 30, 0);
+      PutLE16(info.RawHeader, 30, info.ExtraLength);
       PutLE32(info.RawHeader, 42, static_cast<uint32_t>(FReadPos));
       List.Add(name, info);
     }
     NextHeaderPos = afterHeader;
     more = ReadNextCentralHeader(name, Input, central);
   }
+  if (FDeletePass) return;
+  if (central) {
+    // The end record counts the entries (the 22-byte record to 16 bits): a directory that
+    // ends sooner has lost entries, which an update would then drop for good.
+    const int64_t expected = FExpectedEntries;
+    if (expected >= 0 && (FExpectedFullCount ? read != expected : (read & 0xFFFF) != expected))
+      FDirectoryDamaged = true;
+  } else if (read > 0) {
+    // Entries found by their local headers: the directory of the new archive goes where they
+    // end, and what stands there must be the end of the file or the remains of a directory.
+    FDirectoryPos = NextHeaderPos;
+    std::array<uint8_t, 4> sig{};
+    Input.Seek(NextHeaderPos, soBeginning);
+    bool enc = false;
+    if (NextHeaderPos < size &&
+        (Input.Read(sig.data(), 4) != 4 || (ClassifySignature(GetLE32(sig, 0), hkCentral, enc) != hkCentral &&
+                                            ClassifySignature(GetLE32(sig, 0), hkEnd, enc) != hkEnd)))
+      FDirectoryDamaged = true;
+  }
+  // Each stored entry ends where the next one (or the directory) begins.
+  std::vector<int64_t> starts;
+  for (int32_t i = 0; i < List.Count(); ++i) starts.push_back(List.Info(i).LocalOffset);
+  std::sort(starts.begin(), starts.end());
+  for (int32_t i = 0; i < List.Count(); ++i) {
+    TCompFileInfo& info = List.Info(i);
+    const auto next = std::upper_bound(starts.begin(), starts.end(), info.LocalOffset);
+    info.Limit = next != starts.end() ? *next : FDirectoryPos >= info.LocalOffset ? FDirectoryPos : -1;
+  }
+}
+
+int64_t TZipBase::MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, bool& Enciphered) {
+  const int64_t start = Input.Position();
+  const int64_t size = Input.Size();
+  if (Input.Read(LocalHeaderBuf.data(), 30) != 30) return 0;
+  if (ClassifySignature(GetLE32(LocalHeaderBuf, 0), hkLocal, Enciphered) != hkLocal) return 0;
+  if (Enciphered) DecipherHeader(LocalHeaderBuf, hkLocal);
+  const uint16_t flags = GetLE16(LocalHeaderBuf, 6);
+  const uint16_t nameLen = GetLE16(LocalHeaderBuf, 26);
+  const uint16_t extraLen = GetLE16(LocalHeaderBuf, 28);
+  if (start + 30 + nameLen + extraLen > size) return 0;
+  std::vector<uint8_t> extra(extraLen);
+  Input.Seek(start + 30 + nameLen, soBeginning);
+  if (extraLen > 0 && Input.Read(extra.data(), extraLen) != extraLen) return 0;
+  TExtraSizes local{GetLE32(LocalHeaderBuf, 18), GetLE32(LocalHeaderBuf, 22), 0};
+  ExtraHigh = ParseExtraHigh(extra.data(), extra.size(), 0, local);
+  int64_t packed = Full(local.PackedSize, ExtraHigh.PackedHigh);
+  // The directory's size is the entry's: a local header may lack the high word, or hold
+  // nothing at all when the sizes follow the data. Where it holds a size, its low word must
+  // agree.
+  int64_t centralPacked = GetLE32(RawHeader, 20);
+  if (FKeptInfo != nullptr) {
+    int64_t unpacked = 0;
+    EntrySizes(RawHeader, *FKeptInfo, centralPacked, unpacked);
+  }
+  if (local.PackedSize != 0 && static_cast<uint32_t>(packed) != static_cast<uint32_t>(centralPacked)) return 0;
+  packed = std::max(packed, centralPacked);
+  int64_t count = 30 + nameLen + extraLen + packed;
+  // The descriptor after the data belongs to the entry and goes along.
+  if ((flags & kFlagDataDescriptor) != 0) count += DescriptorLength(Input, start + count, HasStandardZip64Field(extra));
+  if (start + count > size) return 0;
+  if (FKeptInfo != nullptr && FKeptInfo->Limit >= 0 && start + count > FKeptInfo->Limit) return 0;
+  Input.Seek(start, soBeginning);
+  return count;
 }
 
 int64_t TZipBase::ReadLocalHeader(TStream32& Input, TStream32& Output, std::array<uint8_t, 46>& RawHeader) {
-  const int64_t start = Input.Position();
-  if (Input.Read(LocalHeaderBuf.data(), 30) != 30) return 0;
   bool enc = false;
-  if (ClassifySignature(GetLE32(LocalHeaderBuf, 0), hkLocal, enc) != hkLocal) return 0;
-  if (enc) DecipherHeader(LocalHeaderBuf, hkLocal);
-  uint32_t packed = GetLE32(LocalHeaderBuf, 18);
-  if (packed == 0) packed = GetLE32(RawHeader, 20);
-  const uint16_t nameLen = GetLE16(LocalHeaderBuf, 26);
-  const uint16_t extraLen = GetLE16(LocalHeaderBuf, 28);
-  std::vector<uint8_t> extra(extraLen);
-  Input.Seek(nameLen, soCurrent);
-  if (extraLen > 0 && Input.Read(extra.data(), extraLen) != extraLen) return 0;
-  uint32_t unpacked = GetLE32(LocalHeaderBuf, 22);
-  if (unpacked == 0) unpacked = GetLE32(RawHeader, 24);
-  ExtraHigh = ParseExtraHigh(extra.data(), extra.size(), 0, packed, unpacked, 0);
-  int64_t packed64 = static_cast<int64_t>(packed) | (static_cast<int64_t>(ExtraHigh.PackedHigh) << 32);
-  if (ExtraHigh.Tag == kStandardZip64ExtraTag && packed == 0xFFFFFFFFu) {
-    // The standard field holds the whole size.
-    const TExtraHigh full = ExtraHigh;
-    packed64 = static_cast<int64_t>(packed) | (static_cast<int64_t>(full.PackedHigh) << 32);
-  }
-  int64_t count = 30 + packed64 + nameLen + extraLen;
-  // Entries written by other tools may carry their sizes in a descriptor after the data; it
-  // belongs to the entry and goes along.
-  if ((GetLE16(LocalHeaderBuf, 6) & kFlagDataDescriptor) != 0) {
-    std::array<uint8_t, 4> sig{};
-    Input.Seek(start + count, soBeginning);
-    const bool hasSig = Input.Read(sig.data(), 4) == 4 && GetLE32(sig, 0) == kDataDescriptorSignature;
-    count += hasSig ? 16 : 12;
-  }
-  if (start + count > Input.Size()) return 0;
+  const int64_t count = MeasureStoredEntry(Input, RawHeader, enc);
+  if (count <= 0) return 0;
   PutLE32(RawHeader, 42, static_cast<uint32_t>(Output.Size()));
   return count;
 }
@@ -401,19 +616,19 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
   std::string newName = EncodeStoredName(List.Name(Index), false, utf8);
   const int64_t at = Output.Size();
   std::array<uint8_t, 46>& raw = info.RawHeader;
+  const int64_t start = Input.Position();
+  bool enc = false;
+  const int64_t count = MeasureStoredEntry(Input, raw, enc);
+  if (count <= 0) RaiseWriteError();
+  std::array<uint8_t, 30> local{};
+  std::copy(LocalHeaderBuf.begin(), LocalHeaderBuf.end(), local.begin());
   PutLE32(raw, 42, static_cast<uint32_t>(at));
   PutLE16(raw, 28, static_cast<uint16_t>(newName.size()));
   uint16_t cflags = GetLE16(raw, 8);
   cflags = static_cast<uint16_t>(utf8 ? (cflags | kFlagUtf8) : (cflags & ~kFlagUtf8));
   PutLE16(raw, 8, cflags);
-  std::array<uint8_t, 30> local{};
-  if (Input.Read(local.data(), 30) != 30) RaiseWriteError();
-  bool enc = false;
-  if (ClassifySignature(GetLE32(local, 0), hkLocal, enc) != hkLocal) RaiseWriteError();
-  if (enc) DecipherHeader(local, hkLocal);
   const uint16_t oldNameLen = GetLE16(local, 26);
-  const uint16_t extraLen = GetLE16(local, 28);
-  Input.Seek(oldNameLen, soCurrent);
+  Input.Seek(start + 30 + oldNameLen, soBeginning);
   PutLE16(local, 26, static_cast<uint16_t>(newName.size()));
   uint16_t lflags = GetLE16(local, 6);
   lflags = static_cast<uint16_t>(utf8 ? (lflags | kFlagUtf8) : (lflags & ~kFlagUtf8));
@@ -429,14 +644,33 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
   if (!newName.empty() && Output.Write(newName.data(), static_cast<int32_t>(newName.size())) !=
                               static_cast<int32_t>(newName.size()))
     RaiseWriteError();
-  uint32_t packed = GetLE32(local, 18);
-  if (packed == 0) packed = GetLE32(raw, 20);
-  const int64_t rest = extraLen + static_cast<int64_t>(packed) + (static_cast<int64_t>(info.PackedHigh) << 32);
-  if (rest > 0) {
-    if (Input.Position() + rest > Input.Size()) RaiseWriteError();
-    Output.CopyFrom(&Input, rest);
-  }
+  // The extra field, the data and a descriptor after it go across as they are.
+  const int64_t rest = count - 30 - oldNameLen;
+  if (rest > 0) Output.CopyFrom(&Input, rest);
   info.LocalOffset = at;
+}
+
+bool TZipBase::OpenOldVolumes(std::unique_ptr<TStream32>& Old) {
+  std::vector<uint8_t> comment;
+  int64_t dir = 0;
+  bool enc = false;
+  if (!LocateEndRecord(*Old, comment, dir, enc) || FEndDisk == 0) return true;
+  // One part of a split set (name.z01 ... name.zip): the parts before this last one are asked
+  // for through OnNextVolume, and the set is read as one stream.
+  const auto last = static_cast<int32_t>(FEndDisk);
+  VolumeFileName = ArchiveFile();
+  std::vector<std::unique_ptr<TStream32>> volumes;
+  for (int32_t disk = 0; disk < last; ++disk) {
+    std::unique_ptr<TStream32> volume;
+    if (!NextVolume(volume, disk, last)) return false;
+    volumes.push_back(std::move(volume));
+  }
+  volumes.push_back(std::move(Old));
+  auto set = std::make_unique<TVolumeSetStream>(std::move(volumes));
+  set->CancelFlag = CancelRef;
+  Old = std::move(set);
+  FArcType = atZipMV;
+  return true;
 }
 
 // --- writing the directory -------------------------------------------------------------------
@@ -607,16 +841,40 @@ bool TZipBase::WriteCentralDirectory(TStream32& Output, TCompHeaderList& List) {
 }
 
 void TZipBase::ListEntries(TCompHeaderList& List) {
+  PackedTotal = UnpackedTotal = 0;
   if (FSwitch == swDelete && FFilesDeleted == List.Count()) return;
   for (int32_t i = 0; i < List.Count(); ++i) {
     TCompFileInfo& info = List.Info(i);
     if (info.EntryAction == eaDrop) continue;
     CentralHeaderBuf = info.RawHeader;
     FCurrentFileName = List.Name(i);
-    if (info.EntryAction == eaCompress && FSwitch != swDelete) {
-      if (!OnRead) return;
-      OnRead(this, static_cast<int32_t>(info.LocalOffset & 0xFFFFFFFF), i);
-    }
+    int64_t packed = 0;
+    int64_t unpacked = 0;
+    EntrySizes(info.RawHeader, info, packed, unpacked);
+    PackedTotal += packed;
+    UnpackedTotal += unpacked;
+    // The totals cover every entry, also when nobody listens to the new ones.
+    if (info.EntryAction != eaCompress || FSwitch == swDelete || !OnRead) continue;
+    TCompEntryInfo& e = EntryInfo;
+    const std::array<uint8_t, 46>& h = info.RawHeader;
+    e.VersionMadeBy = GetLE16(h, 4);
+    e.VersionNeeded = GetLE16(h, 6);
+    const uint16_t flags = GetLE16(h, 8);
+    e.Encrypted = (flags & kFlagEncrypted) != 0;
+    e.PackedSize = e.Encrypted && packed >= 12 ? packed - 12 : packed;
+    e.UnpackedSize = unpacked;
+    e.Crc = GetLE32(h, 16);
+    e.Method = GetLE16(h, 10);
+    e.ExternalAttributes = GetLE32(h, 38);
+    e.InternalAttributes = GetLE16(h, 36);
+    e.MethodName = GetCompressMethodName(e.Method, flags, e.ExternalAttributes);
+    e.Ratio = PercentLeft(e.UnpackedSize, e.PackedSize);
+    const uint32_t dos = GetLE32(h, 12);
+    e.Date = static_cast<int32_t>(dos) > 0 ? DosDateTimeToDateTime(dos) : 0;
+    e.FileName = FCurrentFileName;
+    if ((e.ExternalAttributes & platform::kAttrDirectory) != 0 && !e.FileName.empty() && e.FileName.back() != '/')
+      e.FileName += '/';
+    OnRead(this, static_cast<int32_t>(info.LocalOffset & 0xFFFFFFFF), i);
   }
 }
 
@@ -624,17 +882,32 @@ void TZipBase::ListEntries(TCompHeaderList& List) {
 
 int32_t TZipBase::OpenArchiveDirectory() {
   FEntryCount = 0;
-  if (FArchiveFile.empty() || !IsZipFamily(FArcType == atUnknown || FArcType == atNA ? atZip : FArcType)) return 0;
+  CommentList.reset();
+  if (FArchiveFile.empty()) return 0;
   TTempFileStream in(this, 0x20, ArchiveFile(), "");
   if (in.Handle() < 0) {
     ReportError(ArchiveFile(), "", "0", E_OPEN_ERROR);
     return 0;
   }
+  const TArcType kind = DetectArcType(&in);
+  FArcType = IsKnownArcType(kind) ? kind : atZip;
+  if (!IsZipFamily(FArcType)) return 0;
   const TSwitch saved = FSwitch;
   FSwitch = swAdd;
-  CommentList = std::make_unique<TCompHeaderList>();
-  ReadCentralDirectory(in, *CommentList);
+  auto list = std::make_unique<TCompHeaderList>();
+  ReadCentralDirectory(in, *list);
   FSwitch = saved;
+  // A comment is put into the archive by writing its directory anew in place: one part of a
+  // set cannot take that, and a directory that lost entries would lose them for good.
+  if (FEndDisk != 0 || FArcType == atZipDS) {
+    ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
+    return 0;
+  }
+  if (FDirectoryDamaged) {
+    ReportError(ArchiveFile(), CurrentFileName(), "0", E_BAD_FILE_HEADER);
+    return 0;
+  }
+  CommentList = std::move(list);
   return CommentList->Count();
 }
 
@@ -695,7 +968,18 @@ void TZipBase::CommitComments() {
     FEntryCount = list->Count();
     const TSwitch saved = FSwitch;
     FSwitch = swAdd;
-    const bool ok = WriteCentralDirectory(out, *list) || list->Count() == 0;
+    bool ok;
+    if (list->Count() == 0) {
+      // An archive without entries is its end record, and the comment after it.
+      TEndRecord end;
+      end.CommentLength = static_cast<uint16_t>(list->SharedBlock.size());
+      const auto b = end.Encode();
+      out.WriteBuffer(b.data(), static_cast<int32_t>(b.size()));
+      if (end.CommentLength > 0) out.WriteBuffer(list->SharedBlock.data(), end.CommentLength);
+      ok = true;
+    } else {
+      ok = WriteCentralDirectory(out, *list);
+    }
     FSwitch = saved;
     if (!ok) {
       out.Mode = 0;

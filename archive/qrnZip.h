@@ -14,11 +14,28 @@
 
 class TDiskSpanObj;
 
+// What ListEntries tells of the new entry it lists when OnRead fires.
+struct TCompEntryInfo {
+  uint16_t VersionMadeBy = 0;
+  uint16_t VersionNeeded = 0;
+  bool Encrypted = false;
+  int64_t PackedSize = 0;  // without the 12-byte encryption header
+  int64_t UnpackedSize = 0;
+  uint32_t Crc = 0;
+  uint16_t Method = 0;
+  std::string MethodName;
+  uint32_t ExternalAttributes = 0;
+  uint16_t InternalAttributes = 0;
+  int64_t Ratio = 0;  // percent of the unpacked size saved
+  TDateTime Date = 0;  // 0 when the entry has no date
+  std::string FileName;  // a folder's name ends in '/'
+};
+
 // Parses an extra field (HeaderKind 0 local, 1 central) for tag 100 and tag 1 blocks. The
-// header's 32-bit fields are passed so that tag-1 values are taken only where they hold
-// 0xFFFFFFFF. Blocks that do not fit the field are ignored.
-TExtraHigh ParseExtraHigh(const uint8_t* Extra, size_t Length, int HeaderKind, uint32_t PackedLow,
-                          uint32_t UnpackedLow, uint32_t OffsetLow);
+// header's 32-bit fields are passed in Sizes so that tag-1 values are taken only where they hold
+// 0xFFFFFFFF; those fields then hold the low 32 bits of the tag-1 values. Blocks that do not
+// fit the field are ignored.
+TExtraHigh ParseExtraHigh(const uint8_t* Extra, size_t Length, int HeaderKind, TExtraSizes& Sizes);
 
 class TZipBase : public TCompBase {
  public:
@@ -66,6 +83,11 @@ class TZipBase : public TCompBase {
 
   int64_t NextHeaderPos = 0;
   int64_t CurrentHeaderPos = 0;
+  // After a run (ListEntries): the packed and unpacked sizes of every entry of the new
+  // archive, and the new entry that OnRead is told of.
+  int64_t PackedTotal = 0;
+  int64_t UnpackedTotal = 0;
+  TCompEntryInfo EntryInfo;
   TExtraHigh ExtraHigh;
   bool IsLargeArchive = false;
   int32_t SkippedCount = 0;
@@ -83,6 +105,15 @@ class TZipBase : public TCompBase {
   bool LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, int64_t& DirectoryOffset,
                        bool& Enciphered);
   bool ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered, uint16_t Flags, std::string& Name);
+  bool OpenOldVolumes(std::unique_ptr<TStream32>& Old) override;
+  // Where entries found without a directory begin: the first local header near the start.
+  int64_t FirstLocalHeader(TStream32& Input);
+  // Reads the local header of the stored entry at Input's position into LocalHeaderBuf
+  // (deciphered) and returns the bytes the entry takes from there: header, name, extra field,
+  // data and a data descriptor. The data's size is the directory's (FKeptInfo), checked against
+  // the local header's; 0 when they disagree, or when the entry would reach into the next one
+  // or past the end of the archive. Input is left at the entry's start.
+  int64_t MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, bool& Enciphered);
 
  private:
   int32_t FLeaveSpaceOnFirstDisk = 0;
@@ -93,6 +124,15 @@ class TZipBase : public TCompBase {
   bool FReadEnciphered = false;
   bool FReadCentral = false;
   int64_t FReadPos = 0;
+  int64_t FReadOffset = 0;  // the header's local-header offset, all 64 bits
+  // What the end record says: entries (-1 unknown; FExpectedFullCount when not cut to 16
+  // bits), the number of its disk, whether the archive has no entries at all, and how far the
+  // archive's offsets lie from the file's (a prefix that the offsets do not count).
+  int64_t FExpectedEntries = -1;
+  bool FExpectedFullCount = false;
+  uint32_t FEndDisk = 0;
+  bool FEmptyDirectory = false;
+  int64_t FOffsetShift = 0;
 };
 
 class TZip : public TZipBase {

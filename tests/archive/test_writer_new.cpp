@@ -207,17 +207,22 @@ TEST(WriterNew, InMemoryOutputGivesTheSameArchiveShape) {
   EXPECT_EQ(es[0].central.UnpackedSize, 100000u);
 }
 
-TEST(WriterNew, WorkListLooksUpNamesWithoutCase) {
+TEST(WriterNew, WorkListLooksUpNamesWithCase) {
+  // Names that differ only in letter case are different files here.
   TCompHeaderList list;
   TCompFileInfo info;
   list.Add("Docs/Отчёт.TXT", info);
   list.Add("b.txt", info);
   list.Add("B.TXT", info);
-  EXPECT_EQ(list.IndexOfName("docs/ОТЧЁТ.txt"), 0);
-  EXPECT_EQ(list.IndexOfName("b.TXT"), 1);
+  EXPECT_EQ(list.IndexOfName("Docs/Отчёт.TXT"), 0);
+  EXPECT_EQ(list.IndexOfName("docs/ОТЧЁТ.txt"), -1);
+  EXPECT_EQ(list.IndexOfName("b.txt"), 1);
+  EXPECT_EQ(list.IndexOfName("B.TXT"), 2);
+  EXPECT_EQ(list.IndexOfName("b.TXT"), -1);
   list.SetName(1, "c.txt");
-  EXPECT_EQ(list.IndexOfName("B.txt"), 2);
-  EXPECT_EQ(list.IndexOfName("C.TXT"), 1);
+  EXPECT_EQ(list.IndexOfName("b.txt"), -1);
+  EXPECT_EQ(list.IndexOfName("c.txt"), 1);
+  EXPECT_EQ(list.IndexOfName("C.TXT"), -1);
   EXPECT_EQ(list.IndexOfName("none"), -1);
 }
 

@@ -6,10 +6,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "archive/qrnZip.h"
 #include "tests/archive/zip_fixture.h"
@@ -91,5 +95,37 @@ inline const zipfixture::Entry* Find(const std::vector<zipfixture::Entry>& es, c
 }
 
 inline int Shell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
+
+inline std::string Q(const std::string& s) { return "'" + s + "'"; }
+
+// Info-ZIP, 7-Zip, bsdtar and Python's zipfile all test the archive.
+inline void ExpectPeersAccept(const std::string& archive) {
+  EXPECT_EQ(Shell("unzip -tq " + Q(archive)), 0) << archive;
+  EXPECT_EQ(Shell("7zz t " + Q(archive)), 0) << archive;
+  EXPECT_EQ(Shell("bsdtar -tf " + Q(archive)), 0) << archive;
+  EXPECT_EQ(Shell("python3 -c \"import sys,zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)\" " +
+                  Q(archive)),
+            0)
+      << archive;
+}
+
+// Every entry's CRC as Python's zipfile lists it, by name; empty when it cannot read the archive.
+inline std::map<std::string, uint32_t> PeerCrcs(const std::string& archive) {
+  std::map<std::string, uint32_t> out;
+  const std::string cmd = "python3 -c \"import sys,zipfile\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): "
+                          "print('%08x' % i.CRC, i.filename)\" " +
+                          Q(archive) + " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char line[4096];
+  while (fgets(line, sizeof line, p)) {
+    std::string l(line);
+    if (!l.empty() && l.back() == '\n') l.pop_back();
+    if (l.size() < 9) continue;
+    out[l.substr(9)] = static_cast<uint32_t>(std::stoul(l.substr(0, 8), nullptr, 16));
+  }
+  pclose(p);
+  return out;
+}
 
 }  // namespace writerfixture

@@ -26,9 +26,8 @@ using writerfixture::Put;
 using writerfixture::Random;
 using writerfixture::Shell;
 using writerfixture::Slurp;
+using writerfixture::Q;
 using writerfixture::Text;
-
-inline std::string Q(const std::string& s) { return "'" + s + "'"; }
 
 // What a tree holds at one relative name ('/' between folders).
 struct Node {
