@@ -8,6 +8,7 @@
 #include "archive/qrnEndian.h"
 #include "archive/qrnFileScan.h"
 #include "archive/qrnTempOut.h"
+#include "archive/qrnZipRecords.h"
 #include "platform/codepage.h"
 #include "platform/hooks.h"
 
@@ -416,9 +417,17 @@ void TCompBase::Execute(TCompHeaderList& List) {
         RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
       }
       // Whatever stands before the first entry (a self-extractor's program, a script) stays
-      // in front of the archive.
+      // in front of the archive; the marker that opens a split set does not, as the new
+      // archive is one file.
       int64_t first = List.Count() > 0 ? INT64_MAX : FDirectoryPos;
       for (int32_t i = 0; i < List.Count(); ++i) first = std::min(first, List.Info(i).LocalOffset);
+      if (first == 4) {
+        uint8_t marker[4] = {};
+        old->SetPosition(0);
+        old->ReadBuffer(marker, 4);
+        const uint32_t sig = GetLE32(std::span<const uint8_t>(marker, 4), 0);
+        if (sig == kDataDescriptorSignature || sig == 0x30304B50u) first = 0;  // "PK" 7 8, "PK00"
+      }
       if (first > 0 && first <= oldSize) {
         old->SetPosition(0);
         output->CopyFrom(old.get(), first);

@@ -669,6 +669,8 @@ TEST(WriterUpdate, ASplitSetIsUpdatedThroughItsVolumes) {
     EXPECT_EQ(after.size(), before.size() + 1);
     for (const auto& [name, crc] : before) EXPECT_EQ(after.count(name) ? after.at(name) : 0u, crc) << name;
     ExpectPeersAccept(last);
+    // One archive now, not a part of a set: it starts with its first entry.
+    EXPECT_EQ(Slurp(last).substr(0, 4), std::string("PK\x03\x04", 4));
   }
 }
 
