@@ -15,6 +15,8 @@ using namespace writerfixture;
 
 namespace {
 
+const std::string kReference = std::string(TARVELO_TESTDATA) + "/reference/";
+
 void MakeBase(const Folder& d) {
   Put(d / "src/a.txt", Text(3000));
   Put(d / "src/sub/b.txt", Text(7000));
@@ -588,7 +590,7 @@ TEST(WriterUpdate, StandardZip64SizesOfOtherToolsAreKept) {
   for (const char* ref : {"generated/zip64-infozip-fz.zip", "external/libarchive/test_read_format_zip_zip64a.zip",
                           "external/libarchive/test_read_format_zip_zip64b.zip"}) {
     const std::string copy = d / (std::string("ref") + std::to_string(archives.size()) + ".zip");
-    Put(copy, Slurp(std::string("/work/shared/testdata/") + ref));
+    Put(copy, Slurp(kReference + ref));
     archives.push_back(copy);
   }
   for (const auto& archive : archives) {
@@ -600,7 +602,7 @@ TEST(WriterUpdate, StandardZip64SizesOfOtherToolsAreKept) {
 
 TEST(WriterUpdate, ARenamedEntryKeepsItsDataDescriptor) {
   Folder d;
-  Put(d / "out.zip", Slurp("/work/shared/testdata/generated/datadesc-infozip-pipe.zip"));
+  Put(d / "out.zip", Slurp(kReference + "generated/datadesc-infozip-pipe.zip"));
   const auto before = PeerCrcs(d / "out.zip");
   ASSERT_EQ(before.count("small.txt"), 1u);
   Put(d / "src/small.txt", "the file of that name on disk now");
@@ -643,9 +645,9 @@ TEST(WriterUpdate, ASplitSetIsUpdatedThroughItsVolumes) {
                                  std::string("external/sharpcompress/split-infozip/Infozip.nocomp.multi")}) {
     Folder d;
     std::vector<std::string> parts;
-    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path("/work/shared/testdata/" + set).parent_path()))
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(kReference + set).parent_path()))
       if (e.path().stem() == std::filesystem::path(set).filename()) parts.push_back(e.path().filename());
-    for (const auto& p : parts) Put(d / p, Slurp(std::filesystem::path("/work/shared/testdata/" + set).parent_path() / p));
+    for (const auto& p : parts) Put(d / p, Slurp(std::filesystem::path(kReference + set).parent_path() / p));
     const std::string last = d / (std::filesystem::path(set).filename().string() + ".zip");
     const auto before = PeerCrcs(last);  // Python reads the last part's directory only
     // Without OnNextVolume the set cannot be read: refused, nothing changed.
