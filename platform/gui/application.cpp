@@ -83,8 +83,8 @@ Application::~Application() {
 }
 
 void Application::SetTitle(const std::string& title) {
+  // Not the display name: the window system would append it to every caption of the program.
   FTitle = title;
-  setApplicationDisplayName(QString::fromStdString(title));
 }
 
 void Application::AdoptForm(std::unique_ptr<QWidget> form) {
