@@ -26,6 +26,7 @@ class Application : public QApplication {
   const std::string& Title() const { return FTitle; }
   // The executor keeps its main form hidden behind the tray icon.
   void SetShowMainForm(bool show) { FShowMainForm = show; }
+  bool ShowMainForm() const { return FShowMainForm; }
 
   // Creates a form and keeps it until the application ends; the first one is the main form,
   // whose closing ends the message loop.
