@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QPainter>
-#include <QProcess>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -84,7 +83,7 @@ void SetProgramStarterForTesting(TProgramStarter starter) { ProgramStarter() = s
 
 void StartProgram(const std::string& program) {
   if (ProgramStarter()) return ProgramStarter()(program);
-  QProcess::startDetached(QString::fromStdString(program), {});
+  platform::StartDetached(program);
 }
 
 

@@ -2,12 +2,15 @@
 
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
 #include <stdexcept>
 
+#include "platform/files.h"
 #include "platform/hooks.h"
 
 namespace platform {
@@ -133,6 +136,15 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 }
 
 Application* App() { return gApplication; }
+
+bool StartDetached(const std::string& program) {
+  QProcess process;
+  process.setProgram(QString::fromStdString(program));
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("TARVELO_HOME", QString::fromStdString(InstallDir()));
+  process.setProcessEnvironment(environment);
+  return process.startDetached();
+}
 
 void ShowException(const std::exception& e) {
   std::string title = gApplication ? gApplication->Title() : std::string();

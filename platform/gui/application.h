@@ -70,6 +70,10 @@ void ShowException(const std::exception& e);
 // action ended without one. Every event handler of the forms runs through this.
 bool RunGuarded(const std::function<void()>& action);
 
+// Starts one of the programs detached, on this installation folder: it gets $TARVELO_HOME, so
+// it finds the same folder wherever it lies. False when it could not be started.
+bool StartDetached(const std::string& program);
+
 // The message box of the programs: a QMessageBox with the Windows flags' buttons, icon and
 // default button; answers IDOK, IDYES, ...
 int ShowQtMessageBox(const std::string& text, const std::string& caption, uint32_t flags);
