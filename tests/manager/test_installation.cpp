@@ -91,6 +91,7 @@ TEST(Installation, AProgramFindsItsFolderWhereverItIsInstalledAndWhatItStartsFin
   fs::create_directories(runtime);
   fs::permissions(runtime, fs::perms::owner_all);
   ASSERT_EQ(Install(prefix), 0);
+  for (const char* program : {"Kalvenor", "Dorvexal", "Lokvist"}) EXPECT_TRUE(fs::is_regular_file(prefix / program)) << program;
 
   // Started without TARVELO_HOME, as the autostart entry and the tray menu start it: the manager
   // opens on its own folder (a first run takes it as the default root folder) and not on
