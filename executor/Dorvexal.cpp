@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-#include <QProcess>
 #include <QScreen>
 
 #include <cmath>
@@ -39,7 +38,7 @@ void StartProgram(const std::string& program) {
     ProgramStarter()(program);
     return;
   }
-  QProcess::startDetached(QString::fromStdString(program), {});
+  platform::StartDetached(program);
 }
 
 std::string Field(const TTaskTable& table, TTaskField field, int32_t task) { return table(field, task); }

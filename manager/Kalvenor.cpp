@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QPainter>
-#include <QProcess>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -84,7 +83,7 @@ void SetProgramStarterForTesting(TProgramStarter starter) { ProgramStarter() = s
 
 void StartProgram(const std::string& program) {
   if (ProgramStarter()) return ProgramStarter()(program);
-  QProcess::startDetached(QString::fromStdString(program), {});
+  platform::StartDetached(program);
 }
 
 
@@ -307,8 +306,9 @@ void TForm1::FillTaskGrid(int32_t count) {
   const QSignalBlocker blocker(&StringGrid1);
   StringGrid1.setRowCount(count);
   FRowPictures.assign(static_cast<size_t>(std::max(count, 1)), QPixmap());
-  // The picture is only a decoration: a missing one is reported once, after every task's name
-  // and description are in the grid.
+  // The picture is only a decoration: a missing one is reported after every task's name and
+  // description are in the grid, and only once: the error box's closing activates the window
+  // again, which must not report it anew.
   QPixmap picture;
   const bool havePicture = picture.load(QString::fromStdString(RowPicturePath()));
   for (int32_t r = 1; r < count; ++r) {
@@ -320,7 +320,12 @@ void TForm1::FillTaskGrid(int32_t count) {
     if (havePicture) FRowPictures[static_cast<size_t>(r)] = picture;
   }
   StringGrid1.viewport()->update();
-  if (!havePicture && count > 1) throw EFOpenError("Cannot open file \"" + RowPicturePath() + "\"");
+  if (havePicture || count <= 1) {
+    FPictureReported = false;
+  } else if (!FPictureReported) {
+    FPictureReported = true;
+    throw EFOpenError("Cannot open file \"" + RowPicturePath() + "\"");
+  }
 }
 
 void TForm1::StringGrid1DrawCell(QPainter& canvas) {

@@ -1,7 +1,5 @@
 #include "manager/Shsystem.h"
 
-#include <QKeyEvent>
-
 #include "manager/Select.h"
 #include "manager/Settings.h"
 #include "platform/gui/application.h"
@@ -66,15 +64,6 @@ TForm10::TForm10(QWidget* parent) : TCentredDialog(parent, "Настройка �
 }
 
 
-
-void TForm10::keyPressEvent(QKeyEvent* e) {
-  // Only "Выход" closes the form; Escape is no shortcut for it.
-  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-    e->accept();
-    return;
-  }
-  TCentredDialog::keyPressEvent(e);
-}
 
 void TForm10::FormActivate() {
   platform::TRegistry registry;

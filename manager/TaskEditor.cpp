@@ -1,6 +1,5 @@
 #include "manager/TaskEditor.h"
 
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
 
@@ -224,15 +223,6 @@ QRect TTaskEditorForm::FolderButtonRect(const QLineEdit& edit) const {
 }
 
 QRect TTaskEditorForm::FolderBoxRect() const { return QRect(10, 110, kBoxWidth - 20, 17); }
-
-void TTaskEditorForm::keyPressEvent(QKeyEvent* e) {
-  // Only the form's own buttons close it; Escape is no shortcut for them.
-  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-    e->accept();
-    return;
-  }
-  TCentredDialog::keyPressEvent(e);
-}
 
 void TTaskEditorForm::DisableSchedule() {
   ComboBox1.setEnabled(false);

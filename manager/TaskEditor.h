@@ -126,8 +126,6 @@ class TTaskEditorForm : public TCentredDialog {
 
   static void ShowError(const std::string& text);
 
-  void keyPressEvent(QKeyEvent* e) override;
-
  private:
   std::string FArchiveExtension;
 };
