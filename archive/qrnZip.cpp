@@ -586,7 +586,10 @@ bool TZipBase::WriteCentralDirectory(TStream32& Output, TCompHeaderList& List) {
   FDeletePass = false;
   if (FEntryCount <= 0) return false;
   IsLargeArchive = Output.Size() >= k4GiB;
-  if (ArchiveOnRemovableDrive()) {
+  // Spanning needs someone to change disks. Without OnInsertDisk a removable volume (a USB
+  // stick) takes the archive as a fixed one does: one file, put in place by the temporary
+  // output, its label untouched.
+  if (ArchiveOnRemovableDrive() && OnInsertDisk) {
     // Offsets on a disk are small: spanned disks carry the 22-byte end record.
     IsLargeArchive = false;
     if (SpanArchive(Output, List)) {
