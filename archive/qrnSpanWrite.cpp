@@ -342,8 +342,14 @@ bool TDiskSpanObj::ClearDisk(int32_t& Requests) {
 bool TDiskSpanObj::OpenDiskFile() {
   const std::string name = ArchiveName();
   try {
+    // A fresh disk lacks the folder the archive lies in on the first one.
+    const std::string folder = FolderPart(name);
+    if (!folder.empty() && !DirExists(folder)) ForceDirectories(folder);
     auto file = std::make_unique<TFileStream32>(name, platform::kModeCreate);
-    if (file->Handle() < 0) return false;
+    if (file->Handle() < 0) {
+      Report("", std::to_string(DiskNumber), E_OPEN_ERROR);
+      return false;
+    }
     DiskFile = std::move(file);
     FWrittenHere = 0;
     WriteLabel();

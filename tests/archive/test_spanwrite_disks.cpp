@@ -1,6 +1,7 @@
 // The disk requests of spanned writing: disks refused, cleared only through OnClearDisk, an old
 // archive replaced only on OnDiskSpanFileExists' answer, missing events, cancelling, full and
-// write-protected disks, and a handler that never brings a usable disk.
+// write-protected disks, a handler that never brings a usable disk, and an archive in a folder
+// of the disk.
 #include <gtest/gtest.h>
 
 #include "archive/qrnBase.h"
@@ -257,6 +258,30 @@ TEST(SpanWriteDisks, HandlerThatNeverBringsAUsableDiskDoesNotSpinForEver) {
   };
   EXPECT_EQ(r.w.zip.Compress(), 0);
   EXPECT_EQ(static_cast<int32_t>(r.asked.size()), TDiskSpanObj::kMaxDiskRequests);
+  EXPECT_FALSE(EndOf(r.Piece(1)));
+}
+
+TEST(SpanWriteDisks, ArchiveInAFolderOfTheDiskFindsItsFolderOnEveryDisk) {
+  {
+    // Each fresh disk gets the folder of the archive; the set reads back.
+    SpanRig r(64 * 1024, "backups/set.zip");
+    std::filesystem::create_directories(r.Disk(1) + "/backups");
+    r.Source(7, 20000);
+    ASSERT_EQ(r.w.zip.Compress(), 7);
+    EXPECT_TRUE(r.w.errors.empty());
+    ASSERT_EQ(r.UsedDisks().size(), 3u);
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  // A disk on which the piece cannot be made (a file stands where the folder must go) is
+  // reported, not passed over in silence.
+  SpanRig r(64 * 1024, "backups/set.zip");
+  std::filesystem::create_directories(r.Disk(1) + "/backups");
+  Put(r.Disk(2) + "/backups", "a file of the user's");
+  r.Source(4, 20000);
+  EXPECT_EQ(r.w.zip.Compress(), 0);
+  ASSERT_TRUE(r.w.Reported(25235));
+  EXPECT_EQ(r.w.errors.front().file, r.d / "floppy/backups/set.zip");
+  EXPECT_EQ(Slurp(r.Disk(2) + "/backups"), "a file of the user's");
   EXPECT_FALSE(EndOf(r.Piece(1)));
 }
 
