@@ -1,8 +1,10 @@
 // The disk requests of spanned writing: disks refused, cleared only through OnClearDisk, an old
 // archive replaced only on OnDiskSpanFileExists' answer, missing events, cancelling, full and
-// write-protected disks, a handler that never brings a usable disk, and an archive in a folder
-// of the disk.
+// write-protected disks, a handler that never brings a usable disk, an archive in a folder of
+// the disk, and an old set that is kept until the new one is complete.
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "archive/qrnBase.h"
 #include "archive/qrnSpanWrite.h"
@@ -286,6 +288,73 @@ TEST(SpanWriteDisks, ArchiveInAFolderOfTheDiskFindsItsFolderOnEveryDisk) {
   EXPECT_EQ(r.w.errors.front().file, r.d / "floppy/backups/set.zip");
   EXPECT_EQ(Slurp(r.Disk(2) + "/backups"), "a file of the user's");
   EXPECT_FALSE(EndOf(r.Piece(1)));
+}
+
+TEST(SpanWriteDisks, OverwrittenSetGoesOnlyWhenTheNewOneIsCompleteOrTheRunSaysSo) {
+  const auto listing = [](const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+  };
+  // Last week's set on the disk in the drive, a new file since, and the answer "overwrite".
+  struct Run {
+    SpanRig r;
+    std::string old;
+    bool answered = false;
+    bool oldWhileWriting = true;
+    int progressAfterAnswer = 0;
+    explicit Run(int64_t capacity) : r(capacity) {
+      r.Source(3, 20000);
+      EXPECT_EQ(r.w.zip.Compress(), 3);
+      old = r.Piece(1);
+      r.Source(4, 20000);
+      r.w.zip.OnDiskSpanFileExists = [this](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+        answered = true;
+        m = omOverwrite;
+      };
+      r.w.zip.OnProgress = [this](TObject*, uint8_t, uint8_t) {
+        if (!answered) return;
+        ++progressAfterAnswer;
+        if (r.Piece(1) != old) oldWhileWriting = false;
+      };
+    }
+    void CancelOnceAnswered() {
+      r.w.zip.OnProgress = [this](TObject*, uint8_t, uint8_t) {
+        if (answered) r.w.zip.SetCancel(true);
+      };
+    }
+  };
+  {
+    // Room for both: the new set is written beside the old one, which goes (to the user's
+    // Trash) only once the new one is complete.
+    Run run(200000);
+    ASSERT_EQ(run.r.w.zip.Compress(), 1);  // the new file; the old three are kept
+    EXPECT_TRUE(run.answered);
+    EXPECT_GT(run.progressAfterAnswer, 0);
+    EXPECT_TRUE(run.oldWhileWriting) << "the old set went before the new one was complete";
+    EXPECT_EQ(listing(run.r.Disk(1)), std::set<std::string>{"set.zip"});
+    EXPECT_TRUE(Slurp(run.r.d / "share/Trash/files/set.zip") == run.old) << "the old set is in the Trash";
+    EXPECT_TRUE(run.r.PeersAgree());
+  }
+  {
+    // Room for both, and the run is cancelled: the old set stays byte for byte, nothing else
+    // is left on the disk, and nobody is told of a lost set.
+    Run run(200000);
+    run.CancelOnceAnswered();
+    EXPECT_EQ(run.r.w.zip.Compress(), 0);
+    EXPECT_TRUE(run.r.Piece(1) == run.old) << "the old set is kept byte for byte";
+    EXPECT_EQ(listing(run.r.Disk(1)), std::set<std::string>{"set.zip"});
+    for (const auto& e : run.r.w.errors) EXPECT_EQ(e.ext.find("overwritten"), std::string::npos) << e.ext;
+  }
+  // No room for both: the old set goes on the answer, before the new one is written, and a run
+  // that then fails says so plainly.
+  Run run(140000);
+  run.CancelOnceAnswered();
+  EXPECT_EQ(run.r.w.zip.Compress(), 0);
+  EXPECT_FALSE(run.r.Piece(1) == run.old);
+  bool told = false;
+  for (const auto& e : run.r.w.errors) told = told || e.ext.find("overwritten") != std::string::npos;
+  EXPECT_TRUE(told) << "a failed run must say that the old set is gone from the disk";
 }
 
 }  // namespace
