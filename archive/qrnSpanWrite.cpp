@@ -144,15 +144,7 @@ bool TDiskSpanObj::SpanArchive() {
       platform::ProcessMessages();
     }
     if (ok && Cancelled()) ok = false;
-    if (ok) {
-      Owner->SpanObject = this;
-      struct Unhook {
-        TZipBase* owner;
-        ~Unhook() { owner->SpanObject = nullptr; }
-      } unhook{Owner};
-      ok = Owner->WriteCentralHeaders(*DiskFile, list) && !Cancelled();
-      ok = ok && WriteSpanned(*DiskFile, Owner->EndRecordBuf.data(), static_cast<int64_t>(Owner->EndRecordBuf.size()));
-    }
+    ok = ok && WriteDirectory();
     ok = ok && CloseDiskFile();
   } catch (const std::exception& e) {
     Report(e.what(), std::to_string(DiskNumber), E_WRITE_ERROR);
@@ -172,8 +164,21 @@ bool TDiskSpanObj::SpanArchive() {
   return ok;
 }
 
+bool TDiskSpanObj::WriteDirectory() {
+  Owner->SpanObject = this;
+  struct Unhook {
+    TZipBase* owner;
+    ~Unhook() { owner->SpanObject = nullptr; }
+  } unhook{Owner};
+  if (!Owner->WriteCentralHeaders(*DiskFile, *HeaderList) || Cancelled()) return false;
+  if (Owner->IsLargeArchive)
+    return WriteSpanned(*DiskFile, Owner->LargeEndRecordBuf.data(), static_cast<int64_t>(Owner->LargeEndRecordBuf.size()));
+  return WriteSpanned(*DiskFile, Owner->EndRecordBuf.data(), static_cast<int64_t>(Owner->EndRecordBuf.size()));
+}
+
 int64_t TDiskSpanObj::BytesToWrite(int64_t Position) const {
-  int64_t total = SourceStream->Size() - Position + static_cast<int64_t>(Owner->EndRecordBuf.size());
+  // The end record counted at its larger size: the directory may land past 4 GiB on its disk.
+  int64_t total = SourceStream->Size() - Position + static_cast<int64_t>(Owner->LargeEndRecordBuf.size());
   TCompHeaderList& list = *HeaderList;
   for (int32_t i = 0; i < list.Count(); ++i) {
     if (list.Info(i).EntryAction != eaDrop) total += Owner->CentralEntrySize(list, i);

@@ -49,6 +49,9 @@ class TDiskSpanObj : public TDiskCommon {
   // across disks (readers of split sets cannot join a header from two volumes); only entry
   // data, names past a disk's reserve and the directory as a whole cross disks.
   bool KeepTogether(int64_t Count);
+  // Writes the central directory and the end record (the large one when the directory begins
+  // 4 GiB or more into its disk) from the disk file's end on; true when all of it was written.
+  bool WriteDirectory();
 
   TZipBase* Owner;
   bool* CancelFlag;
