@@ -90,7 +90,9 @@ bool TDiskSpanObj::SpanArchive() {
     const int64_t sourceSize = SourceStream->Size();
     const auto entries = static_cast<int64_t>(order.size());
     Owner->BytesLeft = list.Count() + 1;
-    if (ok && !order.empty() && BytesToWrite(list.Info(order[0]).LocalOffset) > FreeSpace()) {
+    // The set is marked as spanned when the temporary archive and the reserve do not fit on the
+    // first disk.
+    if (ok && !order.empty() && sourceSize + kDiskReserve > FreeSpace()) {
       uint8_t marker[4];
       PutLE32(marker, 0, kSpanMarker);
       ok = WriteSpanned(*DiskFile, marker, 4);

@@ -1,6 +1,6 @@
 // Spanned writing onto simulated removable disks: the layout of one, two and ten disks, the
 // entry that begins on a full disk, the first disk's reserve, a directory past 4 GiB on its
-// disk, and the peers reading the set.
+// disk, when the set is marked as spanned, and the peers reading the set.
 #include <gtest/gtest.h>
 
 #include "archive/qrnBase.h"
@@ -221,6 +221,35 @@ TEST(SpanWrite, DirectoryPast4GiBOnItsDiskGetsTheLargeEndRecordAndOffsetWords) {
   unzipfixture::Reader reader(piece, d / "back");
   EXPECT_EQ(reader.unzip.Extract(), 1);
   EXPECT_EQ(Slurp(d / "back/a.txt"), "the entry past four GiB");
+}
+
+TEST(SpanWrite, SpanningSignatureFollowsTheTemporaryArchiveAndTheReserveAgainstTheFirstDisk) {
+  {
+    // The set fits on the disk, but the temporary archive and the 10000-byte reserve do not:
+    // it is marked as spanned, and the peers read the one piece as it is.
+    SpanRig r(64 * 1024);
+    r.Source(3, 20000);
+    ASSERT_EQ(r.w.zip.Compress(), 3);
+    ASSERT_EQ(r.UsedDisks().size(), 1u);
+    EXPECT_EQ(r.Piece(1).substr(0, 4), std::string("PK\x07\x08", 4));
+    const std::string one = r.Disk(1) + "/set.zip";
+    EXPECT_EQ(Shell("unzip -tq '" + one + "'"), 0);
+    EXPECT_EQ(Shell("7zz t '" + one + "'"), 0);
+    EXPECT_EQ(Shell("bsdtar -tf '" + one + "'"), 0);
+    EXPECT_EQ(Shell("python3 -c \"import zipfile,sys; sys.exit(zipfile.ZipFile('" + one +
+                    "').testzip() is not None)\""),
+              0);
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  // The entries and the reserve fit on the first disk, only the directory goes on: no signature,
+  // and the peers read the set all the same.
+  SpanRig r(64 * 1024);
+  for (int i = 0; i < 400; ++i)
+    Put(r.d / ("src/" + std::string(60, 'n') + std::to_string(1000 + i) + ".txt"), std::to_string(i) + "xxxxxxxx");
+  ASSERT_EQ(r.w.zip.Compress(), 400);
+  ASSERT_EQ(r.UsedDisks().size(), 2u);
+  EXPECT_EQ(r.Piece(1).substr(0, 4), std::string("PK\x03\x04", 4));
+  EXPECT_TRUE(r.PeersAgree());
 }
 
 }  // namespace
