@@ -366,7 +366,7 @@ bool TDiskSpanObj::ClearDisk(int32_t& Requests) {
       bool cancel = true;
       OnClearDisk(this, DiskServices->Drive, Reserve, FreeSpace(), DiskServices->TotalSpace, cancel);
       if (cancel || Cancelled()) return false;
-      if (CheckDisk() && FreeSpace() >= static_cast<int64_t>(Reserve)) return true;
+      if (CheckDisk() && FreeSpace() > static_cast<int64_t>(Reserve)) return true;
       if (++Requests > kMaxDiskRequests) {
         if (FReportError) FReportError(DiskServices->Drive, "0", std::to_string(DiskNumber), E_NOT_ACCESSIBLE);
         return false;
@@ -375,7 +375,7 @@ bool TDiskSpanObj::ClearDisk(int32_t& Requests) {
   }
   if (DiskServices->CheckDiskOfPath(ArchiveName(), Owner->OnDiskInDrvErr, Owner->OnDiskWriteProtectErr, FReportError,
                                     FRaiseError) &&
-      FreeSpace() >= static_cast<int64_t>(Reserve))
+      FreeSpace() > static_cast<int64_t>(Reserve))
     return true;
   Report("OnClearDisk", std::to_string(DiskNumber), E_EVENT_NOT_ASSIGNED);
   return false;

@@ -357,4 +357,28 @@ TEST(SpanWriteDisks, OverwrittenSetGoesOnlyWhenTheNewOneIsCompleteOrTheRunSaysSo
   EXPECT_TRUE(told) << "a failed run must say that the old set is gone from the disk";
 }
 
+TEST(SpanWriteDisks, ClearedDiskIsTakenOnlyWithMoreThanTheReserveFree) {
+  // Disk 2 holds a file of the user's that leaves exactly the reserve free.
+  const auto exactlyTheReserve = [](SpanRig& r) { Put(r.Disk(2) + "/photo.jpg", Random(64 * 1024 - 10000, 9)); };
+  {
+    // Without OnClearDisk nobody can make more room: reported, the user's file stays.
+    TwoDisks r;
+    exactlyTheReserve(r);
+    EXPECT_EQ(r.w.zip.Compress(), 0);
+    ASSERT_TRUE(r.w.Reported(25270));
+    EXPECT_EQ(r.w.errors.back().ext, "OnClearDisk");
+    EXPECT_FALSE(platform::FileExists(r.Disk(2) + "/set.zip"));
+  }
+  TwoDisks r;
+  exactlyTheReserve(r);
+  int asked = 0;
+  r.w.zip.OnClearDisk = [&](TObject*, const std::string&, int64_t, int64_t, int64_t, bool& cancel) {
+    if (++asked == 2) platform::DeleteFile(r.Disk(2) + "/photo.jpg");
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(asked, 2) << "a disk with only the reserve free is offered for clearing again";
+  EXPECT_TRUE(r.PeersAgree());
+}
+
 }  // namespace
