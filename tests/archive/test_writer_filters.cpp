@@ -1,6 +1,7 @@
 // The writer's filter streams: deflating through TCompressStream gives raw deflate data that
 // zlib inflates back, with the CRC of the input; the store copy moves 102400-byte blocks,
-// counts them off the bytes left and reports progress per block; a set cancel flag stops both.
+// counts them off the bytes left and reports progress per block, and answers 0 for its position;
+// a set cancel flag stops both.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
