@@ -289,6 +289,12 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
+  if (simulation::driveCount.load(std::memory_order_relaxed) != 0) {
+    if (int refusal = simulation::RenameRefusal(from, to)) {
+      errno = refusal;
+      return fail(false);
+    }
+  }
   if (::rename(from.c_str(), to.c_str()) != 0) return fail(false);
   return true;
 }

@@ -741,6 +741,13 @@ int OpenRefusal(const std::string& path) {
   return d->writeProtected ? EROFS : 0;
 }
 
+int RenameRefusal(const std::string& from, const std::string& to) {
+  const auto a = simulatedDriveOf(from);
+  const auto b = simulatedDriveOf(to);
+  if (!a && !b) return 0;
+  return a && b && a->owner == b->owner ? 0 : EXDEV;
+}
+
 int32_t WriteAllowance(int fd, int32_t count, int& error) {
   char buf[PATH_MAX];
   std::string link = "/proc/self/fd/" + std::to_string(fd);

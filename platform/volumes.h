@@ -94,7 +94,8 @@ bool SetVolumeLabel(const std::string& path, const std::string& label);
 // serial number belong to the disk and stay with its folder when it is taken out and put back.
 // Writes through platform::WriteFile that would take the disk's used bytes (the sizes of its
 // regular files) beyond the capacity are cut short with ENOSPC; a write-protected disk refuses
-// to open files for writing with EROFS. Throws std::runtime_error when path cannot be made.
+// to open files for writing with EROFS; platform::RenameFile into or out of the drive fails
+// with EXDEV, as between two file systems. Throws std::runtime_error when path cannot be made.
 class SimulatedDrive {
  public:
   static constexpr size_t kMaxLabel = 11;  // FAT's limit, which SetVolumeLabel enforces
@@ -135,6 +136,9 @@ int OpenRefusal(const std::string& path);
 // How many of count bytes a write at the current position of fd may put down; error gets
 // ENOSPC or EROFS when fewer than count.
 int32_t WriteAllowance(int fd, int32_t count, int& error);
+// 0, or the errno with which renaming from onto to is refused: EXDEV when the two lie on
+// different simulated drives, or only one of them on one.
+int RenameRefusal(const std::string& from, const std::string& to);
 }  // namespace simulation
 
 }  // namespace platform

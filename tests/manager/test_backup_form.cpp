@@ -1,12 +1,14 @@
 // The on-demand backup form driven by clicks: the archive it writes is checked by the peer tools
 // and the task's log line by line; failed runs say what failed, write the failure line and keep
-// a replaced archive byte for byte; the meters move and the form answers during a long run.
+// a replaced archive byte for byte; the meters move and the form answers during a long run; a
+// backup folder on a USB stick takes the archive as a fixed volume would.
 #include <QTimer>
 
 #include <set>
 
 #include "manager/backup.h"
 #include "platform/gui/datetime.h"
+#include "platform/volumes.h"
 #include "tests/manager/archiveform_fixture.h"
 
 namespace {
@@ -271,6 +273,53 @@ TEST_F(BackupForm, MetersMoveAndTheFormAnswersDuringALongRun) {
   std::string out;
   EXPECT_EQ(Run("unzip -t " + Quoted(Archive()), &out), 0) << out;
   EXPECT_EQ(LogEntries().find("->", 1), std::string::npos) << "one run, one entry";
+}
+
+TEST_F(BackupForm, BackupFolderOnARemovableStickTakesOneArchiveAsOnAFixedVolume) {
+  // Nobody answers disk requests in the programs: a stick must not be treated as a drive of
+  // spanned disks. The archive is one file, the stick keeps its label, a full stick fails the
+  // run as a full disk and keeps the old archive.
+  platform::SimulatedDrive stick(root_ + "/stick", 96 * 1024, "ФЛЕШКА", 0x1CEB00DA, root_ + "/stick-disk");
+  backup_ = root_ + "/stick/Копии";
+  std::filesystem::create_directories(backup_);
+  for (const char* copyType : {"new", "add"}) {
+    SCOPED_TRACE(copyType);
+    std::filesystem::remove_all(source_);
+    std::filesystem::create_directories(source_ + "/папка/вложенная");
+    std::filesystem::remove_all(backup_);
+    std::filesystem::create_directories(backup_);
+    Task(copyType, "Backup.zip");
+    const auto files = SmallFiles();
+    OpenWithTask();
+    ShowForm();
+    answerer_.Clear();
+    Click(backup_form_.xpButton1);
+    ASSERT_EQ(answerer_.Boxes().size(), 1u);
+    EXPECT_EQ(answerer_.Boxes()[0].text, "Резервное копирование успешно завершено, скопировано: 3 файлов");
+    EXPECT_EQ(stick.Label(), "ФЛЕШКА");
+    EXPECT_EQ(BackupFolder(), std::set<std::string>{"Backup.zip"});
+    std::string out;
+    EXPECT_EQ(ReadBytes(Archive()).substr(0, 4), std::string("PK\3\4", 4));
+    EXPECT_EQ(Run("unzip -t " + Quoted(Archive()), &out), 0) << out;
+    EXPECT_EQ(Run("7zz t " + Quoted(Archive()), &out), 0) << out;
+    EXPECT_EQ(Run("bsdtar -tf " + Quoted(Archive()), &out), 0) << out;
+    const std::string peer = root_ + "/peer-" + copyType;
+    ASSERT_EQ(PeerExtract(Archive(), peer, &out), 0) << out;
+    EXPECT_TRUE(Tree(peer) == files) << "the extracted files differ from the source";
+
+    // A file that does not fit beside the old archive: the stick is full.
+    const std::string old = ReadBytes(Archive());
+    LargeFiles(1, 120 * 1024);
+    answerer_.Clear();
+    Click(backup_form_.xpButton1);
+    ASSERT_EQ(answerer_.Boxes().size(), 1u);
+    EXPECT_EQ(answerer_.Boxes()[0].caption, "Ошибка!");
+    EXPECT_NE(answerer_.Boxes()[0].text.find("Disk full"), std::string::npos) << answerer_.Boxes()[0].text;
+    EXPECT_EQ(ReadBytes(Archive()), old) << "the old archive is kept byte for byte";
+    EXPECT_EQ(BackupFolder(), std::set<std::string>{"Backup.zip"}) << "nothing left behind on the stick";
+    EXPECT_EQ(stick.Label(), "ФЛЕШКА");
+    backup_form_.close();
+  }
 }
 
 }  // namespace
