@@ -34,6 +34,8 @@ void SetTaskZipProperties(TZip& Zip) {
   Zip.StoreFilesOfType().Clear();
   for (const char* ext : KnownArchiveExtensions) Zip.StoreFilesOfType().Add(ext);
   Zip.SetSwitch(swAdd);
+  // A dot folder is only hidden from view: a backup copies the whole source folder.
+  Zip.SetIncludeHiddenDirs(true);
   // Adding to an existing archive: a file that changed since it was stored replaces its entry,
   // an unchanged one keeps it. Without answers the writer would keep every old entry, so a
   // changed file's new content would never reach the backup.

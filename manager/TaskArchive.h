@@ -7,8 +7,8 @@
 
 #include "archive/qrnZip.h"
 
-// The writer's settings of both programs' Zip1: all but directory and system files, deflate,
-// stored archives of the known kinds, adding to an existing archive (a changed file replaces its
+// The writer's settings of both programs' Zip1: all but directory and system files, hidden
+// folders entered too, deflate, stored archives of the known kinds, adding to an existing archive (a changed file replaces its
 // entry, an unchanged one keeps it).
 void SetTaskZipProperties(TZip& Zip);
 

@@ -283,6 +283,33 @@ TEST_F(Tick, MenuStartsLogViewerAndManagerFromTheProgramFolderAndResetsTheImage)
   EXPECT_FALSE(form.isVisible());
 }
 
+// Folders whose names start with a dot are hidden here, but they are the user's data (a
+// repository's .git, a program's .config): a backup that skips them silently loses them.
+TEST_F(Tick, HiddenFoldersAreBackedUpWithEverythingInThem) {
+  TTask task;
+  task.Source = MakeSource("data");
+  task.Backup = MakeBackup("backup");
+  task.LogFlag = "0";
+  task.LogFile = "none";
+  fs::create_directories(task.Source + "/.git/refs");
+  std::ofstream(task.Source + "/.git/config") << "[core]\n";
+  std::ofstream(task.Source + "/.git/refs/main") << "0123abcd\n";
+  fs::create_directories(task.Source + "/sub/.cache");
+  std::ofstream(task.Source + "/sub/.cache/state") << "deep";
+  std::ofstream(task.Source + "/.profile") << "a hidden file";
+  WriteStore({task});
+  TForm1 form;
+  form.Timer1Timer();
+
+  const std::string zip = task.Backup + "/08_12_2026-09_05.zip";
+  ASSERT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+  auto entries = Entries(zip);
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{".git/config", ".git/refs/main", ".profile", "a.txt", "b.txt",
+                                               "sub/.cache/state", "sub/c.txt"}));
+  EXPECT_EQ(ExecutorLog(), "08.12.2026 9:05:30-> Выполнение задачи  :Документы - OK\r\n");
+}
+
 TEST_F(Tick, AddingRunTakesTheNewContentOfAChangedFile) {
   SetLogf("1");
   TTask task;
