@@ -250,21 +250,21 @@ void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
   Busy = true;
   Trayloom1->SetCycleIcons(true);
   Trayloom1->SetHint("Выполнение задачи " + Table(TaskName, Task));
-  int32_t n = 0;
+  TTaskRunResult result;
   bool completed = false;
   // Every run ends the same way, also when a log write raises on the way out.
   struct TEndOfRun {
     TForm1& Form;
     bool& Busy;
-    const int32_t& Added;
+    const TTaskRunResult& Result;
     const bool& Completed;
     ~TEndOfRun() {
       Form.Trayloom1->SetCycleIcons(false);
       Form.Trayloom1->SetHint(kExecutorTitle);
-      Form.Trayloom1->SetIconIndex(Completed && Added >= 1 ? kIdleImage : kFailedImage);
+      Form.Trayloom1->SetIconIndex(Completed && Result.Succeeded ? kIdleImage : kFailedImage);
       Busy = false;
     }
-  } endOfRun{*this, Busy, n, completed};
+  } endOfRun{*this, Busy, result, completed};
 
   const bool replace = Table(CopyType, Task) == "new";
   const std::string name = replace ? Table(ArchiveName, Task) : DateTimeArchiveName();
@@ -272,9 +272,9 @@ void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
 
   WriteBackupStartEntry(Table, Task, TBackupRun::Automatic, name);
   // A replacing run that fails leaves the old backup as it was.
-  n = CompressTaskArchive(Zip1, Table(SourceDir, Task), archive, replace, "Dorvexal");
-  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, n);
-  if (ExecutorLogFlag != "0") WriteExecutorLogLine(Table(TaskName, Task), n >= 1);
+  result = CompressTaskArchive(Zip1, Table(SourceDir, Task), archive, replace, "Dorvexal");
+  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, result.Added, result.Succeeded);
+  if (ExecutorLogFlag != "0") WriteExecutorLogLine(Table(TaskName, Task), result.Succeeded);
   completed = true;
 }
 

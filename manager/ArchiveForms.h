@@ -45,7 +45,8 @@ class TFormRun {
 };
 
 // The OnError reports of one run, as lines for the user: the engine's text, the file, and the
-// extended message where there is one. Repeated reports count once.
+// extended message where there is one. An error is shown once: a later report of the same error
+// for the same file (the engine tells a failed step and then the run it ended) adds nothing.
 class TEngineErrors {
  public:
   void Clear() { FLines.clear(); }
@@ -55,7 +56,12 @@ class TEngineErrors {
   std::string Text() const;
 
  private:
-  std::vector<std::string> FLines;
+  struct TLine {
+    int32_t Code;
+    std::string File;
+    std::string Text;
+  };
+  std::vector<TLine> FLines;
 };
 
 // A progress meter of the two forms: 265 x 17 at (x, y), white, bold, lowered bevel.

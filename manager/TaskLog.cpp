@@ -101,11 +101,11 @@ void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run
   AppendTaskLog(table, task, lines);
 }
 
-// Both kinds of run end alike: a run that stored nothing is no success.
-void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int32_t added) {
+// Both kinds of run end alike.
+void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int32_t added, bool succeeded) {
   if (!Logs(table, task)) return;
   std::vector<std::string> lines;
-  if (added < 1) {
+  if (!succeeded) {
     lines.push_back(kBackupFailureLine);
   } else {
     lines.push_back("Резервное копирование успешно завершено, скопировано: " + std::to_string(added) + " файлов");

@@ -32,9 +32,9 @@ enum class TBackupRun : uint8_t { OnDemand, Automatic };
 
 // Lines 1-7 of a backup entry, written before the archive: archiveName is the name only.
 void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run, const std::string& archiveName);
-// Lines 8-10: added is the number of files the run stored; below 1 the run failed and line 8 is
-// the failure line.
-void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added);
+// Lines 8-10: added is the number of files the run stored (0 for a run with nothing new to add);
+// line 8 is the failure line when the run did not succeed.
+void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added, bool succeeded);
 
 // Restore: archivePath is the archive's full path.
 void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);

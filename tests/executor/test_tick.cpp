@@ -193,6 +193,44 @@ TEST_F(Tick, TwoTicksInOneMinuteRunTwiceIntoTheSameDatedArchive) {
   EXPECT_EQ(Count(log, "скопировано: 1 файлов"), 1);
 }
 
+// An adding run into an archive that already holds every file unchanged (another executor, or the
+// manager's run of the same minute, wrote it) has done its job: a success with the count 0. A run
+// whose source gives no files at all is still a failure.
+TEST_F(Tick, AddingRunWithNothingNewSucceedsWithCountZero) {
+  TTask task;
+  task.Source = MakeSource("data");
+  task.Backup = MakeBackup("backup");
+  WriteStore({task});
+  const std::string zip = task.Backup + "/08_12_2026-09_05.zip";
+  {
+    TForm1 first;
+    first.Timer1Timer();
+  }
+  ASSERT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+  const std::string archive = ReadBytes(zip);
+
+  SetClock(2026, 12, 8, 9, 5, 50);
+  TForm1 form;
+  form.Timer1Timer();
+  EXPECT_EQ(ReadBytes(zip), archive);
+  EXPECT_EQ(Count(ExecutorLog(), ":Документы - OK\r\n"), 2) << ExecutorLog();
+  EXPECT_EQ(form.Trayloom1->IconIndex(), 0);
+  const std::string log = ReadText(Home + "/" + task.LogFile);
+  EXPECT_NE(log.find("Резервное копирование успешно завершено, скопировано: 0 файлов\r\n"
+                     "08.12.2026 9:05:50 Завершение задачи\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Невозможно"), std::string::npos) << log;
+
+  // The same archive from a source that gives nothing: the run failed.
+  for (const auto& e : fs::directory_iterator(task.Source)) fs::remove_all(e.path());
+  TForm1 emptied;
+  emptied.Timer1Timer();
+  EXPECT_EQ(ReadBytes(zip), archive);
+  EXPECT_EQ(Count(ExecutorLog(), ":Документы - ERROR!\r\n"), 1) << ExecutorLog();
+  EXPECT_EQ(emptied.Trayloom1->IconIndex(), 7);
+}
+
 TEST_F(Tick, BusyTickDoesNothingAndLogfZeroWritesNoLine) {
   SetLogf("0");
   TTask task;

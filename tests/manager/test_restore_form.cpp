@@ -37,7 +37,7 @@ class RestoreForm : public archiveform::ArchiveFormTest {
   void Pack(const std::string& archive) {
     TZip zip;
     SetTaskZipProperties(zip);
-    ASSERT_GE(CompressTaskArchive(zip, source_, archive, true, "test"), 1);
+    ASSERT_GE(CompressTaskArchive(zip, source_, archive, true, "test").Added, 1);
   }
   void EmptySource() {
     for (const auto& e : std::filesystem::directory_iterator(source_)) std::filesystem::remove_all(e.path());
