@@ -43,11 +43,11 @@ void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::st
 void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted, bool succeeded);
 
 void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
-// Written before any file is deleted: names are the listed archives, name only, in list order.
+// Opens the task's log for appending and closes it, writing nothing (only the header of a log
+// that was missing): raises the I/O error that an entry would meet.
+void CheckTaskLogWritable(const TTaskTable& table, int32_t task);
+// names are the archives the deletion removed, name only, in list order; the count is theirs.
 void WriteMassDeletionEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& names);
-// Written after a mass deletion in which some listed archives could not be deleted, so that the
-// log does not count them as deleted: failed holds their names.
-void WriteMassDeletionFailureEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& failed);
 
 // Appends lines to a log at path, creating it with the header when it is missing. The text is
 // checked in full first: nothing is written when code page 1251 cannot hold a line.
