@@ -86,7 +86,7 @@ class TArchiveForm : public TCentredDialog {
   // Copies info, warn and addf from the main window's settings and the selected task into FTask.
   void TakeSettingsAndTask();
 
-  // The settings copied at the last activation (only info is used).
+  // The settings copied at the last activation (info for the result boxes, warn for questions).
   std::string FInfo, FWarn, FAddf;
   // The task of the last activation, as task 1: the form keeps working on the task it shows
   // while another row is chosen in the main window.
