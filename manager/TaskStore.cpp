@@ -12,14 +12,6 @@ namespace {
 constexpr char kFieldEnd = '|';
 constexpr char kRecordEnd = '@';
 
-// Removes characters 0-32 at both ends; those inside stay.
-std::string Trimmed(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
-
 void CheckStorable(const std::string& text) {
   if (!IsStorableTaskText(text)) {
     throw EInOutError("The task field \"" + text.substr(0, 200) +
@@ -83,6 +75,13 @@ const std::string& TTaskTable::operator()(int32_t field, int32_t task) const {
   return FTasks[static_cast<size_t>(task - 1)][static_cast<size_t>(field - 1)];
 }
 
+std::string TrimmedTaskValue(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+  return s.substr(b, e - b);
+}
+
 std::string TaskStorePath() { return platform::InstallDir() + "/records.dat"; }
 
 bool IsStorableTaskText(const std::string& text) {
@@ -101,7 +100,7 @@ void LoadTaskStore(TTaskTable& table, int32_t& count) {
   auto store = [&] {
     // A record with more than 12 fields is outside the format: its extra values are dropped
     // rather than written over the deletion mark.
-    if (field <= kStoredTaskFields) table(field, task) = platform::Cp1251ToUtf8(Trimmed(value));
+    if (field <= kStoredTaskFields) table(field, task) = platform::Cp1251ToUtf8(TrimmedTaskValue(value));
     value.clear();
   };
   while (!file.Eof()) {

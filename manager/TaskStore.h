@@ -55,6 +55,10 @@ std::string TaskStorePath();
 // The editor refuses other text with a message before anything is written.
 bool IsStorableTaskText(const std::string& text);
 
+// A value as the store gives it back: characters 0-32 removed at both ends, those inside kept.
+// The editor stores only values that this leaves unchanged.
+std::string TrimmedTaskValue(const std::string& text);
+
 // Fills table from the store and sets count to the number of tasks + 1 (1 for an empty store).
 // A missing store leaves both unchanged. Values are trimmed of characters 0-32 at both ends;
 // fields past the 12th of a malformed record are dropped. Every loaded task gets Deleted "0".
