@@ -34,24 +34,6 @@ constexpr const char* kFieldLabels[kStoredTaskFields] = {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-// The characters of text that the store cannot keep, each once, in their order.
-std::string UnstorableCharacters(const std::string& text) {
-  std::vector<std::string> found;
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    const std::string c = text.substr(i, length);
-    i += length;
-    if (IsStorableTaskText(c)) continue;
-    bool seen = false;
-    for (const auto& f : found) seen = seen || f == c;
-    if (!seen) found.push_back(c);
-  }
-  std::string list;
-  for (const auto& c : found) list += (list.empty() ? "\"" : " \"") + c + "\"";
-  return list;
-}
-
 void Place(QWidget& w, int x, int y, int width, int height) { w.setGeometry(x, y, width, height); }
 
 }  // namespace
@@ -309,9 +291,7 @@ void TTaskEditorForm::ShowError(const std::string& text) {
 bool TTaskEditorForm::FieldsStorable(const TTaskRecord& fields) const {
   for (size_t f = 0; f < fields.size(); ++f) {
     if (!IsStorableTaskText(fields[f])) {
-      ShowError(std::string("Поле \"") + kFieldLabels[f] +
-                "\" содержит знаки, которые нельзя сохранить в списке задач: " + UnstorableCharacters(fields[f]) +
-                ". Допустимы знаки кодовой страницы Windows-1251, кроме \"|\" и \"@\".");
+      ShowError(UnstorableTaskTextMessage(kFieldLabels[f], fields[f]));
       return false;
     }
     if (TrimmedTaskValue(fields[f]) != fields[f]) {

@@ -1,5 +1,6 @@
 #include "manager/TaskStore.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "platform/codepage.h"
@@ -87,6 +88,26 @@ std::string TaskStorePath() { return platform::InstallDir() + "/records.dat"; }
 bool IsStorableTaskText(const std::string& text) {
   if (text.find(kFieldEnd) != std::string::npos || text.find(kRecordEnd) != std::string::npos) return false;
   return platform::Utf8ToCp1251(text).has_value();
+}
+
+std::string UnstorableTaskCharacters(const std::string& text) {
+  std::vector<std::string> found;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::string c = text.substr(i, length);
+    i += length;
+    if (IsStorableTaskText(c) || std::find(found.begin(), found.end(), c) != found.end()) continue;
+    found.push_back(c);
+  }
+  std::string list;
+  for (const auto& c : found) list += (list.empty() ? "\"" : " \"") + c + "\"";
+  return list;
+}
+
+std::string UnstorableTaskTextMessage(const std::string& field, const std::string& text) {
+  return "Поле \"" + field + "\" содержит знаки, которые нельзя сохранить в списке задач: " +
+         UnstorableTaskCharacters(text) + ". Допустимы знаки кодовой страницы Windows-1251, кроме \"|\" и \"@\".";
 }
 
 void LoadTaskStore(TTaskTable& table, int32_t& count) {

@@ -54,6 +54,11 @@ std::string TaskStorePath();
 // True when a field value can be stored: code page 1251 holds it and it has no separator.
 // The editor refuses other text with a message before anything is written.
 bool IsStorableTaskText(const std::string& text);
+// The characters of text that the store cannot keep, each once, in their order, quoted and
+// separated by blanks: for the messages that refuse them.
+std::string UnstorableTaskCharacters(const std::string& text);
+// The refusal of text for a field (what the message calls it), naming the characters.
+std::string UnstorableTaskTextMessage(const std::string& field, const std::string& text);
 
 // A value as the store gives it back: characters 0-32 removed at both ends, those inside kept.
 // The editor stores only values that this leaves unchanged.
