@@ -197,6 +197,11 @@ TEST_F(Tick, ATaskRunsOnceInItsMinuteHoweverManyTicksFallIntoIt) {
   form.Timer1Timer();
   EXPECT_EQ(Count(ExecutorLog(), " - OK"), 2) << ExecutorLog();
   EXPECT_EQ(Entries(task.Backup + "/09_12_2026-09_05.zip").size(), 4u);
+
+  // A clock put back by a day shows that minute again: it is scheduled again.
+  SetClock(2026, 12, 8, 9, 5, 10);
+  form.Timer1Timer();
+  EXPECT_EQ(Count(ExecutorLog(), " - OK"), 3) << ExecutorLog();
 }
 
 // An adding run into an archive that already holds every file unchanged (another executor, or the
