@@ -413,8 +413,8 @@ void TForm1::DeleteSelectedTaskFiles(int32_t task) {
   if (MainSettings().delf != "1") return;
   const std::string folder = TaskTable(BackupDir, task);
   if (folder.empty()) return;
-  // Every plain file of the backup folder goes. Not so when the folder holds the store and the
-  // programs, or what a task backs up or keeps its archives in: those are no files of this task.
+  // Nothing goes when the folder holds the store and the programs, or what a task backs up or
+  // keeps its archives in: archives there may be another task's.
   const std::string key = SameFolderKey(folder);
   if (key == "/" || key == SameFolderKey(platform::InstallDir()) || key == SameFolderKey(platform::ProgramDir()) ||
       key == SameFolderKey(TaskTable(SourceDir, task))) {
@@ -424,9 +424,11 @@ void TForm1::DeleteSelectedTaskFiles(int32_t task) {
     if (t == task || TaskTable(Deleted, t) == "1") continue;
     if (key == SameFolderKey(TaskTable(BackupDir, t)) || key == SameFolderKey(TaskTable(SourceDir, t))) return;
   }
+  // Only the task's archives go: the folder may be one of the user's own.
+  const std::string archiveName = TaskTable(ArchiveName, task);
   for (const platform::FindData& entry : platform::ListDirectory(folder)) {
     if (entry.attributes & platform::kAttrDirectory) continue;
-    platform::DeleteFile(folder + "/" + entry.name);
+    if (IsTaskArchiveName(entry.name, archiveName)) platform::DeleteFile(folder + "/" + entry.name);
   }
   platform::RemoveDirectory(folder);  // stays while anything is left in it
 }
