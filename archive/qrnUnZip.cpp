@@ -81,11 +81,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
   FList.DoneList();
 }
 
-int32_t TUnZip::LastVolume() const {
-  uint32_t disk = GetLE16(EndRecordBuf, 4);
-  if (disk == 0xFFFF && (DirectoryFlags & 0x10)) disk = GetLE32(Zip64EndRecordBuf, 16);
-  return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
-}
+int32_t TUnZip::LastVolume() const { return static_cast<int32_t>(std::min<uint32_t>(EndRecordDisk(), 0xFFFE)); }
 
 void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
   // A name ends at its first NUL: the file system would cut it there anyway, and the cleaned
@@ -93,31 +89,35 @@ void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
   EntryName = StoredToLocalName(Stored.substr(0, Stored.find('\0')), FTranslateOemChar, Flags);
 }
 
+// Detection keeps one form of the end record: the large one, the Zip64 one (and then not the
+// 22-byte one, whose fields may only say "see the Zip64 record") or the 22-byte one.
+bool TUnZip::LargeEnd() const { return IsLargeEndSignature(GetLE32(EndRecordBuf, 0)); }
+
+bool TUnZip::Zip64End() const { return (DirectoryFlags & 0x10) != 0 && !LargeEnd(); }
+
 int32_t TUnZip::DirectoryVolume() const {
-  uint32_t disk = GetLE16(EndRecordBuf, 6);
-  if (disk == 0xFFFF && (DirectoryFlags & 0x10)) disk = GetLE32(Zip64EndRecordBuf, 20);
+  const uint32_t disk = LargeEnd()    ? GetLE16(LargeEndRecordBuf, 6)
+                        : Zip64End() ? GetLE32(Zip64EndRecordBuf, 20)
+                                     : GetLE16(EndRecordBuf, 6);
   return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
 }
 
 int64_t TUnZip::DirectoryOffset() const {
-  const uint32_t offset = GetLE32(EndRecordBuf, 16);
-  if (offset == 0xFFFFFFFFu && (DirectoryFlags & 0x10))
-    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
-  return offset;
+  if (LargeEnd()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(LargeEndRecordBuf, 16), INT64_MAX));
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
+  return GetLE32(EndRecordBuf, 16);
 }
 
 int64_t TUnZip::DirectorySize() const {
-  const uint32_t size = GetLE32(EndRecordBuf, 12);
-  if (size == 0xFFFFFFFFu && (DirectoryFlags & 0x10))
-    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
-  return size;
+  if (LargeEnd()) return GetLE32(LargeEndRecordBuf, 12);
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
+  return GetLE32(EndRecordBuf, 12);
 }
 
 int64_t TUnZip::DirectoryEntries() const {
-  const uint16_t count = GetLE16(EndRecordBuf, 10);
-  if (count == 0xFFFF && (DirectoryFlags & 0x10))
-    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
-  return count;
+  if (LargeEnd()) return GetLE16(LargeEndRecordBuf, 10);
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
+  return GetLE16(EndRecordBuf, 10);
 }
 
 int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {

@@ -63,6 +63,8 @@ class TUnZip : public TUnBase {
   bool IsSplit() const { return IsSpanned() || IsMultiVolume(); }
   // Number of the last volume (0-based) from the end record.
   int32_t LastVolume() const;
+  bool LargeEnd() const;
+  bool Zip64End() const;
   // Where the directory starts (volume 0-based, offset in it) and its size and entry count,
   // from the end records.
   int32_t DirectoryVolume() const;
