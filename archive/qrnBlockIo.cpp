@@ -231,11 +231,9 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, i
   }
   Stream.reset();
   VolumeFileName = GetVolumeName(Index, Count);
-  // Only a local header was found: the archive's own name is no volume before the last one.
-  if (DirectoryFlags == 0x01 && sameText(VolumeFileName, ArchiveFile())) {
-    VolumeFileName = GetVolumeName(Index + 1, 9999);
-    ++Index;
-  }
+  // Only a local header was found: the set's end is unknown, and the volumes after the one
+  // open carry numbers.
+  if (DirectoryFlags == 0x01 && sameText(VolumeFileName, ArchiveFile())) VolumeFileName = GetVolumeName(Index, 9999);
   const std::string id = std::to_string(Index + 1);
   for (;;) {
     OnNextVolume(this, VolumeFileName, id, platform::FileExists(VolumeFileName), *CancelRef);

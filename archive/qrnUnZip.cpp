@@ -11,12 +11,15 @@
 #include "archive/qrnOldMethods.h"
 #include "archive/qrnZipRecords.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/hooks.h"
 
 namespace {
 
 constexpr int32_t kChunk = 32768;
 constexpr uint8_t kOnlyLocalHeader = 0x01;
+constexpr uint8_t kEndRecordFound = 0x04;
+constexpr uint16_t kReadDenyWrite = 0x20;
 constexpr int64_t kLocalSize = 30;
 constexpr int64_t kCentralSize = 46;
 constexpr uint32_t kFolderAttr = 0x10;
@@ -37,6 +40,24 @@ int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Cou
   }
 }
 
+// The number NN of a split volume named "name.zNN" (".z01" gives 1); 0 for any other name.
+int32_t splitVolumeNumber(const std::string& Name) {
+  const size_t dot = LastDotPos(Name);
+  if (dot + 3 > Name.size() || (Name[dot + 1] != 'z' && Name[dot + 1] != 'Z')) return 0;
+  int32_t n = 0;
+  for (size_t i = dot + 2; i < Name.size(); ++i) {
+    if (Name[i] < '0' || Name[i] > '9') return 0;
+    n = std::min(n * 10 + (Name[i] - '0'), 0xFFFF);
+  }
+  return n;
+}
+
+// The last volume of a split set carries the set's own name: ".zip" where the others have
+// ".zNN".
+std::string lastVolumeName(const std::string& Volume) {
+  return ReplaceExtension(Volume, Volume[LastDotPos(Volume) + 1] == 'Z' ? ".ZIP" : ".zip");
+}
+
 }  // namespace
 
 TUnZip::TUnZip() = default;
@@ -45,7 +66,17 @@ TUnZip::~TUnZip() = default;
 // --- the driver ----------------------------------------------------------------------------
 
 void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*Output*/) {
+  const std::string opened = ArchiveFile();
+  bool redetect = false;
   try {
+    // A numbered volume of a split set stands for the whole set, which is read from its last
+    // volume: only that one holds the directory. A first volume whose set has no last volume
+    // is still walked by its local headers.
+    const int32_t openedVolume = splitVolumeNumber(opened);
+    if (openedVolume > 0 && !IsSpanned() && !(DirectoryFlags & kEndRecordFound)) {
+      redetect = OpenLastVolumeOfSet(Archive, openedVolume);
+      if (!redetect && !(FArcType == atZipMV && DirectoryFlags == kOnlyLocalHeader)) return;
+    }
     if (!IsZipFamily(FArcType)) {
       ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
       return;
@@ -64,8 +95,8 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     if (!Archive) return;
     FList.InitList();
     FByLocal = DirectoryFlags == kOnlyLocalHeader;
-    // The volume open now: the first one of a set found by its local headers, else the last.
-    VolumeNumber = FByLocal ? 1 : LastVolume() + 1;
+    // The volume open now: the one opened of a set found by its local headers, else the last.
+    VolumeNumber = FByLocal ? std::max(splitVolumeNumber(ArchiveFile()), 1) : LastVolume() + 1;
     if (FByLocal) {
       if (ScanLocalHeaders(*Archive) > 0) ExtractByLocalHeaders(Archive);
     } else if (ListDirectory(Archive) > 0) {
@@ -79,6 +110,35 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     // The driver ends quietly; the run frame returns what was counted.
   }
   FList.DoneList();
+  // The caller keeps the archive it gave, with what detection found in it.
+  if (redetect) {
+    try {
+      SetArchiveFile(opened);
+    } catch (...) {
+    }
+  }
+}
+
+bool TUnZip::OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Opened) {
+  const std::string volume = ArchiveFile();
+  const std::string last = lastVolumeName(volume);
+  if (!platform::FileExists(last)) {
+    // Entries whose headers lie on later volumes cannot be found without it.
+    ReportError(last, "", "0", E_FILE_NOT_FOUND);
+    return false;
+  }
+  SetArchiveFile(last);
+  if (FArcType == atZipMV && (DirectoryFlags & kEndRecordFound) && EndRecordDisk() >= static_cast<uint32_t>(Opened)) {
+    auto file = std::make_unique<TFileStream32>(last, kReadDenyWrite);
+    if (file->Handle() >= 0) {
+      VolumeSize = file->Size();
+      Archive = std::move(file);
+      return true;
+    }
+  }
+  ReportError(last, "", "0", E_UNSUPPORTED_TYPE);
+  SetArchiveFile(volume);
+  return false;
 }
 
 int32_t TUnZip::LastVolume() const { return static_cast<int32_t>(std::min<uint32_t>(EndRecordDisk(), 0xFFFE)); }

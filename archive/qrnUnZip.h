@@ -71,6 +71,9 @@ class TUnZip : public TUnBase {
   int64_t DirectoryOffset() const;
   int64_t DirectorySize() const;
   int64_t DirectoryEntries() const;
+  // Puts the last volume of the split set whose volume number Opened was given in its place
+  // (ArchiveFile and detection included); false, reported, when the set has none.
+  bool OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Opened);
   // Lists the directory, from the volume it starts on when that is an earlier one.
   int32_t ListDirectory(std::unique_ptr<TStream32>& Archive);
   // The central headers from Start on in Directory.

@@ -274,3 +274,82 @@ TEST(UnZipVolumes, Zip64SplitSetIsReadThroughItsLastVolume) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every volume of a set, the last one (the set's own name) at the end.
+std::vector<std::string> VolumesIn(const std::string& folder, const std::string& base) {
+  std::vector<std::string> v;
+  for (int n = 1; Exists(folder + "/" + base + (n < 10 ? ".z0" : ".z") + std::to_string(n)); ++n)
+    v.push_back(folder + "/" + base + (n < 10 ? ".z0" : ".z") + std::to_string(n));
+  v.push_back(folder + "/" + base + ".zip");
+  return v;
+}
+
+// Whichever volume of a split set the user opens, the whole set comes out, and the volumes are
+// asked for from the first on, each after the one before it (never one skipped).
+TEST(UnZipVolumes, SplitSetOpenedByAnyOfItsVolumesAsksForEveryVolumeInOrder) {
+  if (!HaveTool("zip")) GTEST_SKIP() << "zip not available";
+  Folder made;
+  Put(made / "src/big.bin", writerfixture::Random(150000, 41));
+  Put(made / "src/more.bin", writerfixture::Random(100000, 42));
+  Put(made / "src/small.txt", "small");
+  ASSERT_EQ(Shell("cd '" + made.Path() + "/src' && zip -q -s 64k ../split.zip big.bin more.bin small.txt"), 0);
+  const std::string ref = std::string(TARVELO_TESTDATA) + "/reference/";
+  const std::vector<std::pair<std::string, std::string>> sets = {
+      {made.Path(), "split"},
+      {ref + "generated", "split-infozip-64k"},
+      {ref + "external/sharpcompress/split-infozip", "Infozip.nocomp.multi"},
+      {ref + "external/sharpcompress/split-winzip", "WinZip26.nocomp.multi"}};
+  for (const auto& [folder, base] : sets) {
+    const auto volumes = VolumesIn(folder, base);
+    ASSERT_GE(volumes.size(), 2u) << base;
+    Folder d;
+    Reader whole(volumes.back(), d / "whole");
+    whole.unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+      cancel = !exists;
+    };
+    const int32_t files = whole.unzip.Extract();
+    ASSERT_GT(files, 0) << base;
+    for (const auto& volume : volumes) {
+      SCOPED_TRACE(NamePart(volume));
+      Reader r(volume, d / ("from-" + NamePart(volume)));
+      std::vector<int> asked;
+      r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string& id, bool exists, bool& cancel) {
+        asked.push_back(std::stoi(id));
+        cancel = !exists || asked.size() > 50;
+      };
+      EXPECT_EQ(r.unzip.Extract(), files);
+      EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+      EXPECT_EQ(r.unzip.FilesFailed(), 0);
+      EXPECT_TRUE(Tree(d / ("from-" + NamePart(volume))) == Tree(d / "whole"));
+      ASSERT_FALSE(asked.empty());
+      EXPECT_EQ(asked.front(), 1);
+      for (size_t i = 1; i < asked.size(); ++i) EXPECT_TRUE(asked[i] == asked[i - 1] || asked[i] == asked[i - 1] + 1);
+      EXPECT_EQ(asked.back(), static_cast<int>(volumes.size()));
+      // The caller's archive is given back as it was detected.
+      EXPECT_EQ(r.unzip.ArchiveFile(), volume);
+      EXPECT_EQ(r.unzip.DirectoryFlags & 0x04, volume == volumes.back() ? 0x04 : 0);
+    }
+  }
+
+  // Without its last volume the first one is walked by its local headers: the member that
+  // starts there is followed through the volumes after it, in order.
+  std::filesystem::remove(made / "split.zip");
+  Reader r(made / "split.z01", made / "salvaged");
+  std::vector<int> asked;
+  r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string& id, bool exists, bool& cancel) {
+    asked.push_back(std::stoi(id));
+    cancel = !exists || asked.size() > 50;
+  };
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_TRUE(r.Passed("big.bin"));
+  EXPECT_TRUE(Slurp(made / "salvaged/big.bin") == Slurp(made / "src/big.bin"));
+  const std::vector<int> inOrder = {2, 3};
+  EXPECT_EQ(asked, inOrder);
+  // Entries whose headers lie on later volumes cannot be found: the missing volume is named.
+  ASSERT_EQ(r.Count(E_FILE_NOT_FOUND), 1);
+  EXPECT_EQ(NamePart(r.errors[0].file), "split.zip");
+}
+
+}  // namespace
