@@ -235,7 +235,12 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, i
   // open carry numbers.
   if (DirectoryFlags == 0x01 && sameText(VolumeFileName, ArchiveFile())) VolumeFileName = GetVolumeName(Index, 9999);
   const std::string id = std::to_string(Index + 1);
-  for (;;) {
+  for (int32_t requests = 1;; ++requests) {
+    if (requests > TDiskCommon::kMaxDiskRequests) {
+      ReportError(VolumeFileName, "", id, E_NOT_ACCESSIBLE);
+      *CancelRef = true;  // the run ends here, without a further report
+      return false;
+    }
     OnNextVolume(this, VolumeFileName, id, platform::FileExists(VolumeFileName), *CancelRef);
     if (*CancelRef) {
       ReportError(VolumeFileName, "", id, E_USER_CANCELED);

@@ -78,23 +78,25 @@ bool TDiskManager::RequestDisk(const std::string& ADrive, const TOnDiskError& No
     if (FReportError) FReportError(Drive, "0", "0", code);
     return false;
   };
+  int32_t requests = 0;
   try {
     if (!IsNetworkDrive(Drive)) {
       while (!DriveReady(Drive)) {
-        if (!FOnDiskInDrvErr) return report(kNotAccessible);
+        if (!FOnDiskInDrvErr || ++requests > kMaxDiskRequests) return report(kNotAccessible);
         bool abort = true;
         FOnDiskInDrvErr(this, abort);
         if (abort) return report(kUserCanceled);
       }
       while (IsWriteProtected(Drive)) {
         if (!FOnDiskWriteProtectErr) return report(kWriteProtected);
+        if (++requests > kMaxDiskRequests) return report(kNotAccessible);
         bool abort = true;
         FOnDiskWriteProtectErr(this, abort);
         if (abort) return report(kUserCanceled);
       }
     }
     while (!ReadVolumeInfo(Drive)) {
-      if (!AskRetry(Drive)) return report(kNotAccessible);
+      if (++requests > kMaxDiskRequests || !AskRetry(Drive)) return report(kNotAccessible);
     }
     VolumeLabel = VolumeInfo.VolumeLabel;
     SpanVolumeNumber = static_cast<uint16_t>(ParseSpanVolumeNumber(VolumeLabel));

@@ -44,6 +44,11 @@ bool SetVolumeLabel(const std::string& Path, const std::string& Label);
 
 class TDiskCommon : public TObject {
  public:
+  // A disk or volume asked for this many times without coming is reported as not accessible
+  // (25170) and the request ends: a handler that neither cancels nor brings it must not keep
+  // the run waiting for ever.
+  static constexpr int32_t kMaxDiskRequests = 20;
+
   // The owner's error operations and its two disk handlers, stored by RequestDisk.
   TRaiseErrorProc FRaiseError;
   TReportErrorProc FReportError;

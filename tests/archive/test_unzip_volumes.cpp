@@ -3,6 +3,9 @@
 // simulated removable disks labelled "PKBACK# 001" ... asked for through the disk events.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+
 #include "platform/volumes.h"
 #include "tests/archive/unzip_fixture.h"
 
@@ -67,11 +70,9 @@ TEST(UnZipVolumes, CancelledVolumeEndsTheMemberAsFailed) {
   EXPECT_GE(r.unzip.FilesFailed(), 1);
 }
 
-TEST(UnZipVolumes, SpannedSetOnSimulatedDisks) {
-  Folder d;
-  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
-  const int volumes = VolumesOf(d);
-  // Each disk holds one volume under the archive's own name.
+// The split set of d as a spanned one: each volume on a disk of its own labelled "PKBACK# nnn",
+// under the archive's own name, in folders disk1, disk2, ...; the last disk is in the drive.
+std::unique_ptr<platform::SimulatedDrive> SpannedDisks(const Folder& d, int volumes) {
   auto label = [](int n) {
     char b[32];
     std::snprintf(b, sizeof b, "PKBACK# %03d", n);
@@ -83,12 +84,20 @@ TEST(UnZipVolumes, SpannedSetOnSimulatedDisks) {
     const std::string from = n == volumes ? d / "split.zip" : d / ("split.z0" + std::to_string(n));
     std::filesystem::copy_file(from, disk + "/set.zip");
   }
-  platform::SimulatedDrive drive(d / "floppy", 1 << 20, label(volumes), static_cast<uint32_t>(volumes),
-                                 d / ("disk" + std::to_string(volumes)));
-  for (int n = 1; n < volumes; ++n) {
-    drive.InsertDisk(d / ("disk" + std::to_string(n)), label(n), static_cast<uint32_t>(n));
-  }
-  drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)));
+  auto drive = std::make_unique<platform::SimulatedDrive>(d / "floppy", 1 << 20, label(volumes),
+                                                          static_cast<uint32_t>(volumes),
+                                                          d / ("disk" + std::to_string(volumes)));
+  for (int n = 1; n < volumes; ++n) drive->InsertDisk(d / ("disk" + std::to_string(n)), label(n), static_cast<uint32_t>(n));
+  drive->ReinsertDisk(d / ("disk" + std::to_string(volumes)));
+  return drive;
+}
+
+TEST(UnZipVolumes, SpannedSetOnSimulatedDisks) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  const int volumes = VolumesOf(d);
+  const auto disks = SpannedDisks(d, volumes);
+  platform::SimulatedDrive& drive = *disks;
 
   Reader r(drive.Path() + "/set.zip", d / "dest");
   ASSERT_EQ(r.unzip.ArcType(), atZipDS);
@@ -350,6 +359,71 @@ TEST(UnZipVolumes, SplitSetOpenedByAnyOfItsVolumesAsksForEveryVolumeInOrder) {
   // Entries whose headers lie on later volumes cannot be found: the missing volume is named.
   ASSERT_EQ(r.Count(E_FILE_NOT_FOUND), 1);
   EXPECT_EQ(NamePart(r.errors[0].file), "split.zip");
+}
+
+}  // namespace
+
+namespace {
+
+// A handler that neither cancels nor brings the disk or volume asked for is asked a bounded
+// number of times; the run then ends with "is not accessible" instead of waiting for ever.
+// Each handler gives up by itself after 1000 calls, so that the test ends either way.
+TEST(UnZipVolumes, RequestsThatNeverBringTheVolumeEndTheRun) {
+  constexpr int kGiveUp = 1000;
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  const int volumes = VolumesOf(d);
+  {
+    Folder m;
+    for (const auto& e : std::filesystem::directory_iterator(d.Path()))
+      if (e.is_regular_file()) std::filesystem::copy_file(e.path(), m / e.path().filename().string());
+    std::filesystem::remove(m / "split.z02");
+    Reader r(m / "split.zip", m / "dest");
+    int asked = 0;
+    r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+      if (!exists) cancel = ++asked >= kGiveUp;
+    };
+    r.unzip.Extract();
+    EXPECT_EQ(asked, TDiskCommon::kMaxDiskRequests);
+    EXPECT_EQ(r.Count(E_NOT_ACCESSIBLE), 1);
+    EXPECT_EQ(r.Count(E_USER_CANCELED), 0);
+  }
+
+  const auto disks = SpannedDisks(d, volumes);
+  platform::SimulatedDrive& drive = *disks;
+  struct Case {
+    const char* what;
+    std::function<void(TUnZip&, int&)> arm;
+  };
+  const std::vector<Case> cases = {
+      {"first disk never inserted",
+       [&](TUnZip& u, int& asked) {
+         u.OnGetZipLastDisk = [&](TObject*, bool& cancel) { cancel = ++asked >= kGiveUp; };
+         u.OnGetZipFirstDisk = [&](TObject*, bool& cancel) { cancel = ++asked >= kGiveUp; };
+       }},
+      {"last disk never inserted",
+       [&](TUnZip& u, int& asked) {
+         drive.ReinsertDisk(d / "disk1");
+         u.OnGetZipLastDisk = [&](TObject*, bool& cancel) { cancel = ++asked >= kGiveUp; };
+       }},
+      {"drive left empty",
+       [&](TUnZip& u, int& asked) {
+         drive.EjectDisk();
+         u.OnDiskInDrvErr = [&](TObject*, bool& abort) { abort = ++asked >= kGiveUp; };
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)));
+    Reader r(drive.Path() + "/set.zip", d / "dest");
+    ASSERT_EQ(r.unzip.ArcType(), atZipDS);
+    int asked = 0;
+    c.arm(r.unzip, asked);
+    EXPECT_EQ(r.unzip.Extract(), 0);
+    EXPECT_EQ(asked, TDiskCommon::kMaxDiskRequests);
+    EXPECT_EQ(r.Count(E_NOT_ACCESSIBLE), 1);
+    EXPECT_EQ(r.Count(E_USER_CANCELED), 0);
+  }
 }
 
 }  // namespace
