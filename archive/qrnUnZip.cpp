@@ -52,6 +52,12 @@ int32_t splitVolumeNumber(const std::string& Name) {
   return n;
 }
 
+// A folder entry: named with a final '/', or marked a folder and holding nothing.
+bool isFolderRecord(const TUnZipRecord& Record) {
+  return (!Record.Name.empty() && Record.Name.back() == '/') ||
+         ((Record.Attributes & kFolderAttr) != 0 && Record.UnpackedSize == 0);
+}
+
 // The last volume of a split set carries the set's own name: ".zip" where the others have
 // ".zNN".
 std::string lastVolumeName(const std::string& Volume) {
@@ -68,6 +74,7 @@ TUnZip::~TUnZip() = default;
 void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*Output*/) {
   const std::string opened = ArchiveFile();
   bool redetect = false;
+  FVolumeMissing = false;
   try {
     // A numbered volume of a split set stands for the whole set, which is read from its last
     // volume: only that one holds the directory. A first volume whose set has no last volume
@@ -188,7 +195,10 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   } else {
     TMemoryStream32 directory;
     // Nothing listed: the driver reports the entries the end record promises.
-    if (!ReadSplitDirectory(Archive, directory)) return 0;
+    if (!ReadSplitDirectory(Archive, directory)) {
+      if (FVolumeMissing) FFilesFailed += static_cast<int32_t>(std::min<int64_t>(DirectoryEntries(), INT32_MAX));
+      return 0;
+    }
     // The offsets of a set are counted on each volume: no program stub shifts them.
     SfxShift = 0;
     listed = ListHeaders(directory, 0);
@@ -212,7 +222,7 @@ bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStre
       // The first piece has a central header at the offset; a later one is told by its label.
       DiskSpann.DiskState = static_cast<uint16_t>(volume + 1);
       DiskSpann.EntryPosition = volume == DirectoryVolume() ? start : -1;
-      if (!DiskSpann.OpenNextVolume(Archive)) return false;
+      if (!OpenNextDisk(Archive)) return false;
     } else if (!OpenNextVolume(Archive, volume, last)) {
       return false;
     }
@@ -371,7 +381,7 @@ bool TUnZip::OpenDiskOf(std::unique_ptr<TStream32>& Archive, const TUnZipRecord&
     if (!First && Record.Disk + 1 == DiskSpann.DiskState) return true;
     DiskSpann.DiskState = Record.Disk;
     DiskSpann.EntryPosition = Record.Offset;
-    return DiskSpann.OpenNextVolume(Archive);
+    return OpenNextDisk(Archive);
   }
   if (IsMultiVolume() && !FByLocal && Record.Disk != VolumeNumber)
     return OpenNextVolume(Archive, Record.Disk - 1, LastVolume());
@@ -382,7 +392,8 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   BytesLeft = UnpackedTotal;
   ArchiveTotal = UnpackedTotal;
   std::string stored;
-  for (int32_t i = 0; i < FList.Count() && !GetCancel(); ++i) {
+  int32_t i = 0;
+  for (; i < FList.Count() && !GetCancel(); ++i) {
     FCurrentIndex = i;
     const TUnZipRecord r = *FList.GetHeader(i);
     if (!OpenDiskOf(Archive, r, i == 0)) break;
@@ -428,6 +439,10 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     FLocalOnlyUnknownSize = !r.HasCentral && (Entry.Flags & kFlagDataDescriptor) != 0 && Entry.PackedSize == 0 &&
                             Entry.Crc == 0;
     ExtractEntryFile(Archive, r.Attributes);
+  }
+  // The files that a missing disk or volume kept from being read did not come out either.
+  for (; FVolumeMissing && i < FList.Count(); ++i) {
+    if (!isFolderRecord(*FList.GetHeader(i))) ++FFilesFailed;
   }
 }
 
@@ -603,7 +618,7 @@ bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t R
     // A later disk holds the rest first, then the next header: the disk that has one there is
     // the right one.
     DiskSpann.EntryPosition = Remaining;
-    return DiskSpann.OpenNextVolume(Archive);
+    return OpenNextDisk(Archive);
   }
   if (IsMultiVolume()) {
     if (!OpenNextVolume(Archive, VolumeNumber, LastVolume())) return false;
@@ -614,7 +629,15 @@ bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t R
 }
 
 bool TUnZip::OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current, int32_t Count) {
-  return NextVolume(Archive, Current, Count);
+  if (NextVolume(Archive, Current, Count)) return true;
+  FVolumeMissing = true;
+  return false;
+}
+
+bool TUnZip::OpenNextDisk(std::unique_ptr<TStream32>& Archive) {
+  if (DiskSpann.OpenNextVolume(Archive)) return true;
+  FVolumeMissing = true;
+  return false;
 }
 
 bool TUnZip::CheckPassword(uint8_t* Buffer) {

@@ -51,6 +51,8 @@ class TUnZip : public TUnBase {
   void InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Output);
   // Opens volume Current + 1 of a split archive whose last volume is Count + 1.
   bool OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current, int32_t Count);
+  // Asks for the disk of a spanned archive that DiskSpann wants and opens it.
+  bool OpenNextDisk(std::unique_ptr<TStream32>& Archive);
 
   // The high 16 bits of the header in work (extra field).
   uint16_t PackedHigh = 0;
@@ -114,5 +116,6 @@ class TUnZip : public TUnBase {
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
   bool FByLocal = false;
+  bool FVolumeMissing = false;  // a disk or volume the run needed could not be had
   bool FLocalOnlyUnknownSize = false;
 };

@@ -427,3 +427,50 @@ TEST(UnZipVolumes, RequestsThatNeverBringTheVolumeEndTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+int PassedFiles(const Reader& r) {
+  return static_cast<int>(std::count_if(r.verdicts.begin(), r.verdicts.end(), [](const Verdict& v) {
+    return v.pass && !v.file.empty() && v.file.back() != '/';
+  }));
+}
+
+// A split set that stops for lack of a volume, or of the handler to ask for one, leaves its
+// remaining files out: they count as failed, so that the restore is not shown as complete.
+TEST(UnZipVolumes, FilesLeftOutForLackOfAVolumeCountAsFailed) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  constexpr int kFiles = 4;
+  {
+    Reader r(d / "split.zip", d / "none");  // no OnNextVolume
+    r.unzip.Extract();
+    EXPECT_EQ(PassedFiles(r), 0);
+    EXPECT_EQ(r.unzip.FilesFailed(), kFiles);
+  }
+  {
+    Reader r(d / "split.zip", d / "refused");
+    r.unzip.OnNextVolume = [&](TObject*, std::string& name, const std::string&, bool exists, bool& cancel) {
+      cancel = !exists || NamePart(name) != "split.z01";
+    };
+    r.unzip.Extract();
+    EXPECT_GE(r.unzip.FilesFailed(), 1);
+    EXPECT_EQ(PassedFiles(r) + r.unzip.FilesFailed(), kFiles);
+  }
+
+  // A directory that starts on a volume that cannot be had: every entry it holds is left out.
+  Folder big;
+  for (int i = 0; i < 300; ++i)
+    Put(big / ("src/" + std::string(150, 'n') + std::to_string(1000 + i) + ".txt"), "entry " + std::to_string(i));
+  ASSERT_EQ(Shell("cd '" + big.Path() + "/src' && zip -q -s 64k -r ../split.zip ."), 0);
+  const std::string last = Slurp(big / "split.zip");
+  const size_t end = last.rfind(std::string("PK\x05\x06", 4));
+  ASSERT_NE(end, std::string::npos);
+  ASSERT_LT(static_cast<uint8_t>(last[end + 6]), static_cast<uint8_t>(last[end + 4]));  // directory disk < last
+  Reader r(big / "split.zip", big / "dest");
+  r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string&, bool, bool& cancel) { cancel = true; };
+  r.unzip.Extract();
+  EXPECT_EQ(r.unzip.FilesFailed(), 300);
+}
+
+}  // namespace
