@@ -400,7 +400,7 @@ TArcType TRegisterQarno::SpannedOrMultiVolume() {
   // A stream without a file lies on no disk: it can only be a part of a multi-volume set.
   if (FArchiveFile.empty()) return atZipMV;
   TDiskManager disk;
-  if (!disk.CheckDiskOfPath(FArchiveFile, nullptr, nullptr, nullptr, nullptr)) return atNA;
+  if (!disk.CheckDiskOfPath(FArchiveFile, nullptr, nullptr, nullptr, nullptr, false)) return atNA;
   if (disk.DriveType != platform::kDriveRemovable) return atZipMV;
   std::string label = disk.VolumeLabel.substr(0, disk.VolumeLabel.find(' '));
   for (char& c : label) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -60,15 +60,16 @@ bool TDiskManager::IsDigits(const std::string& Text) {
 
 bool TDiskManager::CheckDiskOfPath(const std::string& Path, const TOnDiskError& NotReadyHandler,
                                    const TOnDiskError& WriteProtectHandler, const TReportErrorProc& ReportError,
-                                   const TRaiseErrorProc& RaiseError) {
+                                   const TRaiseErrorProc& RaiseError, bool ForWriting) {
   // A name without a folder lies in the current directory.
   std::string path = Path.find('/') == std::string::npos ? platform::AbsolutePath(".") : Path;
-  return RequestDisk(platform::VolumeRoot(path), NotReadyHandler, WriteProtectHandler, ReportError, RaiseError);
+  return RequestDisk(platform::VolumeRoot(path), NotReadyHandler, WriteProtectHandler, ReportError, RaiseError,
+                     ForWriting);
 }
 
 bool TDiskManager::RequestDisk(const std::string& ADrive, const TOnDiskError& NotReadyHandler,
                                const TOnDiskError& WriteProtectHandler, const TReportErrorProc& ReportError,
-                               const TRaiseErrorProc& RaiseError) {
+                               const TRaiseErrorProc& RaiseError, bool ForWriting) {
   Drive = ADrive;
   FOnDiskInDrvErr = NotReadyHandler;
   FOnDiskWriteProtectErr = WriteProtectHandler;
@@ -87,7 +88,7 @@ bool TDiskManager::RequestDisk(const std::string& ADrive, const TOnDiskError& No
         FOnDiskInDrvErr(this, abort);
         if (abort) return report(kUserCanceled);
       }
-      while (IsWriteProtected(Drive)) {
+      while (ForWriting && IsWriteProtected(Drive)) {
         if (!FOnDiskWriteProtectErr) return report(kWriteProtected);
         if (++requests > kMaxDiskRequests) return report(kNotAccessible);
         bool abort = true;

@@ -77,11 +77,12 @@ class TDiskManager : public TDiskCommon {
   // Takes the drive of Path (the current directory's for a bare name), then RequestDisk.
   bool CheckDiskOfPath(const std::string& Path, const TOnDiskError& NotReadyHandler,
                        const TOnDiskError& WriteProtectHandler, const TReportErrorProc& ReportError,
-                       const TRaiseErrorProc& RaiseError);
-  // True when the drive is usable; the fields are then current.
+                       const TRaiseErrorProc& RaiseError, bool ForWriting = true);
+  // True when the drive is usable; the fields are then current. A disk that is only read
+  // (ForWriting false) may be write-protected: a backup disk often is, and a CD always.
   bool RequestDisk(const std::string& ADrive, const TOnDiskError& NotReadyHandler,
                    const TOnDiskError& WriteProtectHandler, const TReportErrorProc& ReportError,
-                   const TRaiseErrorProc& RaiseError);
+                   const TRaiseErrorProc& RaiseError, bool ForWriting = true);
   bool IsWriteProtected(const std::string& DriveLetter);
   bool DriveReady(const std::string& DriveLetter);
   // No BIOS disk service to ask on Linux: always 0 ("Unknown").

@@ -96,7 +96,8 @@ bool TDiskSpannObj::CheckDisk(int64_t Position) {
   if (!Owner || !Owner->DiskManager) return false;
   TDiskManager& disks = *Owner->DiskManager;
   auto request = [&] {
-    return disks.CheckDiskOfPath(FArchiveName, FOnDiskInDrvErr, FOnDiskWriteProtectErr, FReportError, FRaiseError);
+    return disks.CheckDiskOfPath(FArchiveName, FOnDiskInDrvErr, FOnDiskWriteProtectErr, FReportError, FRaiseError,
+                                 false);
   };
   if (!request()) return false;
   TFileStream32 file(FArchiveName, kReadDenyWrite);

@@ -92,6 +92,28 @@ std::unique_ptr<platform::SimulatedDrive> SpannedDisks(const Folder& d, int volu
   return drive;
 }
 
+// Disk events that put each disk asked for into the drive (write-protected when Protect), and
+// record what was asked: "last", "first" or the disk's number.
+void InsertDisksOnRequest(TUnZip& u, platform::SimulatedDrive& drive, const Folder& d, int volumes,
+                          std::vector<std::string>& events, bool Protect = false) {
+  u.OnGetZipLastDisk = [&drive, &d, &events, volumes, Protect](TObject*, bool& cancel) {
+    events.push_back("last");
+    drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)), Protect);
+    cancel = false;
+  };
+  u.OnGetZipFirstDisk = [&drive, &d, &events, Protect](TObject*, bool& cancel) {
+    events.push_back("first");
+    drive.ReinsertDisk(d / "disk1", Protect);
+    cancel = false;
+  };
+  u.OnGetZipNextDisk = [&drive, &d, &events, volumes, Protect](TObject*, const std::string& disk, bool& cancel) {
+    events.push_back(disk);
+    const int n = std::stoi(disk);
+    cancel = n > volumes || events.size() > 20;  // a disk refused again and again must not hang the test
+    if (!cancel) drive.ReinsertDisk(d / ("disk" + std::to_string(n)), Protect);
+  };
+}
+
 TEST(UnZipVolumes, SpannedSetOnSimulatedDisks) {
   Folder d;
   if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
@@ -102,22 +124,7 @@ TEST(UnZipVolumes, SpannedSetOnSimulatedDisks) {
   Reader r(drive.Path() + "/set.zip", d / "dest");
   ASSERT_EQ(r.unzip.ArcType(), atZipDS);
   std::vector<std::string> events;
-  r.unzip.OnGetZipLastDisk = [&](TObject*, bool& cancel) {
-    events.push_back("last");
-    drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)));
-    cancel = false;
-  };
-  r.unzip.OnGetZipFirstDisk = [&](TObject*, bool& cancel) {
-    events.push_back("first");
-    drive.ReinsertDisk(d / "disk1");
-    cancel = false;
-  };
-  r.unzip.OnGetZipNextDisk = [&](TObject*, const std::string& disk, bool& cancel) {
-    events.push_back(disk);
-    const int n = std::stoi(disk);
-    cancel = n > volumes || events.size() > 20;  // a disk refused again and again must not hang the test
-    if (!cancel) drive.ReinsertDisk(d / ("disk" + std::to_string(n)));
-  };
+  InsertDisksOnRequest(r.unzip, drive, d, volumes, events);
   EXPECT_EQ(r.unzip.Extract(), 4);
   EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].ext;
   EXPECT_EQ(Tree(d / "dest"), Tree(d / "src"));
@@ -471,6 +478,42 @@ TEST(UnZipVolumes, FilesLeftOutForLackOfAVolumeCountAsFailed) {
   r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string&, bool, bool& cancel) { cancel = true; };
   r.unzip.Extract();
   EXPECT_EQ(r.unzip.FilesFailed(), 300);
+}
+
+}  // namespace
+
+namespace {
+
+// Reading needs no writable disk: a split set on a write-protected stick, and a spanned set
+// on write-protected disks, are read whole.
+TEST(UnZipVolumes, SetsOnWriteProtectedDisksAreRead) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  const int volumes = VolumesOf(d);
+  {
+    platform::SimulatedDrive stick(d / "stick", 4 << 20, "BACKUP", 7, d / "stickdisk");
+    for (const auto& e : std::filesystem::directory_iterator(d.Path()))
+      if (e.is_regular_file()) std::filesystem::copy_file(e.path(), stick.Path() + "/" + e.path().filename().string());
+    stick.SetWriteProtected(true);
+    Reader r(stick.Path() + "/split.zip", d / "fromstick");
+    EXPECT_EQ(r.unzip.ArcType(), atZipMV);
+    r.unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+      cancel = !exists;
+    };
+    EXPECT_EQ(r.unzip.Extract(), 4);
+    EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+    EXPECT_TRUE(Tree(d / "fromstick") == Tree(d / "src"));
+  }
+  const auto disks = SpannedDisks(d, volumes);
+  platform::SimulatedDrive& drive = *disks;
+  drive.SetWriteProtected(true);
+  Reader r(drive.Path() + "/set.zip", d / "fromdisks");
+  EXPECT_EQ(r.unzip.ArcType(), atZipDS);
+  std::vector<std::string> events;
+  InsertDisksOnRequest(r.unzip, drive, d, volumes, events, true);
+  EXPECT_EQ(r.unzip.Extract(), 4);
+  EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+  EXPECT_TRUE(Tree(d / "fromdisks") == Tree(d / "src"));
 }
 
 }  // namespace
