@@ -11,6 +11,7 @@
 #include "archive/qrnCrypt.h"
 #include "archive/qrnEndian.h"
 #include "archive/qrnStreams.h"
+#include "archive/qrnTempOut.h"
 #include "archive/qrnZipRecords.h"
 #include "platform/files.h"
 
@@ -249,8 +250,9 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, i
     if (platform::FileExists(VolumeFileName)) break;
   }
   VolumeNumber = Index + 1;
-  // Opened as a plain file stream until the temporary input stream class lands.
-  auto volume = std::make_unique<TFileStream32>(VolumeFileName, kReadDenyWrite);
+  // Its reads count down BytesLeft and report the temporary-stream progress, as the reads of
+  // an archive being updated do.
+  auto volume = std::make_unique<TTempFileStream>(this, kReadDenyWrite, VolumeFileName, "");
   if (volume->Handle() < 0) {
     ReportError(VolumeFileName, "", id, E_OPEN_ERROR);
     return false;

@@ -52,6 +52,30 @@ int32_t splitVolumeNumber(const std::string& Name) {
   return n;
 }
 
+// A volume of a split set as the reader reads it. The temporary input stream that NextVolume
+// opens counts each read off BytesLeft, but the reader counts its archive progress in unpacked
+// bytes as it writes them: the packed bytes read must not be counted a second time.
+class TVolumeStream : public TStream32 {
+ public:
+  TVolumeStream(TZipCommon& Owner, std::unique_ptr<TStream32> Volume) : FOwner(Owner), FVolume(std::move(Volume)) {}
+
+  using TStream32::Seek;
+  int32_t Read(void* Buffer, int32_t Count) override {
+    const int64_t left = FOwner.BytesLeft;
+    const int32_t n = FVolume->Read(Buffer, Count);
+    FOwner.BytesLeft = left;
+    return n;
+  }
+  int32_t Write(const void* /*Buffer*/, int32_t /*Count*/) override { return 0; }
+  int32_t Seek(int32_t Offset, uint16_t Origin) override { return FVolume->Seek(Offset, Origin); }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FVolume->Seek(Offset, Origin); }
+  int64_t Size() override { return FVolume->Size(); }
+
+ private:
+  TZipCommon& FOwner;
+  std::unique_ptr<TStream32> FVolume;
+};
+
 // A folder entry: named with a final '/', or marked a folder and holding nothing.
 bool isFolderRecord(const TUnZipRecord& Record) {
   return (!Record.Name.empty() && Record.Name.back() == '/') ||
@@ -629,9 +653,12 @@ bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t R
 }
 
 bool TUnZip::OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current, int32_t Count) {
-  if (NextVolume(Archive, Current, Count)) return true;
-  FVolumeMissing = true;
-  return false;
+  if (!NextVolume(Archive, Current, Count)) {
+    FVolumeMissing = true;
+    return false;
+  }
+  Archive = std::make_unique<TVolumeStream>(*this, std::move(Archive));
+  return true;
 }
 
 bool TUnZip::OpenNextDisk(std::unique_ptr<TStream32>& Archive) {

@@ -517,3 +517,43 @@ TEST(UnZipVolumes, SetsOnWriteProtectedDisksAreRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// A volume is opened as the temporary input stream: its reads count down BytesLeft and report
+// progress, as an archive read for an update does. The reader, whose archive progress counts
+// the bytes it writes, does not count the volumes' bytes a second time.
+TEST(UnZipVolumes, VolumesAreReadThroughTheTemporaryInputStream) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  TUnZip u;
+  u.SetArchiveFile(d / "split.zip");
+  u.VolumeFileName = u.ArchiveFile();
+  u.OnNextVolume = [](TObject*, std::string&, const std::string&, bool exists, bool& cancel) { cancel = !exists; };
+  // OnTmpFileProgress asks for the progress of these reads, which comes through OnProgress.
+  int reported = 0;
+  u.OnTmpFileProgress = [](TObject*, uint8_t, uint8_t) {};
+  u.OnProgress = [&](TObject*, uint8_t, uint8_t) { ++reported; };
+  std::unique_ptr<TStream32> volume;
+  ASSERT_TRUE(u.NextVolume(volume, 0, VolumesOf(d) - 1));
+  u.BytesLeft = 1000;
+  uint8_t buffer[100];
+  EXPECT_EQ(volume->Read(buffer, 100), 100);
+  EXPECT_EQ(u.BytesLeft, 900);
+  EXPECT_EQ(reported, 1);
+
+  Reader r(d / "split.zip", d / "dest");
+  r.unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+    cancel = !exists;
+  };
+  std::vector<int> byArchive;
+  r.unzip.OnProgress = [&](TObject*, uint8_t, uint8_t archive) { byArchive.push_back(archive); };
+  EXPECT_EQ(r.unzip.Extract(), 4);
+  EXPECT_TRUE(r.errors.empty());
+  EXPECT_EQ(r.unzip.BytesLeft, 0);
+  ASSERT_FALSE(byArchive.empty());
+  EXPECT_TRUE(std::is_sorted(byArchive.begin(), byArchive.end()));
+  EXPECT_EQ(byArchive.back(), 100);
+}
+
+}  // namespace
