@@ -20,9 +20,6 @@ constexpr int32_t kUserCanceled = 25443;
 constexpr const char* kNotAccessibleText = "is not accessible";
 constexpr const char* kSpanLabelPrefix = "PKBACK# ";
 
-// The caption of the engine's boxes: the program's name, as the application title defaults to.
-std::string ApplicationTitle() { return program_invocation_short_name; }
-
 bool IsNetworkDrive(const std::string& drive) { return drive.size() > 2 && drive[0] == '/' && drive[1] == '/'; }
 
 }  // namespace
@@ -171,6 +168,6 @@ bool TDiskManager::AskRetry(const std::string& ADrive) {
   std::string root = ADrive;
   if (root.empty() || root.back() != '/') root += '/';
   std::string text = root + kNotAccessibleText + "\r\n\r\n" + std::strerror(FLastError);
-  return platform::MessageBox(text, ApplicationTitle(), platform::MB_RETRYCANCEL | platform::MB_ICONERROR) ==
+  return platform::MessageBox(text, platform::ApplicationTitle(), platform::MB_RETRYCANCEL | platform::MB_ICONERROR) ==
          platform::IDRETRY;
 }

@@ -79,12 +79,14 @@ Application::~Application() {
   while (!FForms.empty()) FForms.pop_back();
   SetMessagePump(nullptr);
   SetMessageBoxHandler(nullptr);
+  SetApplicationTitle("");
   if (gApplication == this) gApplication = nullptr;
 }
 
 void Application::SetTitle(const std::string& title) {
   FTitle = title;
   setApplicationDisplayName(QString::fromStdString(title));
+  SetApplicationTitle(title);  // the caption of the engine's own boxes
 }
 
 void Application::AdoptForm(std::unique_ptr<QWidget> form) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -255,6 +256,30 @@ TEST(DiskRequest, NetworkNameSkipsTheDiskTestsAndAsksRetryOrCancel) {
   ASSERT_EQ(owner.reports.size(), 1u);
   EXPECT_EQ(owner.reports[0].code, 25170);
   EXPECT_EQ(owner.reports[0].file, "//nosuchserver/share");
+}
+
+// The box is the engine's own: it carries the title the program gave itself, and the
+// program's name only while it has none.
+TEST(DiskRequest, RetryBoxIsCaptionedWithTheApplicationTitle) {
+  TempDir dir;
+  const std::string drive = dir.path() + "/driveA";
+  platform::SimulatedDrive a(drive, 100000, "DATA", 1);
+  platform::ScriptedAnswerer answers;
+  TDiskManager dm;
+  Owner owner;
+  TOnDiskError takeOut = [&](TObject*, bool& abort) {
+    a.EjectDisk();
+    abort = false;
+  };
+  platform::SetApplicationTitle("Планировщик задач");
+  a.SetWriteProtected(true);
+  EXPECT_FALSE(dm.CheckDiskOfPath(drive + "/a.zip", nullptr, takeOut, owner.report, owner.raise));
+  platform::SetApplicationTitle("");
+  a.ReinsertDisk(dir.path() + "/driveA.disk", true);
+  EXPECT_FALSE(dm.CheckDiskOfPath(drive + "/a.zip", nullptr, takeOut, owner.report, owner.raise));
+  ASSERT_EQ(answers.Boxes().size(), 2u);
+  EXPECT_EQ(answers.Boxes()[0].caption, "Планировщик задач");
+  EXPECT_EQ(answers.Boxes()[1].caption, program_invocation_short_name);
 }
 
 TEST(DiskRequest, EmptyDriveIsNotAccessible) {
