@@ -20,8 +20,6 @@ constexpr int32_t kUserCanceled = 25443;
 constexpr const char* kNotAccessibleText = "is not accessible";
 constexpr const char* kSpanLabelPrefix = "PKBACK# ";
 
-bool IsNetworkDrive(const std::string& drive) { return drive.size() > 2 && drive[0] == '/' && drive[1] == '/'; }
-
 }  // namespace
 
 int32_t ParseSpanVolumeNumber(const std::string& Label) {
@@ -78,20 +76,18 @@ bool TDiskManager::RequestDisk(const std::string& ADrive, const TOnDiskError& No
   };
   int32_t requests = 0;
   try {
-    if (!IsNetworkDrive(Drive)) {
-      while (!DriveReady(Drive)) {
-        if (!FOnDiskInDrvErr || ++requests > kMaxDiskRequests) return report(kNotAccessible);
-        bool abort = true;
-        FOnDiskInDrvErr(this, abort);
-        if (abort) return report(kUserCanceled);
-      }
-      while (ForWriting && IsWriteProtected(Drive)) {
-        if (!FOnDiskWriteProtectErr) return report(kWriteProtected);
-        if (++requests > kMaxDiskRequests) return report(kNotAccessible);
-        bool abort = true;
-        FOnDiskWriteProtectErr(this, abort);
-        if (abort) return report(kUserCanceled);
-      }
+    while (!DriveReady(Drive)) {
+      if (!FOnDiskInDrvErr || ++requests > kMaxDiskRequests) return report(kNotAccessible);
+      bool abort = true;
+      FOnDiskInDrvErr(this, abort);
+      if (abort) return report(kUserCanceled);
+    }
+    while (ForWriting && IsWriteProtected(Drive)) {
+      if (!FOnDiskWriteProtectErr) return report(kWriteProtected);
+      if (++requests > kMaxDiskRequests) return report(kNotAccessible);
+      bool abort = true;
+      FOnDiskWriteProtectErr(this, abort);
+      if (abort) return report(kUserCanceled);
     }
     while (!ReadVolumeInfo(Drive)) {
       if (++requests > kMaxDiskRequests || !AskRetry(Drive)) return report(kNotAccessible);
@@ -135,8 +131,8 @@ bool TDiskManager::DriveReady(const std::string& DriveLetter) {
 uint8_t TDiskManager::GetMediaType(const std::string& /*ADrive*/) { return 0; }
 
 void TDiskManager::GetDiskSpace(const std::string& ADrive) {
-  // A network name is read too: it resolves to the mount that carries it, so the fields never
-  // keep the figures of the previous volume.
+  // Every volume is read, network mounts too, so the fields never keep the figures of the
+  // previous volume.
   platform::VolumeSpace(ADrive, FreeSpace, TotalSpace);
 }
 

@@ -4,9 +4,9 @@
 // learned (label, serial number, file system, kind of drive, space) for the spanned-disk writer
 // and reader and for archive-type detection.
 //
-// On Linux a "drive" text is the folder of the volume that holds a path: its mount point, the
-// path of a simulated removable drive (platform/volumes.h), or "//server/share" for a network
-// name, which skips the ready and write-protection tests as the network branch always did.
+// On Linux a "drive" text is the folder of the volume that holds a path: its mount point or the
+// path of a simulated removable drive (platform/volumes.h). A network share is reached through
+// its mount point like any volume; a path that starts with "//" is an ordinary path.
 #include <array>
 #include <cstdint>
 #include <string>
