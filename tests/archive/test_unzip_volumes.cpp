@@ -311,9 +311,11 @@ TEST(UnZipVolumes, SplitSetOpenedByAnyOfItsVolumesAsksForEveryVolumeInOrder) {
   Put(made / "src/more.bin", writerfixture::Random(100000, 42));
   Put(made / "src/small.txt", "small");
   ASSERT_EQ(Shell("cd '" + made.Path() + "/src' && zip -q -s 64k ../split.zip big.bin more.bin small.txt"), 0);
+  ASSERT_EQ(Shell("cd '" + made.Path() + "/src' && zip -q -fz -s 64k ../zip64.zip big.bin more.bin small.txt"), 0);
   const std::string ref = std::string(TARVELO_TESTDATA) + "/reference/";
   const std::vector<std::pair<std::string, std::string>> sets = {
       {made.Path(), "split"},
+      {made.Path(), "zip64"},
       {ref + "generated", "split-infozip-64k"},
       {ref + "external/sharpcompress/split-infozip", "Infozip.nocomp.multi"},
       {ref + "external/sharpcompress/split-winzip", "WinZip26.nocomp.multi"}};
