@@ -70,7 +70,8 @@ bool TUnBase::OpenArchive(std::unique_ptr<TStream32>& Archive) {
           },
           [this](TExceptionClass k, const std::string& f, const std::string& e, const std::string& v, int32_t c) {
             RaiseError(k, f, e, v, c);
-          });
+          },
+          false);
     } catch (...) {
       ready = false;
     }

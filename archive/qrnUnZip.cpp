@@ -11,12 +11,15 @@
 #include "archive/qrnOldMethods.h"
 #include "archive/qrnZipRecords.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/hooks.h"
 
 namespace {
 
 constexpr int32_t kChunk = 32768;
 constexpr uint8_t kOnlyLocalHeader = 0x01;
+constexpr uint8_t kEndRecordFound = 0x04;
+constexpr uint16_t kReadDenyWrite = 0x20;
 constexpr int64_t kLocalSize = 30;
 constexpr int64_t kCentralSize = 46;
 constexpr uint32_t kFolderAttr = 0x10;
@@ -37,6 +40,54 @@ int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Cou
   }
 }
 
+// The number NN of a split volume named "name.zNN" (".z01" gives 1); 0 for any other name.
+int32_t splitVolumeNumber(const std::string& Name) {
+  const size_t dot = LastDotPos(Name);
+  if (dot + 3 > Name.size() || (Name[dot + 1] != 'z' && Name[dot + 1] != 'Z')) return 0;
+  int32_t n = 0;
+  for (size_t i = dot + 2; i < Name.size(); ++i) {
+    if (Name[i] < '0' || Name[i] > '9') return 0;
+    n = std::min(n * 10 + (Name[i] - '0'), 0xFFFF);
+  }
+  return n;
+}
+
+// A volume of a split set as the reader reads it. The temporary input stream that NextVolume
+// opens counts each read off BytesLeft, but the reader counts its archive progress in unpacked
+// bytes as it writes them: the packed bytes read must not be counted a second time.
+class TVolumeStream : public TStream32 {
+ public:
+  TVolumeStream(TZipCommon& Owner, std::unique_ptr<TStream32> Volume) : FOwner(Owner), FVolume(std::move(Volume)) {}
+
+  using TStream32::Seek;
+  int32_t Read(void* Buffer, int32_t Count) override {
+    const int64_t left = FOwner.BytesLeft;
+    const int32_t n = FVolume->Read(Buffer, Count);
+    FOwner.BytesLeft = left;
+    return n;
+  }
+  int32_t Write(const void* /*Buffer*/, int32_t /*Count*/) override { return 0; }
+  int32_t Seek(int32_t Offset, uint16_t Origin) override { return FVolume->Seek(Offset, Origin); }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FVolume->Seek(Offset, Origin); }
+  int64_t Size() override { return FVolume->Size(); }
+
+ private:
+  TZipCommon& FOwner;
+  std::unique_ptr<TStream32> FVolume;
+};
+
+// A folder entry: named with a final '/', or marked a folder and holding nothing.
+bool isFolderRecord(const TUnZipRecord& Record) {
+  return (!Record.Name.empty() && Record.Name.back() == '/') ||
+         ((Record.Attributes & kFolderAttr) != 0 && Record.UnpackedSize == 0);
+}
+
+// The last volume of a split set carries the set's own name: ".zip" where the others have
+// ".zNN".
+std::string lastVolumeName(const std::string& Volume) {
+  return ReplaceExtension(Volume, Volume[LastDotPos(Volume) + 1] == 'Z' ? ".ZIP" : ".zip");
+}
+
 }  // namespace
 
 TUnZip::TUnZip() = default;
@@ -45,7 +96,18 @@ TUnZip::~TUnZip() = default;
 // --- the driver ----------------------------------------------------------------------------
 
 void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*Output*/) {
+  const std::string opened = ArchiveFile();
+  bool redetect = false;
+  FVolumeMissing = false;
   try {
+    // A numbered volume of a split set stands for the whole set, which is read from its last
+    // volume: only that one holds the directory. A first volume whose set has no last volume
+    // is still walked by its local headers.
+    const int32_t openedVolume = splitVolumeNumber(opened);
+    if (openedVolume > 0 && !IsSpanned() && !(DirectoryFlags & kEndRecordFound)) {
+      redetect = OpenLastVolumeOfSet(Archive, openedVolume);
+      if (!redetect && !(FArcType == atZipMV && DirectoryFlags == kOnlyLocalHeader)) return;
+    }
     if (!IsZipFamily(FArcType)) {
       ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
       return;
@@ -64,8 +126,8 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     if (!Archive) return;
     FList.InitList();
     FByLocal = DirectoryFlags == kOnlyLocalHeader;
-    // The volume open now: the first one of a set found by its local headers, else the last.
-    VolumeNumber = FByLocal ? 1 : LastVolume() + 1;
+    // The volume open now: the one opened of a set found by its local headers, else the last.
+    VolumeNumber = FByLocal ? std::max(splitVolumeNumber(ArchiveFile()), 1) : LastVolume() + 1;
     if (FByLocal) {
       if (ScanLocalHeaders(*Archive) > 0) ExtractByLocalHeaders(Archive);
     } else if (ListDirectory(Archive) > 0) {
@@ -79,13 +141,38 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     // The driver ends quietly; the run frame returns what was counted.
   }
   FList.DoneList();
+  // The caller keeps the archive it gave, with what detection found in it.
+  if (redetect) {
+    try {
+      SetArchiveFile(opened);
+    } catch (...) {
+    }
+  }
 }
 
-int32_t TUnZip::LastVolume() const {
-  uint32_t disk = GetLE16(EndRecordBuf, 4);
-  if (disk == 0xFFFF && (DirectoryFlags & 0x10)) disk = GetLE32(Zip64EndRecordBuf, 16);
-  return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
+bool TUnZip::OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Opened) {
+  const std::string volume = ArchiveFile();
+  const std::string last = lastVolumeName(volume);
+  if (!platform::FileExists(last)) {
+    // Entries whose headers lie on later volumes cannot be found without it.
+    ReportError(last, "", "0", E_FILE_NOT_FOUND);
+    return false;
+  }
+  SetArchiveFile(last);
+  if (FArcType == atZipMV && (DirectoryFlags & kEndRecordFound) && EndRecordDisk() >= static_cast<uint32_t>(Opened)) {
+    auto file = std::make_unique<TFileStream32>(last, kReadDenyWrite);
+    if (file->Handle() >= 0) {
+      VolumeSize = file->Size();
+      Archive = std::move(file);
+      return true;
+    }
+  }
+  ReportError(last, "", "0", E_UNSUPPORTED_TYPE);
+  SetArchiveFile(volume);
+  return false;
 }
+
+int32_t TUnZip::LastVolume() const { return static_cast<int32_t>(std::min<uint32_t>(EndRecordDisk(), 0xFFFE)); }
 
 void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
   // A name ends at its first NUL: the file system would cut it there anyway, and the cleaned
@@ -93,31 +180,35 @@ void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
   EntryName = StoredToLocalName(Stored.substr(0, Stored.find('\0')), FTranslateOemChar, Flags);
 }
 
+// Detection keeps one form of the end record: the large one, the Zip64 one (and then not the
+// 22-byte one, whose fields may only say "see the Zip64 record") or the 22-byte one.
+bool TUnZip::LargeEnd() const { return IsLargeEndSignature(GetLE32(EndRecordBuf, 0)); }
+
+bool TUnZip::Zip64End() const { return (DirectoryFlags & 0x10) != 0 && !LargeEnd(); }
+
 int32_t TUnZip::DirectoryVolume() const {
-  uint32_t disk = GetLE16(EndRecordBuf, 6);
-  if (disk == 0xFFFF && (DirectoryFlags & 0x10)) disk = GetLE32(Zip64EndRecordBuf, 20);
+  const uint32_t disk = LargeEnd()    ? GetLE16(LargeEndRecordBuf, 6)
+                        : Zip64End() ? GetLE32(Zip64EndRecordBuf, 20)
+                                     : GetLE16(EndRecordBuf, 6);
   return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
 }
 
 int64_t TUnZip::DirectoryOffset() const {
-  const uint32_t offset = GetLE32(EndRecordBuf, 16);
-  if (offset == 0xFFFFFFFFu && (DirectoryFlags & 0x10))
-    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
-  return offset;
+  if (LargeEnd()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(LargeEndRecordBuf, 16), INT64_MAX));
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
+  return GetLE32(EndRecordBuf, 16);
 }
 
 int64_t TUnZip::DirectorySize() const {
-  const uint32_t size = GetLE32(EndRecordBuf, 12);
-  if (size == 0xFFFFFFFFu && (DirectoryFlags & 0x10))
-    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
-  return size;
+  if (LargeEnd()) return GetLE32(LargeEndRecordBuf, 12);
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
+  return GetLE32(EndRecordBuf, 12);
 }
 
 int64_t TUnZip::DirectoryEntries() const {
-  const uint16_t count = GetLE16(EndRecordBuf, 10);
-  if (count == 0xFFFF && (DirectoryFlags & 0x10))
-    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
-  return count;
+  if (LargeEnd()) return GetLE16(LargeEndRecordBuf, 10);
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
+  return GetLE16(EndRecordBuf, 10);
 }
 
 int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
@@ -128,7 +219,10 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   } else {
     TMemoryStream32 directory;
     // Nothing listed: the driver reports the entries the end record promises.
-    if (!ReadSplitDirectory(Archive, directory)) return 0;
+    if (!ReadSplitDirectory(Archive, directory)) {
+      if (FVolumeMissing) FFilesFailed += static_cast<int32_t>(std::min<int64_t>(DirectoryEntries(), INT32_MAX));
+      return 0;
+    }
     // The offsets of a set are counted on each volume: no program stub shifts them.
     SfxShift = 0;
     listed = ListHeaders(directory, 0);
@@ -152,7 +246,7 @@ bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStre
       // The first piece has a central header at the offset; a later one is told by its label.
       DiskSpann.DiskState = static_cast<uint16_t>(volume + 1);
       DiskSpann.EntryPosition = volume == DirectoryVolume() ? start : -1;
-      if (!DiskSpann.OpenNextVolume(Archive)) return false;
+      if (!OpenNextDisk(Archive)) return false;
     } else if (!OpenNextVolume(Archive, volume, last)) {
       return false;
     }
@@ -311,7 +405,7 @@ bool TUnZip::OpenDiskOf(std::unique_ptr<TStream32>& Archive, const TUnZipRecord&
     if (!First && Record.Disk + 1 == DiskSpann.DiskState) return true;
     DiskSpann.DiskState = Record.Disk;
     DiskSpann.EntryPosition = Record.Offset;
-    return DiskSpann.OpenNextVolume(Archive);
+    return OpenNextDisk(Archive);
   }
   if (IsMultiVolume() && !FByLocal && Record.Disk != VolumeNumber)
     return OpenNextVolume(Archive, Record.Disk - 1, LastVolume());
@@ -322,7 +416,8 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   BytesLeft = UnpackedTotal;
   ArchiveTotal = UnpackedTotal;
   std::string stored;
-  for (int32_t i = 0; i < FList.Count() && !GetCancel(); ++i) {
+  int32_t i = 0;
+  for (; i < FList.Count() && !GetCancel(); ++i) {
     FCurrentIndex = i;
     const TUnZipRecord r = *FList.GetHeader(i);
     if (!OpenDiskOf(Archive, r, i == 0)) break;
@@ -368,6 +463,10 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     FLocalOnlyUnknownSize = !r.HasCentral && (Entry.Flags & kFlagDataDescriptor) != 0 && Entry.PackedSize == 0 &&
                             Entry.Crc == 0;
     ExtractEntryFile(Archive, r.Attributes);
+  }
+  // The files that a missing disk or volume kept from being read did not come out either.
+  for (; FVolumeMissing && i < FList.Count(); ++i) {
+    if (!isFolderRecord(*FList.GetHeader(i))) ++FFilesFailed;
   }
 }
 
@@ -543,7 +642,7 @@ bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t R
     // A later disk holds the rest first, then the next header: the disk that has one there is
     // the right one.
     DiskSpann.EntryPosition = Remaining;
-    return DiskSpann.OpenNextVolume(Archive);
+    return OpenNextDisk(Archive);
   }
   if (IsMultiVolume()) {
     if (!OpenNextVolume(Archive, VolumeNumber, LastVolume())) return false;
@@ -554,7 +653,18 @@ bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t R
 }
 
 bool TUnZip::OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current, int32_t Count) {
-  return NextVolume(Archive, Current, Count);
+  if (!NextVolume(Archive, Current, Count)) {
+    FVolumeMissing = true;
+    return false;
+  }
+  Archive = std::make_unique<TVolumeStream>(*this, std::move(Archive));
+  return true;
+}
+
+bool TUnZip::OpenNextDisk(std::unique_ptr<TStream32>& Archive) {
+  if (DiskSpann.OpenNextVolume(Archive)) return true;
+  FVolumeMissing = true;
+  return false;
 }
 
 bool TUnZip::CheckPassword(uint8_t* Buffer) {

@@ -51,6 +51,8 @@ class TUnZip : public TUnBase {
   void InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Output);
   // Opens volume Current + 1 of a split archive whose last volume is Count + 1.
   bool OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current, int32_t Count);
+  // Asks for the disk of a spanned archive that DiskSpann wants and opens it.
+  bool OpenNextDisk(std::unique_ptr<TStream32>& Archive);
 
   // The high 16 bits of the header in work (extra field).
   uint16_t PackedHigh = 0;
@@ -63,12 +65,17 @@ class TUnZip : public TUnBase {
   bool IsSplit() const { return IsSpanned() || IsMultiVolume(); }
   // Number of the last volume (0-based) from the end record.
   int32_t LastVolume() const;
+  bool LargeEnd() const;
+  bool Zip64End() const;
   // Where the directory starts (volume 0-based, offset in it) and its size and entry count,
   // from the end records.
   int32_t DirectoryVolume() const;
   int64_t DirectoryOffset() const;
   int64_t DirectorySize() const;
   int64_t DirectoryEntries() const;
+  // Puts the last volume of the split set whose volume number Opened was given in its place
+  // (ArchiveFile and detection included); false, reported, when the set has none.
+  bool OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Opened);
   // Lists the directory, from the volume it starts on when that is an earlier one.
   int32_t ListDirectory(std::unique_ptr<TStream32>& Archive);
   // The central headers from Start on in Directory.
@@ -109,5 +116,6 @@ class TUnZip : public TUnBase {
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
   bool FByLocal = false;
+  bool FVolumeMissing = false;  // a disk or volume the run needed could not be had
   bool FLocalOnlyUnknownSize = false;
 };

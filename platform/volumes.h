@@ -70,11 +70,12 @@ struct VolumeInfo {
 };
 
 // The folder that answers for path: the simulated drive it lies in, else the mount point of
-// its nearest existing folder. A network name "//server/share/..." answers "//server/share".
+// its nearest existing folder. A path that starts with "//" is an ordinary path: a network
+// share answers through the folder it is mounted on.
 // Empty when nothing answers.
 std::string VolumeRoot(const std::string& path);
 // What the volume of path tells; nullopt (errno set) when it does not answer: no disk in a
-// simulated drive, a network name that no mount carries, a failing statvfs.
+// simulated drive, a failing statvfs.
 std::optional<VolumeInfo> QueryVolume(const std::string& path);
 bool VolumeReady(const std::string& path);
 // A read-only mount or disk; otherwise a temporary file "qrn..." is made in the volume's root

@@ -90,12 +90,14 @@ Application::~Application() {
   while (!FForms.empty()) FForms.pop_back();
   SetMessagePump(nullptr);
   SetMessageBoxHandler(nullptr);
+  SetApplicationTitle("");
   if (gApplication == this) gApplication = nullptr;
 }
 
 void Application::SetTitle(const std::string& title) {
   // Not the display name: the window system would append it to every caption of the program.
   FTitle = title;
+  SetApplicationTitle(title);  // the caption of the engine's own boxes
 }
 
 void Application::AdoptForm(std::unique_ptr<QWidget> form) {

@@ -42,6 +42,7 @@ TEST(Application, EscapedExceptionsShowTheDefaultErrorBox) {
   ASSERT_EQ(answers.Boxes().size(), 2u);
   EXPECT_EQ(answers.Boxes()[0].text, "File not found: /x/a.log");
   EXPECT_EQ(answers.Boxes()[0].caption, "Планировщик задач");
+  EXPECT_EQ(platform::ApplicationTitle(), "Планировщик задач");  // the engine's boxes carry it too
   EXPECT_EQ(answers.Boxes()[0].flags, platform::MB_OK | platform::MB_ICONERROR);
   EXPECT_EQ(answers.Boxes()[1].text, "Disk full: /x/records.dat");
 }
