@@ -26,9 +26,6 @@ class TDiskSpanObj : public TDiskCommon {
  public:
   // Free bytes every disk must offer beyond LeaveSpaceOnFirstDisk.
   static constexpr int64_t kDiskReserve = 10000;
-  // Answers of OnInsertDisk or OnClearDisk in a row that bring no usable disk before one disk
-  // request gives up: an unattended handler that always says "go on" must not spin for ever.
-  static constexpr int32_t kMaxDiskRequests = 20;
 
   // Stores the owner's parts and sets the temporary output's Mode to 0: the temporary archive
   // is discarded, never moved onto the archive's name.
