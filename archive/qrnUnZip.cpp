@@ -24,6 +24,8 @@ constexpr int32_t kCrc32 = 32;
 // Hosts of the "version made by" field whose names are not in the OEM code page.
 constexpr uint8_t kHostUnix = 3;
 constexpr uint8_t kHostMacOsX = 19;
+// The record that may close a central directory (APPNOTE 4.3.13).
+constexpr uint32_t kDigitalSignatureSignature = 0x05054B50u;
 
 
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
@@ -70,10 +72,6 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
       if (ScanLocalHeaders(*Archive) > 0) ExtractByLocalHeaders(Archive);
     } else if (ListDirectory(Archive) > 0) {
       ExtractByDirectory(Archive);
-    } else if (GetLE16(EndRecordBuf, 10) != 0 && FList.Count() == 0 && FFileSpec.Count() > 0 && !GetCancel()) {
-      // The end record promises entries that the directory does not hold: a damaged archive
-      // must not pass for an empty one.
-      ReportError(ArchiveFile(), "", "0", E_BAD_FILE_HEADER);
     }
   } catch (...) {
     // The driver ends quietly; the run frame returns what was counted.
@@ -121,23 +119,31 @@ int64_t TUnZip::DirectoryEntries() const {
 }
 
 int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
-  if (!IsSplit()) return ListCentralDirectory(*Archive);
+  FHeadersListed = 0;
+  FDirectoryCut = false;
   int32_t listed = 0;
-  if (DirectoryVolume() >= LastVolume()) {
+  if (!IsSplit() || DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
   } else {
     TMemoryStream32 directory;
-    // Nothing listed: the driver reports the entries the end record promises.
-    if (!ReadSplitDirectory(Archive, directory)) return 0;
-    // The offsets of a set are counted on each volume: no program stub shifts them.
-    SfxShift = 0;
-    listed = ListHeaders(directory, 0);
+    if (ReadSplitDirectory(Archive, directory)) {
+      // The offsets of a set are counted on each volume: no program stub shifts them.
+      SfxShift = 0;
+      listed = ListHeaders(directory, 0);
+    }
   }
-  // Headers missing from the directory are entries that would be skipped in silence (an empty
-  // list is reported by the driver).
-  if (!GetCancel() && listed > 0 && FHeadersListed < DirectoryEntries())
-    ReportError(ArchiveFile(), "", std::to_string(LastVolume() + 1), E_BAD_FILE_HEADER);
+  ReportShortDirectory();
   return listed;
+}
+
+void TUnZip::ReportShortDirectory() {
+  if (GetCancel()) return;
+  // The walk ends at the first record that is not a central header: a damaged or zeroed header
+  // hides every entry after it, and a damaged archive must not pass for a smaller one.
+  const int64_t missing = DirectoryEntries() - FHeadersListed;
+  if (missing <= 0 && !FDirectoryCut) return;
+  ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
+  if (missing > 0) FFilesFailed += static_cast<int32_t>(std::min<int64_t>(missing, INT32_MAX - FFilesFailed));
 }
 
 bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory) {
@@ -175,6 +181,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
   const int64_t size = Archive.Size();
   int64_t pos = Start;
   FHeadersListed = 0;
+  FDirectoryCut = false;
   std::array<uint8_t, kCentralSize> h{};
   std::string stored;
   while (!GetCancel() && pos >= 0 && pos + kCentralSize <= size) {
@@ -233,6 +240,12 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
       }
     }
     pos += kCentralSize + nameLen + extraLen + commentLen;
+  }
+  // Short of the size the end record states, only a digital signature may close the directory.
+  const int64_t statedEnd = Start + DirectorySize();
+  if (!GetCancel() && pos < statedEnd) {
+    uint8_t mark[4] = {};
+    FDirectoryCut = readAt(Archive, pos, mark, 4) != 4 || GetLE32(mark, 0) != kDigitalSignatureSignature;
   }
   return FList.Count();
 }

@@ -73,6 +73,9 @@ class TUnZip : public TUnBase {
   int32_t ListDirectory(std::unique_ptr<TStream32>& Archive);
   // The central headers from Start on in Directory.
   int32_t ListHeaders(TStream32& Directory, int64_t Start);
+  // Reports a directory that holds fewer headers than the end record promises, or ends before
+  // its stated size; the entries it lost count as failed.
+  void ReportShortDirectory();
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
@@ -106,6 +109,7 @@ class TUnZip : public TUnBase {
   TUnBaseHeaderObj<TUnZipRecord> FList;
   int32_t FCurrentIndex = -1;
   int64_t FHeadersListed = 0;  // central headers read by the listing, chosen or not
+  bool FDirectoryCut = false;  // the listing stopped short of the directory's stated end
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
   bool FByLocal = false;

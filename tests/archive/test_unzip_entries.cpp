@@ -211,6 +211,44 @@ TEST(UnZipEntries, EmptyOrMissingArchive) {
   EXPECT_EQ(t.Count(E_UNSUPPORTED_TYPE), 1);
 }
 
+// Guards a damaged directory of a single-file archive passing as a smaller archive: the listing
+// stops at the first record that is not a central header, and the entries it lost must fail
+// visibly, as Info-ZIP's test calls such an archive damaged too.
+TEST(UnZipEntries, DirectoryCutShortInASingleFileIsReportedAndItsLostEntriesFail) {
+  const auto zip = Build({Stored("a.txt", "alpha"), Stored("b.txt", "beta"), Stored("c.txt", "gamma")});
+  std::vector<size_t> headers;
+  for (size_t i = 0; i + 4 <= zip.size(); ++i)
+    if (zip[i] == 'P' && zip[i + 1] == 'K' && zip[i + 2] == 1 && zip[i + 3] == 2) headers.push_back(i);
+  ASSERT_EQ(headers.size(), 3u);
+  const size_t end = zip.size() - TEndRecord::kSize;
+
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"damaged signature", zip});
+  cases.back().bytes[headers[1] + 2] = 9;
+  cases.push_back({"zeroed header", zip});
+  std::fill_n(cases.back().bytes.begin() + static_cast<std::ptrdiff_t>(headers[1]), TCentralHeader::kSize, 0);
+  cases.push_back({"end record promises five", zip});
+  cases.back().bytes[end + 8] = 5;   // entries on this disk
+  cases.back().bytes[end + 10] = 5;  // entries in all
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder d;
+    zipfixture::WriteAll(d / "x.zip", c.bytes);
+    Reader r(d / "x.zip", d / "dest");
+    r.unzip.Extract();
+    EXPECT_EQ(Slurp(d / "dest/a.txt"), "alpha");
+    EXPECT_EQ(r.Count(E_BAD_FILE_HEADER), 1);
+    EXPECT_EQ(r.unzip.FilesFailed(), 2);
+    if (HaveTool("unzip")) {
+      EXPECT_NE(Shell("unzip -tq " + (d / "x.zip")), 0);
+    }
+  }
+}
+
 TEST(UnZipEntries, DamagedDirectoryFallsBackToTheLocalHeaders) {
   Folder d;
   auto zip = Build({Stored("a.txt", "alpha")});
