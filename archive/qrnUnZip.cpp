@@ -122,7 +122,10 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   FHeadersListed = 0;
   FDirectoryCut = false;
   int32_t listed = 0;
-  if (!IsSplit() || DirectoryVolume() >= LastVolume()) {
+  if (!IsSplit()) {
+    listed = ListCentralDirectory(*Archive);
+    MarkOverlaps();
+  } else if (DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
   } else {
     TMemoryStream32 directory;
@@ -144,6 +147,28 @@ void TUnZip::ReportShortDirectory() {
   if (missing <= 0 && !FDirectoryCut) return;
   ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
   if (missing > 0) FFilesFailed += static_cast<int32_t>(std::min<int64_t>(missing, INT32_MAX - FFilesFailed));
+}
+
+void TUnZip::MarkOverlaps() {
+  // Several central headers over one member, or a member whose data runs over the next header,
+  // is the shape of a zip bomb: a few kilobytes that write without end. The first header at an
+  // offset keeps it; a member must end before the next member or the directory begins.
+  std::vector<TUnZipRecord*> byOffset;
+  byOffset.reserve(static_cast<size_t>(FList.Count()));
+  for (int32_t i = 0; i < FList.Count(); ++i) byOffset.push_back(FList.GetHeader(i));
+  std::stable_sort(byOffset.begin(), byOffset.end(),
+                   [](const TUnZipRecord* a, const TUnZipRecord* b) { return a->Offset < b->Offset; });
+  for (size_t i = 0; i < byOffset.size(); ++i) {
+    TUnZipRecord& r = *byOffset[i];
+    if (i > 0 && byOffset[i - 1]->Offset == r.Offset) {
+      r.Overlaps = true;
+      continue;
+    }
+    size_t next = i + 1;
+    while (next < byOffset.size() && byOffset[next]->Offset == r.Offset) ++next;
+    const int64_t limit = next < byOffset.size() ? byOffset[next]->Offset : ArcOffset > r.Offset ? ArcOffset : INT64_MAX;
+    r.Overlaps = r.DataEnd > limit;
+  }
 }
 
 bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory) {
@@ -230,7 +255,10 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
         if (!keep) {
           ReportError(EntryName, "", "0", E_BAD_FILE_HEADER);
           ++FFilesFailed;
+        } else if (lenc) {
+          DecipherHeader(local, hkLocal);
         }
+        r.DataEnd = r.Offset + kLocalSize + GetLE16(local, 26) + GetLE16(local, 28) + r.PackedSize;
       }
       if (keep && FList.AddRecord(r)) {
         const uint32_t date = GetLE32(h, 12);
@@ -342,12 +370,12 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     Entry = TUnEntry{};
     bool read = false;
     try {
-      read = Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
+      read = !r.Overlaps && Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
     } catch (...) {
       read = false;
     }
     if (!read) {
-      // The listing could not test the local headers of a split archive.
+      // Overlapping data, or a local header that the listing could not test (split archives).
       ReportError(r.Name, "", "0", E_BAD_FILE_HEADER);
       ++FFilesFailed;
       BytesLeft -= r.UnpackedSize;

@@ -19,6 +19,8 @@ struct TUnZipRecord {
   std::string Name;          // as listed, for reports
   bool HasCentral = false;
   bool RawName = false;     // made on a Unix host: the name's bytes are the local name
+  int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
+  bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
 
   std::array<uint8_t, 46> Central{};
   // The central header's sizes and offset with the Zip64 and tag-100 high bits applied.
@@ -76,6 +78,8 @@ class TUnZip : public TUnBase {
   // Reports a directory that holds fewer headers than the end record promises, or ends before
   // its stated size; the entries it lost count as failed.
   void ReportShortDirectory();
+  // Marks the listed entries of a single-file archive whose data overlaps another entry's.
+  void MarkOverlaps();
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
