@@ -420,7 +420,11 @@ bool TUnZip::ExtractEntryFile(std::unique_ptr<TStream32>& Archive, uint32_t Attr
   FEntryDamaged = false;
   FEntryNotDecoded = false;
   FEntryWritten = 0;
-  const bool isFolder = (Attributes & kFolderAttr) != 0 || (!EntryName.empty() && EntryName.back() == '/');
+  // The name makes a folder; the folder attribute alone does so only for an entry without data,
+  // whose data would otherwise be dropped.
+  const bool isFolder = (!EntryName.empty() && EntryName.back() == '/') ||
+                        ((Attributes & kFolderAttr) != 0 && Entry.UnpackedSize == 0);
+  if (!isFolder) Attributes &= ~kFolderAttr;
   if (!BeginFile(isFolder)) {
     AdvanceProgress(Entry);
     return false;

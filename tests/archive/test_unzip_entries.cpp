@@ -183,6 +183,28 @@ TEST(UnZipEntries, FolderEntriesWithAndWithoutCreateStoredDirs) {
   }
 }
 
+// Guards data dropped for a wrong attribute: an entry marked folder ($10) that holds data and
+// whose name does not end in "/" comes out as a file, as Info-ZIP extracts it; one without data
+// is still a folder.
+TEST(UnZipEntries, FolderAttributeOnAnEntryWithDataGivesAFile) {
+  Folder d;
+  auto marked = Stored("notes.txt", "data under a folder attribute");
+  marked.attributes = 0x10;
+  auto bare = Stored("bare", "");
+  bare.attributes = 0x10;
+  zipfixture::WriteAll(d / "x.zip", Build({marked, bare}));
+  Reader r(d / "x.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_EQ(Tree(d / "dest"), (std::map<std::string, std::string>{{"notes.txt", "data under a folder attribute"}}));
+  EXPECT_TRUE(IsFolder(d / "dest/bare"));
+  EXPECT_EQ(r.Failed(), 0);
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+  if (HaveTool("unzip")) {
+    ASSERT_EQ(Shell("unzip -qo " + (d / "x.zip") + " notes.txt -d " + (d / "peer")), 0);
+    EXPECT_EQ(Slurp(d / "peer/notes.txt"), Slurp(d / "dest/notes.txt"));
+  }
+}
+
 TEST(UnZipEntries, FileSpecSelectsEntries) {
   Folder d;
   zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "a"), Stored("b.dat", "b"), Stored("sub/c.txt", "c"),
