@@ -508,7 +508,10 @@ void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Outpu
       break;
     case 9: {
       const TVolumeHandOver handOver(*this, Archive, packed);
-      InflateMember(*this, *Archive, Output, TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags});
+      InflateMember(*this, *Archive, Output,
+                    TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags, static_cast<uint64_t>(Entry.UnpackedSize)});
+      // What the member did not produce still counts as done for the whole run's progress.
+      BytesLeft -= std::max<int64_t>(0, Entry.UnpackedSize - FEntryWritten);
       break;
     }
     default:
