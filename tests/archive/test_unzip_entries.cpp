@@ -96,6 +96,20 @@ TEST(UnZipEntries, ArchiveCutBeforeItsDirectory) {
   }
 }
 
+// Guards an archive found inside another file that extracted nothing and reported nothing when
+// its directory was missing: like a plain archive, it is walked by its local headers.
+TEST(UnZipEntries, EmbeddedArchiveWithoutDirectoryIsWalkedByItsLocalHeaders) {
+  Folder d;
+  const std::string prefix = "a log line that came before the archive\n";
+  auto zip = Build({Stored("a.txt", "alpha"), Stored("b/c.txt", "gamma")}, false);
+  zip.insert(zip.begin(), prefix.begin(), prefix.end());
+  zipfixture::WriteAll(d / "cut.zip", zip);
+  Reader r(d / "cut.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 2);
+  EXPECT_EQ(Tree(d / "dest"), (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"b/c.txt", "gamma"}}));
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+}
+
 TEST(UnZipEntries, DataDescriptorEntryWithoutDirectoryFailsInsteadOfPassingEmpty) {
   Folder d;
   auto dd = Stored("streamed.txt", "");
