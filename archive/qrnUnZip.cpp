@@ -28,6 +28,18 @@ constexpr uint8_t kHostMacOsX = 19;
 constexpr uint32_t kDigitalSignatureSignature = 0x05054B50u;
 
 
+// Whether a local extra field holds a block that only Unix tools write (Info-ZIP's Unix blocks
+// 0x5855 and 0x7875, PKWARE's 0x000D, ASi's 0x756E): without a directory, the local header's
+// only sign of where its name comes from.
+bool hasUnixBlock(const std::vector<uint8_t>& Extra) {
+  for (size_t at = 0; at + 4 <= Extra.size();) {
+    const uint16_t tag = GetLE16(Extra, at);
+    if (tag == 0x5855 || tag == 0x7875 || tag == 0x000D || tag == 0x756E) return true;
+    at += 4 + GetLE16(Extra, at + 2);
+  }
+  return false;
+}
+
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
 int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Count) {
@@ -293,12 +305,16 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   while (!GetCancel() && pos >= 0 && pos + kLocalSize <= size) {
     if (readAt(Archive, pos, FLocal.data(), kLocalSize) != kLocalSize) break;
     if (!ReadLocalHeader(Archive, stored, false)) break;
-    SetEntryName(stored, GetLE16(FLocal, 6));
+    // The directory's rule for names without flag bit 11: a Unix-made UTF-8 name is UTF-8.
+    const bool rawName = FLocalUnix && platform::IsValidUtf8(stored);
+    const uint16_t flags = GetLE16(FLocal, 6);
+    SetEntryName(stored, rawName ? static_cast<uint16_t>(flags | kFlagUtf8) : flags);
     const int64_t packed = wide(PackedHigh, FLocalSizes.PackedSize);
     const int64_t unpacked = wide(UnpackedHigh, FLocalSizes.UnpackedSize);
     if (!EntryName.empty() && MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
       TUnZipRecord r;
       r.Name = EntryName;
+      r.RawName = rawName;
       r.Disk = 1;
       r.Offset = pos;
       r.PackedSize = packed;
@@ -337,6 +353,11 @@ bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool R
   const uint16_t extraLen = GetLE16(FLocal, 28);
   if (ReadName(Archive, StoredName, nameLen) != nameLen) return false;
   if (enc && nameLen > 0) DecipherBlock(reinterpret_cast<uint8_t*>(StoredName.data()), nameLen);
+  std::vector<uint8_t> extra(extraLen);
+  const int64_t extraAt = Archive.Position();
+  extra.resize(static_cast<size_t>(readAt(Archive, extraAt, extra.data(), extraLen)));
+  FLocalUnix = hasUnixBlock(extra);
+  Archive.Seek(extraAt, soBeginning);
   FLocalSizes = TExtraSizes{GetLE32(FLocal, 18), GetLE32(FLocal, 22), 0};
   TExtraHigh high;
   ReadExtraField(Archive, extraLen, high, 0, FLocalSizes);

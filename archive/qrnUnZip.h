@@ -18,7 +18,7 @@ struct TUnZipRecord {
   int64_t Offset = 0;       // of the local header in its volume, self-extractor shift included
   std::string Name;          // as listed, for reports
   bool HasCentral = false;
-  bool RawName = false;     // made on a Unix host: the name's bytes are the local name
+  bool RawName = false;     // made by a Unix tool: the name's bytes are the local name
   int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
   bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
 
@@ -116,6 +116,7 @@ class TUnZip : public TUnBase {
   bool FDirectoryCut = false;  // the listing stopped short of the directory's stated end
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
+  bool FLocalUnix = false;  // the local header in work carries a Unix tool's extra block
   bool FByLocal = false;
   bool FLocalOnlyUnknownSize = false;
 };
