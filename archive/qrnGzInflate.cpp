@@ -320,8 +320,7 @@ TStop TDecoder::Dynamic() {
     uint32_t rep, v = 0;
     uint8_t fill = 0;
     if (sym == 16) {
-      if (n == 0) return TStop::Fault;  // nothing to repeat
-      fill = lens[n - 1];
+      fill = n == 0 ? 0 : lens[n - 1];  // before any length, the length repeated is 0
       if (!Take(2, rep)) return TStop::Fault;
       rep += 3;
     } else if (sym == 17) {
