@@ -219,6 +219,23 @@ TEST(UnZipEntries, FolderAttributeOnAnEntryWithDataGivesAFile) {
   }
 }
 
+// Guards a folder entry that could not be made passing unseen: a file of its name stands in the
+// way; "Invalid directory" names it and the entry fails.
+TEST(UnZipEntries, FolderThatCannotBeMadeIsReported) {
+  Folder d;
+  auto dir = Stored("taken/", "");
+  dir.attributes = 0x10;
+  zipfixture::WriteAll(d / "x.zip", Build({dir, Stored("free.txt", "f")}));
+  Put(d / "dest/taken", "a file, not a folder");
+  Reader r(d / "x.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  ASSERT_EQ(r.Count(E_INVALID_DIRECTORY), 1);
+  EXPECT_EQ(r.errors[0].file, d / "dest/taken/");
+  EXPECT_FALSE(r.Passed("taken/"));
+  EXPECT_EQ(r.unzip.FilesFailed(), 1);
+  EXPECT_EQ(Slurp(d / "dest/taken"), "a file, not a folder");
+}
+
 TEST(UnZipEntries, FileSpecSelectsEntries) {
   Folder d;
   zipfixture::WriteAll(d / "x.zip", Build({Stored("a.txt", "a"), Stored("b.dat", "b"), Stored("sub/c.txt", "c"),
