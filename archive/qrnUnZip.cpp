@@ -27,7 +27,6 @@ constexpr uint8_t kHostMacOsX = 19;
 // The record that may close a central directory (APPNOTE 4.3.13).
 constexpr uint32_t kDigitalSignatureSignature = 0x05054B50u;
 
-
 // Whether a local extra field holds a block that only Unix tools write (Info-ZIP's Unix blocks
 // 0x5855 and 0x7875, PKWARE's 0x000D, ASi's 0x756E): without a directory, the local header's
 // only sign of where its name comes from.
@@ -178,7 +177,8 @@ void TUnZip::MarkOverlaps() {
     }
     size_t next = i + 1;
     while (next < byOffset.size() && byOffset[next]->Offset == r.Offset) ++next;
-    const int64_t limit = next < byOffset.size() ? byOffset[next]->Offset : ArcOffset > r.Offset ? ArcOffset : INT64_MAX;
+    int64_t limit = ArcOffset > r.Offset ? ArcOffset : INT64_MAX;
+    if (next < byOffset.size()) limit = byOffset[next]->Offset;
     r.Overlaps = r.DataEnd > limit;
   }
 }
