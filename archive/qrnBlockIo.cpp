@@ -102,7 +102,8 @@ void TZipCommon::SetCurrentFileName(const std::string& Name) {
       part += name[i];
     }
   }
-  const bool folderEntry = isSep(name.back());
+  // A name that was only a drive ("e:") names the target folder itself, as ".." does.
+  const bool folderEntry = !name.empty() && isSep(name.back());
   std::string fileName;
   if (!folderEntry && !parts.empty()) {
     fileName = parts.back();

@@ -204,8 +204,10 @@ int32_t TRegisterQarno::ScanEmbeddedArchive(TStream32& Stream, TArcType& Type, i
             if (v.has(i, 8) && v.le32(i) == kLocalHeaderSignature && v.le32(i + 4) != Dword(0x74, 0x0B, 0x3D, 0x00)) {
               Type = Start != 0 ? atZipExe : atZip;
               const int64_t d = FindZipDirectory(Stream);
-              // Without a directory the local header itself is where the archive starts.
+              // Without a directory the local header itself is where the archive starts, and
+              // the reader walks the local headers from there, as for a plain archive.
               result = d > 0 ? d : b;
+              if (d == 0 && !(DirectoryFlags & 1)) DirectoryFlags |= 1;
             } else {
               matched = false;
             }

@@ -27,7 +27,20 @@ constexpr int32_t kCrc32 = 32;
 // Hosts of the "version made by" field whose names are not in the OEM code page.
 constexpr uint8_t kHostUnix = 3;
 constexpr uint8_t kHostMacOsX = 19;
+// The record that may close a central directory (APPNOTE 4.3.13).
+constexpr uint32_t kDigitalSignatureSignature = 0x05054B50u;
 
+// Whether a local extra field holds a block that only Unix tools write (Info-ZIP's Unix blocks
+// 0x5855 and 0x7875, PKWARE's 0x000D, ASi's 0x756E): without a directory, the local header's
+// only sign of where its name comes from.
+bool hasUnixBlock(const std::vector<uint8_t>& Extra) {
+  for (size_t at = 0; at + 4 <= Extra.size();) {
+    const uint16_t tag = GetLE16(Extra, at);
+    if (tag == 0x5855 || tag == 0x7875 || tag == 0x000D || tag == 0x756E) return true;
+    at += 4 + GetLE16(Extra, at + 2);
+  }
+  return false;
+}
 
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
@@ -132,10 +145,6 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
       if (ScanLocalHeaders(*Archive) > 0) ExtractByLocalHeaders(Archive);
     } else if (ListDirectory(Archive) > 0) {
       ExtractByDirectory(Archive);
-    } else if (GetLE16(EndRecordBuf, 10) != 0 && FList.Count() == 0 && FFileSpec.Count() > 0 && !GetCancel()) {
-      // The end record promises entries that the directory does not hold: a damaged archive
-      // must not pass for an empty one.
-      ReportError(ArchiveFile(), "", "0", E_BAD_FILE_HEADER);
     }
   } catch (...) {
     // The driver ends quietly; the run frame returns what was counted.
@@ -212,26 +221,63 @@ int64_t TUnZip::DirectoryEntries() const {
 }
 
 int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
-  if (!IsSplit()) return ListCentralDirectory(*Archive);
+  FHeadersListed = 0;
+  FDirectoryCut = false;
   int32_t listed = 0;
-  if (DirectoryVolume() >= LastVolume()) {
+  if (!IsSplit()) {
+    listed = ListCentralDirectory(*Archive);
+    MarkOverlaps();
+  } else if (DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
   } else {
     TMemoryStream32 directory;
-    // Nothing listed: the driver reports the entries the end record promises.
     if (!ReadSplitDirectory(Archive, directory)) {
-      if (FVolumeMissing) FFilesFailed += static_cast<int32_t>(std::min<int64_t>(DirectoryEntries(), INT32_MAX));
-      return 0;
+      // A volume that never came was reported when it was asked for; every entry is lost with it.
+      if (FVolumeMissing) {
+        FFilesFailed += static_cast<int32_t>(std::min<int64_t>(DirectoryEntries(), INT32_MAX - FFilesFailed));
+        return 0;
+      }
+    } else {
+      // The offsets of a set are counted on each volume: no program stub shifts them.
+      SfxShift = 0;
+      listed = ListHeaders(directory, 0);
     }
-    // The offsets of a set are counted on each volume: no program stub shifts them.
-    SfxShift = 0;
-    listed = ListHeaders(directory, 0);
   }
-  // Headers missing from the directory are entries that would be skipped in silence (an empty
-  // list is reported by the driver).
-  if (!GetCancel() && listed > 0 && FHeadersListed < DirectoryEntries())
-    ReportError(ArchiveFile(), "", std::to_string(LastVolume() + 1), E_BAD_FILE_HEADER);
+  ReportShortDirectory();
   return listed;
+}
+
+void TUnZip::ReportShortDirectory() {
+  if (GetCancel()) return;
+  // The walk ends at the first record that is not a central header: a damaged or zeroed header
+  // hides every entry after it, and a damaged archive must not pass for a smaller one.
+  const int64_t missing = DirectoryEntries() - FHeadersListed;
+  if (missing <= 0 && !FDirectoryCut) return;
+  ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
+  if (missing > 0) FFilesFailed += static_cast<int32_t>(std::min<int64_t>(missing, INT32_MAX - FFilesFailed));
+}
+
+void TUnZip::MarkOverlaps() {
+  // Several central headers over one member, or a member whose data runs over the next header,
+  // is the shape of a zip bomb: a few kilobytes that write without end. The first header at an
+  // offset keeps it; a member must end before the next member or the directory begins.
+  std::vector<TUnZipRecord*> byOffset;
+  byOffset.reserve(static_cast<size_t>(FList.Count()));
+  for (int32_t i = 0; i < FList.Count(); ++i) byOffset.push_back(FList.GetHeader(i));
+  std::stable_sort(byOffset.begin(), byOffset.end(),
+                   [](const TUnZipRecord* a, const TUnZipRecord* b) { return a->Offset < b->Offset; });
+  for (size_t i = 0; i < byOffset.size(); ++i) {
+    TUnZipRecord& r = *byOffset[i];
+    if (i > 0 && byOffset[i - 1]->Offset == r.Offset) {
+      r.Overlaps = true;
+      continue;
+    }
+    size_t next = i + 1;
+    while (next < byOffset.size() && byOffset[next]->Offset == r.Offset) ++next;
+    int64_t limit = ArcOffset > r.Offset ? ArcOffset : INT64_MAX;
+    if (next < byOffset.size()) limit = byOffset[next]->Offset;
+    r.Overlaps = r.DataEnd > limit;
+  }
 }
 
 bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory) {
@@ -269,6 +315,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
   const int64_t size = Archive.Size();
   int64_t pos = Start;
   FHeadersListed = 0;
+  FDirectoryCut = false;
   std::array<uint8_t, kCentralSize> h{};
   std::string stored;
   while (!GetCancel() && pos >= 0 && pos + kCentralSize <= size) {
@@ -317,7 +364,10 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
         if (!keep) {
           ReportError(EntryName, "", "0", E_BAD_FILE_HEADER);
           ++FFilesFailed;
+        } else if (lenc) {
+          DecipherHeader(local, hkLocal);
         }
+        r.DataEnd = r.Offset + kLocalSize + GetLE16(local, 26) + GetLE16(local, 28) + r.PackedSize;
       }
       if (keep && FList.AddRecord(r)) {
         const uint32_t date = GetLE32(h, 12);
@@ -327,6 +377,12 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
       }
     }
     pos += kCentralSize + nameLen + extraLen + commentLen;
+  }
+  // Short of the size the end record states, only a digital signature may close the directory.
+  const int64_t statedEnd = Start + DirectorySize();
+  if (!GetCancel() && pos < statedEnd) {
+    uint8_t mark[4] = {};
+    FDirectoryCut = readAt(Archive, pos, mark, 4) != 4 || GetLE32(mark, 0) != kDigitalSignatureSignature;
   }
   return FList.Count();
 }
@@ -346,12 +402,16 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   while (!GetCancel() && pos >= 0 && pos + kLocalSize <= size) {
     if (readAt(Archive, pos, FLocal.data(), kLocalSize) != kLocalSize) break;
     if (!ReadLocalHeader(Archive, stored, false)) break;
-    SetEntryName(stored, GetLE16(FLocal, 6));
+    // The directory's rule for names without flag bit 11: a Unix-made UTF-8 name is UTF-8.
+    const bool rawName = FLocalUnix && platform::IsValidUtf8(stored);
+    const uint16_t flags = GetLE16(FLocal, 6);
+    SetEntryName(stored, rawName ? static_cast<uint16_t>(flags | kFlagUtf8) : flags);
     const int64_t packed = wide(PackedHigh, FLocalSizes.PackedSize);
     const int64_t unpacked = wide(UnpackedHigh, FLocalSizes.UnpackedSize);
     if (!EntryName.empty() && MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
       TUnZipRecord r;
       r.Name = EntryName;
+      r.RawName = rawName;
       r.Disk = 1;
       r.Offset = pos;
       r.PackedSize = packed;
@@ -390,6 +450,11 @@ bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool R
   const uint16_t extraLen = GetLE16(FLocal, 28);
   if (ReadName(Archive, StoredName, nameLen) != nameLen) return false;
   if (enc && nameLen > 0) DecipherBlock(reinterpret_cast<uint8_t*>(StoredName.data()), nameLen);
+  std::vector<uint8_t> extra(extraLen);
+  const int64_t extraAt = Archive.Position();
+  extra.resize(static_cast<size_t>(readAt(Archive, extraAt, extra.data(), extraLen)));
+  FLocalUnix = hasUnixBlock(extra);
+  Archive.Seek(extraAt, soBeginning);
   FLocalSizes = TExtraSizes{GetLE32(FLocal, 18), GetLE32(FLocal, 22), 0};
   TExtraHigh high;
   ReadExtraField(Archive, extraLen, high, 0, FLocalSizes);
@@ -424,12 +489,12 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     Entry = TUnEntry{};
     bool read = false;
     try {
-      read = Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
+      read = !r.Overlaps && Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
     } catch (...) {
       read = false;
     }
     if (!read) {
-      // The listing could not test the local headers of a split archive.
+      // Overlapping data, or a local header that the listing could not test (split archives).
       ReportError(r.Name, "", "0", E_BAD_FILE_HEADER);
       ++FFilesFailed;
       BytesLeft -= r.UnpackedSize;
@@ -478,7 +543,11 @@ bool TUnZip::ExtractEntryFile(std::unique_ptr<TStream32>& Archive, uint32_t Attr
   FEntryDamaged = false;
   FEntryNotDecoded = false;
   FEntryWritten = 0;
-  const bool isFolder = (Attributes & kFolderAttr) != 0 || (!EntryName.empty() && EntryName.back() == '/');
+  // The name makes a folder; the folder attribute alone does so only for an entry without data,
+  // whose data would otherwise be dropped.
+  const bool isFolder = (!EntryName.empty() && EntryName.back() == '/') ||
+                        ((Attributes & kFolderAttr) != 0 && Entry.UnpackedSize == 0);
+  if (!isFolder) Attributes &= ~kFolderAttr;
   if (!BeginFile(isFolder)) {
     AdvanceProgress(Entry);
     return false;
@@ -562,7 +631,10 @@ void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Outpu
       break;
     case 9: {
       const TVolumeHandOver handOver(*this, Archive, packed);
-      InflateMember(*this, *Archive, Output, TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags});
+      InflateMember(*this, *Archive, Output,
+                    TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags, static_cast<uint64_t>(Entry.UnpackedSize)});
+      // What the member did not produce still counts as done for the whole run's progress.
+      BytesLeft -= std::max<int64_t>(0, Entry.UnpackedSize - FEntryWritten);
       break;
     }
     default:

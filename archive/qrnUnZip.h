@@ -18,7 +18,9 @@ struct TUnZipRecord {
   int64_t Offset = 0;       // of the local header in its volume, self-extractor shift included
   std::string Name;          // as listed, for reports
   bool HasCentral = false;
-  bool RawName = false;     // made on a Unix host: the name's bytes are the local name
+  bool RawName = false;     // made by a Unix tool: the name's bytes are the local name
+  int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
+  bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
 
   std::array<uint8_t, 46> Central{};
   // The central header's sizes and offset with the Zip64 and tag-100 high bits applied.
@@ -80,6 +82,11 @@ class TUnZip : public TUnBase {
   int32_t ListDirectory(std::unique_ptr<TStream32>& Archive);
   // The central headers from Start on in Directory.
   int32_t ListHeaders(TStream32& Directory, int64_t Start);
+  // Reports a directory that holds fewer headers than the end record promises, or ends before
+  // its stated size; the entries it lost count as failed.
+  void ReportShortDirectory();
+  // Marks the listed entries of a single-file archive whose data overlaps another entry's.
+  void MarkOverlaps();
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
@@ -113,8 +120,10 @@ class TUnZip : public TUnBase {
   TUnBaseHeaderObj<TUnZipRecord> FList;
   int32_t FCurrentIndex = -1;
   int64_t FHeadersListed = 0;  // central headers read by the listing, chosen or not
+  bool FDirectoryCut = false;  // the listing stopped short of the directory's stated end
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
+  bool FLocalUnix = false;  // the local header in work carries a Unix tool's extra block
   bool FByLocal = false;
   bool FVolumeMissing = false;  // a disk or volume the run needed could not be had
   bool FLocalOnlyUnknownSize = false;
