@@ -30,6 +30,46 @@ std::string ExtensionOf(const std::string& Name) {
   return p == std::string::npos ? std::string() : n.substr(p);
 }
 
+// A file being added, read as it stood when it was opened: its size is taken once, so every pass
+// over it reads that many bytes and the headers describe exactly the data written. A file that
+// grows meanwhile (a log being written) gives its first Size bytes; one that shrinks cannot be
+// read to its end, and the short read raises EReadError. With KeepCrc, a pass that reads it from
+// the start leaves the CRC-32 of what it read, so the data pass of an enciphered file can tell
+// that the file changed after the CRC pass.
+class TSourceFile : public TFileStream32 {
+ public:
+  explicit TSourceFile(const std::string& Name) : TFileStream32(Name, 0x40) {
+    if (FHandle >= 0) FSnapshotSize = TStream32::Size();
+  }
+  int64_t Size() override { return FSnapshotSize; }
+  int32_t Read(void* Buffer, int32_t Count) override {
+    const int64_t at = Position();
+    if (at == 0) {
+      FPassCrc = 0xFFFFFFFFu;
+      FPassEnd = 0;
+    }
+    Count = static_cast<int32_t>(std::clamp<int64_t>(FSnapshotSize - at, 0, Count));
+    const int32_t n = THandleStream32::Read(Buffer, Count);
+    if (KeepCrc && n > 0 && at == FPassEnd) {
+      Crc32Update(Buffer, static_cast<size_t>(n), FPassCrc);
+      FPassEnd += n;
+    }
+    return n;
+  }
+  // The CRC-32 of the last pass from the start; false when it did not read the whole file.
+  bool PassCrc(uint32_t& Crc) const {
+    Crc = FPassCrc ^ 0xFFFFFFFFu;
+    return FPassEnd == FSnapshotSize;
+  }
+
+  bool KeepCrc = false;
+
+ private:
+  int64_t FSnapshotSize = 0;
+  uint32_t FPassCrc = 0xFFFFFFFFu;
+  int64_t FPassEnd = 0;
+};
+
 }  // namespace
 
 // --- case folding and the work list ----------------------------------------------------------
@@ -804,8 +844,15 @@ void TCompBase::CompressEntry(TStream32& Output, int32_t Index, bool& Done, TCom
   FScanRoot = source.substr(0, std::min<size_t>(static_cast<size_t>(std::max(info.RootLength, 0)), source.size()));
   if (!BeginEntry(List, Index)) return;
   List.Info(Index).LocalOffset = Output.Size();
+  const int64_t bytesLeft = BytesLeft;
   try {
     Done = CompressFile(Output, Index, List);
+  } catch (const EReadError&) {
+    // Only the file being added is read here (a failed write raises another class): a file
+    // that shrank or failed under the reader is left out, and the run goes on without it.
+    ReportError(source, "the file could not be read to its end", "0", E_READ_ERROR);
+    BytesLeft = bytesLeft - FileTotal;
+    Done = false;
   } catch (...) {
     EndEntry();
     throw;
@@ -847,7 +894,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
 
   TDeflateType level = FDeflateType;
   if (level != dtDeflateS && IsStoredType(FCurrentFileName)) level = dtDeflateS;
-  TFileStream32 in(source, 0x40);
+  TSourceFile in(source);
   if (in.Handle() < 0) {
     ReportError(source, "", "0", E_OPEN_ERROR);
     return false;
@@ -884,6 +931,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
 
   auto progress = [this](TObject* s) { ReportStreamProgress(s); };
   if (FEncrypt) {
+    in.KeepCrc = true;
     const uint32_t reg = CalcStreamCRC(&in, state, CancelRef, nullptr, 0);
     CryptState().Crc32 = reg ^ 0xFFFFFFFFu;
     if (GetCancel()) return false;
@@ -926,6 +974,13 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
     CryptState().Crc32 = crc;
   }
   if (size == 0) FMethodWord = 0;
+  // The check bytes and the CRC came from the first pass; data that differs from it would be
+  // stored under a CRC that it fails.
+  uint32_t dataCrc = 0;
+  if (FEncrypt && success && (!in.PassCrc(dataCrc) || dataCrc != CryptState().Crc32)) {
+    ReportError(source, "the file changed while it was read", "0", E_READ_ERROR);
+    success = false;
+  }
 
   const int64_t end = Output.Size();
   const int64_t packed = end - afterName;

@@ -56,9 +56,19 @@ int32_t CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, const st
   Zip.ReplacedArchive = Replace ? Archive : std::string();
   Zip.FileSpec().Clear();
   Zip.FileSpec().Add(JoinPath(SourceFolder, "*.*"));
+  // A run that the engine reported an error in is a failure even when it wrote an archive (a
+  // file that could not be read is left out of it): the caller's handler still hears each report.
+  int32_t reports = 0;
+  const TOnError callerOnError = Zip.OnError;
+  Zip.OnError = [&reports, &callerOnError](TObject* Sender, const std::string& FileName, const std::string& ExtendedMsg,
+                                           const std::string& VolumeID, int32_t ECode) {
+    ++reports;
+    if (callerOnError) callerOnError(Sender, FileName, ExtendedMsg, VolumeID, ECode);
+  };
   int32_t n = Zip.Compress();
-  if (!Replace) return n;
-  const bool accepted = Accept ? Accept(n) : n >= 1;
+  Zip.OnError = callerOnError;
+  if (!Replace) return reports > 0 ? 0 : n;
+  const bool accepted = Accept ? Accept(n) : n >= 1 && reports == 0;
   if (accepted) {
     platform::SetPublishedMode(work, Archive);
     if (!platform::RenameFile(work, Archive)) {
@@ -70,5 +80,5 @@ int32_t CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, const st
     platform::DeleteFile(work);
     n = 0;
   }
-  return n;
+  return reports > 0 ? 0 : n;
 }

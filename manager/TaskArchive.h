@@ -20,9 +20,10 @@ std::string TaskArchivePath(const TZip& Zip, const std::string& BackupDir, const
 using TArchiveAccept = std::function<bool(int32_t Added)>;
 
 // Runs Zip over every file of SourceFolder into Archive and returns the files added, 0 on any
-// failure. A replacing run builds its archive under a hidden temporary name beside Archive
-// (Program tells the two programs' runs apart) and renames it over Archive only when Accept
-// holds (empty: when files were added); otherwise the temporary file goes, Archive stays as it
-// was and the result is 0. A failed rename is reported through Zip's OnError.
+// failure, which includes every run that the engine reported an error in. A replacing run builds
+// its archive under a hidden temporary name beside Archive (Program tells the two programs' runs
+// apart) and renames it over Archive only when Accept holds (empty: when files were added and
+// nothing was reported); otherwise the temporary file goes, Archive stays as it was and the
+// result is 0. A failed rename is reported through Zip's OnError.
 int32_t CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, const std::string& Archive, bool Replace,
                             const std::string& Program, const TArchiveAccept& Accept = {});

@@ -141,6 +141,35 @@ TEST(WriterNew, AFileThatCannotBeOpenedIsDroppedAndTheRunGoesOn) {
   EXPECT_EQ(es[0].name, "b.txt");
 }
 
+// An enciphered file is read twice: once for the CRC that the encryption header's check bytes
+// need, then for the data. A file that changes in between must not be stored under a CRC that
+// its data fails: it is reported as unreadable and left out.
+TEST(WriterNew, EncipheredFileThatChangesBetweenItsTwoReadsIsLeftOut) {
+  Folder d;
+  Put(d / "src/x.txt", Text(600000));
+  Put(d / "src/y.txt", Text(1000));
+  Writer w(d / "out.zip", d / "src");
+  w.zip.SetPassword("pw");
+  bool changed = false;
+  w.zip.OnProgress = [&](TObject*, uint8_t byFile, uint8_t) {
+    if (changed || byFile == 0 || w.zip.CurrentFileName() != "x.txt") return;
+    changed = true;
+    std::fstream f(d / "src/x.txt", std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(400000);
+    f << "changed in place, the size stays";
+  };
+  EXPECT_EQ(w.zip.Compress(), 1);
+  ASSERT_TRUE(changed);
+  int unreadable = 0;
+  for (const auto& r : w.errors)
+    if (r.code == E_READ_ERROR && r.file == d / "src/x.txt") ++unreadable;
+  EXPECT_EQ(unreadable, 1);
+  const auto es = EntriesOf(d / "out.zip");
+  ASSERT_EQ(es.size(), 1u);
+  EXPECT_EQ(es[0].name, "y.txt");
+  EXPECT_EQ(Shell("unzip -tq -P pw '" + (d / "out.zip") + "'"), 0);
+}
+
 TEST(WriterNew, CancelInTheMiddleKeepsTheEntriesDoneAndCutsThePartialOne) {
   Folder d;
   for (int i = 0; i < 4; ++i) Put(d / ("src/f" + std::to_string(i) + ".txt"), Text(400000 + i));
