@@ -427,6 +427,11 @@ void TCompBase::Execute(TCompHeaderList& List) {
     }
     output->CancelFlag = CancelRef;
     output->ProgressHandler = nullptr;
+    FOwnFiles.clear();
+    for (const std::string& own : {ArchiveFile(), FOutputName, ReplacedArchive}) {
+      const auto found = own.empty() ? std::nullopt : platform::StatPath(own);
+      if (found) FOwnFiles.emplace_back(found->device, found->inode);
+    }
 
     int64_t oldSize = 0;
     if (!FArchiveAbsent) {
@@ -678,6 +683,9 @@ void TCompBase::FileFound(const std::string& Path, const platform::FindData& Dat
       DeleteArchiveFile(full, FDeleteOptions);
     return;
   }
+  if (!folder && std::find(FOwnFiles.begin(), FOwnFiles.end(), std::make_pair(Data.device, Data.inode)) !=
+                     FOwnFiles.end())
+    return;
   if (folder || !IsExcluded(full, FScanRoot)) PlaceFile(Path, Data, List);
 }
 
@@ -836,10 +844,6 @@ void TCompBase::CompressEntry(TStream32& Output, int32_t Index, bool& Done, TCom
   Done = false;
   TCompFileInfo& info = List.Info(Index);
   const std::string source = info.SourceName.empty() ? List.Name(Index) : info.SourceName;
-  // The archive being built, and the archive being replaced, are never added to themselves.
-  if ((FCompressionMethod == cmTempFile && source == FOutputName) || source == ArchiveFile() ||
-      (!ReplacedArchive.empty() && source == ReplacedArchive))
-    return;
   FCurrentFileName = source;
   FScanRoot = source.substr(0, std::min<size_t>(static_cast<size_t>(std::max(info.RootLength, 0)), source.size()));
   if (!BeginEntry(List, Index)) return;

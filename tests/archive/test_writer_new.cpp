@@ -2,6 +2,8 @@
 // run's checks and its counters, cancelling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "archive/qrnBase.h"
 #include "archive/qrnEndian.h"
 #include "tests/archive/writer_fixture.h"
@@ -168,6 +170,47 @@ TEST(WriterNew, EncipheredFileThatChangesBetweenItsTwoReadsIsLeftOut) {
   ASSERT_EQ(es.size(), 1u);
   EXPECT_EQ(es[0].name, "y.txt");
   EXPECT_EQ(Shell("unzip -tq -P pw '" + (d / "out.zip") + "'"), 0);
+}
+
+// The archive, its temporary output and the archive a run replaces may lie in the folder being
+// packed under another spelling of their path (a doubled slash, a linked folder): they are
+// recognised as the same files and never packed into the archive.
+TEST(WriterNew, TheArchiveAndItsTemporaryOutputAreNeverPackedIntoIt) {
+  Folder d;
+  Put(d / "src/a.txt", "aaa");
+  std::filesystem::create_directory_symlink(d / "src", d / "link");
+  auto names = [](const std::string& archive) {
+    std::vector<std::string> out;
+    for (const auto& e : EntriesOf(archive)) out.push_back(e.name);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  {  // the archive beside its files, named with a doubled slash, then updated
+    Writer first(d / "src//x.zip", d / "src");
+    EXPECT_EQ(first.zip.Compress(), 1);
+    Put(d / "src/b.txt", "bbb");
+    Writer update(d / "src//x.zip", d / "src");
+    EXPECT_EQ(update.zip.Compress(), 1);
+    EXPECT_EQ(names(d / "src/x.zip"), (std::vector<std::string>{"a.txt", "b.txt"}));
+    std::filesystem::remove(d / "src/x.zip");
+  }
+  {  // the archive named through a linked folder, and its temporary output in the packed folder
+    Writer first(d / "link/y.zip", d / "src");
+    first.zip.SetTempDir(d / "link");
+    EXPECT_EQ(first.zip.Compress(), 2);
+    Put(d / "src/c.txt", "ccc");
+    Writer update(d / "link/y.zip", d / "src");
+    update.zip.SetTempDir(d / "link");
+    EXPECT_EQ(update.zip.Compress(), 1);
+    EXPECT_EQ(names(d / "src/y.zip"), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(Shell("unzip -tq '" + (d / "src/y.zip") + "'"), 0);
+  }
+  {  // the archive a new one replaces, named through the linked folder
+    Writer w(d / "new.zip", d / "src");
+    w.zip.ReplacedArchive = d / "link/y.zip";
+    EXPECT_EQ(w.zip.Compress(), 3);
+    EXPECT_EQ(names(d / "new.zip"), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  }
 }
 
 TEST(WriterNew, CancelInTheMiddleKeepsTheEntriesDoneAndCutsThePartialOne) {
