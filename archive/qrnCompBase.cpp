@@ -686,7 +686,8 @@ void TCompBase::FileFound(const std::string& Path, const platform::FindData& Dat
   if (!folder && std::find(FOwnFiles.begin(), FOwnFiles.end(), std::make_pair(Data.device, Data.inode)) !=
                      FOwnFiles.end())
     return;
-  if (folder || !IsExcluded(full, FScanRoot)) PlaceFile(Path, Data, List);
+  // Masks with a folder part name folders as they are stored, relative to the scan root.
+  if (folder || !IsExcluded(FCurrentFileName, FScanRoot)) PlaceFile(Path, Data, List);
 }
 
 void TCompBase::PlaceFile(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List) {

@@ -213,6 +213,24 @@ TEST(WriterNew, TheArchiveAndItsTemporaryOutputAreNeverPackedIntoIt) {
   }
 }
 
+// Exclusion masks with a folder part, relative to the folder being packed or absolute, are
+// tested against the stored name; a mask without one against the file name alone.
+TEST(WriterNew, ExclusionMasksWithAFolderLeaveOutThatFolderOnly) {
+  Folder d;
+  for (const char* f : {"a.tmp", "sub/a.tmp", "sub/deeper/b.tmp", "sub/b.txt", "logs/x.log", "x.log", "old.bak",
+                        "sub/old.bak"})
+    Put(d / ("src/" + std::string(f)), f);
+  Writer w(d / "out.zip", d / "src");
+  w.zip.ExcludeSpec().Add("sub/*.tmp");
+  w.zip.ExcludeSpec().Add(d / "src/logs/*.log");
+  w.zip.ExcludeSpec().Add("*.bak");
+  EXPECT_EQ(w.zip.Compress(), 3);
+  std::vector<std::string> names;
+  for (const auto& e : EntriesOf(d / "out.zip")) names.push_back(e.name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.tmp", "sub/b.txt", "x.log"}));
+}
+
 TEST(WriterNew, CancelInTheMiddleKeepsTheEntriesDoneAndCutsThePartialOne) {
   Folder d;
   for (int i = 0; i < 4; ++i) Put(d / ("src/f" + std::to_string(i) + ".txt"), Text(400000 + i));
