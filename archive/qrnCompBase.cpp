@@ -347,7 +347,12 @@ bool TCompBase::CanWriteArchive() {
   bool writeToFile = false;
   OnNonWriteableArchive(this, ArchiveFile(), writeToFile);
   if (!writeToFile) return false;
-  return platform::SetFileAttributes(ArchiveFile(), platform::kAttrNormal) && IsPlainFile(ArchiveFile());
+  if (!platform::SetFileAttributes(ArchiveFile(), platform::kAttrNormal)) return false;
+  // A name that starts with a dot stays hidden whatever its attributes: that bit alone does not
+  // stand in the way of the write.
+  const uint32_t left = platform::GetFileAttributes(ArchiveFile());
+  return left != platform::kInvalidAttributes &&
+         (left & (platform::kAttrDirectory | platform::kAttrReadOnly | platform::kAttrSystem)) == 0;
 }
 
 void TCompBase::ReadEntries() {

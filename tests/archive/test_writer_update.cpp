@@ -235,6 +235,35 @@ TEST(WriterUpdate, AFileThatCannotBeReadToItsEndIsLeftOutAndTheRunGoesOn) {
             0);
 }
 
+// A name that starts with a dot is hidden here and cannot be made otherwise: once the handler
+// allows the write, such an archive (read-only too) is updated; without its leave it stays.
+TEST(WriterUpdate, HiddenOrReadOnlyArchiveIsUpdatedOnlyWithTheHandlersLeave) {
+  Folder d;
+  Put(d / "src/a.txt", "aaa");
+  ASSERT_EQ(Writer(d / ".backup.zip", d / "src").zip.Compress(), 1);
+  std::filesystem::permissions(d / ".backup.zip", std::filesystem::perms::owner_read);
+  const auto before = Slurp(d / ".backup.zip");
+  Put(d / "src/b.txt", "bbb");
+  {
+    Writer w(d / ".backup.zip", d / "src");
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_EVENT_NOT_ASSIGNED));
+    w.zip.OnNonWriteableArchive = [](TObject*, const std::string&, bool& write) { write = false; };
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(Slurp(d / ".backup.zip") == before);
+  }
+  Writer w(d / ".backup.zip", d / "src");
+  std::string asked;
+  w.zip.OnNonWriteableArchive = [&](TObject*, const std::string& archive, bool& write) {
+    asked = archive;
+    write = true;
+  };
+  EXPECT_EQ(w.zip.Compress(), 1);
+  EXPECT_EQ(asked, d / ".backup.zip");
+  EXPECT_EQ(EntriesOf(d / ".backup.zip").size(), 2u);
+  EXPECT_EQ(Shell("unzip -tq '" + (d / ".backup.zip") + "'"), 0);
+}
+
 TEST(WriterUpdate, AFileThatIsNotAZipIsNeverReplaced) {
   Folder d;
   Put(d / "src/a.txt", "a");
