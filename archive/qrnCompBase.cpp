@@ -289,6 +289,16 @@ bool TCompBase::PrepareRun() {
                                                          const std::string& v,
                                                          int32_t c) { RaiseError(k, f, e, v, c); }))
     return false;
+  FPasswordKey.clear();
+  if (!FPassword.empty()) {
+    const std::optional<std::string> key = PasswordKey(FPassword);
+    if (!key) {
+      ReportError(ArchiveFile(), "the password holds characters that code page 1251 cannot hold", "0",
+                  E_INVALID_PASSWORD);
+      return false;
+    }
+    FPasswordKey = *key;
+  }
   if (FFileSpec.Count() == 0) return true;
   if (FSwitch == swDelete) {
     FDefaultDir.clear();
@@ -951,7 +961,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   BytesLeft = bytesLeftBefore;
   std::string encHeader;
   if (FEncrypt) {
-    encHeader = MakeEncryptionHeader(FPassword, CryptState().Crc32);
+    encHeader = MakeEncryptionHeader(FPasswordKey, CryptState().Crc32);
     Output.WriteBuffer(encHeader.data(), static_cast<int32_t>(encHeader.size()));
   }
 
@@ -967,7 +977,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
       if (FEncrypt) {
         // The keys have run on over the deflated bytes: start the cipher again.
         Output.Seek(-12, soCurrent);
-        encHeader = MakeEncryptionHeader(FPassword, CryptState().Crc32);
+        encHeader = MakeEncryptionHeader(FPasswordKey, CryptState().Crc32);
         Output.WriteBuffer(encHeader.data(), 12);
       }
       BytesLeft = bytesLeftBefore;

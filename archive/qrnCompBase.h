@@ -235,6 +235,8 @@ class TCompBase : public TZipCommon {
   int32_t FHeadSize = 0;
   uint16_t FMethodWord = 8;
   bool FEncrypt = false;
+  // The bytes Password keys the cipher with (code page 1251).
+  std::string FPasswordKey;
   // The entry being written and its name bytes as the local header carries them.
   TCompFileInfo* FCurInfo = nullptr;
   std::string FLocalName;

@@ -45,6 +45,7 @@ TUnZip::~TUnZip() = default;
 // --- the driver ----------------------------------------------------------------------------
 
 void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*Output*/) {
+  FPasswordForm = -1;
   try {
     if (!IsZipFamily(FArcType)) {
       ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
@@ -558,6 +559,6 @@ bool TUnZip::OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current
 }
 
 bool TUnZip::CheckPassword(uint8_t* Buffer) {
-  return CheckEncryptionHeader(std::span<const uint8_t>(Buffer, kEncryptionHeaderSize), GetLE16(FLocal, 6),
-                               Entry.Crc, FPassword, GetLE16(FLocal, 10));
+  return CheckPasswordHeader(std::span<const uint8_t>(Buffer, kEncryptionHeaderSize), GetLE16(FLocal, 6), Entry.Crc,
+                             FPassword, GetLE16(FLocal, 10), FPasswordForm);
 }

@@ -110,4 +110,6 @@ class TUnZip : public TUnBase {
   TExtraSizes FLocalSizes;
   bool FByLocal = false;
   bool FLocalOnlyUnknownSize = false;
+  // How this archive's passwords are keyed, once an entry has told it (CheckPasswordHeader).
+  int8_t FPasswordForm = -1;
 };
