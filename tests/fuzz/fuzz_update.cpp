@@ -30,6 +30,8 @@ constexpr const char* kNewContent = "a file the run adds\n";
 
 using TListing = std::vector<std::pair<std::string, uint32_t>>;
 
+int RemoveOne(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
+
 struct TWorkFolder {
   std::string Root;
   std::string Source;
@@ -45,6 +47,7 @@ struct TWorkFolder {
     if (::mkdir(Source.c_str(), 0700) != 0 || ::mkdir(Temp.c_str(), 0700) != 0) std::abort();
     std::ofstream(Source + "/" + kNewName, std::ios::binary) << kNewContent;
   }
+  ~TWorkFolder() { ::nftw(Root.c_str(), RemoveOne, 8, FTW_DEPTH | FTW_PHYS); }
 };
 
 const TWorkFolder& Work() {
@@ -74,8 +77,6 @@ TListing List(const std::string& archive) {
   std::sort(out.begin(), out.end());
   return out;
 }
-
-int RemoveOne(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
 
 }  // namespace
 
