@@ -112,6 +112,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
   const std::string opened = ArchiveFile();
   bool redetect = false;
   FVolumeMissing = false;
+  FPasswordForm = -1;
   try {
     // A numbered volume of a split set stands for the whole set, which is read from its last
     // volume: only that one holds the directory. A first volume whose set has no last volume
@@ -740,6 +741,6 @@ bool TUnZip::OpenNextDisk(std::unique_ptr<TStream32>& Archive) {
 }
 
 bool TUnZip::CheckPassword(uint8_t* Buffer) {
-  return CheckEncryptionHeader(std::span<const uint8_t>(Buffer, kEncryptionHeaderSize), GetLE16(FLocal, 6),
-                               Entry.Crc, FPassword, GetLE16(FLocal, 10));
+  return CheckPasswordHeader(std::span<const uint8_t>(Buffer, kEncryptionHeaderSize), GetLE16(FLocal, 6), Entry.Crc,
+                             FPassword, GetLE16(FLocal, 10), FPasswordForm);
 }
