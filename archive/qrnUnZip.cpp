@@ -24,24 +24,6 @@ constexpr int64_t kLocalSize = 30;
 constexpr int64_t kCentralSize = 46;
 constexpr uint32_t kFolderAttr = 0x10;
 constexpr int32_t kCrc32 = 32;
-// Hosts of the "version made by" field whose names are not in the OEM code page.
-constexpr uint8_t kHostUnix = 3;
-constexpr uint8_t kHostMacOsX = 19;
-// The record that may close a central directory (APPNOTE 4.3.13).
-constexpr uint32_t kDigitalSignatureSignature = 0x05054B50u;
-
-// Whether a local extra field holds a block that only Unix tools write (Info-ZIP's Unix blocks
-// 0x5855 and 0x7875, PKWARE's 0x000D, ASi's 0x756E): without a directory, the local header's
-// only sign of where its name comes from.
-bool hasUnixBlock(const std::vector<uint8_t>& Extra) {
-  for (size_t at = 0; at + 4 <= Extra.size();) {
-    const uint16_t tag = GetLE16(Extra, at);
-    if (tag == 0x5855 || tag == 0x7875 || tag == 0x000D || tag == 0x756E) return true;
-    at += 4 + GetLE16(Extra, at + 2);
-  }
-  return false;
-}
-
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
 int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Count) {
@@ -454,7 +436,7 @@ bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool R
   std::vector<uint8_t> extra(extraLen);
   const int64_t extraAt = Archive.Position();
   extra.resize(static_cast<size_t>(readAt(Archive, extraAt, extra.data(), extraLen)));
-  FLocalUnix = hasUnixBlock(extra);
+  FLocalUnix = HasUnixExtraBlock(extra.data(), extra.size());
   Archive.Seek(extraAt, soBeginning);
   FLocalSizes = TExtraSizes{GetLE32(FLocal, 18), GetLE32(FLocal, 22), 0};
   TExtraHigh high;

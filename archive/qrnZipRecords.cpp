@@ -10,6 +10,16 @@ std::span<const uint8_t> Bounded(const uint8_t* Data, size_t Size) {
 }
 }  // namespace
 
+bool HasUnixExtraBlock(const uint8_t* Extra, size_t Size) {
+  const auto s = Bounded(Extra, Size);
+  for (size_t at = 0; at + 4 <= s.size();) {
+    const uint16_t tag = GetLE16(s, at);
+    if (tag == 0x5855 || tag == 0x7875 || tag == 0x000D || tag == 0x756E) return true;
+    at += 4 + GetLE16(s, at + 2);
+  }
+  return false;
+}
+
 std::array<uint8_t, TLocalHeader::kSize> TLocalHeader::Encode() const {
   std::array<uint8_t, kSize> b{};
   PutLE32(b, 0, Signature);

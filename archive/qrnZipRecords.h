@@ -21,6 +21,12 @@ inline constexpr uint32_t kLargeEndRecordSignatureEnciphered = 0x06055C50u;
 inline constexpr uint32_t kDataDescriptorSignature = 0x08074B50u;
 inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50u;
 inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50u;
+// The record that may close a central directory (APPNOTE 4.3.13).
+inline constexpr uint32_t kDigitalSignatureSignature = 0x05054B50u;
+
+// Hosts of the "version made by" field (its high byte) whose names are not in the OEM code page.
+inline constexpr uint8_t kHostUnix = 3;
+inline constexpr uint8_t kHostMacOsX = 19;
 
 // Extra-field tags: the writer's own record and the standard Zip64 field (read only).
 inline constexpr uint16_t kZip64ExtraTag = 100;
@@ -30,6 +36,11 @@ inline constexpr uint16_t kStandardZip64ExtraTag = 0x0001;
 inline constexpr uint16_t kFlagEncrypted = 0x0001;
 inline constexpr uint16_t kFlagDataDescriptor = 0x0008;
 inline constexpr uint16_t kFlagUtf8 = 0x0800;
+
+// Whether an extra field holds a block that only Unix tools write (Info-ZIP's Unix blocks
+// 0x5855 and 0x7875, PKWARE's 0x000D, ASi's 0x756E): without a directory, the local header's
+// only sign of where its name comes from.
+bool HasUnixExtraBlock(const uint8_t* Extra, size_t Size);
 
 struct TLocalHeader {
   static constexpr size_t kSize = 30;
