@@ -4,6 +4,7 @@
 // rules, creation of the output file, the password procedure, the end step with date and
 // attributes, the CRC verdict), the progress of skipped entries and the entry filter. The
 // format's driver is ExtractArchive, which TUnZip (qrnUnZip) overrides.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -116,6 +117,9 @@ class TUnBase : public TZipCommon {
   bool FCreateStoredDirs = false;
   bool FRestoreFileAttr = true;
   int32_t FFilesFailed = 0;
+  // Counts N more files that did not come out; a directory may claim more entries than the
+  // count can hold, so it stops at its largest value.
+  void CountFailed(int64_t N = 1) { FFilesFailed = static_cast<int32_t>(std::min<int64_t>(INT32_MAX, FFilesFailed + N)); }
   int64_t FBytesWritten = 0;
   bool FEntryDamaged = false;
   // The entry in work was not decoded (password, output, folder): its failed verdict was
