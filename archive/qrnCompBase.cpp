@@ -453,7 +453,7 @@ void TCompBase::Execute(TCompHeaderList& List) {
       oldSize = file->Size();
       // The kind of the file as it is now, whatever an earlier run found.
       const TArcType kind = DetectArcType(file.get());
-      FArcType = IsKnownArcType(kind) ? kind : atZip;
+      FArcType = UpdateKind(kind);
       old = std::move(file);
     }
     if (old && oldSize > 0) {

@@ -187,6 +187,12 @@ class TCompBase : public TZipCommon {
   TOnFileExists OnDiskSpanFileExists;
 
  protected:
+  // The kind an update works on: where detection recognised nothing, the zip directory search
+  // decides; a signature of a format the engine does not read (atUnknown, atUnsupported) stays
+  // what it is, as the reader would refuse the file before and after.
+  static TArcType UpdateKind(TArcType Detected) {
+    return Detected == atNA || Detected == atFileOpenErr ? atZip : Detected;
+  }
   bool PrepareRun();
   int32_t RunCompress();
   std::string CommonFolder();

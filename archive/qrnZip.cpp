@@ -250,6 +250,7 @@ bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, 
   FExpectedEntries = -1;
   FOffsetShift = 0;
   FEndDisk = 0;
+  FDirectoryEnd = -1;
   const int64_t size = Input.Size();
   if (size < 22) return false;
   const int64_t tailLen = std::min<int64_t>(size, kTailSearch);
@@ -263,8 +264,11 @@ bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, 
     return pos >= 0 && pos + 46 <= size && Input.Seek(pos, soBeginning) == pos && Input.Read(sig.data(), 4) == 4 &&
            ClassifySignature(GetLE32(sig, 0), hkCentral, enc) == hkCentral;
   };
-  // From the end down to the first byte: a bare end record (an archive whose entries were all
-  // deleted) starts at offset 0.
+  // The end record is the last signature whose record fits in the file, as every reader takes
+  // it (down to the first byte: a bare end record, an archive whose entries were all deleted,
+  // starts there). One that does not add up marks a damaged archive, never a reason to look
+  // further back: what lies before it is data or a comment, and a directory found there is not
+  // the one the readers list.
   for (int64_t p = tailLen - 22; p >= 0; --p) {
     const std::span<const uint8_t> s(tail.data() + p, static_cast<size_t>(tailLen - p));
     const uint32_t sig = GetLE32(s, 0);
@@ -273,12 +277,13 @@ bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, 
     const bool large = IsLargeEndSignature(sig);
     const size_t recLen = large ? 26 : 22;
     if (s.size() < recLen) continue;
+    FDirectoryDamaged = true;
     std::array<uint8_t, 26> rec{};
     std::copy(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(recLen), rec.begin());
     if (enc) DecipherHeader(std::span<uint8_t>(rec.data(), recLen), hkEnd);
     const uint16_t commentLen = GetLE16(rec, large ? 24 : 20);
-    // A signature inside data or a comment is not the record: its comment must fit the file.
-    if (commentLen > s.size() - recLen) continue;
+    // A comment that runs past the end of the file is not one the new archive could carry.
+    if (commentLen > s.size() - recLen) return false;
     const int64_t recPos = size - tailLen + p;
     int64_t stored = large ? static_cast<int64_t>(GetLE64(rec, 16)) : GetLE32(rec, 16);
     int64_t dirSize = GetLE32(rec, 12);
@@ -320,21 +325,19 @@ bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, 
         }
       }
     }
-    if (stored < 0 || dirSize < 0 || dirSize > dirEnd) continue;
-    int64_t dir;
+    if (stored < 0 || dirSize < 0 || entries < 0 || dirSize > dirEnd) return false;
+    // The directory ends where the record that describes it begins. Offsets count from the
+    // archive's own start: behind a prefix (a program, a script) the directory lies further
+    // on, and so does every entry.
+    const int64_t dir = dirEnd - dirSize;
+    const bool empty = entries == 0 && dirSize == 0;
     if (set) {
-      dir = set->Start(dirDisk);
-      if (dir < 0) continue;
-      dir += stored;
+      const int64_t start = set->Start(dirDisk);
+      if (start < 0 || start + stored != dir) return false;
     } else {
-      // Offsets count from the archive's own start: behind a prefix (a program, a script) the
-      // directory lies further on, and so does every entry.
-      dir = stored;
-      if (entries > 0 && !centralAt(dir) && centralAt(dirEnd - dirSize)) dir = dirEnd - dirSize;
-      if (entries == 0 && dirSize == 0) dir = dirEnd;
       FOffsetShift = dir - stored;
     }
-    if (dir > dirEnd) continue;
+    if (!empty && !centralAt(dir)) return false;
     if (large) {
       std::copy(rec.begin(), rec.end(), LargeEndRecordBuf.begin());
       std::copy(rec.begin(), rec.begin() + 4, EndRecordBuf.begin());
@@ -348,7 +351,9 @@ bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, 
     FExpectedEntries = entries;
     FExpectedFullCount = fullCount;
     FEndDisk = disk;
-    FEmptyDirectory = entries == 0 && dirSize == 0;
+    FEmptyDirectory = empty;
+    FDirectoryEnd = dirEnd;
+    FDirectoryDamaged = false;
     return true;
   }
   return false;
@@ -363,6 +368,9 @@ bool TZipBase::FindDirectory(std::string& Name, TStream32& Input, TCompHeaderLis
     int64_t dir = 0;
     bool enc = false;
     DirectoryFound = LocateEndRecord(Input, comment, dir, enc);
+    // An end record that does not lead to its directory: the entries are not where it says,
+    // and walking the local headers instead would be a guess.
+    if (!DirectoryFound && FDirectoryDamaged) return false;
     if (DirectoryFound) {
       FDirectoryPos = dir;
       if (List != nullptr) List->SharedBlock = comment;
@@ -425,7 +433,9 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
       const uint16_t nameLen = GetLE16(CentralHeaderBuf, 28);
       const uint16_t extraLen = GetLE16(CentralHeaderBuf, 30);
       const uint16_t commentLen = GetLE16(CentralHeaderBuf, 32);
-      if (NextHeaderPos + 46 + nameLen + extraLen + commentLen > size) return false;
+      // A header that runs past the end of the directory is no header of it.
+      const int64_t end = FDirectoryEnd >= 0 ? std::min(FDirectoryEnd, size) : size;
+      if (NextHeaderPos + 46 + nameLen + extraLen + commentLen > end) return false;
       if (!ReadEntryName(Input, nameLen, enc, GetLE16(CentralHeaderBuf, 8), Name)) return false;
       FReadExtra.resize(extraLen);
       ReadExact(Input, FReadExtra.data(), extraLen);
@@ -471,6 +481,11 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
 
 void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
   if (!FDeletePass) FDirectoryDamaged = false;
+  // What detection, run on this file just before (Execute, OpenArchiveDirectory), leaves for
+  // the reader: where it starts listing and how it shifts the stored offsets.
+  const int64_t readerStart = ArcOffset;
+  const THeaderTypeState readerFlags = DirectoryFlags;
+  const uint32_t readerShift = SfxShift;
   int64_t deletedBytes = 0;
   std::string name;
   bool central = false;
@@ -499,6 +514,10 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
       info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
       info.Comment = FReadComment;
       info.CommentLength = static_cast<uint32_t>(FReadComment.size());
+      // The directory names the entry, as the other tools list it, and updates match found
+      // files against that name; the reader shows the local header's. When they differ,
+      // which file the entry is cannot be told.
+      if (!LocalNameAgrees(Input, info.LocalOffset, info.StoredName)) FDirectoryDamaged = true;
       if (FSwitch == swDelete && MatchesFileSpec(name, FFileSpec, &FExcludeSpec)) {
         std::array<uint8_t, 30> local{};
         if (info.LocalOffset + 30 <= size) {
@@ -529,6 +548,10 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
       info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
       info.RawHeader.fill(0);
       PutLE32(info.RawHeader, 0, kCentralHeaderSignature);
+      // The readers take a name without flag bit 11 as the system's own bytes when a Unix tool
+      // made the entry, else as OEM text; a local header tells that only by its Unix extra
+      // blocks, and the directory record says it by its host.
+      if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size())) info.RawHeader[5] = kHostUnix;
       std::copy(LocalHeaderBuf.begin() + 6, LocalHeaderBuf.begin() + 30, info.RawHeader.begin() + 8);
       PutLE16(info.RawHeader, 30, info.ExtraLength);
       PutLE32(info.RawHeader, 42, static_cast<uint32_t>(FReadPos));
@@ -544,6 +567,9 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
     const int64_t expected = FExpectedEntries;
     if (expected >= 0 && (FExpectedFullCount ? read != expected : (read & 0xFFFF) != expected))
       FDirectoryDamaged = true;
+    // The headers fill the directory to its end; only a digital signature may close it.
+    if (!FEmptyDirectory && NextHeaderPos != FDirectoryEnd && !DigitalSignatureCloses(Input, NextHeaderPos))
+      FDirectoryDamaged = true;
   } else if (read > 0) {
     // Entries found by their local headers: the directory of the new archive goes where they
     // end, and what stands there must be the end of the file or the remains of a directory.
@@ -556,15 +582,66 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
                                             ClassifySignature(GetLE32(sig, 0), hkEnd, enc) != hkEnd)))
       FDirectoryDamaged = true;
   }
-  // Each stored entry ends where the next one (or the directory) begins.
+  if (set == nullptr && !ReaderListsTheSame(Input, central, List, readerStart, readerFlags, readerShift))
+    FDirectoryDamaged = true;
+  // Each stored entry ends where the next one (or the directory) begins. Two directory records
+  // over one local header are the shape of a zip bomb: the reader lists the first and reports
+  // the second as damaged, and an update must not turn it into an entry of its own.
   std::vector<int64_t> starts;
   for (int32_t i = 0; i < List.Count(); ++i) starts.push_back(List.Info(i).LocalOffset);
   std::sort(starts.begin(), starts.end());
+  if (std::adjacent_find(starts.begin(), starts.end()) != starts.end() || (!starts.empty() && starts.front() < 0))
+    FDirectoryDamaged = true;
   for (int32_t i = 0; i < List.Count(); ++i) {
     TCompFileInfo& info = List.Info(i);
     const auto next = std::upper_bound(starts.begin(), starts.end(), info.LocalOffset);
     info.Limit = next != starts.end() ? *next : FDirectoryPos >= info.LocalOffset ? FDirectoryPos : -1;
   }
+}
+
+bool TZipBase::LocalNameAgrees(TStream32& Input, int64_t Offset, const std::string& StoredName) {
+  std::array<uint8_t, 30> local{};
+  bool enc = false;
+  if (Offset < 0 || Input.Seek(Offset, soBeginning) != Offset || Input.Read(local.data(), 30) != 30 ||
+      ClassifySignature(GetLE32(local, 0), hkLocal, enc) != hkLocal)
+    return true;  // no local header to compare: copying the entry finds that out
+  if (enc) DecipherHeader(local, hkLocal);
+  const uint16_t length = GetLE16(local, 26);
+  if (length != StoredName.size()) return false;
+  std::string name(length, '\0');
+  if (length > 0 && Input.Read(name.data(), length) != length) return true;
+  if (enc && length > 0) DecipherBlock(reinterpret_cast<uint8_t*>(name.data()), length);
+  return name == StoredName;
+}
+
+bool TZipBase::DigitalSignatureCloses(TStream32& Input, int64_t Pos) {
+  std::array<uint8_t, 6> r{};
+  return Pos >= 0 && Input.Seek(Pos, soBeginning) == Pos && Input.Read(r.data(), 6) == 6 &&
+         GetLE32(r, 0) == kDigitalSignatureSignature && Pos + 6 + GetLE16(r, 4) == FDirectoryEnd;
+}
+
+bool TZipBase::ReaderListsTheSame(TStream32& Input, bool Central, TCompHeaderList& List, int64_t ReaderStart,
+                                  THeaderTypeState Flags, uint32_t Shift) {
+  // Detection found local headers and nothing else: the reader walks them from there, past
+  // the marker that opens a split archive.
+  const bool byLocal = Flags == 1;
+  auto kindAt = [&](int64_t pos) {
+    std::array<uint8_t, 4> sig{};
+    bool enc = false;
+    if (pos < 0 || Input.Seek(pos, soBeginning) != pos || Input.Read(sig.data(), 4) != 4) return int32_t{hkNone};
+    if (GetLE32(sig, 0) == kDataDescriptorSignature) return int32_t{hkDataDescriptor};
+    for (const int32_t kind : {hkLocal, hkCentral})
+      if (ClassifySignature(GetLE32(sig, 0), kind, enc) == kind) return kind;
+    return int32_t{hkNone};
+  };
+  if (byLocal && kindAt(ReaderStart) == hkDataDescriptor) ReaderStart += 4;
+  if (Central && !FEmptyDirectory)
+    return !byLocal && ReaderStart == FDirectoryPos && Shift == static_cast<uint32_t>(FOffsetShift);
+  if (Central) {
+    const int32_t kind = kindAt(ReaderStart);
+    return kind != hkLocal && kind != hkCentral;
+  }
+  return List.Count() == 0 || (byLocal && ReaderStart == List.Info(0).LocalOffset);
 }
 
 int64_t TZipBase::MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, bool& Enciphered) {
@@ -903,7 +980,7 @@ int32_t TZipBase::OpenArchiveDirectory() {
     return 0;
   }
   const TArcType kind = DetectArcType(&in);
-  FArcType = IsKnownArcType(kind) ? kind : atZip;
+  FArcType = UpdateKind(kind);
   if (!IsZipFamily(FArcType)) return 0;
   const TSwitch saved = FSwitch;
   FSwitch = swAdd;

@@ -101,7 +101,9 @@ class TZipBase : public TCompBase {
   virtual bool ArchiveOnRemovableDrive() { return DiskManager && DiskManager->DriveType == 2; }
   virtual bool SpanArchive(TStream32& Output, TCompHeaderList& List);
 
-  // Finds the end record in the last 32 KB and reads the archive comment into Comment.
+  // Finds the end record in the last 32 KB and reads the archive comment into Comment. False
+  // when there is none, and also, with FDirectoryDamaged set, when the last one does not lead
+  // to its directory.
   bool LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, int64_t& DirectoryOffset,
                        bool& Enciphered);
   bool ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered, uint16_t Flags, std::string& Name);
@@ -114,6 +116,16 @@ class TZipBase : public TCompBase {
   // the local header's; 0 when they disagree, or when the entry would reach into the next one
   // or past the end of the archive. Input is left at the entry's start.
   int64_t MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, bool& Enciphered);
+  // Whether the local header at Offset, when there is one, carries the name bytes the
+  // directory gives the entry.
+  bool LocalNameAgrees(TStream32& Input, int64_t Offset, const std::string& StoredName);
+  // Whether a digital signature record at Pos ends exactly where the directory does.
+  bool DigitalSignatureCloses(TStream32& Input, int64_t Pos);
+  // Whether the reader, starting where detection left it (ReaderStart, Flags, Shift), finds
+  // the entries of List where this directory reading found them: through the same directory
+  // with the same shift, nothing at all for an empty one, or the same first local header.
+  bool ReaderListsTheSame(TStream32& Input, bool Central, TCompHeaderList& List, int64_t ReaderStart,
+                          THeaderTypeState Flags, uint32_t Shift);
 
  private:
   int32_t FLeaveSpaceOnFirstDisk = 0;
@@ -133,6 +145,8 @@ class TZipBase : public TCompBase {
   uint32_t FEndDisk = 0;
   bool FEmptyDirectory = false;
   int64_t FOffsetShift = 0;
+  // Where the directory ends: the end record, or the Zip64 end record before it.
+  int64_t FDirectoryEnd = -1;
 };
 
 class TZip : public TZipBase {
