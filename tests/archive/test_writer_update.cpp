@@ -8,6 +8,7 @@
 
 #include "archive/qrnBase.h"
 #include "archive/qrnEndian.h"
+#include "tests/archive/reader_listing.h"
 #include "tests/archive/unzip_fixture.h"
 #include "tests/archive/writer_fixture.h"
 
@@ -848,6 +849,179 @@ TEST(WriterUpdate, TheArchiveKindIsFoundWhenTheRunOpensIt) {
   Put(d / "new/more.txt", "more");
   EXPECT_EQ(w.zip.Compress(), 2);
   EXPECT_EQ(w.zip.ArcType(), atZip);
+}
+
+// --- archives that the writer and the reader could read differently ---------------------------
+
+using readerlisting::Listing;
+
+void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) { PutLE16(std::span<uint8_t>(b), at, v); }
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { PutLE32(std::span<uint8_t>(b), at, v); }
+void Append(std::vector<uint8_t>& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+template <size_t N>
+void Append(std::vector<uint8_t>& b, const std::array<uint8_t, N>& a) {
+  b.insert(b.end(), a.begin(), a.end());
+}
+
+// Position of the n-th record with the given signature.
+size_t RecordAt(const std::vector<uint8_t>& b, uint32_t signature, int n = 0) {
+  for (size_t i = 0; i + 4 <= b.size(); ++i)
+    if (GetLE32(std::span<const uint8_t>(b), i) == signature && n-- == 0) return i;
+  ADD_FAILURE() << "no such record";
+  return 0;
+}
+
+std::vector<uint8_t> TwoRecordsOverOneHeader() {
+  using unzipfixture::Stored;
+  auto b = unzipfixture::Build({Stored("a.txt", "first"), Stored("a.txt", "frist")});
+  Put32(b, RecordAt(b, kCentralHeaderSignature, 1) + 42, 0);
+  return b;
+}
+
+// Fuzzed shapes of an existing archive, each once mishandled by an update: an entry the reader
+// listed went missing, the new archive could not be read, or the reader's count of failed
+// files ran over. Each must now be refused with the file left byte for byte, or keep every
+// entry the reader lists.
+TEST(WriterUpdate, ArchivesTheReaderReadsOtherwiseAreRefusedOrKeptWhole) {
+  using unzipfixture::Build;
+  using unzipfixture::Stored;
+  struct Crafted {
+    std::string shape;
+    std::vector<uint8_t> bytes;
+    int32_t refusedWith;  // 0: kept whole
+  };
+  std::vector<Crafted> table;
+  {
+    // The last end record's comment runs past the file; the writer took an earlier record and
+    // carried a comment holding an end record into the new archive, which other tools then
+    // misread.
+    auto b = Build({Stored("a.txt", "first")});
+    std::string comment = "note ";
+    comment += std::string("PK\x05\x06", 4) + std::string(16, '\0') + "\xff\xff";
+    Put16(b, b.size() - 2, static_cast<uint16_t>(comment.size()));
+    Append(b, comment);
+    table.push_back({"a comment holding an end record", b, E_BAD_FILE_HEADER});
+  }
+  {
+    // An empty end record after entries without a directory: the reader walks the entries,
+    // the writer wrote an archive of the new file alone.
+    auto b = Build({Stored("a.txt", "first")}, false);
+    Append(b, TEndRecord{}.Encode());
+    table.push_back({"an empty end record after entries", b, E_BAD_FILE_HEADER});
+  }
+  {
+    // Bytes between the directory and its end record: the writer took the directory at its
+    // stored offset, the reader (and Python) do not find it there.
+    auto b = Build({Stored("a.txt", "first")});
+    const auto end = static_cast<std::ptrdiff_t>(RecordAt(b, kEndRecordSignature));
+    b.insert(b.begin() + end, {'s', 't', 'r', 'a', 'y'});
+    table.push_back({"a directory that ends before its end record", b, E_BAD_FILE_HEADER});
+  }
+  {
+    // A header's comment runs past the directory and the end record counts one entry: the
+    // writer stopped there and dropped b.txt, which the reader lists.
+    auto b = Build({Stored("a.txt", "first"), Stored("b.txt", "second"), Stored("c.txt", "third")});
+    Put16(b, RecordAt(b, kCentralHeaderSignature, 1) + 32, 0x200);
+    const size_t end = RecordAt(b, kEndRecordSignature);
+    Put16(b, end + 8, 1);
+    Put16(b, end + 10, 1);
+    table.push_back({"a header comment past the directory", b, E_BAD_FILE_HEADER});
+  }
+  // The reader lists the first record and reports the second as damaged; the writer made two
+  // entries of one.
+  table.push_back({"two directory records over one local header", TwoRecordsOverOneHeader(), E_BAD_FILE_HEADER});
+  {
+    // The directory names the entry added.txt, its local header other.txt: the new added.txt
+    // replaced it, while the reader listed it as other.txt.
+    auto b = Build({Stored("other.txt", "keep me")});
+    const size_t central = RecordAt(b, kCentralHeaderSignature);
+    std::copy_n("added.txt", 9, b.begin() + static_cast<std::ptrdiff_t>(central + 46));
+    table.push_back({"a directory name that is not the local name", b, E_BAD_FILE_HEADER});
+  }
+  {
+    // Entries without a directory, made by a Unix tool (UTF-8 name without flag bit 11, Unix
+    // extra block): the new directory said DOS, and the reader then showed the name as CP866.
+    const std::string name = "папка/файл.txt";
+    const std::string data = "from linux";
+    const std::array<uint8_t, 15> ux{0x75, 0x78, 11, 0, 1, 4, 0xE8, 3, 0, 0, 4, 0xE8, 3, 0, 0};
+    TLocalHeader l;
+    l.VersionNeeded = 20;
+    l.DosDateTime = 0x5A8C6000;
+    l.Crc32 = unzipfixture::Crc(data);
+    l.PackedSize = l.UnpackedSize = static_cast<uint32_t>(data.size());
+    l.NameLength = static_cast<uint16_t>(name.size());
+    l.ExtraLength = static_cast<uint16_t>(ux.size());
+    std::vector<uint8_t> b;
+    Append(b, l.Encode());
+    Append(b, name);
+    Append(b, ux);
+    Append(b, data);
+    table.push_back({"Unix names without a directory", b, 0});
+  }
+  {
+    // A Zip64 end record counting 2^40 entries over two records at one offset: the reader's
+    // count of failed files reached its largest value and then went one past it.
+    auto b = TwoRecordsOverOneHeader();
+    const size_t end = RecordAt(b, kEndRecordSignature);
+    const uint32_t dirOffset = GetLE32(std::span<const uint8_t>(b), end + 16);
+    const uint32_t dirSize = GetLE32(std::span<const uint8_t>(b), end + 12);
+    std::vector<uint8_t> z64(56 + 20, 0);
+    Put32(z64, 0, kZip64EndRecordSignature);
+    Put32(z64, 4, 44);
+    Put16(z64, 12, 45);
+    Put16(z64, 14, 45);
+    PutLE64(std::span<uint8_t>(z64), 24, uint64_t{1} << 40);
+    PutLE64(std::span<uint8_t>(z64), 32, uint64_t{1} << 40);
+    PutLE64(std::span<uint8_t>(z64), 40, dirSize);
+    PutLE64(std::span<uint8_t>(z64), 48, dirOffset);
+    Put32(z64, 56, kZip64LocatorSignature);
+    PutLE64(std::span<uint8_t>(z64), 64, end);
+    Put32(z64, 72, 1);
+    b.insert(b.begin() + static_cast<std::ptrdiff_t>(end), z64.begin(), z64.end());
+    table.push_back({"a Zip64 count past 32 bits", b, E_BAD_FILE_HEADER});
+  }
+  {
+    // A signature of a format the reader does not read: the new archive kept it in front, and
+    // the reader refused the result.
+    std::vector<uint8_t> b;
+    Append(b, std::string("PKG5 a package of some other tool "));
+    Append(b, TEndRecord{}.Encode());
+    table.push_back({"another format's signature", b, E_UNSUPPORTED_TYPE});
+  }
+  {
+    auto b = Build({Stored("a.txt", "first"), Stored("sub/b.txt", Text(3000))});
+    b.insert(b.begin(), {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'});
+    table.push_back({"a sound archive behind a script", b, 0});
+  }
+
+  for (const Crafted& row : table) {
+    SCOPED_TRACE(row.shape);
+    Folder d;
+    const std::string archive = d / "out.zip";
+    zipfixture::WriteAll(archive, row.bytes);
+    int32_t failed = 0;
+    const Listing before = readerlisting::List(archive, d / "never", &failed);
+    EXPECT_GE(failed, 0);
+    Put(d / "new/added.txt", "the new file");
+    Writer w(archive, d / "new");
+    ProgramAnswers(w.zip);
+    const int32_t added = w.zip.Compress();
+    if (row.refusedWith != 0) {
+      EXPECT_EQ(added, 0);
+      EXPECT_TRUE(w.Reported(row.refusedWith));
+      EXPECT_TRUE(zipfixture::ReadAll(archive) == row.bytes) << "the archive was changed";
+      continue;
+    }
+    EXPECT_EQ(added, 1);
+    ASSERT_FALSE(before.empty());
+    const Listing after = readerlisting::List(archive, d / "never");
+    for (const auto& entry : before)
+      EXPECT_NE(std::find(after.begin(), after.end(), entry), after.end()) << entry.first;
+    EXPECT_NE(std::find(after.begin(), after.end(), std::make_pair(std::string("added.txt"),
+                                                                    unzipfixture::Crc("the new file"))),
+              after.end());
+    EXPECT_EQ(after.size(), before.size() + 1);
+  }
 }
 
 }  // namespace

@@ -20,15 +20,15 @@
 #include <vector>
 
 #include "archive/qrnCrypt.h"
-#include "archive/qrnUnZip.h"
 #include "archive/qrnZip.h"
+#include "tests/archive/reader_listing.h"
 
 namespace {
 
 constexpr const char* kNewName = "fresh-file.txt";
 constexpr const char* kNewContent = "a file the run adds\n";
 
-using TListing = std::vector<std::pair<std::string, uint32_t>>;
+using TListing = readerlisting::Listing;
 
 int RemoveOne(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
 
@@ -60,23 +60,7 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The entries the reader lists, with their CRC; nothing is decoded.
-TListing List(const std::string& archive) {
-  TListing out;
-  TUnZip unzip;
-  unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool, bool& cancel) { cancel = true; };
-  unzip.OnCorruptZipHeader = [](TObject*, THeaderTypeState, bool& cancel) { cancel = false; };
-  unzip.OnBegin = [&](TObject*, const std::string&, int32_t, bool& extract) {
-    out.emplace_back(unzip.EntryName, unzip.Entry.Crc);
-    extract = false;
-  };
-  unzip.SetArchiveFile(archive);
-  unzip.FileSpec().Add("*.*");
-  unzip.SetExtractDir(Work().Root + "/never");
-  unzip.Extract();
-  std::sort(out.begin(), out.end());
-  return out;
-}
+TListing List(const std::string& archive) { return readerlisting::List(archive, Work().Root + "/never"); }
 
 }  // namespace
 
