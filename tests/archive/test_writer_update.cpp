@@ -878,6 +878,30 @@ std::vector<uint8_t> TwoRecordsOverOneHeader() {
   return b;
 }
 
+// Puts a Zip64 end record and its locator before the end record, with the given entry count
+// and, when not 0, directory size; the 22-byte record's directory size then counts the 76
+// bytes of the two.
+std::vector<uint8_t> WithZip64End(std::vector<uint8_t> b, uint64_t Entries, uint64_t DirSize) {
+  const size_t end = RecordAt(b, kEndRecordSignature);
+  const uint32_t dirOffset = GetLE32(std::span<const uint8_t>(b), end + 16);
+  const uint32_t dirSize = GetLE32(std::span<const uint8_t>(b), end + 12);
+  std::vector<uint8_t> z64(56 + 20, 0);
+  Put32(z64, 0, kZip64EndRecordSignature);
+  Put32(z64, 4, 44);
+  Put16(z64, 12, 45);
+  Put16(z64, 14, 45);
+  PutLE64(std::span<uint8_t>(z64), 24, Entries);
+  PutLE64(std::span<uint8_t>(z64), 32, Entries);
+  PutLE64(std::span<uint8_t>(z64), 40, DirSize != 0 ? DirSize : dirSize);
+  PutLE64(std::span<uint8_t>(z64), 48, dirOffset);
+  Put32(z64, 56, kZip64LocatorSignature);
+  PutLE64(std::span<uint8_t>(z64), 64, end);
+  Put32(z64, 72, 1);
+  b.insert(b.begin() + static_cast<std::ptrdiff_t>(end), z64.begin(), z64.end());
+  if (DirSize != 0) Put32(b, end + z64.size() + 12, static_cast<uint32_t>(dirSize + z64.size()));
+  return b;
+}
+
 // Fuzzed shapes of an existing archive, each once mishandled by an update: an entry the reader
 // listed went missing, the new archive could not be read, or the reader's count of failed
 // files ran over. Each must now be refused with the file left byte for byte, or keep every
@@ -958,28 +982,15 @@ TEST(WriterUpdate, ArchivesTheReaderReadsOtherwiseAreRefusedOrKeptWhole) {
     Append(b, data);
     table.push_back({"Unix names without a directory", b, 0});
   }
-  {
-    // A Zip64 end record counting 2^40 entries over two records at one offset: the reader's
-    // count of failed files reached its largest value and then went one past it.
-    auto b = TwoRecordsOverOneHeader();
-    const size_t end = RecordAt(b, kEndRecordSignature);
-    const uint32_t dirOffset = GetLE32(std::span<const uint8_t>(b), end + 16);
-    const uint32_t dirSize = GetLE32(std::span<const uint8_t>(b), end + 12);
-    std::vector<uint8_t> z64(56 + 20, 0);
-    Put32(z64, 0, kZip64EndRecordSignature);
-    Put32(z64, 4, 44);
-    Put16(z64, 12, 45);
-    Put16(z64, 14, 45);
-    PutLE64(std::span<uint8_t>(z64), 24, uint64_t{1} << 40);
-    PutLE64(std::span<uint8_t>(z64), 32, uint64_t{1} << 40);
-    PutLE64(std::span<uint8_t>(z64), 40, dirSize);
-    PutLE64(std::span<uint8_t>(z64), 48, dirOffset);
-    Put32(z64, 56, kZip64LocatorSignature);
-    PutLE64(std::span<uint8_t>(z64), 64, end);
-    Put32(z64, 72, 1);
-    b.insert(b.begin() + static_cast<std::ptrdiff_t>(end), z64.begin(), z64.end());
-    table.push_back({"a Zip64 count past 32 bits", b, E_BAD_FILE_HEADER});
-  }
+  // A Zip64 end record counting 2^40 entries over two records at one offset: the reader's
+  // count of failed files reached its largest value and then went one past it.
+  table.push_back({"a Zip64 count past 32 bits", WithZip64End(TwoRecordsOverOneHeader(), uint64_t{1} << 40, 0),
+                   E_BAD_FILE_HEADER});
+  // A Zip64 directory size no file has, the 22-byte record counting the Zip64 records into
+  // it: the writer walked the local headers instead, the reader's end of the directory ran
+  // over.
+  table.push_back({"a Zip64 directory size past any file",
+                   WithZip64End(Build({Stored("a.txt", "first")}), 1, uint64_t{INT64_MAX}), E_BAD_FILE_HEADER});
   {
     // A signature of a format the reader does not read: the new archive kept it in front, and
     // the reader refused the result.
