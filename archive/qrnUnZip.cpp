@@ -235,7 +235,7 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
     if (!ReadSplitDirectory(Archive, directory)) {
       // A volume that never came was reported when it was asked for; every entry is lost with it.
       if (FVolumeMissing) {
-        FFilesFailed += static_cast<int32_t>(std::min<int64_t>(DirectoryEntries(), INT32_MAX - FFilesFailed));
+        CountFailed(DirectoryEntries());
         return 0;
       }
     } else {
@@ -255,7 +255,7 @@ void TUnZip::ReportShortDirectory() {
   const int64_t missing = DirectoryEntries() - FHeadersListed;
   if (missing <= 0 && !FDirectoryCut) return;
   ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
-  if (missing > 0) FFilesFailed += static_cast<int32_t>(std::min<int64_t>(missing, INT32_MAX - FFilesFailed));
+  CountFailed(missing);
 }
 
 void TUnZip::MarkOverlaps() {
@@ -364,7 +364,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
                ClassifySignature(GetLE32(local, 0), hkLocal, lenc) == hkLocal;
         if (!keep) {
           ReportError(EntryName, "", "0", E_BAD_FILE_HEADER);
-          ++FFilesFailed;
+          CountFailed();
         } else if (lenc) {
           DecipherHeader(local, hkLocal);
         }
@@ -497,7 +497,7 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     if (!read) {
       // Overlapping data, or a local header that the listing could not test (split archives).
       ReportError(r.Name, "", "0", E_BAD_FILE_HEADER);
-      ++FFilesFailed;
+      CountFailed();
       BytesLeft -= r.UnpackedSize;
       continue;
     }
@@ -532,7 +532,7 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   }
   // The files that a missing disk or volume kept from being read did not come out either.
   for (; FVolumeMissing && i < FList.Count(); ++i) {
-    if (!isFolderRecord(*FList.GetHeader(i))) ++FFilesFailed;
+    if (!isFolderRecord(*FList.GetHeader(i))) CountFailed();
   }
 }
 
