@@ -380,7 +380,8 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
     pos += kCentralSize + nameLen + extraLen + commentLen;
   }
   // Short of the size the end record states, only a digital signature may close the directory.
-  const int64_t statedEnd = Start + DirectorySize();
+  const int64_t stated = DirectorySize();
+  const int64_t statedEnd = stated > INT64_MAX - Start ? INT64_MAX : Start + stated;
   if (!GetCancel() && pos < statedEnd) {
     uint8_t mark[4] = {};
     FDirectoryCut = readAt(Archive, pos, mark, 4) != 4 || GetLE32(mark, 0) != kDigitalSignatureSignature;
