@@ -112,14 +112,15 @@ class TUnBase : public TZipCommon {
     FEntryDamaged = true;
     FEntryNotDecoded = true;
   }
+  // Counts files that did not come out; a damaged end record can promise more than an int holds.
+  void CountFailed(int64_t Count = 1) {
+    FFilesFailed += static_cast<int32_t>(std::clamp<int64_t>(Count, 0, INT32_MAX - FFilesFailed));
+  }
 
   TCpuType FCpuType = cptAuto;
   bool FCreateStoredDirs = false;
   bool FRestoreFileAttr = true;
   int32_t FFilesFailed = 0;
-  // Counts N more files that did not come out; a directory may claim more entries than the
-  // count can hold, so it stops at its largest value.
-  void CountFailed(int64_t N = 1) { FFilesFailed = static_cast<int32_t>(std::min<int64_t>(INT32_MAX, FFilesFailed + N)); }
   int64_t FBytesWritten = 0;
   bool FEntryDamaged = false;
   // The entry in work was not decoded (password, output, folder): its failed verdict was

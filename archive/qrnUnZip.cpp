@@ -237,7 +237,7 @@ void TUnZip::ReportShortDirectory() {
   const int64_t missing = DirectoryEntries() - FHeadersListed;
   if (missing <= 0 && !FDirectoryCut) return;
   ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
-  if (missing > 0) CountFailed(missing);
+  CountFailed(missing);
 }
 
 void TUnZip::MarkOverlaps() {
@@ -362,8 +362,8 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
     pos += kCentralSize + nameLen + extraLen + commentLen;
   }
   // Short of the size the end record states, only a digital signature may close the directory.
-  // A Zip64 record may state a size no file has.
-  const int64_t statedEnd = DirectorySize() > INT64_MAX - Start ? INT64_MAX : Start + DirectorySize();
+  const int64_t stated = DirectorySize();
+  const int64_t statedEnd = stated > INT64_MAX - Start ? INT64_MAX : Start + stated;
   if (!GetCancel() && pos < statedEnd) {
     uint8_t mark[4] = {};
     FDirectoryCut = readAt(Archive, pos, mark, 4) != 4 || GetLE32(mark, 0) != kDigitalSignatureSignature;
