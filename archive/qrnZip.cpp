@@ -303,7 +303,10 @@ bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, 
         const int64_t base = set ? set->Start(loc->Zip64EndDisk) : 0;
         std::optional<TZip64EndRecord> z;
         int64_t zpos = -1;
-        for (int64_t at : {base + static_cast<int64_t>(loc->Zip64EndOffset), recPos - 20 - 56}) {
+        // A crafted offset may lie past any position: it is compared before it is added.
+        const uint64_t room = base < 0 || base > recPos ? 0 : static_cast<uint64_t>(recPos - base);
+        const int64_t stated = loc->Zip64EndOffset < room ? base + static_cast<int64_t>(loc->Zip64EndOffset) : -1;
+        for (int64_t at : {stated, recPos - 20 - 56}) {
           if (at < 0 || at + 56 > recPos) continue;
           Input.Seek(at, soBeginning);
           if (Input.Read(zb.data(), 56) != 56) continue;
@@ -333,7 +336,7 @@ bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, 
     const bool empty = entries == 0 && dirSize == 0;
     if (set) {
       const int64_t start = set->Start(dirDisk);
-      if (start < 0 || start + stored != dir) return false;
+      if (start < 0 || stored != dir - start) return false;
     } else {
       FOffsetShift = dir - stored;
     }

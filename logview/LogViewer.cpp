@@ -14,7 +14,7 @@
 
 namespace {
 
-// A log of many megabytes is read in pieces, so the window keeps answering.
+// A large log is read a megabyte at a time rather than as one copy of the whole file.
 constexpr int64_t kReadChunk = 1 << 20;
 
 }  // namespace
