@@ -53,6 +53,11 @@ struct DirCloser {
 }  // namespace
 
 int OpenFile(const std::string& path, uint16_t mode) {
+  int64_t size = 0;
+  return OpenFile(path, mode, size);
+}
+
+int OpenFile(const std::string& path, uint16_t mode, int64_t& size) {
   int flags = O_CLOEXEC;
   if (mode == kModeCreate) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
@@ -80,25 +85,64 @@ int OpenFile(const std::string& path, uint16_t mode) {
     errno = EISDIR;
     return fail(-1);
   }
-  if (flags & O_NONBLOCK) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // O_NONBLOCK is the only status flag set above.
+  if (flags & O_NONBLOCK) fcntl(fd, F_SETFL, 0);
+  size = static_cast<int64_t>(st.st_size);
   return fd;
 }
 
-int32_t ReadFile(int fd, void* buffer, int32_t count) {
-  if (fd < 0 || count <= 0) return 0;
-  auto* p = static_cast<char*>(buffer);
+namespace {
+
+// The loops of the transfers: a short count only at the end of the file or on an error. A write
+// that puts nothing down without an error (endOfSpace set) counts as a full disk.
+template <typename Transfer>
+int32_t TransferAll(int32_t count, bool endOfSpace, Transfer transfer) {
   int32_t done = 0;
   while (done < count) {
-    ssize_t n = ::read(fd, p + done, static_cast<size_t>(count - done));
+    ssize_t n = transfer(done);
     if (n < 0) {
       if (errno == EINTR) continue;
       lastError = errno;
       return done;
     }
-    if (n == 0) break;
+    if (n == 0) {
+      if (endOfSpace) lastError = ENOSPC;
+      return done;
+    }
     done += static_cast<int32_t>(n);
   }
   return done;
+}
+
+// The part of count that a simulated disk takes at offset (-1: the descriptor's position).
+int32_t SimulatedLimit(int fd, int64_t offset, int32_t count, int& refusal) {
+  if (simulation::driveCount.load(std::memory_order_relaxed) == 0) return count;
+  return simulation::WriteAllowance(fd, offset, count, refusal);
+}
+
+// A write cut short by a simulated disk fails as a full disk would.
+int32_t FinishWrite(int32_t done, int32_t limit, int32_t count, int refusal) {
+  if (done == limit && limit < count) {
+    errno = refusal;
+    lastError = refusal;
+  }
+  return done;
+}
+
+}  // namespace
+
+int32_t ReadFile(int fd, void* buffer, int32_t count) {
+  if (fd < 0 || count <= 0) return 0;
+  auto* p = static_cast<char*>(buffer);
+  return TransferAll(count, false, [&](int32_t done) { return ::read(fd, p + done, static_cast<size_t>(count - done)); });
+}
+
+int32_t ReadFileAt(int fd, void* buffer, int32_t count, int64_t offset) {
+  if (fd < 0 || count <= 0 || offset < 0) return 0;
+  auto* p = static_cast<char*>(buffer);
+  return TransferAll(count, false, [&](int32_t done) {
+    return ::pread(fd, p + done, static_cast<size_t>(count - done), static_cast<off_t>(offset + done));
+  });
 }
 
 int32_t WriteFile(int fd, const void* buffer, int32_t count) {
@@ -106,27 +150,21 @@ int32_t WriteFile(int fd, const void* buffer, int32_t count) {
   auto* p = static_cast<const char*>(buffer);
   // A simulated disk takes no more than its capacity: the rest fails as a full disk would.
   int refusal = 0;
-  int32_t limit = count;
-  if (simulation::driveCount.load(std::memory_order_relaxed) != 0) limit = simulation::WriteAllowance(fd, count, refusal);
-  int32_t done = 0;
-  while (done < limit) {
-    ssize_t n = ::write(fd, p + done, static_cast<size_t>(limit - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      lastError = errno;
-      return done;
-    }
-    if (n == 0) {
-      lastError = ENOSPC;
-      return done;
-    }
-    done += static_cast<int32_t>(n);
-  }
-  if (limit < count) {
-    errno = refusal;
-    lastError = refusal;
-  }
-  return done;
+  const int32_t limit = SimulatedLimit(fd, -1, count, refusal);
+  const int32_t done =
+      TransferAll(limit, true, [&](int32_t d) { return ::write(fd, p + d, static_cast<size_t>(limit - d)); });
+  return FinishWrite(done, limit, count, refusal);
+}
+
+int32_t WriteFileAt(int fd, const void* buffer, int32_t count, int64_t offset) {
+  if (fd < 0 || count <= 0 || offset < 0) return 0;
+  auto* p = static_cast<const char*>(buffer);
+  int refusal = 0;
+  const int32_t limit = SimulatedLimit(fd, offset, count, refusal);
+  const int32_t done = TransferAll(limit, true, [&](int32_t d) {
+    return ::pwrite(fd, p + d, static_cast<size_t>(limit - d), static_cast<off_t>(offset + d));
+  });
+  return FinishWrite(done, limit, count, refusal);
 }
 
 int64_t SeekFile(int fd, int64_t offset, int origin) {
