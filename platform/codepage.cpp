@@ -50,11 +50,15 @@ std::optional<std::string> ConvertCodePage(std::string_view text, const char* fr
   return out;
 }
 
+// UTF-8, CP1251 and CP866 all keep ASCII as it is: most names and texts need no converter.
+
 std::optional<std::string> Utf8ToCp1251(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
   return ConvertCodePage(utf8, "UTF-8", "CP1251");
 }
 
 std::string Cp1251ToUtf8(std::string_view cp1251) {
+  if (IsAscii(cp1251)) return std::string(cp1251);
   if (auto s = ConvertCodePage(cp1251, "CP1251", "UTF-8")) return *s;
   // 0x98 is unassigned in CP1251: convert byte by byte and keep it as U+0098.
   std::string out;
@@ -69,15 +73,18 @@ std::string Cp1251ToUtf8(std::string_view cp1251) {
 }
 
 std::optional<std::string> Utf8ToCp866(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
   return ConvertCodePage(utf8, "UTF-8", "CP866");
 }
 
 std::string Cp866ToUtf8(std::string_view cp866) {
+  if (IsAscii(cp866)) return std::string(cp866);
   auto s = ConvertCodePage(cp866, "CP866", "UTF-8");
   return s ? *s : std::string(cp866);
 }
 
 bool IsValidUtf8(std::string_view text) {
+  if (IsAscii(text)) return true;
   return ConvertCodePage(text, "UTF-8", "UTF-32LE").has_value();
 }
 
