@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test:
-# the full build, the engine under AddressSanitizer/UBSan, and the fuzz targets for a bounded time.
+# Installs what is missing, builds everything and runs every test: the full build, the tests of
+# what only a desktop shows on a private X server with a window manager, the engine under
+# AddressSanitizer/UBSan, and the fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
@@ -13,7 +14,10 @@ chmod 700 "$XDG_RUNTIME_DIR"
 echo "== build and test"
 cmake -S . -B build -G Ninja -DTARVELO_WERROR=ON
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" -E '^desktop_tests$'
+
+echo "== desktop tests under Xvfb with openbox"
+TARVELO_REQUIRE_DESKTOP=1 ctest --test-dir build --output-on-failure -R '^desktop_tests$'
 
 echo "== engine under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DTARVELO_WERROR=ON -DTARVELO_SANITIZE=ON -DTARVELO_GUI=OFF \

@@ -233,12 +233,12 @@ std::string TZipCommon::MakeTempFileName(const std::string& Folder) {
 
 void TZipCommon::RaiseWriteError() { RaiseError(&Throw_E_RAISE, FCurrentFileName, "", "0", E_WRITE_ERROR); }
 
-void TZipCommon::FireTmpFileMoveBegin(const std::string& Archive, const std::string& TempFileName) {
-  if (OnTmpFileMoveBegin) OnTmpFileMoveBegin(this, Archive, TempFileName);
+void TZipCommon::FireTmpFileMoveBegin(const std::string& Archive, const std::string& TempFileName, TObject* Sender) {
+  if (OnTmpFileMoveBegin) OnTmpFileMoveBegin(Sender ? Sender : this, Archive, TempFileName);
 }
 
-void TZipCommon::FireTmpFileMoveEnd() {
-  if (OnTmpFileMoveEnd) OnTmpFileMoveEnd(this);
+void TZipCommon::FireTmpFileMoveEnd(TObject* Sender) {
+  if (OnTmpFileMoveEnd) OnTmpFileMoveEnd(Sender ? Sender : this);
 }
 
 // The old archive is the user's last good backup: it is replaced only by a rename of a complete,
@@ -271,12 +271,12 @@ void TZipCommon::FailMove(const std::string& FinalName) {
   Throw_E_RAISE(ErrorMessage(E_USER_CANCELED));
 }
 
-void TZipCommon::CopyOverFinal(TStream32& Source, const std::string& FinalName, int64_t Size) {
-  std::string staging = platform::MakeTempFile(folderOf(FinalName), "qrn");
-  if (staging.empty()) Throw_EFOpenError(ErrorMessage(E_OPEN_ERROR));
-  TempFileGuard guard(staging);
+void TZipCommon::CopyOverFinal(TStream32& Source, const std::string& FinalName, int64_t Size, std::string Staging) {
+  if (Staging.empty()) Staging = platform::MakeTempFile(folderOf(FinalName), "qrn");
+  if (Staging.empty()) Throw_EFOpenError(ErrorMessage(E_OPEN_ERROR));
+  TempFileGuard guard(Staging);
   {
-    TFileStream32 output(staging, platform::kModeCreate);
+    TFileStream32 output(Staging, platform::kModeCreate);
     if (output.Handle() < 0) Throw_EFOpenError(ErrorMessage(E_OPEN_ERROR));
     FileTotal = Size;
     ArchiveTotal = Size;
@@ -288,7 +288,7 @@ void TZipCommon::CopyOverFinal(TStream32& Source, const std::string& FinalName, 
     if (GetCancel()) Throw_E_RAISE(ErrorMessage(E_USER_CANCELED));
     if (output.Size() != Size || !platform::FlushFile(output.Handle())) FailMove(FinalName);
   }
-  platform::SetPublishedMode(staging, FinalName);
-  if (!platform::RenameFile(staging, FinalName)) FailMove(FinalName);
+  platform::SetPublishedMode(Staging, FinalName);
+  if (!platform::RenameFile(Staging, FinalName)) FailMove(FinalName);
   guard.Commit();
 }

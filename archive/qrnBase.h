@@ -277,6 +277,9 @@ class TZipCommon : public TRegisterQarno {
   // call raises. When SameDrive is set the caller may already have closed Source.
   virtual void MoveTempFile(TStream32* Source, const std::string& FinalName, int64_t Size, bool SameDrive,
                             const std::string& TempName);
+  // Copies Size bytes of Source into Staging (a new file in FinalName's folder, made here when
+  // empty), flushes it and renames it over FinalName; Staging is removed on any failure.
+  void CopyOverFinal(TStream32& Source, const std::string& FinalName, int64_t Size, std::string Staging = {});
 
   // --- progress ---
   // Both percentages from the run's counters, then ProgressHook; exceptions are swallowed.
@@ -294,8 +297,9 @@ class TZipCommon : public TRegisterQarno {
   std::string MakeTempFileName(const std::string& Folder);
   // RaiseError(E_RAISE, CurrentFileName, "", "0", 25136).
   void RaiseWriteError();
-  void FireTmpFileMoveBegin(const std::string& Archive, const std::string& TempFileName);
-  void FireTmpFileMoveEnd();
+  // Sender is the component unless another object is named (the memory image passes itself).
+  void FireTmpFileMoveBegin(const std::string& Archive, const std::string& TempFileName, TObject* Sender = nullptr);
+  void FireTmpFileMoveEnd(TObject* Sender = nullptr);
 
   // --- published properties ---
   std::string CurrentFileName() const { return FCurrentFileName; }
@@ -452,9 +456,6 @@ class TZipCommon : public TRegisterQarno {
   TStrings FPasswords;
 
  private:
-  // Copies Size bytes of Source into a new flushed file in FinalName's folder and renames it
-  // over FinalName; the new file is removed on any failure.
-  void CopyOverFinal(TStream32& Source, const std::string& FinalName, int64_t Size);
   // Reports 25136 and raises, also when the run is cancelled.
   [[noreturn]] void FailMove(const std::string& FinalName);
 };

@@ -11,6 +11,7 @@
 #include "archive/qrnCrypt.h"
 #include "archive/qrnEndian.h"
 #include "archive/qrnStreams.h"
+#include "archive/qrnTempOut.h"
 #include "archive/qrnZipRecords.h"
 #include "platform/files.h"
 
@@ -101,7 +102,8 @@ void TZipCommon::SetCurrentFileName(const std::string& Name) {
       part += name[i];
     }
   }
-  const bool folderEntry = isSep(name.back());
+  // A name that was only a drive ("e:") names the target folder itself, as ".." does.
+  const bool folderEntry = !name.empty() && isSep(name.back());
   std::string fileName;
   if (!folderEntry && !parts.empty()) {
     fileName = parts.back();
@@ -231,13 +233,16 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, i
   }
   Stream.reset();
   VolumeFileName = GetVolumeName(Index, Count);
-  // Only a local header was found: the archive's own name is no volume before the last one.
-  if (DirectoryFlags == 0x01 && sameText(VolumeFileName, ArchiveFile())) {
-    VolumeFileName = GetVolumeName(Index + 1, 9999);
-    ++Index;
-  }
+  // Only a local header was found: the set's end is unknown, and the volumes after the one
+  // open carry numbers.
+  if (DirectoryFlags == 0x01 && sameText(VolumeFileName, ArchiveFile())) VolumeFileName = GetVolumeName(Index, 9999);
   const std::string id = std::to_string(Index + 1);
-  for (;;) {
+  for (int32_t requests = 1;; ++requests) {
+    if (requests > TDiskCommon::kMaxDiskRequests) {
+      ReportError(VolumeFileName, "", id, E_NOT_ACCESSIBLE);
+      *CancelRef = true;  // the run ends here, without a further report
+      return false;
+    }
     OnNextVolume(this, VolumeFileName, id, platform::FileExists(VolumeFileName), *CancelRef);
     if (*CancelRef) {
       ReportError(VolumeFileName, "", id, E_USER_CANCELED);
@@ -246,8 +251,9 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, i
     if (platform::FileExists(VolumeFileName)) break;
   }
   VolumeNumber = Index + 1;
-  // Opened as a plain file stream until the temporary input stream class lands.
-  auto volume = std::make_unique<TFileStream32>(VolumeFileName, kReadDenyWrite);
+  // Its reads count down BytesLeft and report the temporary-stream progress, as the reads of
+  // an archive being updated do.
+  auto volume = std::make_unique<TTempFileStream>(this, kReadDenyWrite, VolumeFileName, "");
   if (volume->Handle() < 0) {
     ReportError(VolumeFileName, "", id, E_OPEN_ERROR);
     return false;

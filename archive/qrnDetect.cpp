@@ -204,8 +204,10 @@ int32_t TRegisterQarno::ScanEmbeddedArchive(TStream32& Stream, TArcType& Type, i
             if (v.has(i, 8) && v.le32(i) == kLocalHeaderSignature && v.le32(i + 4) != Dword(0x74, 0x0B, 0x3D, 0x00)) {
               Type = Start != 0 ? atZipExe : atZip;
               const int64_t d = FindZipDirectory(Stream);
-              // Without a directory the local header itself is where the archive starts.
+              // Without a directory the local header itself is where the archive starts, and
+              // the reader walks the local headers from there, as for a plain archive.
               result = d > 0 ? d : b;
+              if (d == 0 && !(DirectoryFlags & 1)) DirectoryFlags |= 1;
             } else {
               matched = false;
             }
@@ -400,7 +402,7 @@ TArcType TRegisterQarno::SpannedOrMultiVolume() {
   // A stream without a file lies on no disk: it can only be a part of a multi-volume set.
   if (FArchiveFile.empty()) return atZipMV;
   TDiskManager disk;
-  if (!disk.CheckDiskOfPath(FArchiveFile, nullptr, nullptr, nullptr, nullptr)) return atNA;
+  if (!disk.CheckDiskOfPath(FArchiveFile, nullptr, nullptr, nullptr, nullptr, false)) return atNA;
   if (disk.DriveType != platform::kDriveRemovable) return atZipMV;
   std::string label = disk.VolumeLabel.substr(0, disk.VolumeLabel.find(' '));
   for (char& c : label) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -502,8 +504,8 @@ TArcType TRegisterQarno::DetectPlainFile(TStream32& Stream, const uint8_t* Head,
   if (IsTarArchive(Stream) == atTar) return T = atTar;
   ArcOffset = FindZipDirectory(Stream);
   if (ArcOffset > 0) {
-    // A 22-byte end record on a later disk than the first marks one part of a set.
-    T = GetLE16(EndRecordBuf, 4) == 0 ? atZip : SpannedOrMultiVolume();
+    // An end record on a later disk than the first marks the last part of a set.
+    T = EndRecordDisk() == 0 ? atZip : SpannedOrMultiVolume();
     return T;
   }
   ArcOffset = ScanEmbeddedArchive(Stream, T, 0);
@@ -553,6 +555,12 @@ TArcType TRegisterQarno::DetectArcType(TStream32* Stream) {
     if (dos != 0 && dos != 0xFFFFFFFFu) ArchiveDate = dos;
   }
   return t;
+}
+
+uint32_t TRegisterQarno::EndRecordDisk() const {
+  if (IsLargeEndSignature(GetLE32(EndRecordBuf, 0))) return GetLE16(LargeEndRecordBuf, 4);
+  if (DirectoryFlags & 16) return GetLE32(Zip64EndRecordBuf, 16);
+  return GetLE16(EndRecordBuf, 4);
 }
 
 void TRegisterQarno::SetVolumeNumbering() {

@@ -20,11 +20,6 @@ constexpr int32_t kUserCanceled = 25443;
 constexpr const char* kNotAccessibleText = "is not accessible";
 constexpr const char* kSpanLabelPrefix = "PKBACK# ";
 
-// The caption of the engine's boxes: the program's name, as the application title defaults to.
-std::string ApplicationTitle() { return program_invocation_short_name; }
-
-bool IsNetworkDrive(const std::string& drive) { return drive.size() > 2 && drive[0] == '/' && drive[1] == '/'; }
-
 }  // namespace
 
 int32_t ParseSpanVolumeNumber(const std::string& Label) {
@@ -60,15 +55,16 @@ bool TDiskManager::IsDigits(const std::string& Text) {
 
 bool TDiskManager::CheckDiskOfPath(const std::string& Path, const TOnDiskError& NotReadyHandler,
                                    const TOnDiskError& WriteProtectHandler, const TReportErrorProc& ReportError,
-                                   const TRaiseErrorProc& RaiseError) {
+                                   const TRaiseErrorProc& RaiseError, bool ForWriting) {
   // A name without a folder lies in the current directory.
   std::string path = Path.find('/') == std::string::npos ? platform::AbsolutePath(".") : Path;
-  return RequestDisk(platform::VolumeRoot(path), NotReadyHandler, WriteProtectHandler, ReportError, RaiseError);
+  return RequestDisk(platform::VolumeRoot(path), NotReadyHandler, WriteProtectHandler, ReportError, RaiseError,
+                     ForWriting);
 }
 
 bool TDiskManager::RequestDisk(const std::string& ADrive, const TOnDiskError& NotReadyHandler,
                                const TOnDiskError& WriteProtectHandler, const TReportErrorProc& ReportError,
-                               const TRaiseErrorProc& RaiseError) {
+                               const TRaiseErrorProc& RaiseError, bool ForWriting) {
   Drive = ADrive;
   FOnDiskInDrvErr = NotReadyHandler;
   FOnDiskWriteProtectErr = WriteProtectHandler;
@@ -78,23 +74,23 @@ bool TDiskManager::RequestDisk(const std::string& ADrive, const TOnDiskError& No
     if (FReportError) FReportError(Drive, "0", "0", code);
     return false;
   };
+  int32_t requests = 0;
   try {
-    if (!IsNetworkDrive(Drive)) {
-      while (!DriveReady(Drive)) {
-        if (!FOnDiskInDrvErr) return report(kNotAccessible);
-        bool abort = true;
-        FOnDiskInDrvErr(this, abort);
-        if (abort) return report(kUserCanceled);
-      }
-      while (IsWriteProtected(Drive)) {
-        if (!FOnDiskWriteProtectErr) return report(kWriteProtected);
-        bool abort = true;
-        FOnDiskWriteProtectErr(this, abort);
-        if (abort) return report(kUserCanceled);
-      }
+    while (!DriveReady(Drive)) {
+      if (!FOnDiskInDrvErr || ++requests > kMaxDiskRequests) return report(kNotAccessible);
+      bool abort = true;
+      FOnDiskInDrvErr(this, abort);
+      if (abort) return report(kUserCanceled);
+    }
+    while (ForWriting && IsWriteProtected(Drive)) {
+      if (!FOnDiskWriteProtectErr) return report(kWriteProtected);
+      if (++requests > kMaxDiskRequests) return report(kNotAccessible);
+      bool abort = true;
+      FOnDiskWriteProtectErr(this, abort);
+      if (abort) return report(kUserCanceled);
     }
     while (!ReadVolumeInfo(Drive)) {
-      if (!AskRetry(Drive)) return report(kNotAccessible);
+      if (++requests > kMaxDiskRequests || !AskRetry(Drive)) return report(kNotAccessible);
     }
     VolumeLabel = VolumeInfo.VolumeLabel;
     SpanVolumeNumber = static_cast<uint16_t>(ParseSpanVolumeNumber(VolumeLabel));
@@ -135,8 +131,8 @@ bool TDiskManager::DriveReady(const std::string& DriveLetter) {
 uint8_t TDiskManager::GetMediaType(const std::string& /*ADrive*/) { return 0; }
 
 void TDiskManager::GetDiskSpace(const std::string& ADrive) {
-  // A network name is read too: it resolves to the mount that carries it, so the fields never
-  // keep the figures of the previous volume.
+  // Every volume is read, network mounts too, so the fields never keep the figures of the
+  // previous volume.
   platform::VolumeSpace(ADrive, FreeSpace, TotalSpace);
 }
 
@@ -168,6 +164,6 @@ bool TDiskManager::AskRetry(const std::string& ADrive) {
   std::string root = ADrive;
   if (root.empty() || root.back() != '/') root += '/';
   std::string text = root + kNotAccessibleText + "\r\n\r\n" + std::strerror(FLastError);
-  return platform::MessageBox(text, ApplicationTitle(), platform::MB_RETRYCANCEL | platform::MB_ICONERROR) ==
+  return platform::MessageBox(text, platform::ApplicationTitle(), platform::MB_RETRYCANCEL | platform::MB_ICONERROR) ==
          platform::IDRETRY;
 }

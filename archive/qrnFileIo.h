@@ -4,9 +4,9 @@
 // learned (label, serial number, file system, kind of drive, space) for the spanned-disk writer
 // and reader and for archive-type detection.
 //
-// On Linux a "drive" text is the folder of the volume that holds a path: its mount point, the
-// path of a simulated removable drive (platform/volumes.h), or "//server/share" for a network
-// name, which skips the ready and write-protection tests as the network branch always did.
+// On Linux a "drive" text is the folder of the volume that holds a path: its mount point or the
+// path of a simulated removable drive (platform/volumes.h). A network share is reached through
+// its mount point like any volume; a path that starts with "//" is an ordinary path.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -44,6 +44,11 @@ bool SetVolumeLabel(const std::string& Path, const std::string& Label);
 
 class TDiskCommon : public TObject {
  public:
+  // A disk or volume asked for this many times without coming is reported as not accessible
+  // (25170) and the request ends: a handler that neither cancels nor brings it must not keep
+  // the run waiting for ever.
+  static constexpr int32_t kMaxDiskRequests = 20;
+
   // The owner's error operations and its two disk handlers, stored by RequestDisk.
   TRaiseErrorProc FRaiseError;
   TReportErrorProc FReportError;
@@ -72,11 +77,12 @@ class TDiskManager : public TDiskCommon {
   // Takes the drive of Path (the current directory's for a bare name), then RequestDisk.
   bool CheckDiskOfPath(const std::string& Path, const TOnDiskError& NotReadyHandler,
                        const TOnDiskError& WriteProtectHandler, const TReportErrorProc& ReportError,
-                       const TRaiseErrorProc& RaiseError);
-  // True when the drive is usable; the fields are then current.
+                       const TRaiseErrorProc& RaiseError, bool ForWriting = true);
+  // True when the drive is usable; the fields are then current. A disk that is only read
+  // (ForWriting false) may be write-protected: a backup disk often is, and a CD always.
   bool RequestDisk(const std::string& ADrive, const TOnDiskError& NotReadyHandler,
                    const TOnDiskError& WriteProtectHandler, const TReportErrorProc& ReportError,
-                   const TRaiseErrorProc& RaiseError);
+                   const TRaiseErrorProc& RaiseError, bool ForWriting = true);
   bool IsWriteProtected(const std::string& DriveLetter);
   bool DriveReady(const std::string& DriveLetter);
   // No BIOS disk service to ask on Linux: always 0 ("Unknown").

@@ -227,6 +227,10 @@ int64_t TStoreStream::CopyFrom(TStream32* Input, int64_t Count) {
 
 int32_t TStoreStream::Read(void*, int32_t) { return -1; }
 
+int32_t TStoreStream::Seek(int32_t Offset, uint16_t Origin) {
+  return Offset == 0 && Origin == soFromCurrent ? static_cast<int32_t>(FTotalIn) : -1;
+}
+
 int32_t TStoreStream::Write(const void* Buffer, int32_t Count) {
   auto* p = static_cast<uint8_t*>(const_cast<void*>(Buffer));
   if (!State.Encrypted) {

@@ -103,6 +103,10 @@ class TStoreStream : public TCustomStream {
   int64_t CopyFrom(TStream32* Input, int64_t Count) override;
   int32_t Read(void* Buffer, int32_t Count) override;  // -1
   int32_t Write(const void* Buffer, int32_t Count) override;
+  // Seek(0, from current) is the input total, which a store stream never advances: 0. Any
+  // other seek -1.
+  using TCustomStream::Seek;
+  int32_t Seek(int32_t Offset, uint16_t Origin) override;
 
   uint32_t Crc = 0;
 

@@ -127,6 +127,8 @@ class TDecoder {
   bool Take(uint32_t N, uint32_t& V);
   // Symbol of Code, or -1 for an invalid code or one cut off by the end of input.
   int32_t Decode(const THuffman& Code);
+  // The declared size is reached: nothing more is decoded.
+  bool Full() const { return FTotal >= FHeader.UnpackedSize; }
   void Put(uint8_t B) {
     gWindow[FPos++] = B;
     ++FTotal;
@@ -241,6 +243,7 @@ void TDecoder::Flush() {
   FPos = 0;
   const int32_t written = FComp.OutputHook ? FComp.OutputHook(FOutput, gWindow.data(), 1, n, kCrc32, false)
                                            : FComp.WriteDecrypted(FOutput, gWindow.data(), 1, n, kCrc32, false);
+  FComp.BytesLeft -= n;
   const uint64_t done = FHeader.PackedSize - gPackedLeft;
   FComp.DoProgress(FComp.ArchiveTotal, static_cast<int64_t>(FHeader.PackedSize), static_cast<int64_t>(done));
   if (written != n) {
@@ -267,7 +270,7 @@ TStop TDecoder::Stored() {
   uint32_t len, nlen;
   if (!Take(16, len) || !Take(16, nlen)) return TStop::Fault;
   if ((len ^ 0xFFFFu) != nlen) return TStop::Fault;
-  while (len-- > 0) {
+  for (; len > 0 && !Full(); --len) {
     uint8_t b;
     if (FBitCount >= 8) {
       b = static_cast<uint8_t>(FBitBuf);
@@ -277,7 +280,7 @@ TStop TDecoder::Stored() {
     }
     Put(b);
   }
-  return TStop::None;
+  return Full() ? TStop::Done : TStop::None;
 }
 
 bool TDecoder::BuildFixed() {
@@ -317,8 +320,7 @@ TStop TDecoder::Dynamic() {
     uint32_t rep, v = 0;
     uint8_t fill = 0;
     if (sym == 16) {
-      if (n == 0) return TStop::Fault;  // nothing to repeat
-      fill = lens[n - 1];
+      fill = n == 0 ? 0 : lens[n - 1];  // before any length, the length repeated is 0
       if (!Take(2, rep)) return TStop::Fault;
       rep += 3;
     } else if (sym == 17) {
@@ -340,7 +342,7 @@ TStop TDecoder::Dynamic() {
 
 TStop TDecoder::Codes(const THuffman& Lit, const THuffman& Dist) {
   for (;;) {
-    if (Cancelled()) return TStop::Done;
+    if (Cancelled() || Full()) return TStop::Done;
     const int32_t sym = Decode(Lit);
     if (sym < 0) return TStop::Fault;
     if (sym < 256) {
@@ -359,6 +361,7 @@ TStop TDecoder::Codes(const THuffman& Lit, const THuffman& Dist) {
     const uint32_t dist = kDistBase[static_cast<size_t>(dsym)] + extra;
     // Before the entry's first byte the window holds another entry's data.
     if (dist > FTotal) return TStop::Fault;
+    len = static_cast<uint32_t>(std::min<uint64_t>(len, FHeader.UnpackedSize - FTotal));
     while (len > 0) {
       const uint32_t from = (FPos - dist) & (kWindowSize - 1);
       // A run stops at the window's end on both sides, and at the distance for an overlap.
@@ -394,7 +397,7 @@ void TDecoder::Run() {
     }
     if (stop != TStop::None) return;
     GiveBack();
-    if (last || Cancelled()) return;
+    if (last || Cancelled() || Full()) return;
   }
 }
 

@@ -11,12 +11,16 @@
 struct TMemberHeader {
   uint64_t PackedSize = 0;
   uint16_t Flags = 0;  // general-purpose flags; bit 0 makes the input deciphered on reading
+  // The size the entry declares: decoding stops once it is reached, so a few packed bytes
+  // cannot write without end.
+  uint64_t UnpackedSize = UINT64_MAX;
 };
 
 // Reads the packed bytes through Component's ReadHook and writes the output through its
-// OutputHook (CRC-32 on the way). Damaged or short data only ends the decoding: the CRC check
-// afterwards tells. A refused write raises 25136, an allocation failure 25253, both through
-// RaiseError. Always returns true. The window and buffers are process-wide: one entry at a time.
+// OutputHook (CRC-32 on the way), lowering Component's BytesLeft by what it writes. Damaged or
+// short data only ends the decoding: the CRC check afterwards tells. A refused write raises 25136,
+// an allocation failure 25253, both through RaiseError. Always returns true. The window and
+// buffers are process-wide: one entry at a time.
 bool InflateMember(TZipCommon& Component, TStream32& Archive, TStream32* Output, const TMemberHeader& Header);
 
 // Packed bytes that the last InflateMember did not take (read-ahead given back included).

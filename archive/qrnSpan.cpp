@@ -33,7 +33,11 @@ bool TDiskSpannObj::AskLastDisk() {
     Owner->SetArchiveFile(FArchiveName);
     return (Owner->DirectoryFlags & kEndRecordFound) != 0;
   };
-  while (!detect()) {
+  for (int32_t requests = 1; !detect(); ++requests) {
+    if (requests > kMaxDiskRequests) {
+      Report("0", "0", E_NOT_ACCESSIBLE);
+      return false;
+    }
     bool cancel = true;
     Owner->OnGetZipLastDisk(this, cancel);
     if (cancel) return false;
@@ -58,7 +62,11 @@ bool TDiskSpannObj::OpenNextVolume(std::unique_ptr<TStream32>& Stream) {
     ok = AskLastDisk();
   } else {
     // The disk in the drive is the one read last: the user is asked before each test.
-    for (;;) {
+    for (int32_t requests = 1;; ++requests) {
+      if (requests > kMaxDiskRequests) {
+        Report("0", std::to_string(DiskState), E_NOT_ACCESSIBLE);
+        break;
+      }
       bool cancel = true;
       if (DiskState == 1) Owner->OnGetZipFirstDisk(this, cancel);
       else Owner->OnGetZipNextDisk(this, std::to_string(DiskState), cancel);
@@ -88,7 +96,8 @@ bool TDiskSpannObj::CheckDisk(int64_t Position) {
   if (!Owner || !Owner->DiskManager) return false;
   TDiskManager& disks = *Owner->DiskManager;
   auto request = [&] {
-    return disks.CheckDiskOfPath(FArchiveName, FOnDiskInDrvErr, FOnDiskWriteProtectErr, FReportError, FRaiseError);
+    return disks.CheckDiskOfPath(FArchiveName, FOnDiskInDrvErr, FOnDiskWriteProtectErr, FReportError, FRaiseError,
+                                 false);
   };
   if (!request()) return false;
   TFileStream32 file(FArchiveName, kReadDenyWrite);

@@ -70,11 +70,11 @@ bool TDiskSpanObj::SpanArchive() {
   bool ok = false;
   try {
     Owner->FireProgress(0, 0);
-    ok = !Cancelled() && FirstDisk();
     TCompHeaderList& list = *HeaderList;
     // The entries in the order they lie in the temporary archive; each one reaches to the next
     // one's start, so whatever an entry holds (a data descriptor of a kept entry) goes along.
     std::vector<int32_t> order;
+    ok = true;
     for (int32_t i = 0; ok && i < list.Count(); ++i) {
       if (list.Info(i).EntryAction == eaDrop) continue;
       bool enc = false;
@@ -83,10 +83,16 @@ bool TDiskSpanObj::SpanArchive() {
     }
     std::stable_sort(order.begin(), order.end(),
                      [&](int32_t a, int32_t b) { return list.Info(a).LocalOffset < list.Info(b).LocalOffset; });
+    FSetSize = 4 + (order.empty() ? 0 : BytesToWrite(list.Info(order[0]).LocalOffset));
+    FSetWritten = 0;
+    FOverwrittenDisk = 0;
+    ok = ok && !Cancelled() && FirstDisk();
     const int64_t sourceSize = SourceStream->Size();
     const auto entries = static_cast<int64_t>(order.size());
     Owner->BytesLeft = list.Count() + 1;
-    if (ok && !order.empty() && BytesToWrite(list.Info(order[0]).LocalOffset) > FreeSpace()) {
+    // The set is marked as spanned when the temporary archive and the reserve do not fit on the
+    // first disk.
+    if (ok && !order.empty() && sourceSize + kDiskReserve > FreeSpace()) {
       uint8_t marker[4];
       PutLE32(marker, 0, kSpanMarker);
       ok = WriteSpanned(*DiskFile, marker, 4);
@@ -140,15 +146,7 @@ bool TDiskSpanObj::SpanArchive() {
       platform::ProcessMessages();
     }
     if (ok && Cancelled()) ok = false;
-    if (ok) {
-      Owner->SpanObject = this;
-      struct Unhook {
-        TZipBase* owner;
-        ~Unhook() { owner->SpanObject = nullptr; }
-      } unhook{Owner};
-      ok = Owner->WriteCentralHeaders(*DiskFile, list) && !Cancelled();
-      ok = ok && WriteSpanned(*DiskFile, Owner->EndRecordBuf.data(), static_cast<int64_t>(Owner->EndRecordBuf.size()));
-    }
+    ok = ok && WriteDirectory();
     ok = ok && CloseDiskFile();
   } catch (const std::exception& e) {
     Report(e.what(), std::to_string(DiskNumber), E_WRITE_ERROR);
@@ -156,16 +154,33 @@ bool TDiskSpanObj::SpanArchive() {
   }
   if (!ok && DiskFile) {
     // The piece on the disk in the drive belongs to this run and ends nowhere: it must not
-    // pass for a backup.
+    // pass for a backup. An old archive it was written beside stays.
     DiskFile.reset();
-    platform::DeleteFile(ArchiveName());
+    platform::DeleteFile(FPieceName);
   }
   DiskFile.reset();
+  if (!ok && FOverwrittenDisk > 0) {
+    const std::string disk = std::to_string(FOverwrittenDisk);
+    Report("the old set was overwritten on disk " + disk + " and the new set is incomplete", disk, E_WRITE_ERROR);
+  }
   return ok;
 }
 
+bool TDiskSpanObj::WriteDirectory() {
+  Owner->SpanObject = this;
+  struct Unhook {
+    TZipBase* owner;
+    ~Unhook() { owner->SpanObject = nullptr; }
+  } unhook{Owner};
+  if (!Owner->WriteCentralHeaders(*DiskFile, *HeaderList) || Cancelled()) return false;
+  if (Owner->IsLargeArchive)
+    return WriteSpanned(*DiskFile, Owner->LargeEndRecordBuf.data(), static_cast<int64_t>(Owner->LargeEndRecordBuf.size()));
+  return WriteSpanned(*DiskFile, Owner->EndRecordBuf.data(), static_cast<int64_t>(Owner->EndRecordBuf.size()));
+}
+
 int64_t TDiskSpanObj::BytesToWrite(int64_t Position) const {
-  int64_t total = SourceStream->Size() - Position + static_cast<int64_t>(Owner->EndRecordBuf.size());
+  // The end record counted at its larger size: the directory may land past 4 GiB on its disk.
+  int64_t total = SourceStream->Size() - Position + static_cast<int64_t>(Owner->LargeEndRecordBuf.size());
   TCompHeaderList& list = *HeaderList;
   for (int32_t i = 0; i < list.Count(); ++i) {
     if (list.Info(i).EntryAction != eaDrop) total += Owner->CentralEntrySize(list, i);
@@ -196,6 +211,7 @@ bool TDiskSpanObj::WriteSpanned(TStream32& Stream, const uint8_t* Buffer, int64_
       const int32_t written = std::max(target->Write(Buffer, want), 0);
       FreeSpace() -= written;
       FWrittenHere += written;
+      FSetWritten += written;
       Buffer += written;
       Count -= written;
       if (written < want) {
@@ -250,10 +266,26 @@ bool TDiskSpanObj::CloseDiskFile() {
   // The user takes the disk out next: its piece must be on it, not in the page cache.
   const bool flushed = platform::FlushFile(DiskFile->Handle());
   DiskFile.reset();
-  if (flushed) return true;
-  Report(Owner->CurrentFileName(), std::to_string(DiskNumber), E_WRITE_ERROR);
-  platform::DeleteFile(ArchiveName());
+  if (flushed && (!FReplacesOld || ReplaceOldArchive())) return true;
+  if (!flushed) Report(Owner->CurrentFileName(), std::to_string(DiskNumber), E_WRITE_ERROR);
+  platform::DeleteFile(FPieceName);
   return false;
+}
+
+bool TDiskSpanObj::ReplaceOldArchive() {
+  const std::string name = ArchiveName();
+  platform::SetPublishedMode(FPieceName, name);
+  // The old archive goes where DeleteOptions sends it; when it cannot, the rename replaces it.
+  DeleteArchiveFile(name, Owner->DeleteOptions());
+  const bool renamed = platform::RenameFile(FPieceName, name);
+  if ((renamed || !platform::FileExists(name)) && FOverwrittenDisk == 0) FOverwrittenDisk = DiskNumber;
+  if (!renamed) {
+    Report("", std::to_string(DiskNumber), E_WRITE_ERROR);
+    return false;
+  }
+  FPieceName = name;
+  FReplacesOld = false;
+  return true;
 }
 
 bool TDiskSpanObj::PrepareDisk() {
@@ -274,6 +306,7 @@ bool TDiskSpanObj::PrepareDisk() {
       if (FReportError) FReportError(DiskServices->Drive, "0", volume, E_NOT_ACCESSIBLE);
       return false;
     }
+    FReplacesOld = false;
     bool cancel = true;
     OnInsertDisk(this, volume, cancel);
     if (cancel || Cancelled()) return false;
@@ -285,7 +318,9 @@ bool TDiskSpanObj::PrepareDisk() {
     bool usable = true;
     if (!HandleExistingFile(usable)) return false;
     if (!usable) continue;
-    if (FreeSpace() < DiskServices->TotalSpace && !ClearDisk(requests)) return false;
+    // A disk that keeps an old archive until the new piece is complete has room already:
+    // offering it for clearing could only cost the user that archive.
+    if (!FReplacesOld && FreeSpace() < DiskServices->TotalSpace && !ClearDisk(requests)) return false;
     if (static_cast<int64_t>(Reserve) > FreeSpace()) continue;
     break;
   }
@@ -308,12 +343,19 @@ bool TDiskSpanObj::HandleExistingFile(bool& Usable) {
   Owner->Timer.Resume();
   if (FileExistsMode == omSkip) Owner->SetCancel(true);
   if (Cancelled()) return false;
+  // With room for the rest of the set beside it, the old archive stays until the new piece is
+  // complete.
+  if (FreeSpace() - static_cast<int64_t>(Reserve) >= FSetSize - FSetWritten) {
+    FReplacesOld = true;
+    return true;
+  }
   // Removable disks have no Trash of their own: when the user's Trash cannot take the file,
   // it is replaced for good, as the answer said.
   if (!DeleteArchiveFile(name, Owner->DeleteOptions()) && platform::FileExists(name) && !platform::DeleteFile(name)) {
     Usable = false;
     return true;
   }
+  if (FOverwrittenDisk == 0) FOverwrittenDisk = DiskNumber;
   Usable = CheckDisk();
   return true;
 }
@@ -324,7 +366,7 @@ bool TDiskSpanObj::ClearDisk(int32_t& Requests) {
       bool cancel = true;
       OnClearDisk(this, DiskServices->Drive, Reserve, FreeSpace(), DiskServices->TotalSpace, cancel);
       if (cancel || Cancelled()) return false;
-      if (CheckDisk() && FreeSpace() >= static_cast<int64_t>(Reserve)) return true;
+      if (CheckDisk() && FreeSpace() > static_cast<int64_t>(Reserve)) return true;
       if (++Requests > kMaxDiskRequests) {
         if (FReportError) FReportError(DiskServices->Drive, "0", std::to_string(DiskNumber), E_NOT_ACCESSIBLE);
         return false;
@@ -333,7 +375,7 @@ bool TDiskSpanObj::ClearDisk(int32_t& Requests) {
   }
   if (DiskServices->CheckDiskOfPath(ArchiveName(), Owner->OnDiskInDrvErr, Owner->OnDiskWriteProtectErr, FReportError,
                                     FRaiseError) &&
-      FreeSpace() >= static_cast<int64_t>(Reserve))
+      FreeSpace() > static_cast<int64_t>(Reserve))
     return true;
   Report("OnClearDisk", std::to_string(DiskNumber), E_EVENT_NOT_ASSIGNED);
   return false;
@@ -342,14 +384,22 @@ bool TDiskSpanObj::ClearDisk(int32_t& Requests) {
 bool TDiskSpanObj::OpenDiskFile() {
   const std::string name = ArchiveName();
   try {
-    auto file = std::make_unique<TFileStream32>(name, platform::kModeCreate);
-    if (file->Handle() < 0) return false;
+    // A fresh disk lacks the folder the archive lies in on the first one.
+    const std::string folder = FolderPart(name);
+    if (!folder.empty() && !DirExists(folder)) ForceDirectories(folder);
+    FPieceName = FReplacesOld ? platform::MakeTempFile(folder.empty() ? "." : folder, "qrn") : name;
+    auto file = std::make_unique<TFileStream32>(FPieceName, platform::kModeCreate);
+    if (FPieceName.empty() || file->Handle() < 0) {
+      Report("", std::to_string(DiskNumber), E_OPEN_ERROR);
+      if (FReplacesOld && !FPieceName.empty()) platform::DeleteFile(FPieceName);
+      return false;
+    }
     DiskFile = std::move(file);
     FWrittenHere = 0;
     WriteLabel();
     if (!CheckDisk()) {
       DiskFile.reset();
-      platform::DeleteFile(name);
+      platform::DeleteFile(FPieceName);
       return false;
     }
     if (DiskNumber == 1) FreeSpace() -= std::max(Owner->LeaveSpaceOnFirstDisk(), 0);
@@ -359,7 +409,7 @@ bool TDiskSpanObj::OpenDiskFile() {
   } catch (...) {
     if (DiskFile) {
       DiskFile.reset();
-      platform::DeleteFile(name);
+      platform::DeleteFile(FPieceName);
     }
     return false;
   }

@@ -5,7 +5,10 @@
 // entry's central header gets the disk and the offset its local header landed on; the central
 // directory and the end record go onto the last disk. A disk is never cleared by the engine:
 // a disk that is not empty is offered to OnClearDisk, and an archive of the same name on a disk
-// is replaced only on OnDiskSpanFileExists' answer.
+// is replaced only on OnDiskSpanFileExists' answer: when the disk has room for the rest of the
+// set beside it, the new piece is written under a temporary name and takes the old one's place
+// once it is complete; otherwise the old one goes on the answer, and a run that then fails says
+// so.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,9 +26,6 @@ class TDiskSpanObj : public TDiskCommon {
  public:
   // Free bytes every disk must offer beyond LeaveSpaceOnFirstDisk.
   static constexpr int64_t kDiskReserve = 10000;
-  // Answers of OnInsertDisk or OnClearDisk in a row that bring no usable disk before one disk
-  // request gives up: an unattended handler that always says "go on" must not spin for ever.
-  static constexpr int32_t kMaxDiskRequests = 20;
 
   // Stores the owner's parts and sets the temporary output's Mode to 0: the temporary archive
   // is discarded, never moved onto the archive's name.
@@ -46,6 +46,9 @@ class TDiskSpanObj : public TDiskCommon {
   // across disks (readers of split sets cannot join a header from two volumes); only entry
   // data, names past a disk's reserve and the directory as a whole cross disks.
   bool KeepTogether(int64_t Count);
+  // Writes the central directory and the end record (the large one when the directory begins
+  // 4 GiB or more into its disk) from the disk file's end on; true when all of it was written.
+  bool WriteDirectory();
 
   TZipBase* Owner;
   bool* CancelFlag;
@@ -81,8 +84,10 @@ class TDiskSpanObj : public TDiskCommon {
   bool CheckDiskQuietly();
   // Handles an archive of the same name on the disk in the drive. False ends the request.
   bool HandleExistingFile(bool& Usable);
-  // Closes the disk file after flushing it to the disk; false (reported) when that fails.
+  // Closes the disk file after flushing it to the disk, and puts a piece written beside an old
+  // archive in that one's place; false (reported) when that fails.
   bool CloseDiskFile();
+  bool ReplaceOldArchive();
   // Bytes of the archive still to write: the entries from Position on, the directory and the
   // end record.
   int64_t BytesToWrite(int64_t Position) const;
@@ -95,4 +100,13 @@ class TDiskSpanObj : public TDiskCommon {
   int64_t FWrittenHere = 0;
   // Serial numbers of the disks filled in this run: such a disk is never taken again.
   std::vector<uint32_t> FFilledSerials;
+  // Bytes of the whole set (a spanning signature included) and those written so far.
+  int64_t FSetSize = 0;
+  int64_t FSetWritten = 0;
+  // What the piece on the disk in the drive is written under: the archive's name, or a
+  // temporary name beside an old archive that it replaces once complete (FReplacesOld).
+  std::string FPieceName;
+  bool FReplacesOld = false;
+  // The first disk from which an old archive went before the new set was complete; 0: none.
+  int32_t FOverwrittenDisk = 0;
 };

@@ -37,6 +37,21 @@ int64_t CopyChunks(TStream32& To, TStream32* Source, int64_t Count, bool* Cancel
   return requested;
 }
 
+// The publishing of an output that its owner neither published nor cancelled, from a
+// destructor: nothing may leave it. A failure that the move has not reported yet is reported.
+template <typename Move>
+void PublishForgotten(TZipCommon* Owner, const std::string& FinalName, Move move) noexcept {
+  try {
+    move();
+  } catch (const E_RAISE&) {
+    // Reported through OnError when raised.
+  } catch (const std::exception& e) {
+    if (!platform::LastErrorIsDiskFull()) Owner->ReportError(FinalName, e.what(), "0", E_WRITE_ERROR);
+  } catch (...) {
+    Owner->ReportError(FinalName, "", "0", E_WRITE_ERROR);
+  }
+}
+
 }  // namespace
 
 bool SameDrive(const std::string& A, const std::string& B) {
@@ -58,6 +73,7 @@ TTempFileStream::TTempFileStream(TZipCommon* AOwner, uint16_t AMode, const std::
 }
 
 TTempFileStream::~TTempFileStream() {
+  if (!FMoveTried && std::uncaught_exceptions() <= FUncaught) PublishForgotten(Owner, FinalName, [this] { MoveToFinal(); });
   if (FHandle >= 0 && platform::CloseFile(FHandle)) FHandle = -1;
   if (IsTemporary && !TempName.empty()) platform::DeleteFile(TempName);
 }
@@ -75,7 +91,8 @@ int64_t TTempFileStream::CopyFrom(TStream32* Source, int64_t Count) {
 }
 
 void TTempFileStream::MoveToFinal() {
-  if (!IsTemporary || Mode == 0 || FinalName.empty()) return;
+  if (!IsTemporary || Mode == 0 || FinalName.empty() || FMoveTried) return;
+  FMoveTried = true;
   Owner->FireTmpFileMoveBegin(FinalName, TempName);
   try {
     const bool same = SameDrive(TempName, FolderOf(FinalName));
@@ -102,6 +119,10 @@ TTempMemStream::TTempMemStream(TZipCommon* AOwner, uint16_t AMode, const std::st
     GivenName = FileName;
 }
 
+TTempMemStream::~TTempMemStream() {
+  if (!FMoveTried && std::uncaught_exceptions() <= FUncaught) PublishForgotten(Owner, FinalName, [this] { MoveToFinal(); });
+}
+
 int32_t TTempMemStream::Read(void* Buffer, int32_t Count) {
   const int32_t n = TMemoryStream32::Read(Buffer, Count);
   Owner->BytesLeft -= Count;
@@ -115,16 +136,22 @@ int64_t TTempMemStream::CopyFrom(TStream32* Source, int64_t Count) {
 }
 
 void TTempMemStream::MoveToFinal() {
-  if (!IsTemporary || Mode == 0 || FinalName.empty()) return;
-  Owner->FireTmpFileMoveBegin(FinalName, "");
+  if (!IsTemporary || Mode == 0 || FinalName.empty() || FMoveTried) return;
+  FMoveTried = true;
+  // The file that becomes FinalName is made first, beside it: the old archive stays whole
+  // until the new one is complete.
+  const std::string staging = platform::MakeTempFile(FolderOf(FinalName), "qrn");
+  if (staging.empty()) Throw_EFOpenError(ErrorMessage(E_OPEN_ERROR));
   try {
+    Owner->FireTmpFileMoveBegin(FinalName, "", this);
     Owner->FileTotal = Owner->ArchiveTotal = Owner->BytesLeft = Size();
     SetPosition(0);
-    // Never written in place: the old archive stays whole until the new one is complete.
-    Owner->MoveTempFile(this, FinalName, Size(), false, "");
+    Owner->CopyOverFinal(*this, FinalName, Size(), staging);
   } catch (...) {
-    if (platform::LastErrorIsDiskFull()) Owner->ReportError(Owner->ArchiveFile(), "", "0", 25160);
+    const bool full = platform::LastErrorIsDiskFull();
+    platform::DeleteFile(staging);
+    if (full) Owner->ReportError(Owner->ArchiveFile(), "", "0", E_DISK_FULL);
     throw;
   }
-  Owner->FireTmpFileMoveEnd();
+  Owner->FireTmpFileMoveEnd(this);
 }

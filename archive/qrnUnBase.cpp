@@ -10,6 +10,8 @@ namespace {
 
 constexpr uint16_t kReadDenyWrite = 0x20;
 constexpr uint32_t kAttrArchiveOnly = 0x20;
+// Entries in work are written to hidden files of this prefix beside their targets.
+constexpr const char* kOutputTempPrefix = ".qrn";
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -70,7 +72,8 @@ bool TUnBase::OpenArchive(std::unique_ptr<TStream32>& Archive) {
           },
           [this](TExceptionClass k, const std::string& f, const std::string& e, const std::string& v, int32_t c) {
             RaiseError(k, f, e, v, c);
-          });
+          },
+          false);
     } catch (...) {
       ready = false;
     }
@@ -125,6 +128,7 @@ int32_t TUnBase::RunExtraction(std::unique_ptr<TStream32>& Archive, TStream32*& 
   } catch (...) {
     // The run ends quietly; the counters stand as they are.
   }
+  DiscardOutput();  // an entry that never came to its verdict
   try {
     if (timed) {
       Timer.Stop();
@@ -202,14 +206,43 @@ bool TUnBase::BeginFile(bool IsFolder) {
 
 bool TUnBase::OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& Name,
                          const std::string& /*StoredName*/) {
+  DiscardOutput();
   if (Entry.Encrypted() && PasswordFailed) return true;
   if (Name.empty()) return false;
+  // What could not be opened for writing is not replaced either.
+  const uint32_t existing = platform::GetFileAttributes(Name);
+  if (existing != platform::kInvalidAttributes &&
+      (existing & (platform::kAttrReadOnly | platform::kAttrDirectory)) != 0)
+    return false;
   const std::string folder = FolderPart(Name);
   if (!folder.empty()) ForceDirectories(folder);
-  auto file = std::make_unique<TFileStream32>(Name, platform::kModeCreate);
-  if (file->Handle() < 0) return false;
+  // The entry is written beside its file and takes its place only once it passed its checks
+  // (CheckCrc): a damaged or cancelled entry never replaces a good file.
+  const std::string temp = platform::MakeTempFile(folder, kOutputTempPrefix);
+  if (temp.empty()) return false;
+  auto file = std::make_unique<TFileStream32>(temp, platform::kModeCreate);
+  if (file->Handle() < 0) {
+    platform::DeleteFile(temp);
+    return false;
+  }
+  FOutputTemp = temp;
+  FOutputTarget = Name;
   Output = std::move(file);
   return true;
+}
+
+void TUnBase::DiscardOutput() {
+  if (!FOutputTemp.empty()) platform::DeleteFile(FOutputTemp);
+  FOutputTemp.clear();
+  FOutputTarget.clear();
+}
+
+bool TUnBase::CommitOutput() {
+  if (FOutputTemp.empty()) return true;
+  const bool moved = platform::RenameFile(FOutputTemp, FOutputTarget);
+  if (!moved) ReportError(FOutputTarget, "", "0", E_WRITE_ERROR);
+  DiscardOutput();
+  return moved;
 }
 
 bool TUnBase::AskPassword(TStream32& Archive) {
@@ -254,10 +287,14 @@ bool TUnBase::AskPassword(TStream32& Archive) {
 void TUnBase::EndFile(std::unique_ptr<TStream32>& Output, const std::string& Name, uint32_t Attributes,
                       uint32_t DosDateTime) {
   if (!CloseOutput(Output)) ReportError(Name, "", "0", E_CLOSE_ERROR);
+  // Date and attributes go on the written file, which keeps them when it takes Name's place.
+  const bool staged = !FOutputTemp.empty() && Name == FOutputTarget;
+  const std::string& file = staged ? FOutputTemp : Name;
+  if (staged) platform::SetPublishedMode(file, Name);
   uint32_t date = GetFileDate(DosDateTime);
   if (date == 0) date = kDefaultDosDateTime;
-  platform::SetFileModifiedTime(Name, platform::LocalDosTimeToUnixTime(date));  // a failure is ignored
-  if (FRestoreFileAttr && Attributes != kAttrArchiveOnly) platform::SetFileAttributes(Name, Attributes);
+  platform::SetFileModifiedTime(file, platform::LocalDosTimeToUnixTime(date));  // a failure is ignored
+  if (FRestoreFileAttr && Attributes != kAttrArchiveOnly) platform::SetFileAttributes(file, Attributes);
 }
 
 bool TUnBase::CheckCrc(uint8_t Kind, uint32_t StoredCrc) {
@@ -269,11 +306,18 @@ bool TUnBase::CheckCrc(uint8_t Kind, uint32_t StoredCrc) {
   // Damage the CRC cannot show (an unsupported method, data that ended early, a refused write)
   // still fails the entry.
   if (FEntryDamaged) verdict = false;
+  bool placed = true;
+  if (verdict) {
+    placed = CommitOutput();
+    verdict = placed;
+  } else {
+    DiscardOutput();
+  }
   if (!verdict) ++FFilesFailed;
   if (OnEnd) OnEnd(this, FCurrentFileName, verdict);
   // A failed verdict is always reported, also when OnEnd is assigned: a caller that shows only
   // errors must not take a damaged file for a restored one.
-  if (!verdict && !GetCancel() && !FEntryNotDecoded) ReportError(FCurrentFileName, "", "0", E_CRC_ERROR);
+  if (!verdict && placed && !GetCancel() && !FEntryNotDecoded) ReportError(FCurrentFileName, "", "0", E_CRC_ERROR);
   return verdict;
 }
 

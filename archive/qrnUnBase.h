@@ -52,7 +52,8 @@ class TUnBase : public TZipCommon {
   bool BeginFile(bool IsFolder);
   // The password procedure for an encrypted entry; Archive stands at its encryption header.
   bool AskPassword(TStream32& Archive);
-  // Creates the output file Name (and its folder).
+  // Creates the output for file Name (and its folder): a new file beside Name, which takes
+  // Name's place when the entry passes its verdict (CheckCrc) and is removed otherwise.
   bool OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& Name, const std::string& StoredName);
   // Date and attributes of the finished output, then closes it.
   void EndFile(std::unique_ptr<TStream32>& Output, const std::string& Name, uint32_t Attributes, uint32_t DosDateTime);
@@ -100,6 +101,10 @@ class TUnBase : public TZipCommon {
   // FilesDone (the entry keeps its count and fails its verdict instead).
   int32_t WriteDecrypted(TStream32* Output, uint8_t* Buffer, int32_t CrcFlag, int32_t Count, int32_t CrcMode,
                          bool Decrypt) override;
+  // The written file of the entry in work takes its target's place; false (reported) when it
+  // cannot. DiscardOutput removes it instead.
+  bool CommitOutput();
+  void DiscardOutput();
   // Marks the entry in work as not intact: its verdict fails whatever the CRC says.
   void EntryFailed() { FEntryDamaged = true; }
   void EntryNotDecoded() {
@@ -117,4 +122,6 @@ class TUnBase : public TZipCommon {
   // reported by its own step, or left silent on purpose.
   bool FEntryNotDecoded = false;
   int64_t FEntryWritten = 0;  // bytes of the entry in work put down
+  std::string FOutputTemp;    // the file the entry in work is written to, until its verdict
+  std::string FOutputTarget;  // the file it is to replace
 };

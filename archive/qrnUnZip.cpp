@@ -11,12 +11,15 @@
 #include "archive/qrnOldMethods.h"
 #include "archive/qrnZipRecords.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/hooks.h"
 
 namespace {
 
 constexpr int32_t kChunk = 32768;
 constexpr uint8_t kOnlyLocalHeader = 0x01;
+constexpr uint8_t kEndRecordFound = 0x04;
+constexpr uint16_t kReadDenyWrite = 0x20;
 constexpr int64_t kLocalSize = 30;
 constexpr int64_t kCentralSize = 46;
 constexpr uint32_t kFolderAttr = 0x10;
@@ -24,7 +27,20 @@ constexpr int32_t kCrc32 = 32;
 // Hosts of the "version made by" field whose names are not in the OEM code page.
 constexpr uint8_t kHostUnix = 3;
 constexpr uint8_t kHostMacOsX = 19;
+// The record that may close a central directory (APPNOTE 4.3.13).
+constexpr uint32_t kDigitalSignatureSignature = 0x05054B50u;
 
+// Whether a local extra field holds a block that only Unix tools write (Info-ZIP's Unix blocks
+// 0x5855 and 0x7875, PKWARE's 0x000D, ASi's 0x756E): without a directory, the local header's
+// only sign of where its name comes from.
+bool hasUnixBlock(const std::vector<uint8_t>& Extra) {
+  for (size_t at = 0; at + 4 <= Extra.size();) {
+    const uint16_t tag = GetLE16(Extra, at);
+    if (tag == 0x5855 || tag == 0x7875 || tag == 0x000D || tag == 0x756E) return true;
+    at += 4 + GetLE16(Extra, at + 2);
+  }
+  return false;
+}
 
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
@@ -37,6 +53,54 @@ int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Cou
   }
 }
 
+// The number NN of a split volume named "name.zNN" (".z01" gives 1); 0 for any other name.
+int32_t splitVolumeNumber(const std::string& Name) {
+  const size_t dot = LastDotPos(Name);
+  if (dot + 3 > Name.size() || (Name[dot + 1] != 'z' && Name[dot + 1] != 'Z')) return 0;
+  int32_t n = 0;
+  for (size_t i = dot + 2; i < Name.size(); ++i) {
+    if (Name[i] < '0' || Name[i] > '9') return 0;
+    n = std::min(n * 10 + (Name[i] - '0'), 0xFFFF);
+  }
+  return n;
+}
+
+// A volume of a split set as the reader reads it. The temporary input stream that NextVolume
+// opens counts each read off BytesLeft, but the reader counts its archive progress in unpacked
+// bytes as it writes them: the packed bytes read must not be counted a second time.
+class TVolumeStream : public TStream32 {
+ public:
+  TVolumeStream(TZipCommon& Owner, std::unique_ptr<TStream32> Volume) : FOwner(Owner), FVolume(std::move(Volume)) {}
+
+  using TStream32::Seek;
+  int32_t Read(void* Buffer, int32_t Count) override {
+    const int64_t left = FOwner.BytesLeft;
+    const int32_t n = FVolume->Read(Buffer, Count);
+    FOwner.BytesLeft = left;
+    return n;
+  }
+  int32_t Write(const void* /*Buffer*/, int32_t /*Count*/) override { return 0; }
+  int32_t Seek(int32_t Offset, uint16_t Origin) override { return FVolume->Seek(Offset, Origin); }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FVolume->Seek(Offset, Origin); }
+  int64_t Size() override { return FVolume->Size(); }
+
+ private:
+  TZipCommon& FOwner;
+  std::unique_ptr<TStream32> FVolume;
+};
+
+// A folder entry: named with a final '/', or marked a folder and holding nothing.
+bool isFolderRecord(const TUnZipRecord& Record) {
+  return (!Record.Name.empty() && Record.Name.back() == '/') ||
+         ((Record.Attributes & kFolderAttr) != 0 && Record.UnpackedSize == 0);
+}
+
+// The last volume of a split set carries the set's own name: ".zip" where the others have
+// ".zNN".
+std::string lastVolumeName(const std::string& Volume) {
+  return ReplaceExtension(Volume, Volume[LastDotPos(Volume) + 1] == 'Z' ? ".ZIP" : ".zip");
+}
+
 }  // namespace
 
 TUnZip::TUnZip() = default;
@@ -45,7 +109,18 @@ TUnZip::~TUnZip() = default;
 // --- the driver ----------------------------------------------------------------------------
 
 void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*Output*/) {
+  const std::string opened = ArchiveFile();
+  bool redetect = false;
+  FVolumeMissing = false;
   try {
+    // A numbered volume of a split set stands for the whole set, which is read from its last
+    // volume: only that one holds the directory. A first volume whose set has no last volume
+    // is still walked by its local headers.
+    const int32_t openedVolume = splitVolumeNumber(opened);
+    if (openedVolume > 0 && !IsSpanned() && !(DirectoryFlags & kEndRecordFound)) {
+      redetect = OpenLastVolumeOfSet(Archive, openedVolume);
+      if (!redetect && !(FArcType == atZipMV && DirectoryFlags == kOnlyLocalHeader)) return;
+    }
     if (!IsZipFamily(FArcType)) {
       ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
       return;
@@ -64,28 +139,49 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     if (!Archive) return;
     FList.InitList();
     FByLocal = DirectoryFlags == kOnlyLocalHeader;
-    // The volume open now: the first one of a set found by its local headers, else the last.
-    VolumeNumber = FByLocal ? 1 : LastVolume() + 1;
+    // The volume open now: the one opened of a set found by its local headers, else the last.
+    VolumeNumber = FByLocal ? std::max(splitVolumeNumber(ArchiveFile()), 1) : LastVolume() + 1;
     if (FByLocal) {
       if (ScanLocalHeaders(*Archive) > 0) ExtractByLocalHeaders(Archive);
     } else if (ListDirectory(Archive) > 0) {
       ExtractByDirectory(Archive);
-    } else if (GetLE16(EndRecordBuf, 10) != 0 && FList.Count() == 0 && FFileSpec.Count() > 0 && !GetCancel()) {
-      // The end record promises entries that the directory does not hold: a damaged archive
-      // must not pass for an empty one.
-      ReportError(ArchiveFile(), "", "0", E_BAD_FILE_HEADER);
     }
   } catch (...) {
     // The driver ends quietly; the run frame returns what was counted.
   }
   FList.DoneList();
+  // The caller keeps the archive it gave, with what detection found in it.
+  if (redetect) {
+    try {
+      SetArchiveFile(opened);
+    } catch (...) {
+    }
+  }
 }
 
-int32_t TUnZip::LastVolume() const {
-  uint32_t disk = GetLE16(EndRecordBuf, 4);
-  if (disk == 0xFFFF && (DirectoryFlags & 0x10)) disk = GetLE32(Zip64EndRecordBuf, 16);
-  return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
+bool TUnZip::OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Opened) {
+  const std::string volume = ArchiveFile();
+  const std::string last = lastVolumeName(volume);
+  if (!platform::FileExists(last)) {
+    // Entries whose headers lie on later volumes cannot be found without it.
+    ReportError(last, "", "0", E_FILE_NOT_FOUND);
+    return false;
+  }
+  SetArchiveFile(last);
+  if (FArcType == atZipMV && (DirectoryFlags & kEndRecordFound) && EndRecordDisk() >= static_cast<uint32_t>(Opened)) {
+    auto file = std::make_unique<TFileStream32>(last, kReadDenyWrite);
+    if (file->Handle() >= 0) {
+      VolumeSize = file->Size();
+      Archive = std::move(file);
+      return true;
+    }
+  }
+  ReportError(last, "", "0", E_UNSUPPORTED_TYPE);
+  SetArchiveFile(volume);
+  return false;
 }
+
+int32_t TUnZip::LastVolume() const { return static_cast<int32_t>(std::min<uint32_t>(EndRecordDisk(), 0xFFFE)); }
 
 void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
   // A name ends at its first NUL: the file system would cut it there anyway, and the cleaned
@@ -93,51 +189,95 @@ void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
   EntryName = StoredToLocalName(Stored.substr(0, Stored.find('\0')), FTranslateOemChar, Flags);
 }
 
+// Detection keeps one form of the end record: the large one, the Zip64 one (and then not the
+// 22-byte one, whose fields may only say "see the Zip64 record") or the 22-byte one.
+bool TUnZip::LargeEnd() const { return IsLargeEndSignature(GetLE32(EndRecordBuf, 0)); }
+
+bool TUnZip::Zip64End() const { return (DirectoryFlags & 0x10) != 0 && !LargeEnd(); }
+
 int32_t TUnZip::DirectoryVolume() const {
-  uint32_t disk = GetLE16(EndRecordBuf, 6);
-  if (disk == 0xFFFF && (DirectoryFlags & 0x10)) disk = GetLE32(Zip64EndRecordBuf, 20);
+  const uint32_t disk = LargeEnd()    ? GetLE16(LargeEndRecordBuf, 6)
+                        : Zip64End() ? GetLE32(Zip64EndRecordBuf, 20)
+                                     : GetLE16(EndRecordBuf, 6);
   return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
 }
 
 int64_t TUnZip::DirectoryOffset() const {
-  const uint32_t offset = GetLE32(EndRecordBuf, 16);
-  if (offset == 0xFFFFFFFFu && (DirectoryFlags & 0x10))
-    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
-  return offset;
+  if (LargeEnd()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(LargeEndRecordBuf, 16), INT64_MAX));
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
+  return GetLE32(EndRecordBuf, 16);
 }
 
 int64_t TUnZip::DirectorySize() const {
-  const uint32_t size = GetLE32(EndRecordBuf, 12);
-  if (size == 0xFFFFFFFFu && (DirectoryFlags & 0x10))
-    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
-  return size;
+  if (LargeEnd()) return GetLE32(LargeEndRecordBuf, 12);
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
+  return GetLE32(EndRecordBuf, 12);
 }
 
 int64_t TUnZip::DirectoryEntries() const {
-  const uint16_t count = GetLE16(EndRecordBuf, 10);
-  if (count == 0xFFFF && (DirectoryFlags & 0x10))
-    return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
-  return count;
+  if (LargeEnd()) return GetLE16(LargeEndRecordBuf, 10);
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
+  return GetLE16(EndRecordBuf, 10);
 }
 
 int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
-  if (!IsSplit()) return ListCentralDirectory(*Archive);
+  FHeadersListed = 0;
+  FDirectoryCut = false;
   int32_t listed = 0;
-  if (DirectoryVolume() >= LastVolume()) {
+  if (!IsSplit()) {
+    listed = ListCentralDirectory(*Archive);
+    MarkOverlaps();
+  } else if (DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
   } else {
     TMemoryStream32 directory;
-    // Nothing listed: the driver reports the entries the end record promises.
-    if (!ReadSplitDirectory(Archive, directory)) return 0;
-    // The offsets of a set are counted on each volume: no program stub shifts them.
-    SfxShift = 0;
-    listed = ListHeaders(directory, 0);
+    if (!ReadSplitDirectory(Archive, directory)) {
+      // A volume that never came was reported when it was asked for; every entry is lost with it.
+      if (FVolumeMissing) {
+        FFilesFailed += static_cast<int32_t>(std::min<int64_t>(DirectoryEntries(), INT32_MAX - FFilesFailed));
+        return 0;
+      }
+    } else {
+      // The offsets of a set are counted on each volume: no program stub shifts them.
+      SfxShift = 0;
+      listed = ListHeaders(directory, 0);
+    }
   }
-  // Headers missing from the directory are entries that would be skipped in silence (an empty
-  // list is reported by the driver).
-  if (!GetCancel() && listed > 0 && FHeadersListed < DirectoryEntries())
-    ReportError(ArchiveFile(), "", std::to_string(LastVolume() + 1), E_BAD_FILE_HEADER);
+  ReportShortDirectory();
   return listed;
+}
+
+void TUnZip::ReportShortDirectory() {
+  if (GetCancel()) return;
+  // The walk ends at the first record that is not a central header: a damaged or zeroed header
+  // hides every entry after it, and a damaged archive must not pass for a smaller one.
+  const int64_t missing = DirectoryEntries() - FHeadersListed;
+  if (missing <= 0 && !FDirectoryCut) return;
+  ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
+  if (missing > 0) FFilesFailed += static_cast<int32_t>(std::min<int64_t>(missing, INT32_MAX - FFilesFailed));
+}
+
+void TUnZip::MarkOverlaps() {
+  // Several central headers over one member, or a member whose data runs over the next header,
+  // is the shape of a zip bomb: a few kilobytes that write without end. The first header at an
+  // offset keeps it; a member must end before the next member or the directory begins.
+  std::vector<TUnZipRecord*> byOffset;
+  byOffset.reserve(static_cast<size_t>(FList.Count()));
+  for (int32_t i = 0; i < FList.Count(); ++i) byOffset.push_back(FList.GetHeader(i));
+  std::stable_sort(byOffset.begin(), byOffset.end(),
+                   [](const TUnZipRecord* a, const TUnZipRecord* b) { return a->Offset < b->Offset; });
+  for (size_t i = 0; i < byOffset.size(); ++i) {
+    TUnZipRecord& r = *byOffset[i];
+    if (i > 0 && byOffset[i - 1]->Offset == r.Offset) {
+      r.Overlaps = true;
+      continue;
+    }
+    size_t next = i + 1;
+    while (next < byOffset.size() && byOffset[next]->Offset == r.Offset) ++next;
+    int64_t limit = ArcOffset > r.Offset ? ArcOffset : INT64_MAX;
+    if (next < byOffset.size()) limit = byOffset[next]->Offset;
+    r.Overlaps = r.DataEnd > limit;
+  }
 }
 
 bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory) {
@@ -152,7 +292,7 @@ bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStre
       // The first piece has a central header at the offset; a later one is told by its label.
       DiskSpann.DiskState = static_cast<uint16_t>(volume + 1);
       DiskSpann.EntryPosition = volume == DirectoryVolume() ? start : -1;
-      if (!DiskSpann.OpenNextVolume(Archive)) return false;
+      if (!OpenNextDisk(Archive)) return false;
     } else if (!OpenNextVolume(Archive, volume, last)) {
       return false;
     }
@@ -175,6 +315,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
   const int64_t size = Archive.Size();
   int64_t pos = Start;
   FHeadersListed = 0;
+  FDirectoryCut = false;
   std::array<uint8_t, kCentralSize> h{};
   std::string stored;
   while (!GetCancel() && pos >= 0 && pos + kCentralSize <= size) {
@@ -223,7 +364,10 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
         if (!keep) {
           ReportError(EntryName, "", "0", E_BAD_FILE_HEADER);
           ++FFilesFailed;
+        } else if (lenc) {
+          DecipherHeader(local, hkLocal);
         }
+        r.DataEnd = r.Offset + kLocalSize + GetLE16(local, 26) + GetLE16(local, 28) + r.PackedSize;
       }
       if (keep && FList.AddRecord(r)) {
         const uint32_t date = GetLE32(h, 12);
@@ -233,6 +377,12 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
       }
     }
     pos += kCentralSize + nameLen + extraLen + commentLen;
+  }
+  // Short of the size the end record states, only a digital signature may close the directory.
+  const int64_t statedEnd = Start + DirectorySize();
+  if (!GetCancel() && pos < statedEnd) {
+    uint8_t mark[4] = {};
+    FDirectoryCut = readAt(Archive, pos, mark, 4) != 4 || GetLE32(mark, 0) != kDigitalSignatureSignature;
   }
   return FList.Count();
 }
@@ -252,12 +402,16 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   while (!GetCancel() && pos >= 0 && pos + kLocalSize <= size) {
     if (readAt(Archive, pos, FLocal.data(), kLocalSize) != kLocalSize) break;
     if (!ReadLocalHeader(Archive, stored, false)) break;
-    SetEntryName(stored, GetLE16(FLocal, 6));
+    // The directory's rule for names without flag bit 11: a Unix-made UTF-8 name is UTF-8.
+    const bool rawName = FLocalUnix && platform::IsValidUtf8(stored);
+    const uint16_t flags = GetLE16(FLocal, 6);
+    SetEntryName(stored, rawName ? static_cast<uint16_t>(flags | kFlagUtf8) : flags);
     const int64_t packed = wide(PackedHigh, FLocalSizes.PackedSize);
     const int64_t unpacked = wide(UnpackedHigh, FLocalSizes.UnpackedSize);
     if (!EntryName.empty() && MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
       TUnZipRecord r;
       r.Name = EntryName;
+      r.RawName = rawName;
       r.Disk = 1;
       r.Offset = pos;
       r.PackedSize = packed;
@@ -296,6 +450,11 @@ bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool R
   const uint16_t extraLen = GetLE16(FLocal, 28);
   if (ReadName(Archive, StoredName, nameLen) != nameLen) return false;
   if (enc && nameLen > 0) DecipherBlock(reinterpret_cast<uint8_t*>(StoredName.data()), nameLen);
+  std::vector<uint8_t> extra(extraLen);
+  const int64_t extraAt = Archive.Position();
+  extra.resize(static_cast<size_t>(readAt(Archive, extraAt, extra.data(), extraLen)));
+  FLocalUnix = hasUnixBlock(extra);
+  Archive.Seek(extraAt, soBeginning);
   FLocalSizes = TExtraSizes{GetLE32(FLocal, 18), GetLE32(FLocal, 22), 0};
   TExtraHigh high;
   ReadExtraField(Archive, extraLen, high, 0, FLocalSizes);
@@ -311,7 +470,7 @@ bool TUnZip::OpenDiskOf(std::unique_ptr<TStream32>& Archive, const TUnZipRecord&
     if (!First && Record.Disk + 1 == DiskSpann.DiskState) return true;
     DiskSpann.DiskState = Record.Disk;
     DiskSpann.EntryPosition = Record.Offset;
-    return DiskSpann.OpenNextVolume(Archive);
+    return OpenNextDisk(Archive);
   }
   if (IsMultiVolume() && !FByLocal && Record.Disk != VolumeNumber)
     return OpenNextVolume(Archive, Record.Disk - 1, LastVolume());
@@ -322,19 +481,20 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   BytesLeft = UnpackedTotal;
   ArchiveTotal = UnpackedTotal;
   std::string stored;
-  for (int32_t i = 0; i < FList.Count() && !GetCancel(); ++i) {
+  int32_t i = 0;
+  for (; i < FList.Count() && !GetCancel(); ++i) {
     FCurrentIndex = i;
     const TUnZipRecord r = *FList.GetHeader(i);
     if (!OpenDiskOf(Archive, r, i == 0)) break;
     Entry = TUnEntry{};
     bool read = false;
     try {
-      read = Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
+      read = !r.Overlaps && Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
     } catch (...) {
       read = false;
     }
     if (!read) {
-      // The listing could not test the local headers of a split archive.
+      // Overlapping data, or a local header that the listing could not test (split archives).
       ReportError(r.Name, "", "0", E_BAD_FILE_HEADER);
       ++FFilesFailed;
       BytesLeft -= r.UnpackedSize;
@@ -369,6 +529,10 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
                             Entry.Crc == 0;
     ExtractEntryFile(Archive, r.Attributes);
   }
+  // The files that a missing disk or volume kept from being read did not come out either.
+  for (; FVolumeMissing && i < FList.Count(); ++i) {
+    if (!isFolderRecord(*FList.GetHeader(i))) ++FFilesFailed;
+  }
 }
 
 void TUnZip::ExtractByDirectory(std::unique_ptr<TStream32>& Archive) { ExtractRecords(Archive); }
@@ -379,7 +543,11 @@ bool TUnZip::ExtractEntryFile(std::unique_ptr<TStream32>& Archive, uint32_t Attr
   FEntryDamaged = false;
   FEntryNotDecoded = false;
   FEntryWritten = 0;
-  const bool isFolder = (Attributes & kFolderAttr) != 0 || (!EntryName.empty() && EntryName.back() == '/');
+  // The name makes a folder; the folder attribute alone does so only for an entry without data,
+  // whose data would otherwise be dropped.
+  const bool isFolder = (!EntryName.empty() && EntryName.back() == '/') ||
+                        ((Attributes & kFolderAttr) != 0 && Entry.UnpackedSize == 0);
+  if (!isFolder) Attributes &= ~kFolderAttr;
   if (!BeginFile(isFolder)) {
     AdvanceProgress(Entry);
     return false;
@@ -463,7 +631,10 @@ void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Outpu
       break;
     case 9: {
       const TVolumeHandOver handOver(*this, Archive, packed);
-      InflateMember(*this, *Archive, Output, TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags});
+      InflateMember(*this, *Archive, Output,
+                    TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags, static_cast<uint64_t>(Entry.UnpackedSize)});
+      // What the member did not produce still counts as done for the whole run's progress.
+      BytesLeft -= std::max<int64_t>(0, Entry.UnpackedSize - FEntryWritten);
       break;
     }
     default:
@@ -543,7 +714,7 @@ bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t R
     // A later disk holds the rest first, then the next header: the disk that has one there is
     // the right one.
     DiskSpann.EntryPosition = Remaining;
-    return DiskSpann.OpenNextVolume(Archive);
+    return OpenNextDisk(Archive);
   }
   if (IsMultiVolume()) {
     if (!OpenNextVolume(Archive, VolumeNumber, LastVolume())) return false;
@@ -554,7 +725,18 @@ bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t R
 }
 
 bool TUnZip::OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current, int32_t Count) {
-  return NextVolume(Archive, Current, Count);
+  if (!NextVolume(Archive, Current, Count)) {
+    FVolumeMissing = true;
+    return false;
+  }
+  Archive = std::make_unique<TVolumeStream>(*this, std::move(Archive));
+  return true;
+}
+
+bool TUnZip::OpenNextDisk(std::unique_ptr<TStream32>& Archive) {
+  if (DiskSpann.OpenNextVolume(Archive)) return true;
+  FVolumeMissing = true;
+  return false;
 }
 
 bool TUnZip::CheckPassword(uint8_t* Buffer) {

@@ -18,7 +18,9 @@ struct TUnZipRecord {
   int64_t Offset = 0;       // of the local header in its volume, self-extractor shift included
   std::string Name;          // as listed, for reports
   bool HasCentral = false;
-  bool RawName = false;     // made on a Unix host: the name's bytes are the local name
+  bool RawName = false;     // made by a Unix tool: the name's bytes are the local name
+  int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
+  bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
 
   std::array<uint8_t, 46> Central{};
   // The central header's sizes and offset with the Zip64 and tag-100 high bits applied.
@@ -51,6 +53,8 @@ class TUnZip : public TUnBase {
   void InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Output);
   // Opens volume Current + 1 of a split archive whose last volume is Count + 1.
   bool OpenNextVolume(std::unique_ptr<TStream32>& Archive, int32_t Current, int32_t Count);
+  // Asks for the disk of a spanned archive that DiskSpann wants and opens it.
+  bool OpenNextDisk(std::unique_ptr<TStream32>& Archive);
 
   // The high 16 bits of the header in work (extra field).
   uint16_t PackedHigh = 0;
@@ -63,16 +67,26 @@ class TUnZip : public TUnBase {
   bool IsSplit() const { return IsSpanned() || IsMultiVolume(); }
   // Number of the last volume (0-based) from the end record.
   int32_t LastVolume() const;
+  bool LargeEnd() const;
+  bool Zip64End() const;
   // Where the directory starts (volume 0-based, offset in it) and its size and entry count,
   // from the end records.
   int32_t DirectoryVolume() const;
   int64_t DirectoryOffset() const;
   int64_t DirectorySize() const;
   int64_t DirectoryEntries() const;
+  // Puts the last volume of the split set whose volume number Opened was given in its place
+  // (ArchiveFile and detection included); false, reported, when the set has none.
+  bool OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Opened);
   // Lists the directory, from the volume it starts on when that is an earlier one.
   int32_t ListDirectory(std::unique_ptr<TStream32>& Archive);
   // The central headers from Start on in Directory.
   int32_t ListHeaders(TStream32& Directory, int64_t Start);
+  // Reports a directory that holds fewer headers than the end record promises, or ends before
+  // its stated size; the entries it lost count as failed.
+  void ReportShortDirectory();
+  // Marks the listed entries of a single-file archive whose data overlaps another entry's.
+  void MarkOverlaps();
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
@@ -106,8 +120,11 @@ class TUnZip : public TUnBase {
   TUnBaseHeaderObj<TUnZipRecord> FList;
   int32_t FCurrentIndex = -1;
   int64_t FHeadersListed = 0;  // central headers read by the listing, chosen or not
+  bool FDirectoryCut = false;  // the listing stopped short of the directory's stated end
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
+  bool FLocalUnix = false;  // the local header in work carries a Unix tool's extra block
   bool FByLocal = false;
+  bool FVolumeMissing = false;  // a disk or volume the run needed could not be had
   bool FLocalOnlyUnknownSize = false;
 };

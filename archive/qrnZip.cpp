@@ -777,18 +777,28 @@ bool TZipBase::WriteCentralHeaders(TStream32& Output, TCompHeaderList& List) {
   if (!written) return false;
   const auto entries = static_cast<uint16_t>(List.Count() - SkippedCount);
   if (span) {
-    // The end record goes whole onto the last disk; no archive comment on spanned disks.
-    if (!span->KeepTogether(static_cast<int64_t>(EndRecordBuf.size()))) return false;
-    TEndRecord end;
-    end.DiskNumber = GetLE16(EndRecordBuf, 4);
-    end.DirectoryDisk = dirDisk;
-    end.EntriesOnDisk =
-        static_cast<uint16_t>(std::count(headerDisks.begin(), headerDisks.end(), end.DiskNumber));
-    end.TotalEntries = entries;
-    end.DirectorySize = static_cast<uint32_t>(dirSize);
-    end.DirectoryOffset = static_cast<uint32_t>(dirOffset);
-    const auto b = end.Encode();
-    std::copy(b.begin(), b.end(), EndRecordBuf.begin());
+    // The end record goes whole onto the last disk; no archive comment on spanned disks. A
+    // directory that begins 4 GiB or more into its disk needs the large record's 64-bit offset,
+    // as a single archive does.
+    IsLargeArchive = dirOffset >= k4GiB;
+    const size_t size = IsLargeArchive ? LargeEndRecordBuf.size() : EndRecordBuf.size();
+    if (!span->KeepTogether(static_cast<int64_t>(size))) return false;
+    const uint16_t disk = GetLE16(EndRecordBuf, 4);
+    const auto onDisk = static_cast<uint16_t>(std::count(headerDisks.begin(), headerDisks.end(), disk));
+    const auto prepare = [&](auto end, auto& buffer) {
+      end.DiskNumber = disk;
+      end.DirectoryDisk = dirDisk;
+      end.EntriesOnDisk = onDisk;
+      end.TotalEntries = entries;
+      end.DirectorySize = static_cast<uint32_t>(dirSize);
+      end.DirectoryOffset = static_cast<decltype(end.DirectoryOffset)>(dirOffset);
+      const auto b = end.Encode();
+      std::copy(b.begin(), b.end(), buffer.begin());
+    };
+    if (IsLargeArchive)
+      prepare(TLargeEndRecord{}, LargeEndRecordBuf);
+    else
+      prepare(TEndRecord{}, EndRecordBuf);
     return List.Count() > SkippedCount;
   }
   const auto comment = static_cast<uint16_t>(List.SharedBlock.size());
@@ -821,8 +831,11 @@ bool TZipBase::WriteCentralDirectory(TStream32& Output, TCompHeaderList& List) {
   FDeletePass = false;
   if (FEntryCount <= 0) return false;
   IsLargeArchive = Output.Size() >= k4GiB;
-  if (ArchiveOnRemovableDrive()) {
-    // Offsets on a disk are small: spanned disks carry the 22-byte end record.
+  // Spanning needs someone to change disks. Without OnInsertDisk a removable volume (a USB
+  // stick) takes the archive as a fixed one does: one file, put in place by the temporary
+  // output, its label untouched.
+  if (ArchiveOnRemovableDrive() && OnInsertDisk) {
+    // What counts is where the directory lands on its disk, not the temporary archive's size.
     IsLargeArchive = false;
     if (SpanArchive(Output, List)) {
       FArchivePublished = true;

@@ -82,6 +82,10 @@ class TRegisterQarno : public TComponent {
   int64_t FindZipDirectory(TStream32& Stream);
   // VolumeLetter and VolumeNumber from the detected kind and the archive's extension.
   void SetVolumeNumbering();
+  // The 0-based number of the disk or volume that holds the end record found, from the record
+  // that was kept: the large one, the Zip64 one (the 22-byte record is then not kept) or the
+  // 22-byte one.
+  uint32_t EndRecordDisk() const;
 
   // --- the single tests of detection ---
   // Modes of ArcTypeOfHeader: the dword starts the file, or lies inside a self-extractor.

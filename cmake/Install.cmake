@@ -1,9 +1,9 @@
-# The installation folder: the two programs side by side (each starts the other from its own
+# The installation folder: the programs side by side (each starts the others from its own
 # folder), the row picture and the help page beside the data files. An existing records.dat is
 # the user's task list and is never replaced; a missing one is created empty so that a first
 # start opens the window.
 function(_tarvelo_install_programs)
-  foreach(prog Kalvenor Dorvexal)
+  foreach(prog Kalvenor Dorvexal Lokvist)
     if(TARGET ${prog})
       install(TARGETS ${prog} RUNTIME DESTINATION .)
     endif()

@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-#include <QProcess>
 #include <QScreen>
 
 #include <cmath>
@@ -39,7 +38,7 @@ void StartProgram(const std::string& program) {
     ProgramStarter()(program);
     return;
   }
-  QProcess::startDetached(QString::fromStdString(program), {});
+  platform::StartDetached(program);
 }
 
 std::string Field(const TTaskTable& table, TTaskField field, int32_t task) { return table(field, task); }
@@ -47,6 +46,36 @@ std::string Field(const TTaskTable& table, TTaskField field, int32_t task) { ret
 bool TimeIsNow(const TTaskTable& table, int32_t task, const TTickClock& clock) {
   return TimeToHHMM(Field(table, StartTime, task)) == clock.Now;
 }
+
+// The number that a text of digits gives, -1 for anything else.
+int32_t DigitsNumber(const std::string& text, size_t digits) {
+  if (text.size() != digits) return -1;
+  int32_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+int32_t TwoDigitNumber(const std::string& text) { return DigitsNumber(text, 2); }
+int32_t FourDigitNumber(const std::string& text) { return DigitsNumber(text, 4); }
+
+// 0 for a month that is none.
+int32_t DaysInMonth(int32_t month, int32_t year) {
+  static constexpr int32_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || year < 0) return 0;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// Minutes since day 0 of the date-time, as the clock's texts count them (to the millisecond).
+int64_t MinuteOf(double dateTime) { return std::llround(dateTime * 86400000.0) / 60000; }
+double MinuteStart(int64_t minute) { return static_cast<double>(minute) / 1440.0; }
+
+// A clock put back by more than the hour that a change to winter time repeats starts afresh.
+constexpr int64_t kRepeatedMinutes = 60;
+// Catching up looks back at most a month, whatever the clock jumped by during a run.
+constexpr int64_t kMostCaughtUpMinutes = 31 * 1440;
 
 // --- pictures ----------------------------------------------------------------------------
 
@@ -146,8 +175,13 @@ bool IsDailyDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock) 
 }
 
 bool IsMonthlyDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock) {
-  return TimeIsNow(Table, Task, Clock) && Field(Table, Kind, Task) == kMonthly &&
-         Clock.Today.substr(0, 2) == Field(Table, StartDate, Task).substr(0, 2);
+  if (!TimeIsNow(Table, Task, Clock) || Field(Table, Kind, Task) != kMonthly) return false;
+  const std::string day = Field(Table, StartDate, Task).substr(0, 2);
+  if (Clock.Today.substr(0, 2) == day) return true;
+  // A month without the task's day (the 29th to the 31st) has its last day stand for it.
+  const int32_t stored = TwoDigitNumber(day);
+  const int32_t last = DaysInMonth(TwoDigitNumber(Clock.Today.substr(3, 2)), FourDigitNumber(Clock.Today.substr(6, 4)));
+  return last > 0 && stored > last && stored <= 31 && TwoDigitNumber(Clock.Today.substr(0, 2)) == last;
 }
 
 bool IsOneTimeDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock) {
@@ -234,14 +268,35 @@ void TForm1::FormCreate() {
 
 void TForm1::Timer1Timer() {
   if (Busy) return;
+  int64_t now = MinuteOf(platform::Now());
+  if (FTestedMinute >= 0 && now < FTestedMinute - kRepeatedMinutes) FTestedMinute = -1;
+  // Two ticks can fall into one minute: a task runs once in its minute.
+  if (now <= FTestedMinute) return;
   LoadTaskStore(TaskTable, TaskCount);
-  const TTickClock clock = TickClock(platform::Now());
+  RunDueTasks(now, now);
+  // The minutes that passed while tasks ran got no tick of their own: each task due in one of
+  // them runs now, once.
+  for (now = MinuteOf(platform::Now()); now > FTestedMinute; now = MinuteOf(platform::Now())) {
+    LoadTaskStore(TaskTable, TaskCount);
+    RunDueTasks(std::max(FTestedMinute + 1, now - kMostCaughtUpMinutes), now);
+  }
+}
+
+void TForm1::RunDueTasks(int64_t FirstMinute, int64_t LastMinute) {
+  // Tested before any run: a run that raises does not make its minute's tasks run again.
+  FTestedMinute = LastMinute;
+  std::vector<bool> ran(static_cast<size_t>(std::max(TaskCount, 1)), false);
   // The tests are independent: each runs the task when it holds, in this order.
   using TDueTest = bool (*)(const TTaskTable&, int32_t, const TTickClock&);
   static constexpr TDueTest kTests[] = {IsWeekdayDue, IsDailyDue, IsMonthlyDue, IsOneTimeDue};
-  for (CurrentTask = 1; CurrentTask <= TaskCount - 1; ++CurrentTask) {
-    for (TDueTest due : kTests) {
-      if (due(TaskTable, CurrentTask, clock)) RunTask(Busy, CurrentTask, TaskTable);
+  for (int64_t minute = FirstMinute; minute <= LastMinute; ++minute) {
+    const TTickClock clock = TickClock(MinuteStart(minute));
+    for (CurrentTask = 1; CurrentTask <= TaskCount - 1; ++CurrentTask) {
+      for (TDueTest due : kTests) {
+        if (ran[static_cast<size_t>(CurrentTask)] || !due(TaskTable, CurrentTask, clock)) continue;
+        ran[static_cast<size_t>(CurrentTask)] = true;
+        RunTask(Busy, CurrentTask, TaskTable);
+      }
     }
   }
 }
@@ -250,21 +305,21 @@ void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
   Busy = true;
   Trayloom1->SetCycleIcons(true);
   Trayloom1->SetHint("Выполнение задачи " + Table(TaskName, Task));
-  int32_t n = 0;
+  TTaskRunResult result;
   bool completed = false;
   // Every run ends the same way, also when a log write raises on the way out.
   struct TEndOfRun {
     TForm1& Form;
     bool& Busy;
-    const int32_t& Added;
+    const TTaskRunResult& Result;
     const bool& Completed;
     ~TEndOfRun() {
       Form.Trayloom1->SetCycleIcons(false);
       Form.Trayloom1->SetHint(kExecutorTitle);
-      Form.Trayloom1->SetIconIndex(Completed && Added >= 1 ? kIdleImage : kFailedImage);
+      Form.Trayloom1->SetIconIndex(Completed && Result.Succeeded ? kIdleImage : kFailedImage);
       Busy = false;
     }
-  } endOfRun{*this, Busy, n, completed};
+  } endOfRun{*this, Busy, result, completed};
 
   const bool replace = Table(CopyType, Task) == "new";
   const std::string name = replace ? Table(ArchiveName, Task) : DateTimeArchiveName();
@@ -272,9 +327,9 @@ void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
 
   WriteBackupStartEntry(Table, Task, TBackupRun::Automatic, name);
   // A replacing run that fails leaves the old backup as it was.
-  n = CompressTaskArchive(Zip1, Table(SourceDir, Task), archive, replace, "Dorvexal");
-  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, n);
-  if (ExecutorLogFlag != "0") WriteExecutorLogLine(Table(TaskName, Task), n >= 1);
+  result = CompressTaskArchive(Zip1, Table(SourceDir, Task), archive, replace, "Dorvexal");
+  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, result.Added, result.Succeeded);
+  if (ExecutorLogFlag != "0") WriteExecutorLogLine(Table(TaskName, Task), result.Succeeded);
   completed = true;
 }
 

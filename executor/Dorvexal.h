@@ -35,7 +35,8 @@ std::string WeekDayName(double DateTime);
 // The four due tests of a tick, each by its own Kind only; all are exact comparisons of text.
 bool IsWeekdayDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock);
 bool IsDailyDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock);
-// The day of the month: the first two characters of StartDate and of today.
+// The day of the month: the first two characters of StartDate and of today; on the month's last
+// day also a StartDate day that the month does not have.
 bool IsMonthlyDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock);
 // The whole date.
 bool IsOneTimeDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock);
@@ -69,7 +70,9 @@ class TForm1 : public QWidget {
 
   // Reads logf once; a change reaches the executor at its next start.
   void FormCreate();
-  // One tick; the timer runs it through the application's error report.
+  // One tick; the timer runs it through the application's error report. Each minute is tested
+  // once, however many ticks fall into it; after runs, the minutes that passed during them are
+  // tested too.
   void Timer1Timer();
   // Runs task Task of Table; Busy is set for the whole run and cleared at its end, also when a
   // log write raises (the error then goes on to the caller).
@@ -95,8 +98,13 @@ class TForm1 : public QWidget {
   bool Busy = false;
 
  private:
+  // Runs the tasks due in the minutes FirstMinute..LastMinute, each task once.
+  void RunDueTasks(int64_t FirstMinute, int64_t LastMinute);
   void CreateImages();
   void CreateMenu();
   void CreateTrayIcon();
   void CreateZip();
+
+  // The last minute (since day 0 of the date-time) whose due tests were made; -1 before the first.
+  int64_t FTestedMinute = -1;
 };

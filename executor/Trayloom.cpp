@@ -6,9 +6,13 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QStyleHints>
+#include <QToolTip>
 #include <QWidget>
 
 #include <algorithm>
+#include <memory>
+
+#include "platform/gui/application.h"
 
 namespace {
 
@@ -35,37 +39,178 @@ void Fire(const Event& E, Args&&... A) {
 
 bool TrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
+
+// The shift state of a tray message: Shift, Alt and Ctrl as the keyboard has them now.
+Qt::KeyboardModifiers ReadShiftState() { return QGuiApplication::queryKeyboardModifiers(); }
+
+std::unique_ptr<TTrayIconHandler>& SharedHandler() {
+  static std::unique_ptr<TTrayIconHandler> handler;
+  return handler;
+}
+
 }  // namespace
+
+TTrayIconHandler* AcquireTrayHandler() {
+  auto& handler = SharedHandler();
+  if (!handler) handler = std::make_unique<TTrayIconHandler>();
+  handler->AddUser();
+  return handler.get();
+}
+
+void ReleaseTrayHandler() {
+  auto& handler = SharedHandler();
+  if (!handler) return;
+  handler->RemoveUser();
+  if (handler->UserCount() == 0) handler.reset();
+}
+
+TTrayIconHandler* TrayHandler() { return SharedHandler().get(); }
+
+intptr_t TTrayIconHandler::TrayCallbackProc(uint32_t Message, TTrayloom* Component, uint32_t TrayMessage) {
+  switch (Message) {
+    case kTrayCallback: break;
+    case WM_DESTROY:
+    case WM_CLOSE:
+    case WM_QUERYENDSESSION:
+    case WM_QUIT:
+    case WM_ENDSESSION:
+    case WM_NCDESTROY: return 1;
+    default: return 0;
+  }
+  if (!Component) return 0;
+  TTrayloom& t = *Component;
+  switch (TrayMessage) {
+    // Balloon messages are not subject to Enabled.
+    case NIN_BALLOONSHOW: Fire(t.OnBalloonHintShow, &t); return 0;
+    case NIN_BALLOONHIDE: Fire(t.OnBalloonHintHide, &t); return 0;
+    case NIN_BALLOONTIMEOUT: Fire(t.OnBalloonHintTimeout, &t); return 0;
+    case NIN_BALLOONUSERCLICK: Fire(t.OnBalloonHintClick, &t); return 0;
+    default: break;
+  }
+  if (!t.FEnabled) return 0;
+  const Qt::KeyboardModifiers shift = ReadShiftState();
+  const QPoint at = QCursor::pos();
+  switch (TrayMessage) {
+    case WM_MOUSEMOVE:
+      if (t.FWantEnterExitEvents && t.FExited) {
+        t.FExited = false;
+        t.MouseEnter();
+      }
+      t.MouseMove(shift, at.x(), at.y());
+      t.FLastMovePoint = at;
+      break;
+    case WM_LBUTTONDOWN:
+      // Only a handler for double clicks makes a single click wait out the double-click time.
+      if (t.OnDblClick) {
+        t.FClickTimer.SetPeriod(static_cast<uint32_t>(std::max(0, QGuiApplication::styleHints()->mouseDoubleClickInterval())));
+        t.FClickTimer.SetActive(true);
+      }
+      t.MouseDown(Qt::LeftButton, shift, at.x(), at.y());
+      t.FClickStart = true;
+      if (t.FLeftPopup) t.PopupMenuAtCursor();
+      break;
+    case WM_LBUTTONUP:
+      if (t.FClickStart) t.FClickReady = true;
+      if (t.FClickStart && !t.FClickTimer.Active()) {
+        t.FClickStart = false;
+        t.FClickReady = false;
+        t.Click();
+      }
+      t.FClickStart = false;
+      t.MouseUp(Qt::LeftButton, shift, at.x(), at.y());
+      break;
+    case WM_LBUTTONDBLCLK:
+      t.FClickReady = false;
+      t.FDblClicked = true;
+      t.DblClick();
+      // With the left button reserved for the menu, a double click must not also pick an item.
+      if (t.FPopupMenu && !t.FLeftPopup) {
+        QAction* item = t.FPopupMenu->defaultAction();
+        if (item && t.FPopupMenu->actions().contains(item)) item->trigger();
+      }
+      break;
+    case WM_RBUTTONDOWN:
+      t.MouseDown(Qt::RightButton, shift, at.x(), at.y());
+      t.PopupMenuAtCursor();
+      break;
+    case WM_RBUTTONUP: t.MouseUp(Qt::RightButton, shift, at.x(), at.y()); break;
+    case WM_MBUTTONDOWN: t.MouseDown(Qt::MiddleButton, shift, at.x(), at.y()); break;
+    case WM_MBUTTONUP: t.MouseUp(Qt::MiddleButton, shift, at.x(), at.y()); break;
+    default: break;
+  }
+  return 0;
+}
 
 TTrayloom::TTrayloom(QWidget* Owner)
     : FOwner(Owner),
       FTray(std::make_unique<QSystemTrayIcon>()),
       FCycleTimer(1000, [this](TObject*) { CycleTimerElapsed(); }),
-      FClickTimer(1000, [this](TObject*) { ClickTimerElapsed(); }) {
+      FClickTimer(1000, [this](TObject*) { ClickTimerElapsed(); }),
+      FExitTimer(20, [this](TObject*) { ExitTimerElapsed(); }) {
+  AcquireTrayHandler();
   connect(FTray.get(), &QSystemTrayIcon::activated, this, &TTrayloom::TrayActivated);
-  connect(FTray.get(), &QSystemTrayIcon::messageClicked, this, [this] { Fire(OnBalloonHintClick, this); });
-  if (Owner) Owner->installEventFilter(this);
+  connect(FTray.get(), &QSystemTrayIcon::messageClicked, this,
+          [this] { TrayCallback(TTrayIconHandler::NIN_BALLOONUSERCLICK); });
   PrepareIconData();
+  // The application's main form, when there is one besides the owner, is watched too.
+  if (const platform::Application* app = platform::App()) {
+    QWidget* main = app->MainForm();
+    if (main && main != Owner) {
+      FAppWindow = main;
+      main->installEventFilter(this);
+    }
+  }
+  SubclassOwner();
 }
 
 TTrayloom::~TTrayloom() {
   FCycleTimer.SetActive(false);
   FClickTimer.SetActive(false);
+  FExitTimer.SetActive(false);
   FTray->hide();
   FIconVisible = false;
-  if (FOwner) FOwner->removeEventFilter(this);
+  if (FAppWindow) FAppWindow->removeEventFilter(this);
+  UnsubclassOwner();
+  ReleaseTrayHandler();
 }
 
 void TTrayloom::Loaded() {
   if (FOwner) {
     bool showMainForm = true;
     Fire(OnStartup, this, showMainForm);
-    if (!showMainForm) HideMainWindow();
+    if (!showMainForm) {
+      if (platform::Application* app = platform::App()) app->SetShowMainForm(false);
+      HideMainWindow();
+    }
   }
   ModifyTrayIcon();
   SetIconVisible(FIconVisible);
   SetCycleIcons(FCycleIcons);
+  SetWantEnterExitEvents(FWantEnterExitEvents);
+  SetNotifyVersion();
 }
+
+void TTrayloom::Notification(QObject* AComponent) {
+  if (AComponent && AComponent == FPopupMenu.data()) FPopupMenu = nullptr;
+}
+
+void TTrayloom::SetPopupMenu(QMenu* Value) {
+  if (FPopupMenu) disconnect(FPopupMenu, &QObject::destroyed, this, nullptr);
+  FPopupMenu = Value;
+  if (Value) connect(Value, &QObject::destroyed, this, [this](QObject* gone) { Notification(gone); });
+}
+
+void TTrayloom::SetWantEnterExitEvents(bool Value) {
+  FWantEnterExitEvents = Value;
+  FExitTimer.SetActive(Value);
+}
+
+bool TTrayloom::SetNotifyVersion() {
+  FNotifyMode = 0;
+  return TrayAvailable();
+}
+
+void TTrayloom::IconChanged() { ModifyTrayIcon(); }
 
 void TTrayloom::SetIconList(std::vector<QIcon> Value) {
   FIconList = std::move(Value);
@@ -122,9 +267,22 @@ void TTrayloom::SetIconIndex(int32_t Value) {
   ModifyTrayIcon();
 }
 
-void TTrayloom::PrepareIconData() {
+bool TTrayloom::PrepareIconData() {
   FTray->setIcon(FIcon);
-  FTray->setToolTip(FShowHint && !FHint.empty() ? CutTip(QString::fromStdString(FHint)) : QString());
+  const QString tip = FShowHint && !FHint.empty() ? CutTip(QString::fromStdString(FHint)) : QString();
+  if (tip == FTip) return true;
+  // A tray shows its tooltip once, when the mouse comes to rest on the icon, and keeps that text
+  // while it is up: a tooltip showing the old text takes the new one at once.
+  if (QToolTip::isVisible() && !FTip.isEmpty() && QToolTip::text() == FTip) {
+    if (tip.isEmpty()) {
+      QToolTip::hideText();
+    } else {
+      QToolTip::showText(QCursor::pos(), tip);
+    }
+  }
+  FTip = tip;
+  FTray->setToolTip(tip);
+  return true;
 }
 
 bool TTrayloom::AddTrayIcon() {
@@ -149,77 +307,31 @@ bool TTrayloom::ModifyTrayIcon() {
 void TTrayloom::TrayActivated(QSystemTrayIcon::ActivationReason Reason) {
   // Qt reports a click once, at the press on some trays and at the release on others; the second
   // click of a double click comes as DoubleClick alone, as the press-release pair did before.
+  using H = TTrayIconHandler;
   switch (Reason) {
     case QSystemTrayIcon::Trigger:
-      TrayCallback(TrayMessage::LButtonDown);
-      TrayCallback(TrayMessage::LButtonUp);
+      TrayCallback(H::WM_LBUTTONDOWN);
+      TrayCallback(H::WM_LBUTTONUP);
       break;
     case QSystemTrayIcon::DoubleClick:
-      TrayCallback(TrayMessage::LButtonDblClk);
-      TrayCallback(TrayMessage::LButtonUp);
+      TrayCallback(H::WM_LBUTTONDBLCLK);
+      TrayCallback(H::WM_LBUTTONUP);
       break;
     case QSystemTrayIcon::Context:
-      TrayCallback(TrayMessage::RButtonDown);
-      TrayCallback(TrayMessage::RButtonUp);
+      TrayCallback(H::WM_RBUTTONDOWN);
+      TrayCallback(H::WM_RBUTTONUP);
       break;
     case QSystemTrayIcon::MiddleClick:
-      TrayCallback(TrayMessage::MButtonDown);
-      TrayCallback(TrayMessage::MButtonUp);
+      TrayCallback(H::WM_MBUTTONDOWN);
+      TrayCallback(H::WM_MBUTTONUP);
       break;
     case QSystemTrayIcon::Unknown:
       break;
   }
 }
 
-void TTrayloom::TrayCallback(TrayMessage Message) {
-  if (!FEnabled) return;
-  const Qt::KeyboardModifiers shift = QGuiApplication::queryKeyboardModifiers();
-  const QPoint at = QCursor::pos();
-  switch (Message) {
-    case TrayMessage::LButtonDown:
-      // Only a handler for double clicks makes a single click wait out the double-click time.
-      if (OnDblClick) {
-        FClickTimer.SetPeriod(static_cast<uint32_t>(std::max(0, QGuiApplication::styleHints()->mouseDoubleClickInterval())));
-        FClickTimer.SetActive(true);
-      }
-      MouseDown(Qt::LeftButton, shift, at.x(), at.y());
-      FClickStart = true;
-      if (FLeftPopup) PopupMenuAtCursor();
-      break;
-    case TrayMessage::LButtonUp:
-      if (FClickStart) FClickReady = true;
-      if (FClickStart && !FClickTimer.Active()) {
-        FClickStart = false;
-        FClickReady = false;
-        Click();
-      }
-      FClickStart = false;
-      MouseUp(Qt::LeftButton, shift, at.x(), at.y());
-      break;
-    case TrayMessage::LButtonDblClk:
-      FClickReady = false;
-      FDblClicked = true;
-      DblClick();
-      // With the left button reserved for the menu, a double click must not also pick an item.
-      if (FPopupMenu && !FLeftPopup) {
-        QAction* item = FPopupMenu->defaultAction();
-        if (item && FPopupMenu->actions().contains(item)) item->trigger();
-      }
-      break;
-    case TrayMessage::RButtonDown:
-      MouseDown(Qt::RightButton, shift, at.x(), at.y());
-      PopupMenuAtCursor();
-      break;
-    case TrayMessage::RButtonUp:
-      MouseUp(Qt::RightButton, shift, at.x(), at.y());
-      break;
-    case TrayMessage::MButtonDown:
-      MouseDown(Qt::MiddleButton, shift, at.x(), at.y());
-      break;
-    case TrayMessage::MButtonUp:
-      MouseUp(Qt::MiddleButton, shift, at.x(), at.y());
-      break;
-  }
+void TTrayloom::TrayCallback(uint32_t TrayMessage) {
+  if (TTrayIconHandler* handler = TrayHandler()) handler->TrayCallbackProc(TTrayIconHandler::kTrayCallback, this, TrayMessage);
 }
 
 void TTrayloom::ClickTimerElapsed() {
@@ -246,6 +358,14 @@ void TTrayloom::CycleTimerElapsed() {
   FIconIndex = NextCycleIndex();
 }
 
+void TTrayloom::ExitTimerElapsed() {
+  if (FExited) return;
+  if (QCursor::pos() != FLastMovePoint) {
+    FExited = true;
+    MouseExit();
+  }
+}
+
 void TTrayloom::PopupMenuAtCursor() {
   // A Qt popup takes the focus and closes on a click outside by itself, which is what bringing
   // the program forward and posting a null message achieve for a native tray menu.
@@ -259,9 +379,19 @@ void TTrayloom::HideToTray() {
 
 void TTrayloom::HideMainWindow() {
   if (!FOwner) return;
-  FOwner->hide();
-  // Hidden to the tray, not minimised: showing the form again brings it back at its size.
-  FOwner->setWindowState(FOwner->windowState() & ~Qt::WindowMinimized);
+  if (QWidget* main = FAppWindow ? FAppWindow.data() : FOwner.data()) {
+    main->hide();
+    // Hidden to the tray, not minimised: showing the form again brings it back at its size.
+    main->setWindowState(main->windowState() & ~Qt::WindowMinimized);
+  }
+  HideAppWindow();
+}
+
+void TTrayloom::HideAppWindow() {
+  if (FOwner && FOwner->isVisible()) {
+    FOwner->hide();
+    FOwner->setWindowState(FOwner->windowState() & ~Qt::WindowMinimized);
+  }
 }
 
 void TTrayloom::OwnerMinimizing() {
@@ -270,12 +400,35 @@ void TTrayloom::OwnerMinimizing() {
   HideToTray();
 }
 
-bool TTrayloom::eventFilter(QObject* Watched, QEvent* Event) {
+void TTrayloom::SubclassOwner() {
+  if (FOwner) FOwner->installEventFilter(this);
+}
+
+void TTrayloom::UnsubclassOwner() {
+  if (FOwner) FOwner->removeEventFilter(this);
+}
+
+void TTrayloom::OwnerWindowProc(QEvent* Event) {
   // Qt tells the widget before it minimises the native window; hiding is queued until that is
   // done, so the platform's own report of the new state cannot minimise the hidden form again.
-  if (Watched == FOwner && Event->type() == QEvent::WindowStateChange && FMinimizeToTray && FOwner->isMinimized())
+  if (Event->type() == QEvent::WindowStateChange && FMinimizeToTray && FOwner->isMinimized())
     QMetaObject::invokeMethod(this, &TTrayloom::OwnerMinimizing, Qt::QueuedConnection);
-  return false;  // the form still sees every event
+}
+
+void TTrayloom::AppWindowHook(QEvent* Event) {
+  if (Event->type() != QEvent::WindowStateChange || !FMinimizeToTray || !FAppWindow->isMinimized()) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (FAppWindow && FAppWindow->isMinimized()) HideToTray();
+      },
+      Qt::QueuedConnection);
+}
+
+bool TTrayloom::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == FOwner) OwnerWindowProc(Event);
+  if (FAppWindow && Watched == FAppWindow) AppWindowHook(Event);
+  return false;  // the forms still see every event
 }
 
 void TTrayloom::Click() { Fire(OnClick, this); }
@@ -289,3 +442,7 @@ void TTrayloom::MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, i
 void TTrayloom::MouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int32_t X, int32_t Y) {
   Fire(OnMouseUp, this, Button, Shift, X, Y);
 }
+
+void TTrayloom::MouseMove(Qt::KeyboardModifiers Shift, int32_t X, int32_t Y) { Fire(OnMouseMove, this, Shift, X, Y); }
+void TTrayloom::MouseEnter() { Fire(OnMouseEnter, this); }
+void TTrayloom::MouseExit() { Fire(OnMouseExit, this); }

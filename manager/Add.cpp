@@ -46,7 +46,7 @@ std::string TForm2::TaskFolder() const {
   // Without a root folder there is no task folder: the name alone would make a folder at the
   // top of the file system.
   if (FRootFolder.empty()) return std::string();
-  const std::string name = Edit1.text().toStdString();
+  const std::string name = TypedName();
   return FRootFolder.back() == '/' ? FRootFolder + name : FRootFolder + "/" + name;
 }
 
@@ -119,7 +119,7 @@ bool TForm2::TaskNameUsable(const std::string& name) const {
 }
 
 void TForm2::xpButton1Click(TObject*) {
-  if (Edit1.text().isEmpty()) {
+  if (TypedName().empty()) {
     ShowError("Не определено имя задачи!");
     Edit3.clear();
     return;
@@ -128,7 +128,7 @@ void TForm2::xpButton1Click(TObject*) {
     ShowError("Не определены пути для выполнения задачи!");
     return;
   }
-  const TTaskRecord fields = TaskFields(Edit4.text().toStdString() + ".zip");
+  const TTaskRecord fields = TaskFields(TrimmedTaskValue(Edit4.text().toStdString()) + ".zip");
   if (!FieldsStorable(fields) || !TaskNameUsable(fields[TaskName - 1]) ||
       !ArchiveNameUsable(fields[ArchiveName - 1]) || !LogFileUsable(fields)) {
     return;

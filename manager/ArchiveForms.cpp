@@ -43,15 +43,17 @@ TFormRun::~TFormRun() {
 }
 
 void TEngineErrors::Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode) {
+  const auto same = [&](const TLine& l) { return l.Code == ECode && l.File == FileName; };
+  if (std::any_of(FLines.begin(), FLines.end(), same)) return;
   std::string line = ErrorMessage(ECode);
   if (!FileName.empty()) line += ": " + FileName;
   if (!ExtendedMsg.empty() && ExtendedMsg != FileName) line += " (" + ExtendedMsg + ")";
-  if (std::find(FLines.begin(), FLines.end(), line) == FLines.end()) FLines.push_back(std::move(line));
+  FLines.push_back({ECode, FileName, std::move(line)});
 }
 
 std::string TEngineErrors::Text() const {
   std::string text;
-  for (size_t i = 0; i < FLines.size() && i < kShownErrors; ++i) text += (i ? "\n" : "") + FLines[i];
+  for (size_t i = 0; i < FLines.size() && i < kShownErrors; ++i) text += (i ? "\n" : "") + FLines[i].Text;
   if (FLines.size() > kShownErrors) text += "\n... (+" + std::to_string(FLines.size() - kShownErrors) + ")";
   return text;
 }

@@ -45,7 +45,8 @@ class TFormRun {
 };
 
 // The OnError reports of one run, as lines for the user: the engine's text, the file, and the
-// extended message where there is one. Repeated reports count once.
+// extended message where there is one. An error is shown once: a later report of the same error
+// for the same file (the engine tells a failed step and then the run it ended) adds nothing.
 class TEngineErrors {
  public:
   void Clear() { FLines.clear(); }
@@ -55,7 +56,12 @@ class TEngineErrors {
   std::string Text() const;
 
  private:
-  std::vector<std::string> FLines;
+  struct TLine {
+    int32_t Code;
+    std::string File;
+    std::string Text;
+  };
+  std::vector<TLine> FLines;
 };
 
 // A progress meter of the two forms: 265 x 17 at (x, y), white, bold, lowered bevel.
@@ -80,7 +86,7 @@ class TArchiveForm : public TCentredDialog {
   // Copies info, warn and addf from the main window's settings and the selected task into FTask.
   void TakeSettingsAndTask();
 
-  // The settings copied at the last activation (only info is used).
+  // The settings copied at the last activation (info for the result boxes, warn for questions).
   std::string FInfo, FWarn, FAddf;
   // The task of the last activation, as task 1: the form keeps working on the task it shows
   // while another row is chosen in the main window.

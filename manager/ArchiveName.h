@@ -11,3 +11,11 @@ std::string TimeToHHMM(const std::string& time);
 // The name for this moment, from the clock of platform::Now(): 08.12.2026 at 9:05:33 gives
 // 08_12_2026-09_05.zip. Every call reads the clock anew.
 std::string DateTimeArchiveName();
+
+// Whether name has exactly that form, digits in every place: dd_MM_yyyy-HH_mm.zip.
+bool IsDateTimeArchiveName(const std::string& name);
+
+// Whether name is one of a task's archives in its backup folder: the task's fixed archiveName (with
+// ".zip" when it has no extension, as the runs store it), a name by date and time, or a split
+// volume of either (the archive's name with ".z01", ".z02", ... for its extension).
+bool IsTaskArchiveName(const std::string& name, const std::string& archiveName);

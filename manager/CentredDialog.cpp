@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QPointer>
 #include <QScreen>
@@ -10,21 +11,29 @@
 
 namespace {
 
-// Remembers the manager's last two active windows. It sees every activation before the window
-// itself does, so a window asking IsNewActivation finds itself current and its predecessor
-// before it.
+// The manager's own forms: the main window and the centred dialogs. The folder chooser and the
+// message boxes are plain dialogs, no forms of their own.
+bool IsManagerForm(const QWidget* w) {
+  return qobject_cast<const TCentredDialog*>(w) || qobject_cast<const QMainWindow*>(w);
+}
+
+// Remembers the manager's last two active forms. Windows that are no forms (message boxes, the
+// folder chooser) leave them as they are: a box is often destroyed before the form under it is
+// active again, so it cannot be asked afterwards what it was. The watch sees every activation
+// before the window itself does, so a form asking IsNewActivation finds itself current and the
+// form before it previous.
 class TActivationWatch : public QObject {
  public:
   using QObject::QObject;
-  QPointer<QWidget> Previous;
-  QPointer<QWidget> Current;
+  QPointer<const QWidget> Previous;
+  QPointer<const QWidget> Current;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override {
     // The event also reaches every child of the window; only the window itself counts.
     if (e->type() == QEvent::WindowActivate && watched->isWidgetType()) {
-      auto* w = static_cast<QWidget*>(watched);
-      if (w->isWindow()) {
+      const auto* w = static_cast<const QWidget*>(watched);
+      if (w->isWindow() && IsManagerForm(w)) {
         Previous = Current;
         Current = w;
       }
@@ -47,10 +56,8 @@ TActivationWatch* Watch() {
 bool IsNewActivation(const QWidget* form) {
   const TActivationWatch* watch = Watch();
   if (!watch) return true;
-  const QWidget* previous = watch->Previous;
-  if (!previous) return true;
-  // The folder chooser and the message boxes are plain dialogs: no forms of their own.
-  return previous != form && (qobject_cast<const TCentredDialog*>(previous) || qobject_cast<const QMainWindow*>(previous));
+  // The first activation of all, or one after the form before was destroyed, is new.
+  return watch->Previous != form;
 }
 
 TCentredDialog::TCentredDialog(QWidget* parent, const char* caption, int clientWidth, int clientHeight)
@@ -72,4 +79,14 @@ void TCentredDialog::showEvent(QShowEvent* e) {
     move(screen->availableGeometry().center() - rect().center());
   }
   QDialog::showEvent(e);
+}
+
+void TCentredDialog::keyPressEvent(QKeyEvent* e) {
+  // A dialog closes on Escape by itself, past a form's own rule of when it may close (not while
+  // a run goes on).
+  if (e->key() == Qt::Key_Escape && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
 }

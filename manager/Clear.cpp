@@ -12,7 +12,6 @@
 #include "manager/TaskLog.h"
 #include "platform/files.h"
 #include "platform/gui/application.h"
-#include "platform/gui/textfile.h"
 #include "platform/hooks.h"
 
 namespace {
@@ -29,6 +28,21 @@ void ShowError(const std::string& text) {
 }
 
 std::string TwoDigits(const std::string& text) { return text.size() == 1 ? "0" + text : text; }
+
+// Why a file could not be deleted, in the user's language.
+std::string DeletionFailureText(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: return "нет прав на удаление";
+    case EROFS: return "носитель доступен только для чтения";
+    case EBUSY:
+    case ETXTBSY: return "файл занят";
+    case EISDIR:
+    case ENOTEMPTY: return "это папка, а не файл";
+    case EIO: return "ошибка чтения или записи на носителе";
+    default: return "системная ошибка " + std::to_string(error);
+  }
+}
 
 
 }  // namespace
@@ -213,25 +227,31 @@ void TForm11::xpButton2Click(TObject*) {
     return;
   }
   const bool logged = FTask && FTask < TaskCount && TaskTable(LogFlag, FTask) == "1";
-  // Written before any file goes: a log that cannot be appended to stops the deletion here.
-  if (logged) WriteMassDeletionEntry(TaskTable, FTask, names);
+  // A log that cannot be appended to stops the deletion before any file goes.
+  if (logged) CheckTaskLogWritable(TaskTable, FTask);
 
-  std::vector<std::string> failed;
+  std::vector<std::string> deleted;
   std::string reasons;
   for (const std::string& name : names) {
-    if (platform::DeleteFile(folder + "/" + name)) continue;
+    if (platform::DeleteFile(folder + "/" + name)) {
+      deleted.push_back(name);
+      continue;
+    }
     const int error = platform::LastError();
-    if (error == ENOENT) continue;  // gone already: nothing of it is left
-    failed.push_back(name);
-    reasons += "\n" + name + ": " + platform::IoErrorText(error);
+    if (error == ENOENT) {
+      deleted.push_back(name);  // gone already: nothing of it is left
+      continue;
+    }
+    reasons += "\n" + name + ": " + DeletionFailureText(error);
   }
   FileListBox1.Update();
   ShowCount();
+  // The entry counts what really went.
+  if (logged && FTask < TaskCount) WriteMassDeletionEntry(TaskTable, FTask, deleted);
 
-  if (!failed.empty()) {
-    ShowError("Удалено файлов: " + std::to_string(n - failed.size()) + " из " + std::to_string(n) +
+  if (deleted.size() < n) {
+    ShowError("Удалено файлов: " + std::to_string(deleted.size()) + " из " + std::to_string(n) +
               ". Не удалось удалить:" + reasons);
-    if (logged) WriteMassDeletionFailureEntry(TaskTable, FTask, failed);
     return;
   }
   if (FInfo == "1") {

@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QPainter>
-#include <QProcess>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -84,7 +83,7 @@ void SetProgramStarterForTesting(TProgramStarter starter) { ProgramStarter() = s
 
 void StartProgram(const std::string& program) {
   if (ProgramStarter()) return ProgramStarter()(program);
-  QProcess::startDetached(QString::fromStdString(program), {});
+  platform::StartDetached(program);
 }
 
 
@@ -307,8 +306,9 @@ void TForm1::FillTaskGrid(int32_t count) {
   const QSignalBlocker blocker(&StringGrid1);
   StringGrid1.setRowCount(count);
   FRowPictures.assign(static_cast<size_t>(std::max(count, 1)), QPixmap());
-  // The picture is only a decoration: a missing one is reported once, after every task's name
-  // and description are in the grid.
+  // The picture is only a decoration: a missing one is reported after every task's name and
+  // description are in the grid, and only once: the error box's closing activates the window
+  // again, which must not report it anew.
   QPixmap picture;
   const bool havePicture = picture.load(QString::fromStdString(RowPicturePath()));
   for (int32_t r = 1; r < count; ++r) {
@@ -320,7 +320,12 @@ void TForm1::FillTaskGrid(int32_t count) {
     if (havePicture) FRowPictures[static_cast<size_t>(r)] = picture;
   }
   StringGrid1.viewport()->update();
-  if (!havePicture && count > 1) throw EFOpenError("Cannot open file \"" + RowPicturePath() + "\"");
+  if (havePicture || count <= 1) {
+    FPictureReported = false;
+  } else if (!FPictureReported) {
+    FPictureReported = true;
+    throw EFOpenError("Cannot open file \"" + RowPicturePath() + "\"");
+  }
 }
 
 void TForm1::StringGrid1DrawCell(QPainter& canvas) {
@@ -408,8 +413,8 @@ void TForm1::DeleteSelectedTaskFiles(int32_t task) {
   if (MainSettings().delf != "1") return;
   const std::string folder = TaskTable(BackupDir, task);
   if (folder.empty()) return;
-  // Every plain file of the backup folder goes. Not so when the folder holds the store and the
-  // programs, or what a task backs up or keeps its archives in: those are no files of this task.
+  // Nothing goes when the folder holds the store and the programs, or what a task backs up or
+  // keeps its archives in: archives there may be another task's.
   const std::string key = SameFolderKey(folder);
   if (key == "/" || key == SameFolderKey(platform::InstallDir()) || key == SameFolderKey(platform::ProgramDir()) ||
       key == SameFolderKey(TaskTable(SourceDir, task))) {
@@ -419,9 +424,11 @@ void TForm1::DeleteSelectedTaskFiles(int32_t task) {
     if (t == task || TaskTable(Deleted, t) == "1") continue;
     if (key == SameFolderKey(TaskTable(BackupDir, t)) || key == SameFolderKey(TaskTable(SourceDir, t))) return;
   }
+  // Only the task's archives go: the folder may be one of the user's own.
+  const std::string archiveName = TaskTable(ArchiveName, task);
   for (const platform::FindData& entry : platform::ListDirectory(folder)) {
     if (entry.attributes & platform::kAttrDirectory) continue;
-    platform::DeleteFile(folder + "/" + entry.name);
+    if (IsTaskArchiveName(entry.name, archiveName)) platform::DeleteFile(folder + "/" + entry.name);
   }
   platform::RemoveDirectory(folder);  // stays while anything is left in it
 }

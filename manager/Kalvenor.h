@@ -126,4 +126,6 @@ class TForm1 : public QMainWindow {
   bool FReady = false;
   // Column 0's picture of each row; a null picture draws nothing.
   std::vector<QPixmap> FRowPictures;
+  // A missing picture was reported and has not been found since.
+  bool FPictureReported = false;
 };

@@ -1,9 +1,8 @@
 #include "manager/Shsystem.h"
 
-#include <QKeyEvent>
-
 #include "manager/Select.h"
 #include "manager/Settings.h"
+#include "manager/TaskStore.h"
 #include "platform/gui/application.h"
 #include "platform/gui/autostart.h"
 #include "platform/hooks.h"
@@ -67,15 +66,6 @@ TForm10::TForm10(QWidget* parent) : TCentredDialog(parent, "Настройка �
 
 
 
-void TForm10::keyPressEvent(QKeyEvent* e) {
-  // Only "Выход" closes the form; Escape is no shortcut for it.
-  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-    e->accept();
-    return;
-  }
-  TCentredDialog::keyPressEvent(e);
-}
-
 void TForm10::FormActivate() {
   platform::TRegistry registry;
   if (registry.KeyExists(kSettingsKey)) {
@@ -105,13 +95,19 @@ void TForm10::xpCheckBox6Click(TObject*) {
 }
 
 void TForm10::xpButton1Click(TObject*) {
+  const std::string rootf = xpCheckBox6.Checked() ? Edit1.text().toStdString() : std::string();
+  // The folder becomes part of every new task's backup folder: the store must be able to keep it.
+  if (!IsStorableTaskText(rootf)) {
+    platform::MessageBox(UnstorableTaskTextMessage("Каталог по умолчанию", rootf), "Ошибка!",
+                         platform::MB_OK | platform::MB_ICONERROR);
+    return;
+  }
   if (xpCheckBox1.Checked()) {
     platform::WriteAutostartEntry(kAutostartName, ExecutorProgramPath());
   } else {
     platform::DeleteAutostartEntry(kAutostartName);  // a missing entry is no error
   }
 
-  const std::string rootf = xpCheckBox6.Checked() ? Edit1.text().toStdString() : std::string();
   platform::TRegistry registry;
   registry.OpenKey(kSettingsKey, true);
   registry.WriteString("auto", Flag(xpCheckBox1));

@@ -32,7 +32,4 @@ class TForm10 : public TCentredDialog {
   QToolButton SpeedButton1{this};
   TxpButton xpButton1{this};
   TxpButton xpButton2{this};
-
- protected:
-  void keyPressEvent(QKeyEvent* e) override;
 };

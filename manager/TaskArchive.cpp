@@ -34,6 +34,8 @@ void SetTaskZipProperties(TZip& Zip) {
   Zip.StoreFilesOfType().Clear();
   for (const char* ext : KnownArchiveExtensions) Zip.StoreFilesOfType().Add(ext);
   Zip.SetSwitch(swAdd);
+  // A dot folder is only hidden from view: a backup copies the whole source folder.
+  Zip.SetIncludeHiddenDirs(true);
   // Adding to an existing archive: a file that changed since it was stored replaces its entry,
   // an unchanged one keeps it. Without answers the writer would keep every old entry, so a
   // changed file's new content would never reach the backup.
@@ -48,27 +50,47 @@ std::string TaskArchivePath(const TZip& Zip, const std::string& BackupDir, const
   return archive;
 }
 
-int32_t CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, const std::string& Archive, bool Replace,
-                            const std::string& Program, const TArchiveAccept& Accept) {
+TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, const std::string& Archive,
+                                   bool Replace, const std::string& Program) {
   const std::string work = Replace ? TemporaryArchivePath(Archive, Program) : Archive;
+  // Every report of the run is counted, and told under the names the user knows.
+  int32_t reports = 0;
+  const TOnError userHandler = Zip.OnError;
+  Zip.OnError = [&](TObject* Sender, const std::string& FileName, const std::string& ExtendedMsg,
+                    const std::string& VolumeID, int32_t ECode) {
+    ++reports;
+    // Nothing to do means the source gave nothing: the archive is not what is wrong.
+    const std::string file = ECode == E_NOTHING_TO_DO ? SourceFolder : FileName == work ? Archive : FileName;
+    if (userHandler) userHandler(Sender, file, ExtendedMsg == work ? Archive : ExtendedMsg, VolumeID, ECode);
+  };
+  struct TRestoreHandler {
+    TZip& Zip;
+    const TOnError& Handler;
+    ~TRestoreHandler() { Zip.OnError = Handler; }
+  } restore{Zip, userHandler};
+
+  TTaskRunResult result;
+  if (!platform::DirectoryExists(SourceFolder)) {
+    Zip.ReportError(SourceFolder, "", "0", E_INVALID_DIRECTORY);
+    return result;
+  }
   Zip.SetArchiveFile(work);
   // The old archive may lie in the folder being backed up: it is never packed into its successor.
   Zip.ReplacedArchive = Replace ? Archive : std::string();
   Zip.FileSpec().Clear();
   Zip.FileSpec().Add(JoinPath(SourceFolder, "*.*"));
-  int32_t n = Zip.Compress();
-  if (!Replace) return n;
-  const bool accepted = Accept ? Accept(n) : n >= 1;
-  if (accepted) {
+  result.Added = Zip.Compress();
+  // A replacing run that added nothing wrote nothing that could take the old archive's place.
+  if (Replace && result.Added < 1 && reports == 0) Zip.ReportError(SourceFolder, "", "0", E_NOTHING_TO_DO);
+  result.Succeeded = reports == 0;
+  if (Replace && result.Succeeded) {
     platform::SetPublishedMode(work, Archive);
     if (!platform::RenameFile(work, Archive)) {
       Zip.ReportError(Archive, "", "0", E_WRITE_ERROR);
-      n = 0;
+      result.Succeeded = false;
     }
   }
-  if (!accepted || n < 1) {
-    platform::DeleteFile(work);
-    n = 0;
-  }
-  return n;
+  if (Replace && !result.Succeeded) platform::DeleteFile(work);
+  if (!result.Succeeded) result.Added = 0;
+  return result;
 }

@@ -2,13 +2,12 @@
 // One run of a task into its archive, shared by the manager's on-demand backup and the executor:
 // the archive's path and the compress run, with a replacing run that never loses the old archive.
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "archive/qrnZip.h"
 
-// The writer's settings of both programs' Zip1: all but directory and system files, deflate,
-// stored archives of the known kinds, adding to an existing archive (a changed file replaces its
+// The writer's settings of both programs' Zip1: all but directory and system files, hidden
+// folders entered too, deflate, stored archives of the known kinds, adding to an existing archive (a changed file replaces its
 // entry, an unchanged one keeps it).
 void SetTaskZipProperties(TZip& Zip);
 
@@ -16,13 +15,18 @@ void SetTaskZipProperties(TZip& Zip);
 // under which the writer would store it anyway).
 std::string TaskArchivePath(const TZip& Zip, const std::string& BackupDir, const std::string& Name);
 
-// Whether a replacing run's archive may take the old one's place; Added is Compress's result.
-using TArchiveAccept = std::function<bool(int32_t Added)>;
+// What one run came to. It failed when the engine reported an error or when the source folder
+// gave no files at all (missing or empty); a run that found its files and had nothing new to add
+// succeeded with Added 0.
+struct TTaskRunResult {
+  int32_t Added = 0;
+  bool Succeeded = false;
+};
 
-// Runs Zip over every file of SourceFolder into Archive and returns the files added, 0 on any
-// failure. A replacing run builds its archive under a hidden temporary name beside Archive
-// (Program tells the two programs' runs apart) and renames it over Archive only when Accept
-// holds (empty: when files were added); otherwise the temporary file goes, Archive stays as it
-// was and the result is 0. A failed rename is reported through Zip's OnError.
-int32_t CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, const std::string& Archive, bool Replace,
-                            const std::string& Program, const TArchiveAccept& Accept = {});
+// Runs Zip over every file of SourceFolder into Archive. A replacing run builds its archive under
+// a hidden temporary name beside Archive (Program tells the two programs' runs apart) and renames
+// it over Archive only when the run succeeded; otherwise the temporary file goes and Archive stays
+// as it was. Every error reaches Zip's OnError under the names the user knows: Archive rather
+// than the temporary name, and the source folder where the source gave nothing.
+TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, const std::string& Archive,
+                                   bool Replace, const std::string& Program);

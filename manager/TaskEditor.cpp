@@ -1,6 +1,5 @@
 #include "manager/TaskEditor.h"
 
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
 
@@ -33,24 +32,6 @@ constexpr const char* kFieldLabels[kStoredTaskFields] = {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
-
-// The characters of text that the store cannot keep, each once, in their order.
-std::string UnstorableCharacters(const std::string& text) {
-  std::vector<std::string> found;
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    const std::string c = text.substr(i, length);
-    i += length;
-    if (IsStorableTaskText(c)) continue;
-    bool seen = false;
-    for (const auto& f : found) seen = seen || f == c;
-    if (!seen) found.push_back(c);
-  }
-  std::string list;
-  for (const auto& c : found) list += (list.empty() ? "\"" : " \"") + c + "\"";
-  return list;
-}
 
 void Place(QWidget& w, int x, int y, int width, int height) { w.setGeometry(x, y, width, height); }
 
@@ -225,15 +206,6 @@ QRect TTaskEditorForm::FolderButtonRect(const QLineEdit& edit) const {
 
 QRect TTaskEditorForm::FolderBoxRect() const { return QRect(10, 110, kBoxWidth - 20, 17); }
 
-void TTaskEditorForm::keyPressEvent(QKeyEvent* e) {
-  // Only the form's own buttons close it; Escape is no shortcut for them.
-  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-    e->accept();
-    return;
-  }
-  TCentredDialog::keyPressEvent(e);
-}
-
 void TTaskEditorForm::DisableSchedule() {
   ComboBox1.setEnabled(false);
   ComboBox2.setEnabled(false);
@@ -266,7 +238,7 @@ void TTaskEditorForm::RadioButton6MouseDown() { Edit5.setEnabled(false); }
 
 void TTaskEditorForm::RadioButton7MouseDown() {
   Edit5.setEnabled(true);
-  Edit5.setText(Edit1.text() + ".log");
+  Edit5.setText(Q(TypedName() + ".log"));
 }
 
 void TTaskEditorForm::SetPickersToNow() {
@@ -278,7 +250,9 @@ void TTaskEditorForm::SetPickersToNow() {
 TTaskRecord TTaskEditorForm::TaskFields(const std::string& archiveName) const {
   TTaskRecord r;
   auto field = [&r](TTaskField f) -> std::string& { return r[static_cast<size_t>(f - 1)]; };
-  field(TaskName) = S(Edit1.text());
+  // Typed names lose their blanks at the ends, as the store's reader would drop them; folders
+  // keep theirs and are refused if they have any (FieldsStorable).
+  field(TaskName) = TypedName();
   field(SourceDir) = S(Edit2.text());
   field(BackupDir) = S(Edit3.text());
   const bool automatic = !RadioButton1.isChecked();
@@ -295,8 +269,8 @@ TTaskRecord TTaskEditorForm::TaskFields(const std::string& archiveName) const {
   field(CopyType) = RadioButton3.isChecked() ? "new" : "add";
   const bool logs = RadioButton7.isChecked();
   field(LogFlag) = logs ? "1" : "0";
-  field(LogFile) = logs ? S(Edit5.text()) : "none";
-  field(ArchiveName) = archiveName;
+  field(LogFile) = logs ? TrimmedTaskValue(S(Edit5.text())) : "none";
+  field(ArchiveName) = TrimmedTaskValue(archiveName);
   return r;
 }
 
@@ -306,16 +280,24 @@ void TTaskEditorForm::ShowError(const std::string& text) {
 
 bool TTaskEditorForm::FieldsStorable(const TTaskRecord& fields) const {
   for (size_t f = 0; f < fields.size(); ++f) {
-    if (IsStorableTaskText(fields[f])) continue;
-    ShowError(std::string("Поле \"") + kFieldLabels[f] + "\" содержит знаки, которые нельзя сохранить в списке задач: " +
-              UnstorableCharacters(fields[f]) + ". Допустимы знаки кодовой страницы Windows-1251, кроме \"|\" и \"@\".");
-    return false;
+    if (!IsStorableTaskText(fields[f])) {
+      ShowError(UnstorableTaskTextMessage(kFieldLabels[f], fields[f]));
+      return false;
+    }
+    if (TrimmedTaskValue(fields[f]) != fields[f]) {
+      ShowError(std::string("Поле \"") + kFieldLabels[f] +
+                "\" начинается или кончается пробелом или управляющим знаком, которые список задач не сохраняет. "
+                "Выберите папку, имя которой не начинается и не кончается пробелом.");
+      return false;
+    }
   }
   return true;
 }
 
+std::string TTaskEditorForm::TypedName() const { return TrimmedTaskValue(S(Edit1.text())); }
+
 bool TTaskEditorForm::ArchiveNameUsable(const std::string& archiveName) const {
-  if (Edit4.text().isEmpty()) {
+  if (TrimmedTaskValue(S(Edit4.text())).empty()) {
     ShowError("Не определено имя файла резервной копии!");
     return false;
   }

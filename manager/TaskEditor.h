@@ -114,8 +114,11 @@ class TTaskEditorForm : public TCentredDialog {
   // The pickers show this moment of the clock.
   void SetPickersToNow();
 
-  // The 12 fields that the inputs give, with ArchiveName as given.
+  // The 12 fields that the inputs give, with ArchiveName as given; typed names without blanks at
+  // their ends.
   TTaskRecord TaskFields(const std::string& archiveName) const;
+  // The task name as it will be stored: Edit1 without blanks at its ends.
+  std::string TypedName() const;
   // Each shows why it refuses, and returns false; nothing is written before all have passed.
   bool FieldsStorable(const TTaskRecord& fields) const;
   bool ArchiveNameUsable(const std::string& archiveName) const;
@@ -125,8 +128,6 @@ class TTaskEditorForm : public TCentredDialog {
   void CloseToMainWindow();
 
   static void ShowError(const std::string& text);
-
-  void keyPressEvent(QKeyEvent* e) override;
 
  private:
   std::string FArchiveExtension;

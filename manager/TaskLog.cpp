@@ -32,20 +32,6 @@ void AppendTaskLog(const TTaskTable& table, int32_t task, const std::vector<std:
   AppendLogLines(TaskLogPath(table(LogFile, task)), lines);
 }
 
-std::vector<std::string> MassDeletionLines(const TTaskTable& table, int32_t task, const std::string& heading,
-                                           const std::vector<std::string>& names, const std::string& countLine) {
-  std::vector<std::string> lines;
-  lines.push_back("->");
-  lines.push_back(LogStamp() + " Массовое удаление резервных копий");
-  lines.push_back("Каталог резервных копий: " + table(BackupDir, task));
-  lines.push_back(heading);
-  for (const auto& name : names) lines.push_back(name);
-  lines.push_back(kBlankLine3);
-  lines.push_back(countLine);
-  lines.push_back(kBlankLine3);
-  return lines;
-}
-
 }  // namespace
 
 bool IsPlainLogFileName(const std::string& logFile) {
@@ -101,11 +87,11 @@ void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run
   AppendTaskLog(table, task, lines);
 }
 
-// Both kinds of run end alike: a run that stored nothing is no success.
-void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int32_t added) {
+// Both kinds of run end alike.
+void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int32_t added, bool succeeded) {
   if (!Logs(table, task)) return;
   std::vector<std::string> lines;
-  if (added < 1) {
+  if (!succeeded) {
     lines.push_back(kBackupFailureLine);
   } else {
     lines.push_back("Резервное копирование успешно завершено, скопировано: " + std::to_string(added) + " файлов");
@@ -149,16 +135,20 @@ void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std:
   AppendTaskLog(table, task, lines);
 }
 
-void WriteMassDeletionEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& names) {
-  if (!Logs(table, task)) return;
-  AppendTaskLog(table, task,
-                MassDeletionLines(table, task, "Имена удалённых файлов:", names,
-                                  "Удаление завершено, удалено: " + std::to_string(names.size()) + " файлов"));
+void CheckTaskLogWritable(const TTaskTable& table, int32_t task) {
+  if (Logs(table, task)) AppendTaskLog(table, task, {});
 }
 
-void WriteMassDeletionFailureEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& failed) {
+void WriteMassDeletionEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& names) {
   if (!Logs(table, task)) return;
-  AppendTaskLog(table, task,
-                MassDeletionLines(table, task, "Не удалось удалить файлы:", failed,
-                                  "Не удалено: " + std::to_string(failed.size()) + " файлов"));
+  std::vector<std::string> lines;
+  lines.push_back("->");
+  lines.push_back(LogStamp() + " Массовое удаление резервных копий");
+  lines.push_back("Каталог резервных копий: " + table(BackupDir, task));
+  lines.push_back("Имена удалённых файлов:");
+  for (const auto& name : names) lines.push_back(name);
+  lines.push_back(kBlankLine3);
+  lines.push_back("Удаление завершено, удалено: " + std::to_string(names.size()) + " файлов");
+  lines.push_back(kBlankLine3);
+  AppendTaskLog(table, task, lines);
 }

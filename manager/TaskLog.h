@@ -32,9 +32,9 @@ enum class TBackupRun : uint8_t { OnDemand, Automatic };
 
 // Lines 1-7 of a backup entry, written before the archive: archiveName is the name only.
 void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run, const std::string& archiveName);
-// Lines 8-10: added is the number of files the run stored; below 1 the run failed and line 8 is
-// the failure line.
-void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added);
+// Lines 8-10: added is the number of files the run stored (0 for a run with nothing new to add);
+// line 8 is the failure line when the run did not succeed.
+void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added, bool succeeded);
 
 // Restore: archivePath is the archive's full path.
 void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
@@ -43,11 +43,11 @@ void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::st
 void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted, bool succeeded);
 
 void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
-// Written before any file is deleted: names are the listed archives, name only, in list order.
+// Opens the task's log for appending and closes it, writing nothing (only the header of a log
+// that was missing): raises the I/O error that an entry would meet.
+void CheckTaskLogWritable(const TTaskTable& table, int32_t task);
+// names are the archives the deletion removed, name only, in list order; the count is theirs.
 void WriteMassDeletionEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& names);
-// Written after a mass deletion in which some listed archives could not be deleted, so that the
-// log does not count them as deleted: failed holds their names.
-void WriteMassDeletionFailureEntry(const TTaskTable& table, int32_t task, const std::vector<std::string>& failed);
 
 // Appends lines to a log at path, creating it with the header when it is missing. The text is
 // checked in full first: nothing is written when code page 1251 cannot hold a line.

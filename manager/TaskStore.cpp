@@ -1,45 +1,11 @@
 #include "manager/TaskStore.h"
 
-#include <stdexcept>
-
-#include "platform/codepage.h"
-#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/gui/textfile.h"
 
 namespace {
 
-constexpr char kFieldEnd = '|';
 constexpr char kRecordEnd = '@';
-
-// Removes characters 0-32 at both ends; those inside stay.
-std::string Trimmed(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
-
-void CheckStorable(const std::string& text) {
-  if (!IsStorableTaskText(text)) {
-    throw EInOutError("The task field \"" + text.substr(0, 200) +
-                          "\" holds characters that the task store cannot keep; nothing was written to " +
-                          TaskStorePath(),
-                      0);
-  }
-}
-
-// The bytes of one record, checked in full before any of them reaches the file.
-std::string RecordText(const TTaskRecord& record) {
-  std::string text;
-  for (int32_t f = 1; f <= kStoredTaskFields; ++f) {
-    const std::string& value = record[static_cast<size_t>(f - 1)];
-    CheckStorable(value);
-    text += value;
-    text += f < kStoredTaskFields ? kFieldEnd : kRecordEnd;
-  }
-  return text;
-}
 
 // The store must end right after an '@': whatever follows the last one was cut off by an
 // interrupted write and is no task. Drop it so that an appended record stays whole.
@@ -70,60 +36,21 @@ void DropCutOffTail(const std::string& path) {
 
 }  // namespace
 
-std::string& TTaskTable::operator()(int32_t field, int32_t task) {
-  if (field < 1 || field > kTaskFields || task < 1) throw std::out_of_range("task table: no such field or task");
-  if (static_cast<size_t>(task) > FTasks.size()) FTasks.resize(static_cast<size_t>(task));
-  return FTasks[static_cast<size_t>(task - 1)][static_cast<size_t>(field - 1)];
-}
-
-const std::string& TTaskTable::operator()(int32_t field, int32_t task) const {
-  static const std::string kEmpty;
-  if (field < 1 || field > kTaskFields || task < 1) throw std::out_of_range("task table: no such field or task");
-  if (static_cast<size_t>(task) > FTasks.size()) return kEmpty;
-  return FTasks[static_cast<size_t>(task - 1)][static_cast<size_t>(field - 1)];
-}
-
 std::string TaskStorePath() { return platform::InstallDir() + "/records.dat"; }
-
-bool IsStorableTaskText(const std::string& text) {
-  if (text.find(kFieldEnd) != std::string::npos || text.find(kRecordEnd) != std::string::npos) return false;
-  return platform::Utf8ToCp1251(text).has_value();
-}
 
 void LoadTaskStore(TTaskTable& table, int32_t& count) {
   const std::string path = TaskStorePath();
   if (!platform::FileExists(path)) return;
   platform::TextFile file(path);
   file.Reset();
-  int32_t field = 1;
-  int32_t task = 1;
-  std::string value;
-  auto store = [&] {
-    // A record with more than 12 fields is outside the format: its extra values are dropped
-    // rather than written over the deletion mark.
-    if (field <= kStoredTaskFields) table(field, task) = platform::Cp1251ToUtf8(Trimmed(value));
-    value.clear();
-  };
-  while (!file.Eof()) {
-    char c = file.ReadChar();
-    if (c == kFieldEnd) {
-      store();
-      ++field;
-    } else if (c == kRecordEnd) {
-      store();
-      field = 1;
-      ++task;
-    } else {
-      value += c;
-    }
-  }
-  count = task;
+  std::string bytes;
+  while (!file.Eof()) bytes += file.ReadChar();
   file.Close();
-  for (int32_t t = 1; t < count; ++t) table(Deleted, t) = "0";
+  ParseTaskStore(bytes, table, count);
 }
 
 void AppendTaskRecord(const TTaskRecord& record) {
-  const std::string text = RecordText(record);
+  const std::string text = TaskRecordText(record);
   const std::string path = TaskStorePath();
   DropCutOffTail(path);
   platform::TextFile file(path);
@@ -134,13 +61,7 @@ void AppendTaskRecord(const TTaskRecord& record) {
 }
 
 void SaveTaskStore(const TTaskTable& table, int32_t count, bool keptOnly) {
-  std::string text;
-  for (int32_t t = 1; t < count; ++t) {
-    if (keptOnly && table(Deleted, t) != "0") continue;
-    TTaskRecord record;
-    for (int32_t f = 1; f <= kStoredTaskFields; ++f) record[static_cast<size_t>(f - 1)] = table(f, t);
-    text += RecordText(record);
-  }
+  const std::string text = TaskStoreText(table, count, keptOnly);
   platform::TextFile file(TaskStorePath());
   file.RewriteReplacing();
   file.Write(text);

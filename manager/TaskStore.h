@@ -1,59 +1,13 @@
 #pragma once
-// The task store records.dat in the installation folder, shared by the manager and the executor,
-// and the in-memory task table that both fill from it.
-//
-// Format: CP1251 bytes with no header, no line breaks and no end marker. A record is the 12
-// fields TaskName..LogFile, fields 1-11 each followed by '|', field 12 by '@'; records follow
-// each other directly. There is no escaping: a value never holds '|' or '@'.
-#include <array>
+// The task store records.dat in the installation folder, shared by the manager and the executor:
+// the one file from which both fill their task tables.
 #include <cstdint>
 #include <string>
-#include <vector>
 
-// Field numbers of a task: 1-12 as stored, 13 the in-memory deletion mark ("0" keep, "1" drop
-// at the next rewrite).
-enum TTaskField : int32_t {
-  TaskName = 1,
-  SourceDir,
-  BackupDir,
-  Mode,
-  Kind,
-  WeekDay,
-  StartDate,
-  StartTime,
-  CopyType,
-  ArchiveName,
-  LogFlag,
-  LogFile,
-  Deleted
-};
-constexpr int32_t kStoredTaskFields = 12;
-constexpr int32_t kTaskFields = 13;
-
-// Tasks numbered from 1, 13 fields each, growing as tasks are stored: no limit on the number
-// of tasks. Never cleared: elements that a load does not fill keep their earlier values.
-class TTaskTable {
- public:
-  // Field f (1-13) of task t (1 and up); writing reaches any task number.
-  std::string& operator()(int32_t field, int32_t task);
-  // A task never stored reads as empty fields.
-  const std::string& operator()(int32_t field, int32_t task) const;
-  // Tasks that have elements (the highest task number ever written).
-  int32_t Capacity() const { return static_cast<int32_t>(FTasks.size()); }
-
- private:
-  std::vector<std::array<std::string, kTaskFields>> FTasks;
-};
-
-// The 12 stored fields of one task, indexed by field number - 1.
-using TTaskRecord = std::array<std::string, kStoredTaskFields>;
+#include "manager/TaskTable.h"
 
 // InstallDir() + "/records.dat".
 std::string TaskStorePath();
-
-// True when a field value can be stored: code page 1251 holds it and it has no separator.
-// The editor refuses other text with a message before anything is written.
-bool IsStorableTaskText(const std::string& text);
 
 // Fills table from the store and sets count to the number of tasks + 1 (1 for an empty store).
 // A missing store leaves both unchanged. Values are trimmed of characters 0-32 at both ends;

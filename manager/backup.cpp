@@ -99,7 +99,7 @@ void TForm5::FormActivate() {
   Edit3.setText(QString::fromStdString(FArchiveName));
 }
 
-int32_t TForm5::RunBackup(const TTaskTable& task) {
+TTaskRunResult TForm5::RunBackup(const TTaskTable& task) {
   const TFormRun run(FRunning, {&xpButton1, &xpButton2});
 
   // A replacing run builds a new archive beside the old one, which goes only when the new one
@@ -109,11 +109,7 @@ int32_t TForm5::RunBackup(const TTaskTable& task) {
   FErrors.Clear();
   KamsaMeter1.SetPosition(0);
   KamsaMeter2.SetPosition(0);
-  const int32_t n = CompressTaskArchive(Zip1, task(SourceDir, 1), FRunArchive, replace, "Kalvenor",
-                                        [this](int32_t added) { return added >= 1 && FErrors.Empty(); });
-  // A run that added nothing and heard of no error still failed: nothing was backed up.
-  if (n < 1 && FErrors.Empty()) FErrors.Add(FRunArchive, "", E_NOTHING_TO_DO);
-  return FErrors.Empty() ? n : 0;
+  return CompressTaskArchive(Zip1, task(SourceDir, 1), FRunArchive, replace, "Kalvenor");
 }
 
 void TForm5::xpButton1Click(TObject*) {
@@ -121,17 +117,18 @@ void TForm5::xpButton1Click(TObject*) {
   // The task shown since the activation, whatever row the main window has chosen since.
   const TTaskTable task = FTask;
   WriteBackupStartEntry(task, 1, TBackupRun::OnDemand, FArchiveName);
-  const int32_t n = RunBackup(task);
-  FFileCount = n;
-  WriteBackupEndEntry(task, 1, TBackupRun::OnDemand, n);
+  const TTaskRunResult result = RunBackup(task);
+  FFileCount = result.Added;
+  WriteBackupEndEntry(task, 1, TBackupRun::OnDemand, result.Added, result.Succeeded);
   Label5.setText(kArchiveCaption);
   Label6.setText(kFileCaption);
-  if (n < 1) {
+  if (!result.Succeeded) {
     platform::MessageBox(std::string(kBackupFailureLine) + "\n\n" + FErrors.Text(), "Ошибка!",
                          platform::MB_OK | platform::MB_ICONERROR);
   } else if (FInfo == "1") {
-    platform::MessageBox("Резервное копирование успешно завершено, скопировано: " + std::to_string(n) + " файлов",
-                         "Результаты копирования", platform::MB_OK | platform::MB_ICONINFORMATION);
+    platform::MessageBox(
+        "Резервное копирование успешно завершено, скопировано: " + std::to_string(result.Added) + " файлов",
+        "Результаты копирования", platform::MB_OK | platform::MB_ICONINFORMATION);
   }
 }
 

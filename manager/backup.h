@@ -10,6 +10,7 @@
 
 #include "archive/qrnZip.h"
 #include "manager/ArchiveForms.h"
+#include "manager/TaskArchive.h"
 #include "manager/TaskStore.h"
 #include "manager/VolMeter.h"
 #include "manager/xpButton.h"
@@ -54,8 +55,8 @@ class TForm5 : public TArchiveForm {
  private:
   void CreateControls();
   void CreateZip();
-  // Runs the task's backup; the number of files stored, 0 when the run failed.
-  int32_t RunBackup(const TTaskTable& task);
+  // Runs the task's backup; what it reported is in FErrors.
+  TTaskRunResult RunBackup(const TTaskTable& task);
 
   // The date and time texts and the archive name of the last activation.
   std::string FDateText, FTimeText, FArchiveName;

@@ -89,6 +89,9 @@ void TForm4::FormActivate() {
   FSettings.warn = main.warn;
   FSettings.addf = main.addf;
 
+  // A task that has no date or time of its own shows this moment, as a new task does, and never
+  // what an earlier visit left in the pickers.
+  SetPickersToNow();
   Edit1.setText(Q(TaskTable(TaskName, s)));
   Edit2.setText(Q(TaskTable(SourceDir, s)));
   Edit3.setText(Q(TaskTable(BackupDir, s)));

@@ -247,6 +247,11 @@ void TForm7::xpButton2Click(TObject*) {
         "Не выбран файл резервной копии! Выделите щелчком мыши имя файла в окне \"Файлы резервных копий\" который "
         "Вы хотели бы удалить.");
   }
+  if (FWarn != "0" && platform::MessageBox("Вы действительно хотите удалить выбранную резервную копию?",
+                                           "Подтверждение",
+                                           platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDNO) {
+    return;
+  }
   WriteArchiveDeletionEntry(FTask, 1, FArchive);
   platform::DeleteFile(FArchive);
   FileListBox1.Update();

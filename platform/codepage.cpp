@@ -54,7 +54,20 @@ std::optional<std::string> ConvertCodePage(std::string_view text, const char* fr
 
 std::optional<std::string> Utf8ToCp1251(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
-  return ConvertCodePage(utf8, "UTF-8", "CP1251");
+  // U+0098 is what Cp1251ToUtf8 makes of the byte 0x98, which CP1251 leaves undefined: it goes
+  // back to that byte, so that every CP1251 text survives a round trip.
+  constexpr std::string_view kU0098 = "\xC2\x98";
+  std::string out;
+  size_t from = 0;
+  while (true) {
+    const size_t at = utf8.find(kU0098, from);
+    const auto part = ConvertCodePage(utf8.substr(from, at == std::string_view::npos ? at : at - from), "UTF-8", "CP1251");
+    if (!part) return std::nullopt;
+    out += *part;
+    if (at == std::string_view::npos) return out;
+    out += '\x98';
+    from = at + kU0098.size();
+  }
 }
 
 std::string Cp1251ToUtf8(std::string_view cp1251) {

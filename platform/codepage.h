@@ -11,8 +11,9 @@ namespace platform {
 // the input is not valid in its code page: nothing is ever replaced by '?'.
 std::optional<std::string> ConvertCodePage(std::string_view text, const char* from, const char* to);
 
+// U+0098 stands for the byte 0x98, the one byte CP1251 leaves undefined, both ways.
 std::optional<std::string> Utf8ToCp1251(std::string_view utf8);
-std::string Cp1251ToUtf8(std::string_view cp1251);   // every CP1251 byte has a character except 0x98
+std::string Cp1251ToUtf8(std::string_view cp1251);
 std::optional<std::string> Utf8ToCp866(std::string_view utf8);
 std::string Cp866ToUtf8(std::string_view cp866);      // CP866 maps every byte
 bool IsValidUtf8(std::string_view text);

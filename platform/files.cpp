@@ -327,6 +327,12 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
+  if (simulation::driveCount.load(std::memory_order_relaxed) != 0) {
+    if (int refusal = simulation::RenameRefusal(from, to)) {
+      errno = refusal;
+      return fail(false);
+    }
+  }
   if (::rename(from.c_str(), to.c_str()) != 0) return fail(false);
   return true;
 }
@@ -470,17 +476,27 @@ uint32_t TickCount() {
   return static_cast<uint32_t>(ms);
 }
 
-std::string InstallDir() {
-  const char* t = std::getenv("TARVELO_HOME");
-  std::string dir;
-  if (t && *t) {
-    dir = t;
-  } else {
-    const char* home = std::getenv("HOME");
-    dir = std::string(home && *home ? home : "/tmp") + "/Tarvelo";
-  }
+namespace {
+
+std::string WithoutTrailingSlash(std::string dir) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
+}
+
+}  // namespace
+
+bool HoldsInstallation(const std::string& dir) { return FileExists(dir + "/records.dat"); }
+
+std::string InstallDirWithout(const std::string& programDir) {
+  if (HoldsInstallation(programDir)) return WithoutTrailingSlash(programDir);
+  const char* home = std::getenv("HOME");
+  return WithoutTrailingSlash(std::string(home && *home ? home : "/tmp") + "/Tarvelo");
+}
+
+std::string InstallDir() {
+  const char* t = std::getenv("TARVELO_HOME");
+  if (t && *t) return WithoutTrailingSlash(t);
+  return InstallDirWithout(ProgramDir());
 }
 
 std::string ProgramDir() {

@@ -96,8 +96,14 @@ int64_t DeviceOf(const std::string& path);
 uint32_t TickCount();  // milliseconds of a steady clock, wrapping at 2^32
 
 // --- installation ------------------------------------------------------------------------
-// $TARVELO_HOME, else $HOME/Tarvelo; without a trailing '/'.
+// The installation folder, without a trailing '/': $TARVELO_HOME when set; else the folder of the
+// running program when it holds an installation (the programs are started from there, by the
+// autostart entry and by each other); else $HOME/Tarvelo.
 std::string InstallDir();
+// The installation folder that a program in programDir finds without $TARVELO_HOME.
+std::string InstallDirWithout(const std::string& programDir);
+// An installation is where the task store is.
+bool HoldsInstallation(const std::string& dir);
 // The folder of the running program, without a trailing '/'.
 std::string ProgramDir();
 

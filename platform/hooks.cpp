@@ -1,5 +1,7 @@
 #include "platform/hooks.h"
 
+#include <cerrno>
+
 namespace platform {
 namespace {
 
@@ -7,6 +9,7 @@ namespace {
 struct Hooks {
   MessagePump pump;
   MessageBoxHandler box;
+  std::string title;
 };
 Hooks& hooks() {
   static Hooks h;
@@ -44,6 +47,12 @@ int UnattendedAnswer(uint32_t flags) {
     default: return DefaultAnswer(flags);
   }
 }
+
+std::string ApplicationTitle() {
+  return hooks().title.empty() ? std::string(program_invocation_short_name) : hooks().title;
+}
+
+void SetApplicationTitle(const std::string& title) { hooks().title = title; }
 
 int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
   if (hooks().box) return hooks().box(text, caption, flags);

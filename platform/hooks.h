@@ -40,6 +40,11 @@ using MessageBoxHandler = std::function<int(const std::string& text, const std::
 void ProcessMessages();
 void SetMessagePump(MessagePump pump);  // empty: pump nothing
 
+// The application's title, the caption of the boxes that the engine shows itself: the one a
+// program set, else the program's name.
+std::string ApplicationTitle();
+void SetApplicationTitle(const std::string& title);  // empty: the program's name again
+
 // Shows a message box and returns the button pressed (IDOK, IDYES, ...).
 int MessageBox(const std::string& text, const std::string& caption, uint32_t flags);
 void SetMessageBoxHandler(MessageBoxHandler handler);  // empty: answer the default button

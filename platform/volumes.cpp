@@ -31,18 +31,6 @@ namespace {
 
 // --- paths -------------------------------------------------------------------------------
 
-bool isNetworkName(const std::string& path) {
-  return path.size() > 2 && path[0] == '/' && path[1] == '/' && path[2] != '/';
-}
-
-// "//server/share/dir/file" -> "//server/share".
-std::string networkDrive(const std::string& path) {
-  size_t server = path.find('/', 2);
-  if (server == std::string::npos) return path;
-  size_t share = path.find('/', server + 1);
-  return share == std::string::npos ? path : path.substr(0, share);
-}
-
 // Absolute, without ".", "..", empty components or a trailing '/'.
 std::string lexicalNormal(const std::string& path) {
   std::string abs = AbsolutePath(path.empty() ? "." : path);
@@ -97,13 +85,6 @@ std::string readSmallFile(const std::string& path) {
   return out;
 }
 
-bool equalsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
 
 // --- the simulated drives ----------------------------------------------------------------
 
@@ -142,7 +123,7 @@ DriveState* stateOf(Registry& r, const SimulatedDrive* owner) {
 
 // The drive that path lies in: under its link, or (once resolved) under its disk's folder.
 std::optional<DriveState> simulatedDriveOf(const std::string& path) {
-  if (simulation::driveCount.load(std::memory_order_relaxed) == 0 || isNetworkName(path)) return std::nullopt;
+  if (simulation::driveCount.load(std::memory_order_relaxed) == 0) return std::nullopt;
   std::string normal = lexicalNormal(path);
   {
     std::lock_guard lock(registry().mutex);
@@ -233,16 +214,6 @@ std::optional<MountEntry> mountOf(const std::string& realFolder) {
     if (!best || m.mountPoint.size() >= best->mountPoint.size()) best = m;
   }
   return best;
-}
-
-std::optional<MountEntry> mountOfNetworkName(const std::string& drive) {
-  std::optional<MountEntry> found;
-  for (auto& m : ParseMountInfo(readSmallFile("/proc/self/mountinfo"))) {
-    std::string source = m.source;
-    while (source.size() > 2 && source.back() == '/') source.pop_back();
-    if (equalsIgnoreCase(source, drive)) found = m;
-  }
-  return found;
 }
 
 bool deviceIsRemovable(uint32_t major, uint32_t minor) {
@@ -347,8 +318,7 @@ void fillLabelAndSerial(const MountEntry& m, VolumeInfo& v) {
   }
 }
 
-// What a path resolves to: a simulated drive, a mount, or nothing (root keeps the network
-// name that no mount carries).
+// What a path resolves to: a simulated drive, a mount, or nothing.
 struct Resolved {
   std::optional<DriveState> simulated;
   std::optional<MountEntry> mount;
@@ -357,11 +327,6 @@ struct Resolved {
 
 Resolved resolve(const std::string& path) {
   Resolved r;
-  if (isNetworkName(path)) {
-    r.root = networkDrive(path);
-    r.mount = mountOfNetworkName(r.root);
-    return r;
-  }
   if ((r.simulated = simulatedDriveOf(path))) {
     r.root = r.simulated->path;
     return r;
@@ -739,6 +704,13 @@ int OpenRefusal(const std::string& path) {
   if (!d) return 0;
   if (!d->hasDisk) return ENOMEDIUM;
   return d->writeProtected ? EROFS : 0;
+}
+
+int RenameRefusal(const std::string& from, const std::string& to) {
+  const auto a = simulatedDriveOf(from);
+  const auto b = simulatedDriveOf(to);
+  if (!a && !b) return 0;
+  return a && b && a->owner == b->owner ? 0 : EXDEV;
 }
 
 int32_t WriteAllowance(int fd, int64_t offset, int32_t count, int& error) {

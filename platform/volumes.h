@@ -70,11 +70,12 @@ struct VolumeInfo {
 };
 
 // The folder that answers for path: the simulated drive it lies in, else the mount point of
-// its nearest existing folder. A network name "//server/share/..." answers "//server/share".
+// its nearest existing folder. A path that starts with "//" is an ordinary path: a network
+// share answers through the folder it is mounted on.
 // Empty when nothing answers.
 std::string VolumeRoot(const std::string& path);
 // What the volume of path tells; nullopt (errno set) when it does not answer: no disk in a
-// simulated drive, a network name that no mount carries, a failing statvfs.
+// simulated drive, a failing statvfs.
 std::optional<VolumeInfo> QueryVolume(const std::string& path);
 bool VolumeReady(const std::string& path);
 // A read-only mount or disk; otherwise a temporary file "qrn..." is made in the volume's root
@@ -92,9 +93,11 @@ bool SetVolumeLabel(const std::string& path, const std::string& label);
 // A folder that acts as a removable drive while the object lives (tests only). The drive's path
 // is a symbolic link to the folder of the disk in it; without a disk it dangles. Label and
 // serial number belong to the disk and stay with its folder when it is taken out and put back.
-// Writes through platform::WriteFile or WriteFileAt that would take the disk's used bytes (the sizes of its
-// regular files) beyond the capacity are cut short with ENOSPC; a write-protected disk refuses
-// to open files for writing with EROFS. Throws std::runtime_error when path cannot be made.
+// Writes through platform::WriteFile or WriteFileAt that would take the disk's used bytes (the
+// sizes of its regular files) beyond the capacity are cut short with ENOSPC; a write-protected
+// disk refuses to open files for writing with EROFS; platform::RenameFile into or out of the
+// drive fails with EXDEV, as between two file systems. Throws std::runtime_error when path
+// cannot be made.
 class SimulatedDrive {
  public:
   static constexpr size_t kMaxLabel = 11;  // FAT's limit, which SetVolumeLabel enforces
@@ -135,6 +138,9 @@ int OpenRefusal(const std::string& path);
 // How many of count bytes a write at offset (-1: the current position of fd) may put down;
 // error gets ENOSPC or EROFS when fewer than count.
 int32_t WriteAllowance(int fd, int64_t offset, int32_t count, int& error);
+// 0, or the errno with which renaming from onto to is refused: EXDEV when the two lie on
+// different simulated drives, or only one of them on one.
+int RenameRefusal(const std::string& from, const std::string& to);
 }  // namespace simulation
 
 }  // namespace platform

@@ -2,12 +2,15 @@
 
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
 #include <stdexcept>
 
+#include "platform/files.h"
 #include "platform/hooks.h"
 
 namespace platform {
@@ -18,18 +21,26 @@ Application* gApplication = nullptr;
 struct BoxButton {
   QMessageBox::StandardButton button;
   int id;
+  const char* text;  // the button's caption on a Russian desktop, whatever Qt's translations say
 };
+
+constexpr BoxButton kOk{QMessageBox::Ok, IDOK, "ОК"};
+constexpr BoxButton kCancel{QMessageBox::Cancel, IDCANCEL, "Отмена"};
+constexpr BoxButton kAbort{QMessageBox::Abort, IDABORT, "Прервать"};
+constexpr BoxButton kRetry{QMessageBox::Retry, IDRETRY, "Повтор"};
+constexpr BoxButton kIgnore{QMessageBox::Ignore, IDIGNORE, "Пропустить"};
+constexpr BoxButton kYes{QMessageBox::Yes, IDYES, "Да"};
+constexpr BoxButton kNo{QMessageBox::No, IDNO, "Нет"};
 
 // The buttons of a Windows box type, in their order on the box.
 std::vector<BoxButton> ButtonsOf(uint32_t flags) {
   switch (flags & MB_TYPEMASK) {
-    case MB_OKCANCEL: return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
-    case MB_ABORTRETRYIGNORE:
-      return {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
-    case MB_YESNOCANCEL: return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
-    case MB_YESNO: return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
-    case MB_RETRYCANCEL: return {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
-    default: return {{QMessageBox::Ok, IDOK}};
+    case MB_OKCANCEL: return {kOk, kCancel};
+    case MB_ABORTRETRYIGNORE: return {kAbort, kRetry, kIgnore};
+    case MB_YESNOCANCEL: return {kYes, kNo, kCancel};
+    case MB_YESNO: return {kYes, kNo};
+    case MB_RETRYCANCEL: return {kRetry, kCancel};
+    default: return {kOk};
   }
 }
 
@@ -50,7 +61,7 @@ int ShowQtMessageBox(const std::string& text, const std::string& caption, uint32
                   QMessageBox::NoButton, QApplication::activeWindow());
   box.setTextFormat(Qt::PlainText);  // the texts are the system's own, never markup
   const auto buttons = ButtonsOf(flags);
-  for (const auto& b : buttons) box.addButton(b.button);
+  for (const auto& b : buttons) box.addButton(b.button)->setText(QString::fromUtf8(b.text));
   size_t def = (flags & MB_DEFMASK) >> 8;
   if (def >= buttons.size()) def = 0;
   box.setDefaultButton(buttons[def].button);
@@ -79,12 +90,14 @@ Application::~Application() {
   while (!FForms.empty()) FForms.pop_back();
   SetMessagePump(nullptr);
   SetMessageBoxHandler(nullptr);
+  SetApplicationTitle("");
   if (gApplication == this) gApplication = nullptr;
 }
 
 void Application::SetTitle(const std::string& title) {
+  // Not the display name: the window system would append it to every caption of the program.
   FTitle = title;
-  setApplicationDisplayName(QString::fromStdString(title));
+  SetApplicationTitle(title);  // the caption of the engine's own boxes
 }
 
 void Application::AdoptForm(std::unique_ptr<QWidget> form) {
@@ -125,6 +138,15 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 }
 
 Application* App() { return gApplication; }
+
+bool StartDetached(const std::string& program) {
+  QProcess process;
+  process.setProgram(QString::fromStdString(program));
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("TARVELO_HOME", QString::fromStdString(InstallDir()));
+  process.setProcessEnvironment(environment);
+  return process.startDetached();
+}
 
 void ShowException(const std::exception& e) {
   std::string title = gApplication ? gApplication->Title() : std::string();

@@ -26,6 +26,7 @@ class Application : public QApplication {
   const std::string& Title() const { return FTitle; }
   // The executor keeps its main form hidden behind the tray icon.
   void SetShowMainForm(bool show) { FShowMainForm = show; }
+  bool ShowMainForm() const { return FShowMainForm; }
 
   // Creates a form and keeps it until the application ends; the first one is the main form,
   // whose closing ends the message loop.
@@ -68,6 +69,10 @@ void ShowException(const std::exception& e);
 // Runs action and reports any exception it raises with the default error box. True when the
 // action ended without one. Every event handler of the forms runs through this.
 bool RunGuarded(const std::function<void()>& action);
+
+// Starts one of the programs detached, on this installation folder: it gets $TARVELO_HOME, so
+// it finds the same folder wherever it lies. False when it could not be started.
+bool StartDetached(const std::string& program);
 
 // The message box of the programs: a QMessageBox with the Windows flags' buttons, icon and
 // default button; answers IDOK, IDYES, ...

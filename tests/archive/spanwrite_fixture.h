@@ -46,9 +46,13 @@ struct SpanRig {
   // What a request for disk N does; by default a fresh empty disk goes in and the answer is
   // "go on".
   std::function<void(const std::string& volume, bool& cancel)> onInsert;
+  // The archive's path on a disk.
+  std::string name;
 
-  explicit SpanRig(int64_t capacity)
-      : drive(d / "floppy", capacity, "", SerialOf(1), d / "disk1"), w(d / "floppy/set.zip", d / "src") {
+  explicit SpanRig(int64_t capacity, const std::string& nameOnDisk = "set.zip")
+      : drive(d / "floppy", capacity, "", SerialOf(1), d / "disk1"),
+        w(d / ("floppy/" + nameOnDisk), d / "src"),
+        name(nameOnDisk) {
     disks.push_back(d / "disk1");
     std::filesystem::create_directories(d / "tmp");
     w.zip.SetTempDir(d / "tmp");
@@ -73,7 +77,7 @@ struct SpanRig {
   void Source(int count, size_t size, uint32_t seed = 1) {
     for (int i = 0; i < count; ++i) Put(d / ("src/f" + std::to_string(100 + i) + ".bin"), Random(size, seed + i));
   }
-  std::string Piece(int n) { return Slurp(Disk(n) + "/set.zip"); }
+  std::string Piece(int n) { return Slurp(Disk(n) + "/" + name); }
   std::string LabelOf(int n) {
     drive.ReinsertDisk(Disk(n));
     return drive.Label();
@@ -82,7 +86,7 @@ struct SpanRig {
   std::vector<std::string> UsedDisks() {
     std::vector<std::string> out;
     for (const auto& f : disks)
-      if (std::filesystem::exists(f + "/set.zip") && std::find(out.begin(), out.end(), f) == out.end())
+      if (std::filesystem::exists(f + "/" + name) && std::find(out.begin(), out.end(), f) == out.end())
         out.push_back(f);
     return out;
   }
@@ -94,7 +98,7 @@ struct SpanRig {
       char ext[32];
       std::snprintf(ext, sizeof ext, ".z%02zu", i + 1);
       const std::string target = out + "/set" + (i + 1 == used.size() ? std::string(".zip") : std::string(ext));
-      std::filesystem::copy_file(used[i] + "/set.zip", target, std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::copy_file(used[i] + "/" + name, target, std::filesystem::copy_options::overwrite_existing);
     }
     return out + "/set.zip";
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "deflate64_fixture.h"
+#include "unzip_fixture.h"
 #include "zip_fixture.h"
 
 namespace {
@@ -77,6 +78,39 @@ TEST(Deflate64Reference, ManifestEntriesDecodeInAnyPieceSize) {
     if (archives.empty() || archives.back() != r.Archive) archives.push_back(r.Archive);
   for (const auto& a : archives)
     for (int32_t piece : {65536, 1, 7, 4093}) CheckArchive(kRef + a, piece, &rows, a);
+}
+
+// Guards a Deflate64 member writing far past the size it declares (a few packed bytes could fill
+// the disk) and a whole-run progress that stood at 0% through Deflate64 members: a member
+// declaring 1000 bytes writes at most 1000, and an intact one moves the run to 100%.
+TEST(Deflate64Reference, ExtractionStopsAtTheDeclaredSizeAndMovesTheRunsProgress) {
+  unzipfixture::Folder d;
+  auto bytes = zipfixture::ReadAll(kRef + "external/commons-compress/lorem-ipsum-deflate64.zip");
+  zipfixture::WriteAll(d / "intact.zip", bytes);
+  {
+    unzipfixture::Reader r(d / "intact.zip", d / "intact");
+    int archivePercent = 0;
+    r.unzip.OnProgress = [&](TObject*, uint8_t, uint8_t byArchive) { archivePercent = byArchive; };
+    EXPECT_EQ(r.unzip.Extract(), 1);
+    EXPECT_EQ(r.unzip.FilesFailed(), 0);
+    EXPECT_EQ(archivePercent, 100);
+  }
+  const auto entries = zipfixture::Entries(bytes);
+  ASSERT_EQ(entries.size(), 1u);
+  const size_t local = entries[0].central.LocalHeaderOffset;
+  const size_t central = bytes.size() - TEndRecord::kSize - TCentralHeader::kSize - entries[0].name.size() -
+                         entries[0].central.ExtraLength - entries[0].central.CommentLength;
+  ASSERT_EQ(bytes[central + 2], 1);
+  for (size_t at : {local + 22, central + 24}) {
+    bytes[at] = 1000 & 0xFF;
+    bytes[at + 1] = 1000 >> 8;
+    bytes[at + 2] = bytes[at + 3] = 0;
+  }
+  zipfixture::WriteAll(d / "claims.zip", bytes);
+  unzipfixture::Reader r(d / "claims.zip", d / "claims");
+  r.unzip.Extract();
+  EXPECT_LE(r.unzip.BytesWritten(), 1000);
+  EXPECT_EQ(r.unzip.FilesFailed(), 1);
 }
 
 std::string TempPath(const std::string& Name) {

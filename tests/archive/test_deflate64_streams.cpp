@@ -36,6 +36,18 @@ void Stored(TBitWriter& W, const std::vector<uint8_t>& Data, bool Last) {
   for (uint8_t b : Data) W.Byte(b);
 }
 
+// The header of a last dynamic block with Lit and Dist codes, sending the code-length code's
+// lengths Cl for the first Sent symbols of the fixed order.
+void DynamicHeader(TBitWriter& W, uint32_t Lit, uint32_t Dist, const std::vector<uint8_t>& Cl, uint32_t Sent) {
+  static const uint8_t kOrder[] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  W.Put(1, 1);
+  W.Put(2, 2);
+  W.Put(Lit - 257, 5);
+  W.Put(Dist - 1, 5);
+  W.Put(Sent - 4, 4);
+  for (uint32_t i = 0; i < Sent; ++i) W.Put(Cl[kOrder[i]], 3);
+}
+
 std::vector<uint8_t> Repeat(uint8_t B, size_t N) { return std::vector<uint8_t>(N, B); }
 
 // Decodes in whole, one byte at a time and in odd pieces; all three must agree.
@@ -156,13 +168,7 @@ TEST(Deflate64Streams, SingleDistanceCodeOfLengthOneIsAccepted) {
   std::vector<uint8_t> cl(19, 0);
   cl[0] = cl[1] = cl[8] = cl[9] = 2;
   TBitWriter w;
-  w.Put(1, 1);
-  w.Put(2, 2);
-  w.Put(2, 5);  // 259 literal/length codes
-  w.Put(0, 5);  // one distance code
-  const uint8_t order[] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1};
-  w.Put(18 - 4, 4);
-  for (uint8_t sym : order) w.Put(cl[sym], 3);
+  DynamicHeader(w, 259, 1, cl, 18);
   const TCodes clc(cl);
   for (uint8_t l : lit) clc.Emit(w, l);
   clc.Emit(w, 1);
@@ -172,6 +178,31 @@ TEST(Deflate64Streams, SingleDistanceCodeOfLengthOneIsAccepted) {
   w.PutCode(0, 1);  // distance code 0: distance 1
   lc.Emit(w, 256);
   EXPECT_EQ(InflateAllWays(w.Bytes()), std::vector<uint8_t>(4, 'a'));
+}
+
+// A code-length repeat (16) before any length repeats a length of 0, so a header that starts
+// with one still decodes.
+TEST(Deflate64Streams, RepeatBeforeAnyLengthRepeatsZero) {
+  std::vector<uint8_t> cl(19, 0);
+  cl[16] = cl[18] = cl[0] = cl[1] = 2;
+  TBitWriter w;
+  DynamicHeader(w, 257, 1, cl, 18);
+  const TCodes clc(cl);
+  clc.Emit(w, 16);
+  w.Put(0, 2);  // three lengths 0: symbols 0-2
+  clc.Emit(w, 18);
+  w.Put(94 - 11, 7);  // symbols 3-96
+  clc.Emit(w, 1);     // 'a'
+  clc.Emit(w, 18);
+  w.Put(127, 7);  // symbols 98-235
+  clc.Emit(w, 18);
+  w.Put(20 - 11, 7);  // symbols 236-255
+  clc.Emit(w, 1);     // end of block
+  clc.Emit(w, 0);     // no distance
+  w.PutCode(0, 1);
+  w.PutCode(0, 1);
+  w.PutCode(1, 1);
+  EXPECT_EQ(InflateAllWays(w.Bytes()), Repeat('a', 2));
 }
 
 TEST(Deflate64Streams, EncipheredInputIsAskedForDecipheringAndReadToTheLastByte) {
@@ -333,7 +364,7 @@ TEST(Deflate64Streams, DamageEndsTheEntryWithWhatWasDecoded) {
     cl[3] = 1;  // over-subscribed
     cases.push_back({"over-subscribed code-length code", dyn(0, 0, cl, {1}), ""});
   }
-  cases.push_back({"repeat before any length", dyn(0, 0, clOk, {16, 100}), ""});
+  cases.push_back({"lengths cut short after a repeat", dyn(0, 0, clOk, {16, 100}), ""});
   // 258 lengths: 18 x 127 = 138+138 = 276 > 258.
   cases.push_back({"repeat past the total", dyn(0, 0, clOk, {18, 1127, 18, 1127}), ""});
   // 257 literal lengths 0 except... all zero: no end-of-block code.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -233,28 +234,59 @@ TEST(DiskRequest, HandlerExceptionEndsTheRequestWithoutAReport) {
   EXPECT_TRUE(owner.reports.empty());
 }
 
-TEST(DiskRequest, NetworkNameSkipsTheDiskTestsAndAsksRetryOrCancel) {
+// A disk taken out between the write-protection test and the volume query: the Retry/Cancel
+// box. The drive is named with two leading slashes, an ordinary path here: it gets the ready
+// and write-protection tests like any other.
+TEST(DiskRequest, DiskTakenOutBeforeTheVolumeQueryAsksRetryOrCancel) {
+  TempDir dir;
+  const std::string drive = dir.path() + "/driveA";
+  platform::SimulatedDrive a(drive, 100000, "DATA", 1);
+  a.SetWriteProtected(true);
   platform::ScriptedAnswerer answers;
   answers.Answer(platform::IDRETRY);
   answers.Answer(platform::IDCANCEL);
   TDiskManager dm;
   Owner owner;
   int handlerCalls = 0;
-  TOnDiskError count = [&](TObject*, bool& abort) {
+  TOnDiskError takeOut = [&](TObject*, bool& abort) {
     ++handlerCalls;
+    a.EjectDisk();
     abort = false;
   };
-  EXPECT_FALSE(dm.CheckDiskOfPath("//nosuchserver/share/dir/a.zip", count, count, owner.report, owner.raise));
-  EXPECT_EQ(handlerCalls, 0);
+  EXPECT_FALSE(dm.CheckDiskOfPath("/" + drive + "/dir/a.zip", nullptr, takeOut, owner.report, owner.raise));
+  EXPECT_EQ(handlerCalls, 1);
   ASSERT_EQ(answers.Boxes().size(), 2u);  // Retry tried again, Cancel ended it
   const auto& box = answers.Boxes()[0];
   EXPECT_EQ(box.flags, 21u);
-  EXPECT_EQ(box.text.rfind("//nosuchserver/share/is not accessible\r\n\r\n", 0), 0u) << box.text;
-  EXPECT_GT(box.text.size(), std::string("//nosuchserver/share/is not accessible\r\n\r\n").size());
-  EXPECT_FALSE(box.caption.empty());
+  EXPECT_EQ(box.text.rfind(drive + "/is not accessible\r\n\r\n", 0), 0u) << box.text;
+  EXPECT_GT(box.text.size(), (drive + "/is not accessible\r\n\r\n").size());
   ASSERT_EQ(owner.reports.size(), 1u);
   EXPECT_EQ(owner.reports[0].code, 25170);
-  EXPECT_EQ(owner.reports[0].file, "//nosuchserver/share");
+  EXPECT_EQ(owner.reports[0].file, drive);
+}
+
+// The box is the engine's own: it carries the title the program gave itself, and the
+// program's name only while it has none.
+TEST(DiskRequest, RetryBoxIsCaptionedWithTheApplicationTitle) {
+  TempDir dir;
+  const std::string drive = dir.path() + "/driveA";
+  platform::SimulatedDrive a(drive, 100000, "DATA", 1);
+  platform::ScriptedAnswerer answers;
+  TDiskManager dm;
+  Owner owner;
+  TOnDiskError takeOut = [&](TObject*, bool& abort) {
+    a.EjectDisk();
+    abort = false;
+  };
+  platform::SetApplicationTitle("Планировщик задач");
+  a.SetWriteProtected(true);
+  EXPECT_FALSE(dm.CheckDiskOfPath(drive + "/a.zip", nullptr, takeOut, owner.report, owner.raise));
+  platform::SetApplicationTitle("");
+  a.ReinsertDisk(dir.path() + "/driveA.disk", true);
+  EXPECT_FALSE(dm.CheckDiskOfPath(drive + "/a.zip", nullptr, takeOut, owner.report, owner.raise));
+  ASSERT_EQ(answers.Boxes().size(), 2u);
+  EXPECT_EQ(answers.Boxes()[0].caption, "Планировщик задач");
+  EXPECT_EQ(answers.Boxes()[1].caption, program_invocation_short_name);
 }
 
 TEST(DiskRequest, EmptyDriveIsNotAccessible) {

@@ -197,6 +197,12 @@ std::vector<TCase> Cases() {
     l.push_back(0);
     v.push_back({"no distance code although length codes are listed", dyn(1, 1, CodeLengthLens(), Spell(l), false), siDataError, {}});
   }
+  {
+    // 286 literal/length codes all 15 bits long: their root table alone takes 32768 entries.
+    std::vector<uint8_t> l(286, 15);
+    l.push_back(1);
+    v.push_back({"code lengths that need more than the table area", dyn(29, 0, CodeLengthLens(), Spell(l), false), siMemError, {}});
+  }
   v.push_back({"literals only, no distance code",
                [] {
                  std::vector<uint8_t> l(257, 0);

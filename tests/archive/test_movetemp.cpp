@@ -1,5 +1,7 @@
 // Putting a finished temporary archive under its final name. The old archive is the user's last
-// good backup: whatever fails, it must still be there byte for byte.
+// good backup: whatever fails, it must still be there byte for byte. The temporary outputs put a
+// complete archive in place even when their owner forgets to, and announce the move from the
+// stream that holds the archive.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +11,7 @@
 
 #include "archive/qrnBase.h"
 #include "archive/qrnStreams.h"
+#include "archive/qrnTempOut.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 
@@ -196,5 +199,90 @@ TEST(MoveTempFile, CopyOntoAFolderNameFailsWithoutLeftovers) {
   TZipCommon zip;
   EXPECT_THROW(zip.MoveTempFile(&source, dir / "backup.zip", 11, false, ""), E_RAISE);
   EXPECT_TRUE(platform::DirectoryExists(dir / "backup.zip"));
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+}
+
+TEST(TempOutput, MemoryImageAnnouncesItsMoveItselfOnceTheFinalFileCanBeMade) {
+  Folder dir(TARVELO_BINARY_DIR);
+  ASSERT_TRUE(dir.Ok());
+  const std::string content = bigContent(150000);
+  TZipCommon zip;
+  std::vector<TObject*> begun, ended;
+  zip.OnTmpFileMoveBegin = [&](TObject* sender, const std::string&, const std::string&) { begun.push_back(sender); };
+  zip.OnTmpFileMoveEnd = [&](TObject* sender) { ended.push_back(sender); };
+  {
+    TTempMemStream image(&zip, platform::kModeCreate, dir / "backup.zip");
+    image.Write(content.data(), static_cast<int32_t>(content.size()));
+    image.MoveToFinal();
+    EXPECT_EQ(begun, std::vector<TObject*>{&image});
+    EXPECT_EQ(ended, std::vector<TObject*>{&image});
+  }
+  EXPECT_EQ(readFile(dir / "backup.zip"), content);
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+
+  // No file can be made for the archive: "Error opening file" before any move is announced.
+  begun.clear();
+  ended.clear();
+  TTempMemStream image(&zip, platform::kModeCreate, dir / "missing/backup.zip");
+  image.Write(content.data(), 1000);
+  try {
+    image.MoveToFinal();
+    FAIL() << "no error";
+  } catch (const EFOpenError& e) {
+    EXPECT_STREQ(e.what(), "Error opening file");
+  }
+  EXPECT_TRUE(begun.empty());
+  EXPECT_TRUE(ended.empty());
+}
+
+TEST(TempOutput, CompleteArchiveThatNobodyPublishedIsPutInPlaceNotDropped) {
+  Folder dir(TARVELO_BINARY_DIR);
+  ASSERT_TRUE(dir.Ok());
+  const std::string finalName = dir / "backup.zip";
+  TZipCommon zip;
+  zip.SetTempDir(dir.Path());
+  std::vector<int32_t> codes;
+  zip.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int32_t c) {
+    codes.push_back(c);
+  };
+  const auto fileOutput = [&](const std::string& name, const std::string& bytes) {
+    auto out = std::make_unique<TTempFileStream>(&zip, platform::kModeCreate, name, dir.Path());
+    out->Write(bytes.data(), static_cast<int32_t>(bytes.size()));
+    return out;
+  };
+  // Neither published nor cancelled: the archive is complete and goes in place.
+  writeFile(finalName, "old archive");
+  fileOutput(finalName, "new archive").reset();
+  EXPECT_EQ(readFile(finalName), "new archive");
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+  {
+    TTempMemStream image(&zip, platform::kModeCreate, finalName);
+    image.Write("from memory", 11);
+  }
+  EXPECT_EQ(readFile(finalName), "from memory");
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+
+  // Cancelled, or dropped while an exception unwinds the run: the old archive stays.
+  auto cancelled = fileOutput(finalName, "half an archive");
+  cancelled->Mode = 0;
+  cancelled.reset();
+  try {
+    auto unwinding = fileOutput(finalName, "half an archive");
+    throw std::runtime_error("the run failed");
+  } catch (const std::runtime_error&) {
+  }
+  try {
+    TTempMemStream image(&zip, platform::kModeCreate, finalName);
+    image.Write("half", 4);
+    throw std::runtime_error("the run failed");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(readFile(finalName), "from memory");
+  EXPECT_EQ(entriesIn(dir.Path()), 1u);
+  EXPECT_TRUE(codes.empty());
+
+  // A move that fails in the destructor is reported, not thrown.
+  ASSERT_NO_THROW(fileOutput(dir / "missing/backup.zip", "new archive").reset());
+  EXPECT_FALSE(codes.empty());
   EXPECT_EQ(entriesIn(dir.Path()), 1u);
 }

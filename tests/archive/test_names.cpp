@@ -65,6 +65,20 @@ TEST(ExtractPath, WithoutStoredDirsOnlyTheFileNameIsKept) {
   EXPECT_EQ(zip.CurrentFileName(), "/out/");
 }
 
+// Guards reading past the start of an empty name (a fuzzed entry "e:\0a" cut at its NUL): a
+// name that is only a drive names no file, whatever UseStoredDirs says.
+TEST(ExtractPath, ANameThatIsOnlyADriveNamesTheTargetFolder) {
+  for (bool storedDirs : {true, false}) {
+    Probe zip;
+    zip.SetExtractDir("/out/");
+    zip.SetUseStoredDirs(storedDirs);
+    for (const char* stored : {"e:", "C:"}) {
+      zip.SetCurrentFileName(stored);
+      EXPECT_EQ(zip.CurrentFileName(), "/out/") << stored;
+    }
+  }
+}
+
 TEST(ExtractPath, EmptyTargetTakesTheArchiveFolderThenTheCurrentOne) {
   Probe zip;
   zip.SetCurrentFileName("");

@@ -1,9 +1,12 @@
 // Spanned writing onto simulated removable disks: the layout of one, two and ten disks, the
-// entry that begins on a full disk, the first disk's reserve, and the peers reading the set.
+// entry that begins on a full disk, the first disk's reserve, a directory past 4 GiB on its
+// disk, when the set is marked as spanned, and the peers reading the set.
 #include <gtest/gtest.h>
 
 #include "archive/qrnBase.h"
+#include "archive/qrnSpanWrite.h"
 #include "tests/archive/spanwrite_fixture.h"
+#include "tests/archive/unzip_fixture.h"
 
 using namespace spanfixture;
 
@@ -144,6 +147,109 @@ TEST(SpanWrite, DeflatedAndEncipheredEntriesSpanToo) {
   EXPECT_EQ(Shell("7zz t -psecret '" + last + "'"), 0);
   EXPECT_EQ(Shell("7zz x -y -psecret -o'" + (r.d / "x7") + "' '" + last + "'"), 0);
   EXPECT_TRUE(SpanRig::SameTree(r.d / "src", r.d / "x7"));
+}
+
+TEST(SpanWrite, DirectoryPast4GiBOnItsDiskGetsTheLargeEndRecordAndOffsetWords) {
+  // A large stick: the entry was put 4 GiB + 100 bytes into the disk's piece, the directory
+  // follows it. The piece is a sparse file; only the entry's bytes are written.
+  constexpr int64_t k4GiB = int64_t{1} << 32;
+  constexpr int64_t at = k4GiB + 100;
+  Folder d;
+  Put(d / "src/a.txt", "the entry past four GiB");
+  Writer small(d / "small.zip", d / "src");
+  small.zip.SetCompressMethod(cmStore);
+  ASSERT_EQ(small.zip.Compress(), 1);
+  const auto bytes = zipfixture::ReadAll(d / "small.zip");
+  const auto es = zipfixture::Entries(bytes);
+  ASSERT_EQ(es.size(), 1u);
+  ASSERT_EQ(es[0].central.LocalHeaderOffset, 0u);
+  const auto entryEnd = static_cast<int32_t>(es[0].dataOffset + es[0].central.PackedSize);
+  const std::string piece = d / "stick/set.zip";
+  std::filesystem::create_directories(d / "stick");
+  {
+    TFileStream32 f(piece, platform::kModeCreate);
+    f.SetSize(at);
+    f.Seek(at, soBeginning);
+    f.WriteBuffer(bytes.data(), entryEnd);
+  }
+
+  TZip owner;
+  owner.SetArchiveFile(piece);
+  TCompHeaderList list;
+  TCompFileInfo info;
+  info.EntryAction = eaKeep;
+  info.LocalOffset = at;
+  info.RawHeader = es[0].central.Encode();
+  info.StoredName = "a.txt";
+  list.Add("a.txt", info);
+  TDiskManager disks;
+  disks.FreeSpace = int64_t{1} << 40;
+  bool cancel = false;
+  TMemoryStream32 temporary;
+  TDiskSpanObj span(&owner, &cancel, &list, &disks, &temporary);
+  span.DiskNumber = 1;
+  span.DiskFile = std::make_unique<TFileStream32>(piece, 2);
+  span.DiskFile->Seek(int64_t{0}, soEnd);
+  ASSERT_TRUE(span.WriteDirectory());
+  span.DiskFile.reset();
+
+  const auto size = static_cast<int64_t>(std::filesystem::file_size(piece));
+  std::vector<uint8_t> tail(static_cast<size_t>(size - (at + entryEnd)));
+  {
+    TFileStream32 f(piece, 0);
+    f.Seek(at + entryEnd, soBeginning);
+    f.ReadBuffer(tail.data(), static_cast<int32_t>(tail.size()));
+  }
+  ASSERT_GE(tail.size(), TLargeEndRecord::kSize);
+  const auto end = TLargeEndRecord::Decode(tail.data() + tail.size() - TLargeEndRecord::kSize, TLargeEndRecord::kSize);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->Signature, kLargeEndRecordSignature);
+  EXPECT_EQ(end->DiskNumber, 0);
+  EXPECT_EQ(end->DirectoryDisk, 0);
+  EXPECT_EQ(end->TotalEntries, 1);
+  EXPECT_EQ(end->EntriesOnDisk, 1);
+  EXPECT_EQ(end->DirectoryOffset, static_cast<uint64_t>(at + entryEnd));
+  const auto central = TCentralHeader::Decode(tail.data(), tail.size());
+  ASSERT_TRUE(central);
+  EXPECT_EQ(central->LocalHeaderOffset, 100u);
+  ASSERT_EQ(central->ExtraLength, TZip64Extra::kCentralSize);
+  const auto words = TZip64Extra::DecodeCentral(tail.data() + 46 + central->NameLength, central->ExtraLength);
+  ASSERT_TRUE(words);
+  EXPECT_EQ(words->OffsetHigh, 1);
+
+  // The engine's reader finds the entry through them.
+  unzipfixture::Reader reader(piece, d / "back");
+  EXPECT_EQ(reader.unzip.Extract(), 1);
+  EXPECT_EQ(Slurp(d / "back/a.txt"), "the entry past four GiB");
+}
+
+TEST(SpanWrite, SpanningSignatureFollowsTheTemporaryArchiveAndTheReserveAgainstTheFirstDisk) {
+  {
+    // The set fits on the disk, but the temporary archive and the 10000-byte reserve do not:
+    // it is marked as spanned, and the peers read the one piece as it is.
+    SpanRig r(64 * 1024);
+    r.Source(3, 20000);
+    ASSERT_EQ(r.w.zip.Compress(), 3);
+    ASSERT_EQ(r.UsedDisks().size(), 1u);
+    EXPECT_EQ(r.Piece(1).substr(0, 4), std::string("PK\x07\x08", 4));
+    const std::string one = r.Disk(1) + "/set.zip";
+    EXPECT_EQ(Shell("unzip -tq '" + one + "'"), 0);
+    EXPECT_EQ(Shell("7zz t '" + one + "'"), 0);
+    EXPECT_EQ(Shell("bsdtar -tf '" + one + "'"), 0);
+    EXPECT_EQ(Shell("python3 -c \"import zipfile,sys; sys.exit(zipfile.ZipFile('" + one +
+                    "').testzip() is not None)\""),
+              0);
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  // The entries and the reserve fit on the first disk, only the directory goes on: no signature,
+  // and the peers read the set all the same.
+  SpanRig r(64 * 1024);
+  for (int i = 0; i < 400; ++i)
+    Put(r.d / ("src/" + std::string(60, 'n') + std::to_string(1000 + i) + ".txt"), std::to_string(i) + "xxxxxxxx");
+  ASSERT_EQ(r.w.zip.Compress(), 400);
+  ASSERT_EQ(r.UsedDisks().size(), 2u);
+  EXPECT_EQ(r.Piece(1).substr(0, 4), std::string("PK\x03\x04", 4));
+  EXPECT_TRUE(r.PeersAgree());
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // The disk requests of spanned writing: disks refused, cleared only through OnClearDisk, an old
 // archive replaced only on OnDiskSpanFileExists' answer, missing events, cancelling, full and
-// write-protected disks, and a handler that never brings a usable disk.
+// write-protected disks, a handler that never brings a usable disk, an archive in a folder of
+// the disk, and an old set that is kept until the new one is complete.
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "archive/qrnBase.h"
 #include "archive/qrnSpanWrite.h"
@@ -157,14 +160,17 @@ TEST(SpanWriteDisks, OldArchiveOnADiskIsReplacedOnlyOnTheAnswer) {
   EXPECT_TRUE(r.PeersAgree());
 }
 
-TEST(SpanWriteDisks, MissingInsertDiskEventEndsTheRunBeforeAnythingIsWritten) {
+TEST(SpanWriteDisks, WithoutInsertDiskEventTheDiskInTheDriveIsAnOrdinaryVolume) {
+  // Nobody can change disks: an archive too large for the disk fails as on a full fixed disk
+  // and leaves nothing there.
   TwoDisks r;
   r.w.zip.OnInsertDisk = nullptr;
   EXPECT_EQ(r.w.zip.Compress(), 0);
-  ASSERT_TRUE(r.w.Reported(25270));
-  EXPECT_EQ(r.w.errors.back().ext, "OnInsertDisk");
-  EXPECT_FALSE(platform::FileExists(r.Disk(1) + "/set.zip"));
+  EXPECT_TRUE(r.w.Reported(25160));
+  EXPECT_FALSE(r.w.Reported(25270));
+  EXPECT_TRUE(std::filesystem::is_empty(r.Disk(1)));
   EXPECT_TRUE(std::filesystem::is_empty(r.d / "tmp"));
+  EXPECT_EQ(r.drive.Label(), "");
 }
 
 TEST(SpanWriteDisks, CancelInTheMiddleLeavesNothingThatPassesForABackup) {
@@ -258,6 +264,121 @@ TEST(SpanWriteDisks, HandlerThatNeverBringsAUsableDiskDoesNotSpinForEver) {
   EXPECT_EQ(r.w.zip.Compress(), 0);
   EXPECT_EQ(static_cast<int32_t>(r.asked.size()), TDiskSpanObj::kMaxDiskRequests);
   EXPECT_FALSE(EndOf(r.Piece(1)));
+}
+
+TEST(SpanWriteDisks, ArchiveInAFolderOfTheDiskFindsItsFolderOnEveryDisk) {
+  {
+    // Each fresh disk gets the folder of the archive; the set reads back.
+    SpanRig r(64 * 1024, "backups/set.zip");
+    std::filesystem::create_directories(r.Disk(1) + "/backups");
+    r.Source(7, 20000);
+    ASSERT_EQ(r.w.zip.Compress(), 7);
+    EXPECT_TRUE(r.w.errors.empty());
+    ASSERT_EQ(r.UsedDisks().size(), 3u);
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  // A disk on which the piece cannot be made (a file stands where the folder must go) is
+  // reported, not passed over in silence.
+  SpanRig r(64 * 1024, "backups/set.zip");
+  std::filesystem::create_directories(r.Disk(1) + "/backups");
+  Put(r.Disk(2) + "/backups", "a file of the user's");
+  r.Source(4, 20000);
+  EXPECT_EQ(r.w.zip.Compress(), 0);
+  ASSERT_TRUE(r.w.Reported(25235));
+  EXPECT_EQ(r.w.errors.front().file, r.d / "floppy/backups/set.zip");
+  EXPECT_EQ(Slurp(r.Disk(2) + "/backups"), "a file of the user's");
+  EXPECT_FALSE(EndOf(r.Piece(1)));
+}
+
+TEST(SpanWriteDisks, OverwrittenSetGoesOnlyWhenTheNewOneIsCompleteOrTheRunSaysSo) {
+  const auto listing = [](const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+  };
+  // Last week's set on the disk in the drive, a new file since, and the answer "overwrite".
+  struct Run {
+    SpanRig r;
+    std::string old;
+    bool answered = false;
+    bool oldWhileWriting = true;
+    int progressAfterAnswer = 0;
+    explicit Run(int64_t capacity) : r(capacity) {
+      r.Source(3, 20000);
+      EXPECT_EQ(r.w.zip.Compress(), 3);
+      old = r.Piece(1);
+      r.Source(4, 20000);
+      r.w.zip.OnDiskSpanFileExists = [this](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+        answered = true;
+        m = omOverwrite;
+      };
+      r.w.zip.OnProgress = [this](TObject*, uint8_t, uint8_t) {
+        if (!answered) return;
+        ++progressAfterAnswer;
+        if (r.Piece(1) != old) oldWhileWriting = false;
+      };
+    }
+    void CancelOnceAnswered() {
+      r.w.zip.OnProgress = [this](TObject*, uint8_t, uint8_t) {
+        if (answered) r.w.zip.SetCancel(true);
+      };
+    }
+  };
+  {
+    // Room for both: the new set is written beside the old one, which goes (to the user's
+    // Trash) only once the new one is complete.
+    Run run(200000);
+    ASSERT_EQ(run.r.w.zip.Compress(), 1);  // the new file; the old three are kept
+    EXPECT_TRUE(run.answered);
+    EXPECT_GT(run.progressAfterAnswer, 0);
+    EXPECT_TRUE(run.oldWhileWriting) << "the old set went before the new one was complete";
+    EXPECT_EQ(listing(run.r.Disk(1)), std::set<std::string>{"set.zip"});
+    EXPECT_TRUE(Slurp(run.r.d / "share/Trash/files/set.zip") == run.old) << "the old set is in the Trash";
+    EXPECT_TRUE(run.r.PeersAgree());
+  }
+  {
+    // Room for both, and the run is cancelled: the old set stays byte for byte, nothing else
+    // is left on the disk, and nobody is told of a lost set.
+    Run run(200000);
+    run.CancelOnceAnswered();
+    EXPECT_EQ(run.r.w.zip.Compress(), 0);
+    EXPECT_TRUE(run.r.Piece(1) == run.old) << "the old set is kept byte for byte";
+    EXPECT_EQ(listing(run.r.Disk(1)), std::set<std::string>{"set.zip"});
+    for (const auto& e : run.r.w.errors) EXPECT_EQ(e.ext.find("overwritten"), std::string::npos) << e.ext;
+  }
+  // No room for both: the old set goes on the answer, before the new one is written, and a run
+  // that then fails says so plainly.
+  Run run(140000);
+  run.CancelOnceAnswered();
+  EXPECT_EQ(run.r.w.zip.Compress(), 0);
+  EXPECT_FALSE(run.r.Piece(1) == run.old);
+  bool told = false;
+  for (const auto& e : run.r.w.errors) told = told || e.ext.find("overwritten") != std::string::npos;
+  EXPECT_TRUE(told) << "a failed run must say that the old set is gone from the disk";
+}
+
+TEST(SpanWriteDisks, ClearedDiskIsTakenOnlyWithMoreThanTheReserveFree) {
+  // Disk 2 holds a file of the user's that leaves exactly the reserve free.
+  const auto exactlyTheReserve = [](SpanRig& r) { Put(r.Disk(2) + "/photo.jpg", Random(64 * 1024 - 10000, 9)); };
+  {
+    // Without OnClearDisk nobody can make more room: reported, the user's file stays.
+    TwoDisks r;
+    exactlyTheReserve(r);
+    EXPECT_EQ(r.w.zip.Compress(), 0);
+    ASSERT_TRUE(r.w.Reported(25270));
+    EXPECT_EQ(r.w.errors.back().ext, "OnClearDisk");
+    EXPECT_FALSE(platform::FileExists(r.Disk(2) + "/set.zip"));
+  }
+  TwoDisks r;
+  exactlyTheReserve(r);
+  int asked = 0;
+  r.w.zip.OnClearDisk = [&](TObject*, const std::string&, int64_t, int64_t, int64_t, bool& cancel) {
+    if (++asked == 2) platform::DeleteFile(r.Disk(2) + "/photo.jpg");
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(asked, 2) << "a disk with only the reserve free is offered for clearing again";
+  EXPECT_TRUE(r.PeersAgree());
 }
 
 }  // namespace

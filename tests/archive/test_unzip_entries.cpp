@@ -9,6 +9,22 @@ using namespace unzipfixture;
 
 namespace {
 
+// A damaged archive extracts what it can: the files of tree, with badHeaders reports of a bad
+// header and failed entries counted; Info-ZIP's test refuses the archive too.
+void ExpectDamaged(const std::vector<uint8_t>& bytes, const std::map<std::string, std::string>& tree,
+                   int badHeaders, int failed) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", bytes);
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.Extract();
+  EXPECT_EQ(Tree(d / "dest"), tree);
+  EXPECT_EQ(r.Count(E_BAD_FILE_HEADER), badHeaders);
+  EXPECT_EQ(r.unzip.FilesFailed(), failed);
+  if (HaveTool("unzip")) {
+    EXPECT_NE(Shell("unzip -tq " + (d / "x.zip")), 0);
+  }
+}
+
 TEST(UnZipEntries, OwnWriterRoundTripWithFoldersDatesAndEmptyFiles) {
   Folder d;
   Put(d / "src/a.txt", "hello");
@@ -80,6 +96,20 @@ TEST(UnZipEntries, ArchiveCutBeforeItsDirectory) {
   }
 }
 
+// Guards an archive found inside another file that extracted nothing and reported nothing when
+// its directory was missing: like a plain archive, it is walked by its local headers.
+TEST(UnZipEntries, EmbeddedArchiveWithoutDirectoryIsWalkedByItsLocalHeaders) {
+  Folder d;
+  const std::string prefix = "a log line that came before the archive\n";
+  auto zip = Build({Stored("a.txt", "alpha"), Stored("b/c.txt", "gamma")}, false);
+  zip.insert(zip.begin(), prefix.begin(), prefix.end());
+  zipfixture::WriteAll(d / "cut.zip", zip);
+  Reader r(d / "cut.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 2);
+  EXPECT_EQ(Tree(d / "dest"), (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"b/c.txt", "gamma"}}));
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+}
+
 TEST(UnZipEntries, DataDescriptorEntryWithoutDirectoryFailsInsteadOfPassingEmpty) {
   Folder d;
   auto dd = Stored("streamed.txt", "");
@@ -95,7 +125,7 @@ TEST(UnZipEntries, DataDescriptorEntryWithoutDirectoryFailsInsteadOfPassingEmpty
   EXPECT_EQ(r.unzip.FilesFailed(), 1);
 }
 
-TEST(UnZipEntries, UnsupportedMethodLeavesAnEmptyFileAndFailsEvenWithCrcZero) {
+TEST(UnZipEntries, UnsupportedMethodFailsEvenWithCrcZero) {
   Folder d;
   auto tokened = Stored("tok.bin", "xyz");
   tokened.method = 7;
@@ -113,11 +143,11 @@ TEST(UnZipEntries, UnsupportedMethodLeavesAnEmptyFileAndFailsEvenWithCrcZero) {
   EXPECT_FALSE(r.Passed("zero.bin"));
   EXPECT_TRUE(r.Passed("ok.txt"));
   EXPECT_EQ(r.unzip.FilesFailed(), 2);
-  EXPECT_EQ(Slurp(d / "dest/tok.bin"), "");
+  EXPECT_FALSE(Exists(d / "dest/tok.bin"));
   EXPECT_EQ(Slurp(d / "dest/ok.txt"), "fine");
 }
 
-TEST(UnZipEntries, CrcFailureIsCountedReportedAndTheFileStays) {
+TEST(UnZipEntries, CrcFailureIsCountedReportedAndLeavesNoFile) {
   Folder d;
   auto e = Stored("c.txt", "content");
   e.crc ^= 1;
@@ -127,7 +157,7 @@ TEST(UnZipEntries, CrcFailureIsCountedReportedAndTheFileStays) {
   EXPECT_EQ(r.Count(E_CRC_ERROR), 1);
   EXPECT_EQ(r.unzip.FilesFailed(), 1);
   EXPECT_FALSE(r.Passed("c.txt"));
-  EXPECT_EQ(Slurp(d / "dest/c.txt"), "content");
+  EXPECT_FALSE(Exists(d / "dest/c.txt"));
 }
 
 TEST(UnZipEntries, TruncatedMemberFailsItsSizeCheck) {
@@ -165,6 +195,45 @@ TEST(UnZipEntries, FolderEntriesWithAndWithoutCreateStoredDirs) {
     EXPECT_TRUE(IsFolder(d / "made/empty"));
     EXPECT_EQ(r.Failed(), 0);
   }
+}
+
+// Guards data dropped for a wrong attribute: an entry marked folder ($10) that holds data and
+// whose name does not end in "/" comes out as a file, as Info-ZIP extracts it; one without data
+// is still a folder.
+TEST(UnZipEntries, FolderAttributeOnAnEntryWithDataGivesAFile) {
+  Folder d;
+  auto marked = Stored("notes.txt", "data under a folder attribute");
+  marked.attributes = 0x10;
+  auto bare = Stored("bare", "");
+  bare.attributes = 0x10;
+  zipfixture::WriteAll(d / "x.zip", Build({marked, bare}));
+  Reader r(d / "x.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_EQ(Tree(d / "dest"), (std::map<std::string, std::string>{{"notes.txt", "data under a folder attribute"}}));
+  EXPECT_TRUE(IsFolder(d / "dest/bare"));
+  EXPECT_EQ(r.Failed(), 0);
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+  if (HaveTool("unzip")) {
+    ASSERT_EQ(Shell("unzip -qo " + (d / "x.zip") + " notes.txt -d " + (d / "peer")), 0);
+    EXPECT_EQ(Slurp(d / "peer/notes.txt"), Slurp(d / "dest/notes.txt"));
+  }
+}
+
+// Guards a folder entry that could not be made passing unseen: a file of its name stands in the
+// way; "Invalid directory" names it and the entry fails.
+TEST(UnZipEntries, FolderThatCannotBeMadeIsReported) {
+  Folder d;
+  auto dir = Stored("taken/", "");
+  dir.attributes = 0x10;
+  zipfixture::WriteAll(d / "x.zip", Build({dir, Stored("free.txt", "f")}));
+  Put(d / "dest/taken", "a file, not a folder");
+  Reader r(d / "x.zip", d / "dest");
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  ASSERT_EQ(r.Count(E_INVALID_DIRECTORY), 1);
+  EXPECT_EQ(r.errors[0].file, d / "dest/taken/");
+  EXPECT_FALSE(r.Passed("taken/"));
+  EXPECT_EQ(r.unzip.FilesFailed(), 1);
+  EXPECT_EQ(Slurp(d / "dest/taken"), "a file, not a folder");
 }
 
 TEST(UnZipEntries, FileSpecSelectsEntries) {
@@ -209,6 +278,70 @@ TEST(UnZipEntries, EmptyOrMissingArchive) {
   Reader t(d / "text.zip", d / "dest");
   EXPECT_EQ(t.unzip.Extract(), 0);
   EXPECT_EQ(t.Count(E_UNSUPPORTED_TYPE), 1);
+}
+
+// Guards a damaged directory of a single-file archive passing as a smaller archive: the listing
+// stops at the first record that is not a central header, and the entries it lost must fail
+// visibly, as Info-ZIP's test calls such an archive damaged too.
+TEST(UnZipEntries, DirectoryCutShortInASingleFileIsReportedAndItsLostEntriesFail) {
+  const auto zip = Build({Stored("a.txt", "alpha"), Stored("b.txt", "beta"), Stored("c.txt", "gamma")});
+  std::vector<size_t> headers;
+  for (size_t i = 0; i + 4 <= zip.size(); ++i)
+    if (zip[i] == 'P' && zip[i + 1] == 'K' && zip[i + 2] == 1 && zip[i + 3] == 2) headers.push_back(i);
+  ASSERT_EQ(headers.size(), 3u);
+  const size_t end = zip.size() - TEndRecord::kSize;
+
+  const std::map<std::string, std::string> first = {{"a.txt", "alpha"}};
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    std::map<std::string, std::string> tree;
+    int failed;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"damaged signature", zip, first, 2});
+  cases.back().bytes[headers[1] + 2] = 9;
+  cases.push_back({"zeroed header", zip, first, 2});
+  std::fill_n(cases.back().bytes.begin() + static_cast<std::ptrdiff_t>(headers[1]), TCentralHeader::kSize, 0);
+  cases.push_back({"end record promises five", zip, {{"a.txt", "alpha"}, {"b.txt", "beta"}, {"c.txt", "gamma"}}, 2});
+  cases.back().bytes[end + 8] = 5;   // entries on this disk
+  cases.back().bytes[end + 10] = 5;  // entries in all
+  // The count agrees with what is listed; the directory's size says a header is missing.
+  cases.push_back({"short of its stated size", zip, {{"a.txt", "alpha"}, {"b.txt", "beta"}}, 0});
+  cases.back().bytes[headers[2] + 2] = 9;
+  cases.back().bytes[end + 8] = 2;
+  cases.back().bytes[end + 10] = 2;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExpectDamaged(c.bytes, c.tree, 1, c.failed);
+  }
+}
+
+// Guards the zip-bomb shapes: several central headers over one member, and a member whose
+// stored data quotes the next member's header and data. Info-ZIP refuses both as overlapped;
+// here the overlapping entries are refused as damaged and the rest still comes out.
+TEST(UnZipEntries, OverlappingEntriesAreRefusedAsDamaged) {
+  const std::string kernel(600, 'k');
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    std::map<std::string, std::string> tree;
+    int refused;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"one member under three headers", Build({Stored("a.txt", kernel)}, true, {0, 0, 0}),
+                   {{"a.txt", kernel}}, 2});
+  // a.txt holds b.txt's local header and data; b.txt's central header points inside a.txt.
+  const auto inner = Build({Stored("b.txt", kernel)}, false);
+  auto quoted = Build({Stored("a.txt", std::string(inner.begin(), inner.end())), Stored("b.txt", kernel)});
+  const size_t second = quoted.size() - TEndRecord::kSize - TCentralHeader::kSize - 5;
+  const uint32_t inside = TLocalHeader::kSize + 5;
+  for (int i = 0; i < 4; ++i) quoted[second + 42 + i] = static_cast<uint8_t>(inside >> (8 * i));
+  cases.push_back({"quoted overlap", quoted, {{"b.txt", kernel}}, 1});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExpectDamaged(c.bytes, c.tree, c.refused, c.refused);
+  }
 }
 
 TEST(UnZipEntries, DamagedDirectoryFallsBackToTheLocalHeaders) {

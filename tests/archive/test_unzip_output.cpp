@@ -2,6 +2,8 @@
 // and their events, renaming, the read-only bit and code pages of names.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/archive/unzip_fixture.h"
 
 using namespace unzipfixture;
@@ -170,6 +172,89 @@ TEST(UnZipOutput, DateFromTheDosDateTime) {
   EXPECT_EQ(tm.tm_hour, 5);
   EXPECT_EQ(tm.tm_min, 6);
   EXPECT_EQ(tm.tm_sec, 8);
+}
+
+// Guards a failing entry overwriting the file the user still has: an entry that fails its
+// CRC, its size, its password or a write, or is cancelled, leaves the old file as it was and no
+// partial file beside it; an entry that passes replaces the old file with its own date and
+// read-only bit.
+TEST(UnZipOutput, AFailingEntryNeverReplacesAnExistingFile) {
+  const std::string big = writerfixture::Random(100000, 5);
+  struct Case {
+    const char* what;
+    std::function<void(const Folder&, Reader&)> arrange;  // makes x.zip and sets up the reader
+  };
+  auto stored = [](RawEntry e) {
+    return [e](const Folder& d, Reader&) { zipfixture::WriteAll(d / "x.zip", Build({e})); };
+  };
+  auto badCrc = Stored("f.txt", "new content");
+  badCrc.crc ^= 1;
+  auto shortData = Stored("f.txt", "0123456789");
+  shortData.unpacked = 20;
+  const std::vector<Case> cases = {
+      {"crc", stored(badCrc)},
+      {"size", stored(shortData)},
+      {"password",
+       [](const Folder& d, Reader& r) {
+         // A wrong password that the cipher's one check byte lets through.
+         Put(d / "src/f.txt", writerfixture::Text(5000));
+         writerfixture::Writer w(d / "x.zip", d / "src");
+         w.zip.SetPassword("secret");
+         ASSERT_EQ(w.zip.Compress(), 1);
+         const auto bytes = zipfixture::ReadAll(d / "x.zip");
+         const auto e = zipfixture::Entries(bytes).at(0);
+         const std::span<const uint8_t> header(bytes.data() + e.dataOffset, kEncryptionHeaderSize);
+         for (int i = 0; i < 100000; ++i) {
+           const std::string guess = "guess" + std::to_string(i);
+           if (CheckEncryptionHeader(header, e.local.Flags, e.central.Crc32, guess,
+                                     static_cast<uint16_t>(e.local.DosDateTime))) {
+             r.unzip.Passwords().Add(guess);
+             return;
+           }
+         }
+         FAIL() << "no wrong password passes the check byte";
+       }},
+      {"refused write",
+       [&](const Folder& d, Reader& r) {
+         zipfixture::WriteAll(d / "x.zip", Build({Stored("f.txt", big)}));
+         auto write = r.unzip.OutputHook;
+         r.unzip.OutputHook = [write, calls = 0](TStream32* o, uint8_t* b, int32_t f, int32_t n, int32_t m,
+                                                 bool c) mutable { return ++calls == 1 ? write(o, b, f, n, m, c) : 0; };
+       }},
+      {"cancelled",
+       [&](const Folder& d, Reader& r) {
+         zipfixture::WriteAll(d / "x.zip", Build({Stored("f.txt", big)}));
+         r.unzip.OnProgress = [&r](TObject*, uint8_t, uint8_t) { r.unzip.SetCancel(true); };
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder d;
+    Put(d / "dest/f.txt", "old");
+    Reader r(d / "x.zip", d / "dest");
+    c.arrange(d, r);
+    r.unzip.SetArchiveFile(d / "x.zip");
+    r.unzip.Extract();
+    EXPECT_FALSE(r.Passed("f.txt"));
+    EXPECT_EQ(Tree(d / "dest"), (std::map<std::string, std::string>{{"f.txt", "old"}}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d / "dest"), {}), 1);
+  }
+
+  Folder d;
+  auto fresh = Stored("f.txt", "new");
+  fresh.attributes = 0x21;
+  fresh.dos = (uint32_t{2001 - 1980} << 25) | (3u << 21) | (4u << 16);  // 2001-03-04 00:00:00
+  zipfixture::WriteAll(d / "x.zip", Build({fresh}));
+  Put(d / "dest/f.txt", "old");
+  Reader r(d / "x.zip", d / "dest");
+  r.unzip.Extract();
+  EXPECT_TRUE(r.Passed("f.txt"));
+  EXPECT_EQ(Tree(d / "dest"), (std::map<std::string, std::string>{{"f.txt", "new"}}));
+  struct stat st {};
+  ASSERT_EQ(stat((d / "dest/f.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & S_IWUSR, 0u);
+  EXPECT_EQ(st.st_mtime, platform::LocalDosTimeToUnixTime(fresh.dos));
+  platform::SetFileAttributes(d / "dest/f.txt", 0);
 }
 
 TEST(UnZipOutput, NameCodePages) {

@@ -60,6 +60,31 @@ TEST(UnZipPeers, SevenZipDeflate64) {
   ExpectSame(d, d / "d64.zip", 4);
 }
 
+// Guards names of an archive without its directory read in the wrong code page: Info-ZIP on
+// Linux writes UTF-8 names without flag bit 11, MS-DOS writes CP866 names; walked by their local
+// headers, both come out under the names their intact archives give.
+TEST(UnZipPeers, NamesOfArchivesCutBeforeTheirDirectory) {
+  const std::string ref = std::string(TARVELO_TESTDATA) + "/reference/generated/";
+  for (const char* name : {"utf8-names-infozip-noflag.zip", "cp866-names-dos.zip"}) {
+    SCOPED_TRACE(name);
+    Folder d;
+    auto bytes = zipfixture::ReadAll(ref + name);
+    const auto entries = zipfixture::Entries(bytes);
+    ASSERT_FALSE(entries.empty());
+    Reader intact(ref + name, d / "intact");
+    intact.unzip.Extract();
+    ASSERT_EQ(intact.unzip.FilesFailed(), 0);
+    size_t directory = 0;  // where the last member ends
+    for (const auto& e : entries) directory = std::max<size_t>(directory, e.dataOffset + e.central.PackedSize);
+    bytes.resize(directory);
+    zipfixture::WriteAll(d / "cut.zip", bytes);
+    Reader cut(d / "cut.zip", d / "cut");
+    cut.unzip.Extract();
+    EXPECT_EQ(cut.unzip.FilesFailed(), 0);
+    EXPECT_EQ(Tree(d / "cut"), Tree(d / "intact"));
+  }
+}
+
 TEST(UnZipPeers, PythonZipfileUtf8Names) {
   if (!HaveTool("python3")) GTEST_SKIP();
   Folder d;

@@ -3,6 +3,9 @@
 // simulated removable disks labelled "PKBACK# 001" ... asked for through the disk events.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+
 #include "platform/volumes.h"
 #include "tests/archive/unzip_fixture.h"
 
@@ -67,11 +70,9 @@ TEST(UnZipVolumes, CancelledVolumeEndsTheMemberAsFailed) {
   EXPECT_GE(r.unzip.FilesFailed(), 1);
 }
 
-TEST(UnZipVolumes, SpannedSetOnSimulatedDisks) {
-  Folder d;
-  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
-  const int volumes = VolumesOf(d);
-  // Each disk holds one volume under the archive's own name.
+// The split set of d as a spanned one: each volume on a disk of its own labelled "PKBACK# nnn",
+// under the archive's own name, in folders disk1, disk2, ...; the last disk is in the drive.
+std::unique_ptr<platform::SimulatedDrive> SpannedDisks(const Folder& d, int volumes) {
   auto label = [](int n) {
     char b[32];
     std::snprintf(b, sizeof b, "PKBACK# %03d", n);
@@ -83,32 +84,47 @@ TEST(UnZipVolumes, SpannedSetOnSimulatedDisks) {
     const std::string from = n == volumes ? d / "split.zip" : d / ("split.z0" + std::to_string(n));
     std::filesystem::copy_file(from, disk + "/set.zip");
   }
-  platform::SimulatedDrive drive(d / "floppy", 1 << 20, label(volumes), static_cast<uint32_t>(volumes),
-                                 d / ("disk" + std::to_string(volumes)));
-  for (int n = 1; n < volumes; ++n) {
-    drive.InsertDisk(d / ("disk" + std::to_string(n)), label(n), static_cast<uint32_t>(n));
-  }
-  drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)));
+  auto drive = std::make_unique<platform::SimulatedDrive>(d / "floppy", 1 << 20, label(volumes),
+                                                          static_cast<uint32_t>(volumes),
+                                                          d / ("disk" + std::to_string(volumes)));
+  for (int n = 1; n < volumes; ++n) drive->InsertDisk(d / ("disk" + std::to_string(n)), label(n), static_cast<uint32_t>(n));
+  drive->ReinsertDisk(d / ("disk" + std::to_string(volumes)));
+  return drive;
+}
+
+// Disk events that put each disk asked for into the drive (write-protected when Protect), and
+// record what was asked: "last", "first" or the disk's number.
+void InsertDisksOnRequest(TUnZip& u, platform::SimulatedDrive& drive, const Folder& d, int volumes,
+                          std::vector<std::string>& events, bool Protect = false) {
+  u.OnGetZipLastDisk = [&drive, &d, &events, volumes, Protect](TObject*, bool& cancel) {
+    events.push_back("last");
+    drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)), Protect);
+    cancel = false;
+  };
+  u.OnGetZipFirstDisk = [&drive, &d, &events, Protect](TObject*, bool& cancel) {
+    events.push_back("first");
+    drive.ReinsertDisk(d / "disk1", Protect);
+    cancel = false;
+  };
+  u.OnGetZipNextDisk = [&drive, &d, &events, volumes, Protect](TObject*, const std::string& disk, bool& cancel) {
+    events.push_back(disk);
+    const int n = std::stoi(disk);
+    cancel = n > volumes || events.size() > 20;  // a disk refused again and again must not hang the test
+    if (!cancel) drive.ReinsertDisk(d / ("disk" + std::to_string(n)), Protect);
+  };
+}
+
+TEST(UnZipVolumes, SpannedSetOnSimulatedDisks) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  const int volumes = VolumesOf(d);
+  const auto disks = SpannedDisks(d, volumes);
+  platform::SimulatedDrive& drive = *disks;
 
   Reader r(drive.Path() + "/set.zip", d / "dest");
   ASSERT_EQ(r.unzip.ArcType(), atZipDS);
   std::vector<std::string> events;
-  r.unzip.OnGetZipLastDisk = [&](TObject*, bool& cancel) {
-    events.push_back("last");
-    drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)));
-    cancel = false;
-  };
-  r.unzip.OnGetZipFirstDisk = [&](TObject*, bool& cancel) {
-    events.push_back("first");
-    drive.ReinsertDisk(d / "disk1");
-    cancel = false;
-  };
-  r.unzip.OnGetZipNextDisk = [&](TObject*, const std::string& disk, bool& cancel) {
-    events.push_back(disk);
-    const int n = std::stoi(disk);
-    cancel = n > volumes || events.size() > 20;  // a disk refused again and again must not hang the test
-    if (!cancel) drive.ReinsertDisk(d / ("disk" + std::to_string(n)));
-  };
+  InsertDisksOnRequest(r.unzip, drive, d, volumes, events);
   EXPECT_EQ(r.unzip.Extract(), 4);
   EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].ext;
   EXPECT_EQ(Tree(d / "dest"), Tree(d / "src"));
@@ -241,6 +257,305 @@ TEST(UnZipVolumes, OlderMethodsAndDeflate64CrossingAVolumeAreReadBack) {
     EXPECT_EQ(r.unzip.FilesFailed(), 0);
     EXPECT_TRUE(Tree(d / "dest") == Tree(d / "want"));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Info-ZIP's Zip64 split set keeps its numbers in the Zip64 end record: the last volume must be
+// taken for the end of a set, not for a whole archive of its own.
+TEST(UnZipVolumes, Zip64SplitSetIsReadThroughItsLastVolume) {
+  Folder d;
+  if (!HaveTool("zip")) GTEST_SKIP() << "zip not available";
+  Put(d / "src/big.bin", writerfixture::Random(150000, 31));
+  Put(d / "src/text.txt", writerfixture::Text(200000));
+  Put(d / "src/sub/small.txt", "small");
+  ASSERT_EQ(Shell("cd '" + d.Path() + "/src' && zip -q -fz -s 64k -r ../split.zip ."), 0);
+  ASSERT_TRUE(Exists(d / "split.z02"));
+  Reader r(d / "split.zip", d / "dest");
+  EXPECT_EQ(r.unzip.ArcType(), atZipMV);
+  EXPECT_EQ(r.unzip.DirectoryFlags & 0x10, 0x10);  // the numbers are in the Zip64 end record
+  std::vector<std::string> asked;
+  r.unzip.OnNextVolume = [&](TObject*, std::string& name, const std::string& id, bool exists, bool& cancel) {
+    asked.push_back(NamePart(name) + "#" + id);
+    cancel = !exists || asked.size() > 20;
+  };
+  EXPECT_EQ(r.unzip.Extract(), 3);
+  EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
+  EXPECT_TRUE(Tree(d / "dest") == Tree(d / "src"));
+  ASSERT_FALSE(asked.empty());
+  EXPECT_EQ(asked.front(), "split.z01#1");
+}
+
+}  // namespace
+
+namespace {
+
+// Every volume of a set, the last one (the set's own name) at the end.
+std::vector<std::string> VolumesIn(const std::string& folder, const std::string& base) {
+  std::vector<std::string> v;
+  for (int n = 1; Exists(folder + "/" + base + (n < 10 ? ".z0" : ".z") + std::to_string(n)); ++n)
+    v.push_back(folder + "/" + base + (n < 10 ? ".z0" : ".z") + std::to_string(n));
+  v.push_back(folder + "/" + base + ".zip");
+  return v;
+}
+
+// Whichever volume of a split set the user opens, the whole set comes out, and the volumes are
+// asked for from the first on, each after the one before it (never one skipped).
+TEST(UnZipVolumes, SplitSetOpenedByAnyOfItsVolumesAsksForEveryVolumeInOrder) {
+  if (!HaveTool("zip")) GTEST_SKIP() << "zip not available";
+  Folder made;
+  Put(made / "src/big.bin", writerfixture::Random(150000, 41));
+  Put(made / "src/more.bin", writerfixture::Random(100000, 42));
+  Put(made / "src/small.txt", "small");
+  ASSERT_EQ(Shell("cd '" + made.Path() + "/src' && zip -q -s 64k ../split.zip big.bin more.bin small.txt"), 0);
+  ASSERT_EQ(Shell("cd '" + made.Path() + "/src' && zip -q -fz -s 64k ../zip64.zip big.bin more.bin small.txt"), 0);
+  const std::string ref = std::string(TARVELO_TESTDATA) + "/reference/";
+  const std::vector<std::pair<std::string, std::string>> sets = {
+      {made.Path(), "split"},
+      {made.Path(), "zip64"},
+      {ref + "generated", "split-infozip-64k"},
+      {ref + "external/sharpcompress/split-infozip", "Infozip.nocomp.multi"},
+      {ref + "external/sharpcompress/split-winzip", "WinZip26.nocomp.multi"}};
+  for (const auto& [folder, base] : sets) {
+    const auto volumes = VolumesIn(folder, base);
+    ASSERT_GE(volumes.size(), 2u) << base;
+    Folder d;
+    Reader whole(volumes.back(), d / "whole");
+    whole.unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+      cancel = !exists;
+    };
+    const int32_t files = whole.unzip.Extract();
+    ASSERT_GT(files, 0) << base;
+    for (const auto& volume : volumes) {
+      SCOPED_TRACE(NamePart(volume));
+      Reader r(volume, d / ("from-" + NamePart(volume)));
+      std::vector<int> asked;
+      r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string& id, bool exists, bool& cancel) {
+        asked.push_back(std::stoi(id));
+        cancel = !exists || asked.size() > 50;
+      };
+      EXPECT_EQ(r.unzip.Extract(), files);
+      EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+      EXPECT_EQ(r.unzip.FilesFailed(), 0);
+      EXPECT_TRUE(Tree(d / ("from-" + NamePart(volume))) == Tree(d / "whole"));
+      ASSERT_FALSE(asked.empty());
+      EXPECT_EQ(asked.front(), 1);
+      for (size_t i = 1; i < asked.size(); ++i) EXPECT_TRUE(asked[i] == asked[i - 1] || asked[i] == asked[i - 1] + 1);
+      EXPECT_EQ(asked.back(), static_cast<int>(volumes.size()));
+      // The caller's archive is given back as it was detected.
+      EXPECT_EQ(r.unzip.ArchiveFile(), volume);
+      EXPECT_EQ(r.unzip.DirectoryFlags & 0x04, volume == volumes.back() ? 0x04 : 0);
+    }
+  }
+
+  // Without its last volume the first one is walked by its local headers: the member that
+  // starts there is followed through the volumes after it, in order.
+  std::filesystem::remove(made / "split.zip");
+  Reader r(made / "split.z01", made / "salvaged");
+  std::vector<int> asked;
+  r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string& id, bool exists, bool& cancel) {
+    asked.push_back(std::stoi(id));
+    cancel = !exists || asked.size() > 50;
+  };
+  EXPECT_EQ(r.unzip.Extract(), 1);
+  EXPECT_TRUE(r.Passed("big.bin"));
+  EXPECT_TRUE(Slurp(made / "salvaged/big.bin") == Slurp(made / "src/big.bin"));
+  const std::vector<int> inOrder = {2, 3};
+  EXPECT_EQ(asked, inOrder);
+  // Entries whose headers lie on later volumes cannot be found: the missing volume is named.
+  ASSERT_EQ(r.Count(E_FILE_NOT_FOUND), 1);
+  EXPECT_EQ(NamePart(r.errors[0].file), "split.zip");
+}
+
+}  // namespace
+
+namespace {
+
+// A handler that neither cancels nor brings the disk or volume asked for is asked a bounded
+// number of times; the run then ends with "is not accessible" instead of waiting for ever.
+// Each handler gives up by itself after 1000 calls, so that the test ends either way.
+TEST(UnZipVolumes, RequestsThatNeverBringTheVolumeEndTheRun) {
+  constexpr int kGiveUp = 1000;
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  const int volumes = VolumesOf(d);
+  {
+    Folder m;
+    for (const auto& e : std::filesystem::directory_iterator(d.Path()))
+      if (e.is_regular_file()) std::filesystem::copy_file(e.path(), m / e.path().filename().string());
+    std::filesystem::remove(m / "split.z02");
+    Reader r(m / "split.zip", m / "dest");
+    int asked = 0;
+    r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+      if (!exists) cancel = ++asked >= kGiveUp;
+    };
+    r.unzip.Extract();
+    EXPECT_EQ(asked, TDiskCommon::kMaxDiskRequests);
+    EXPECT_EQ(r.Count(E_NOT_ACCESSIBLE), 1);
+    EXPECT_EQ(r.Count(E_USER_CANCELED), 0);
+  }
+
+  const auto disks = SpannedDisks(d, volumes);
+  platform::SimulatedDrive& drive = *disks;
+  struct Case {
+    const char* what;
+    std::function<void(TUnZip&, int&)> arm;
+  };
+  const std::vector<Case> cases = {
+      {"first disk never inserted",
+       [&](TUnZip& u, int& asked) {
+         u.OnGetZipLastDisk = [&](TObject*, bool& cancel) { cancel = ++asked >= kGiveUp; };
+         u.OnGetZipFirstDisk = [&](TObject*, bool& cancel) { cancel = ++asked >= kGiveUp; };
+       }},
+      {"last disk never inserted",
+       [&](TUnZip& u, int& asked) {
+         drive.ReinsertDisk(d / "disk1");
+         u.OnGetZipLastDisk = [&](TObject*, bool& cancel) { cancel = ++asked >= kGiveUp; };
+       }},
+      {"drive left empty",
+       [&](TUnZip& u, int& asked) {
+         drive.EjectDisk();
+         u.OnDiskInDrvErr = [&](TObject*, bool& abort) { abort = ++asked >= kGiveUp; };
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    drive.ReinsertDisk(d / ("disk" + std::to_string(volumes)));
+    Reader r(drive.Path() + "/set.zip", d / "dest");
+    ASSERT_EQ(r.unzip.ArcType(), atZipDS);
+    int asked = 0;
+    c.arm(r.unzip, asked);
+    EXPECT_EQ(r.unzip.Extract(), 0);
+    EXPECT_EQ(asked, TDiskCommon::kMaxDiskRequests);
+    EXPECT_EQ(r.Count(E_NOT_ACCESSIBLE), 1);
+    EXPECT_EQ(r.Count(E_USER_CANCELED), 0);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+int PassedFiles(const Reader& r) {
+  return static_cast<int>(std::count_if(r.verdicts.begin(), r.verdicts.end(), [](const Verdict& v) {
+    return v.pass && !v.file.empty() && v.file.back() != '/';
+  }));
+}
+
+// A split set that stops for lack of a volume, or of the handler to ask for one, leaves its
+// remaining files out: they count as failed, so that the restore is not shown as complete.
+TEST(UnZipVolumes, FilesLeftOutForLackOfAVolumeCountAsFailed) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  constexpr int kFiles = 4;
+  {
+    Reader r(d / "split.zip", d / "none");  // no OnNextVolume
+    r.unzip.Extract();
+    EXPECT_EQ(PassedFiles(r), 0);
+    EXPECT_EQ(r.unzip.FilesFailed(), kFiles);
+  }
+  {
+    Reader r(d / "split.zip", d / "refused");
+    r.unzip.OnNextVolume = [&](TObject*, std::string& name, const std::string&, bool exists, bool& cancel) {
+      cancel = !exists || NamePart(name) != "split.z01";
+    };
+    r.unzip.Extract();
+    EXPECT_GE(r.unzip.FilesFailed(), 1);
+    EXPECT_EQ(PassedFiles(r) + r.unzip.FilesFailed(), kFiles);
+  }
+
+  // A directory that starts on a volume that cannot be had: every entry it holds is left out.
+  Folder big;
+  for (int i = 0; i < 300; ++i)
+    Put(big / ("src/" + std::string(150, 'n') + std::to_string(1000 + i) + ".txt"), "entry " + std::to_string(i));
+  ASSERT_EQ(Shell("cd '" + big.Path() + "/src' && zip -q -s 64k -r ../split.zip ."), 0);
+  const std::string last = Slurp(big / "split.zip");
+  const size_t end = last.rfind(std::string("PK\x05\x06", 4));
+  ASSERT_NE(end, std::string::npos);
+  ASSERT_LT(static_cast<uint8_t>(last[end + 6]), static_cast<uint8_t>(last[end + 4]));  // directory disk < last
+  Reader r(big / "split.zip", big / "dest");
+  r.unzip.OnNextVolume = [&](TObject*, std::string&, const std::string&, bool, bool& cancel) { cancel = true; };
+  r.unzip.Extract();
+  EXPECT_EQ(r.unzip.FilesFailed(), 300);
+}
+
+}  // namespace
+
+namespace {
+
+// Reading needs no writable disk: a split set on a write-protected stick, and a spanned set
+// on write-protected disks, are read whole.
+TEST(UnZipVolumes, SetsOnWriteProtectedDisksAreRead) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  const int volumes = VolumesOf(d);
+  {
+    platform::SimulatedDrive stick(d / "stick", 4 << 20, "BACKUP", 7, d / "stickdisk");
+    for (const auto& e : std::filesystem::directory_iterator(d.Path()))
+      if (e.is_regular_file()) std::filesystem::copy_file(e.path(), stick.Path() + "/" + e.path().filename().string());
+    stick.SetWriteProtected(true);
+    Reader r(stick.Path() + "/split.zip", d / "fromstick");
+    EXPECT_EQ(r.unzip.ArcType(), atZipMV);
+    r.unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+      cancel = !exists;
+    };
+    EXPECT_EQ(r.unzip.Extract(), 4);
+    EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+    EXPECT_TRUE(Tree(d / "fromstick") == Tree(d / "src"));
+  }
+  const auto disks = SpannedDisks(d, volumes);
+  platform::SimulatedDrive& drive = *disks;
+  drive.SetWriteProtected(true);
+  Reader r(drive.Path() + "/set.zip", d / "fromdisks");
+  EXPECT_EQ(r.unzip.ArcType(), atZipDS);
+  std::vector<std::string> events;
+  InsertDisksOnRequest(r.unzip, drive, d, volumes, events, true);
+  EXPECT_EQ(r.unzip.Extract(), 4);
+  EXPECT_TRUE(r.errors.empty()) << r.errors[0].code << " " << r.errors[0].file;
+  EXPECT_TRUE(Tree(d / "fromdisks") == Tree(d / "src"));
+}
+
+}  // namespace
+
+namespace {
+
+// A volume is opened as the temporary input stream: its reads count down BytesLeft and report
+// progress, as an archive read for an update does. The reader, whose archive progress counts
+// the bytes it writes, does not count the volumes' bytes a second time.
+TEST(UnZipVolumes, VolumesAreReadThroughTheTemporaryInputStream) {
+  Folder d;
+  if (!MakeSplit(d)) GTEST_SKIP() << "zip -s not available";
+  TUnZip u;
+  u.SetArchiveFile(d / "split.zip");
+  u.VolumeFileName = u.ArchiveFile();
+  u.OnNextVolume = [](TObject*, std::string&, const std::string&, bool exists, bool& cancel) { cancel = !exists; };
+  // OnTmpFileProgress asks for the progress of these reads, which comes through OnProgress.
+  int reported = 0;
+  u.OnTmpFileProgress = [](TObject*, uint8_t, uint8_t) {};
+  u.OnProgress = [&](TObject*, uint8_t, uint8_t) { ++reported; };
+  std::unique_ptr<TStream32> volume;
+  ASSERT_TRUE(u.NextVolume(volume, 0, VolumesOf(d) - 1));
+  u.BytesLeft = 1000;
+  uint8_t buffer[100];
+  EXPECT_EQ(volume->Read(buffer, 100), 100);
+  EXPECT_EQ(u.BytesLeft, 900);
+  EXPECT_EQ(reported, 1);
+
+  Reader r(d / "split.zip", d / "dest");
+  r.unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+    cancel = !exists;
+  };
+  std::vector<int> byArchive;
+  r.unzip.OnProgress = [&](TObject*, uint8_t, uint8_t archive) { byArchive.push_back(archive); };
+  EXPECT_EQ(r.unzip.Extract(), 4);
+  EXPECT_TRUE(r.errors.empty());
+  EXPECT_EQ(r.unzip.BytesLeft, 0);
+  ASSERT_FALSE(byArchive.empty());
+  EXPECT_TRUE(std::is_sorted(byArchive.begin(), byArchive.end()));
+  EXPECT_EQ(byArchive.back(), 100);
 }
 
 }  // namespace

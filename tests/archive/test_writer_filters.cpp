@@ -1,6 +1,7 @@
 // The writer's filter streams: deflating through TCompressStream gives raw deflate data that
 // zlib inflates back, with the CRC of the input; the store copy moves 102400-byte blocks,
-// counts them off the bytes left and reports progress per block; a set cancel flag stops both.
+// counts them off the bytes left and reports progress per block, and answers 0 for its position;
+// a set cancel flag stops both.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -75,6 +76,25 @@ TEST(WriterFilters, StoreCopiesInBlocksCountsDownAndReports) {
   EXPECT_EQ(left, 750000);
   EXPECT_EQ(store.Crc ^ 0xFFFFFFFFu, Crc(plain));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Memory()), static_cast<size_t>(out.Size())), plain);
+}
+
+TEST(WriterFilters, StoreStreamAnswersZeroForItsPositionAndRefusesOtherSeeks) {
+  // Callers read a filter stream's position as the input consumed so far; the store stream
+  // counts none, so it must answer 0, not an error.
+  Folder d;
+  Put(d / "in", Random(5000, 6));
+  TFileStream32 in(d / "in", 0x20);
+  TMemoryStream32 out;
+  bool cancel = false;
+  TFilterState st;
+  TStoreStream store(&out, 32, st, &cancel, nullptr);
+  EXPECT_EQ(store.Seek(0, soFromCurrent), 0);
+  store.StoreFrom(&in);
+  EXPECT_EQ(store.Seek(0, soFromCurrent), 0);
+  EXPECT_EQ(store.Seek(int64_t{0}, soCurrent), 0);
+  EXPECT_EQ(store.Seek(0, soFromBeginning), -1);
+  EXPECT_EQ(store.Seek(10, soFromCurrent), -1);
+  EXPECT_EQ(out.Size(), 5000);
 }
 
 TEST(WriterFilters, CancelStopsDeflateAndStore) {

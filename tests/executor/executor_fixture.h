@@ -18,8 +18,10 @@
 #include "manager/Settings.h"
 #include "manager/TaskStore.h"
 #include "platform/codepage.h"
+#include "platform/gui/application.h"
 #include "platform/gui/datetime.h"
 #include "platform/gui/registry.h"
+#include "platform/hooks.h"
 
 namespace executor_test {
 
@@ -29,7 +31,11 @@ class QtAppEnvironment : public ::testing::Environment {
   void SetUp() override {
     if (qApp) return;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = std::make_unique<QApplication>(argc_, argv_);
+    // The program's application object (the tray icon reaches it), without its box and pump:
+    // nobody answers a box here, and runs go on as without a user interface.
+    app_ = std::make_unique<platform::Application>(argc_, argv_);
+    platform::SetMessageBoxHandler(nullptr);
+    platform::SetMessagePump(nullptr);
   }
   void TearDown() override { app_.reset(); }
 
@@ -37,7 +43,7 @@ class QtAppEnvironment : public ::testing::Environment {
   static inline int argc_ = 1;
   static inline char name_[] = "executor_tests";
   static inline char* argv_[] = {name_, nullptr};
-  std::unique_ptr<QApplication> app_;
+  std::unique_ptr<platform::Application> app_;
 };
 
 inline std::string ReadBytes(const std::string& path) {

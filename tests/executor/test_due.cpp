@@ -113,6 +113,38 @@ TEST(DueTests, MonthlyRunsOnItsDayOfEveryMonthOneTimeOnItsDateOnly) {
   EXPECT_EQ(Due(once, At(2026, 3, 15, 14, 31)), "");
 }
 
+// A monthly task dated the 29th, 30th or 31st runs in every month: on the month's last day where
+// the month has no such day, and on its own day where it has.
+TEST(DueTests, MonthlyOnADayAShortMonthLacksRunsOnItsLastDay) {
+  const TTaskTable on31 = Task("Ежемесячная", "", "31.01.2026", "9:05:00");
+  EXPECT_EQ(Due(on31, At(2026, 2, 28, 9, 5)), "M");
+  EXPECT_EQ(Due(on31, At(2026, 4, 30, 9, 5)), "M");
+  EXPECT_EQ(Due(on31, At(2028, 2, 29, 9, 5)), "M");  // a leap year's February
+  EXPECT_EQ(Due(on31, At(2028, 2, 28, 9, 5)), "");
+  EXPECT_EQ(Due(on31, At(2026, 3, 31, 9, 5)), "M");
+  EXPECT_EQ(Due(on31, At(2026, 3, 30, 9, 5)), "");   // March has its 31st
+  EXPECT_EQ(Due(on31, At(2026, 4, 30, 9, 6)), "");
+  int months = 0;
+  for (int m = 1; m <= 12; ++m) {
+    for (int d = 28; d <= 31; ++d) {
+      const double day = At(2026, m, 1, 9, 5) + (d - 1);
+      if (platform::DateToStr(day).substr(3, 2) == (m < 10 ? "0" : "") + std::to_string(m) && !Due(on31, day).empty())
+        ++months;
+    }
+  }
+  EXPECT_EQ(months, 12) << "once in every month of the year";
+
+  const TTaskTable on29 = Task("Ежемесячная", "", "29.01.2026", "9:05:00");
+  EXPECT_EQ(Due(on29, At(2026, 2, 28, 9, 5)), "M");
+  EXPECT_EQ(Due(on29, At(2028, 2, 29, 9, 5)), "M");
+  EXPECT_EQ(Due(on29, At(2028, 2, 28, 9, 5)), "");
+  EXPECT_EQ(Due(on29, At(2026, 4, 30, 9, 5)), "");  // April has its 29th
+  EXPECT_EQ(Due(Task("Ежемесячная", "", "30.01.2026", "9:05:00"), At(2026, 2, 28, 9, 5)), "M");
+  // A day every month has runs on that day only; a one-time task keeps its whole date.
+  EXPECT_EQ(Due(Task("Ежемесячная", "", "28.01.2026", "9:05:00"), At(2026, 4, 30, 9, 5)), "");
+  EXPECT_EQ(Due(Task("Одноразовая", "", "31.03.2026", "9:05:00"), At(2026, 4, 30, 9, 5)), "");
+}
+
 TEST(DueTests, EachKindByItsOwnTestOnlySoOneRunPerTick) {
   // 08.12.2026 is a Tuesday: a stored weekday of Tuesday does not make the other kinds weekly.
   const double when = At(2026, 12, 8, 9, 5);

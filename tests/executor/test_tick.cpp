@@ -111,6 +111,7 @@ TEST_F(Tick, MissingSourceFailsAndKeepsTheOldArchiveByteForByte) {
 
   // An empty source folder adds nothing: also a failure that leaves the old archive.
   fs::create_directories(task.Source);
+  SetClock(2026, 12, 9, 9, 5, 30);
   form.Timer1Timer();
   EXPECT_EQ(ReadBytes(task.Backup + "/fixed.zip"), before);
   EXPECT_EQ(FilesIn(task.Backup), std::vector<std::string>{"fixed.zip"});
@@ -170,7 +171,8 @@ TEST_F(Tick, ReplacingRunNeverPacksTheOldArchiveIntoTheNew) {
   EXPECT_EQ(entries, (std::vector<std::string>{"a.txt", "b.txt", "sub/c.txt"}));
 }
 
-TEST_F(Tick, TwoTicksInOneMinuteRunTwiceIntoTheSameDatedArchive) {
+// The 59-second tick can fall twice into one minute: the task still runs once in it.
+TEST_F(Tick, ATaskRunsOnceInItsMinuteHoweverManyTicksFallIntoIt) {
   TTask task;
   task.Source = MakeSource("data");
   task.Backup = MakeBackup("backup");
@@ -178,19 +180,125 @@ TEST_F(Tick, TwoTicksInOneMinuteRunTwiceIntoTheSameDatedArchive) {
   TForm1 form;
   SetClock(2026, 12, 8, 9, 5, 0);
   form.Timer1Timer();
-  // The second run updates the archive of the first; it adds only what is new.
   std::ofstream(task.Source + "/d.txt") << "new in this minute";
   SetClock(2026, 12, 8, 9, 5, 59);
   form.Timer1Timer();
   SetClock(2026, 12, 8, 9, 6, 58);
   form.Timer1Timer();
-  EXPECT_EQ(Count(ExecutorLog(), " - OK"), 2) << ExecutorLog();  // key missing: the line is written
+  EXPECT_EQ(Count(ExecutorLog(), " - OK"), 1) << ExecutorLog();  // key missing: the line is written
   EXPECT_EQ(FilesIn(task.Backup), std::vector<std::string>{"08_12_2026-09_05.zip"});
-  EXPECT_EQ(Shell("unzip -tq " + Quote(task.Backup + "/08_12_2026-09_05.zip")), 0);
-  EXPECT_EQ(Entries(task.Backup + "/08_12_2026-09_05.zip").size(), 4u);
+  EXPECT_EQ(Entries(task.Backup + "/08_12_2026-09_05.zip").size(), 3u);
+  EXPECT_EQ(Count(ReadText(Home + "/" + task.LogFile), "Старт копирования"), 1);
+
+  // Its minute of the next day is another scheduled minute.
+  SetClock(2026, 12, 9, 9, 5, 57);
+  form.Timer1Timer();
+  SetClock(2026, 12, 9, 9, 5, 58);
+  form.Timer1Timer();
+  EXPECT_EQ(Count(ExecutorLog(), " - OK"), 2) << ExecutorLog();
+  EXPECT_EQ(Entries(task.Backup + "/09_12_2026-09_05.zip").size(), 4u);
+
+  // A clock put back by a day shows that minute again: it is scheduled again.
+  SetClock(2026, 12, 8, 9, 5, 10);
+  form.Timer1Timer();
+  EXPECT_EQ(Count(ExecutorLog(), " - OK"), 3) << ExecutorLog();
+}
+
+// An adding run into an archive that already holds every file unchanged (another executor, or the
+// manager's run of the same minute, wrote it) has done its job: a success with the count 0. A run
+// whose source gives no files at all is still a failure.
+TEST_F(Tick, AddingRunWithNothingNewSucceedsWithCountZero) {
+  TTask task;
+  task.Source = MakeSource("data");
+  task.Backup = MakeBackup("backup");
+  WriteStore({task});
+  const std::string zip = task.Backup + "/08_12_2026-09_05.zip";
+  {
+    TForm1 first;
+    first.Timer1Timer();
+  }
+  ASSERT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+  const std::string archive = ReadBytes(zip);
+
+  SetClock(2026, 12, 8, 9, 5, 50);
+  TForm1 form;
+  form.Timer1Timer();
+  EXPECT_EQ(ReadBytes(zip), archive);
+  EXPECT_EQ(Count(ExecutorLog(), ":Документы - OK\r\n"), 2) << ExecutorLog();
+  EXPECT_EQ(form.Trayloom1->IconIndex(), 0);
   const std::string log = ReadText(Home + "/" + task.LogFile);
-  EXPECT_EQ(Count(log, "Старт копирования"), 2);
-  EXPECT_EQ(Count(log, "скопировано: 1 файлов"), 1);
+  EXPECT_NE(log.find("Резервное копирование успешно завершено, скопировано: 0 файлов\r\n"
+                     "08.12.2026 9:05:50 Завершение задачи\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Невозможно"), std::string::npos) << log;
+
+  // The same archive from a source that gives nothing: the run failed.
+  for (const auto& e : fs::directory_iterator(task.Source)) fs::remove_all(e.path());
+  TForm1 emptied;
+  emptied.Timer1Timer();
+  EXPECT_EQ(ReadBytes(zip), archive);
+  EXPECT_EQ(Count(ExecutorLog(), ":Документы - ERROR!\r\n"), 1) << ExecutorLog();
+  EXPECT_EQ(emptied.Trayloom1->IconIndex(), 7);
+}
+
+// While one task runs, the minutes of others pass: once the run ends, each of them runs, once,
+// in the order of their minutes, and is logged as usual.
+TEST_F(Tick, TasksWhoseMinutePassedDuringARunRunOnceAfterIt) {
+  TTask longRun;
+  longRun.Name = "Долгая";
+  longRun.Source = MakeSource("data");
+  longRun.Backup = MakeBackup("long");
+  longRun.LogFlag = "0";
+  longRun.LogFile = "none";
+  TTask at0906 = longRun;
+  at0906.Name = "Вторая";
+  at0906.Backup = MakeBackup("second");
+  at0906.StartTime = "9:06:00";
+  at0906.LogFlag = "1";
+  at0906.LogFile = "Вторая.log";
+  TTask at0907 = at0906;
+  at0907.Name = "Третья";
+  at0907.Backup = MakeBackup("third");
+  at0907.Kind = "Одноразовая";
+  at0907.StartTime = "9:07:00";
+  at0907.LogFlag = "0";
+  at0907.LogFile = "none";
+  TTask at0909 = at0907;
+  at0909.Name = "Позже";
+  at0909.Backup = MakeBackup("later");
+  at0909.StartTime = "9:09:00";
+  WriteStore({at0909, at0907, at0906, longRun});
+
+  TForm1 form;
+  SetClock(2026, 12, 8, 9, 5, 40);
+  // The long run takes until 9:07:20; the ticks that come meanwhile find the executor busy.
+  form.Zip1.OnProgress = [&](TObject*, uint8_t, uint8_t) {
+    if (form.Trayloom1->Hint() != "Выполнение задачи Долгая") return;
+    SetClock(2026, 12, 8, 9, 7, 20);
+    form.Timer1Timer();
+  };
+  form.Timer1Timer();
+  EXPECT_EQ(ExecutorLog(), "08.12.2026 9:07:20-> Выполнение задачи  :Долгая - OK\r\n"
+                           "08.12.2026 9:07:20-> Выполнение задачи  :Вторая - OK\r\n"
+                           "08.12.2026 9:07:20-> Выполнение задачи  :Третья - OK\r\n");
+  EXPECT_EQ(FilesIn(at0906.Backup), std::vector<std::string>{"08_12_2026-09_07.zip"});
+  EXPECT_EQ(FilesIn(at0907.Backup), std::vector<std::string>{"08_12_2026-09_07.zip"});
+  EXPECT_TRUE(FilesIn(at0909.Backup).empty());
+  const std::string log = ReadText(Home + "/Вторая.log");
+  EXPECT_NE(log.find("08.12.2026 9:07:20 Запуск задачи \r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("скопировано: 3 файлов\r\n"), std::string::npos) << log;
+
+  // Later ticks of the same minute run nothing again; the next task's minute runs it.
+  SetClock(2026, 12, 8, 9, 7, 50);
+  form.Timer1Timer();
+  SetClock(2026, 12, 8, 9, 8, 49);
+  form.Timer1Timer();
+  EXPECT_EQ(Count(ExecutorLog(), " - OK"), 3);
+  SetClock(2026, 12, 8, 9, 9, 48);
+  form.Timer1Timer();
+  EXPECT_EQ(Count(ExecutorLog(), " - OK"), 4);
+  EXPECT_EQ(FilesIn(at0909.Backup), std::vector<std::string>{"08_12_2026-09_09.zip"});
 }
 
 TEST_F(Tick, BusyTickDoesNothingAndLogfZeroWritesNoLine) {
@@ -228,7 +336,7 @@ TEST_F(Tick, TaskDeletedFromTheStoreNoLongerRunsAndAMissingStoreKeepsTheTable) {
   EXPECT_EQ(Count(ExecutorLog(), " - OK"), 2);
 
   WriteStore({first});
-  SetClock(2026, 12, 8, 9, 5, 50);
+  SetClock(2026, 12, 9, 9, 5, 50);
   form.Timer1Timer();
   EXPECT_EQ(form.TaskCount, 2);
   EXPECT_EQ(form.TaskTable(TaskName, 2), "Второй");  // still in the table, never reached
@@ -236,6 +344,7 @@ TEST_F(Tick, TaskDeletedFromTheStoreNoLongerRunsAndAMissingStoreKeepsTheTable) {
   EXPECT_EQ(Count(ExecutorLog(), ":Документы - OK"), 2);
 
   fs::remove(Home + "/records.dat");
+  SetClock(2026, 12, 10, 9, 5, 50);
   form.Timer1Timer();
   EXPECT_EQ(form.TaskCount, 2);
   EXPECT_EQ(Count(ExecutorLog(), ":Документы - OK"), 3);
@@ -255,8 +364,9 @@ TEST_F(Tick, FailingLogWriteEndsTheRunAndRaisesToTheErrorReport) {
   EXPECT_EQ(form.Trayloom1->IconIndex(), 7);
   EXPECT_TRUE(FilesIn(task.Backup).empty());  // the run stopped before the archive
 
-  // Later ticks run again once the log can be written.
+  // The task's next minute runs it again once the log can be written.
   fs::remove(Home + "/" + task.LogFile);
+  SetClock(2026, 12, 9, 9, 5, 30);
   form.Timer1Timer();
   EXPECT_EQ(FilesIn(task.Backup).size(), 1u);
   EXPECT_EQ(form.Trayloom1->IconIndex(), 0);
@@ -283,24 +393,55 @@ TEST_F(Tick, MenuStartsLogViewerAndManagerFromTheProgramFolderAndResetsTheImage)
   EXPECT_FALSE(form.isVisible());
 }
 
+// Folders whose names start with a dot are hidden here, but they are the user's data (a
+// repository's .git, a program's .config): a backup that skips them silently loses them.
+TEST_F(Tick, HiddenFoldersAreBackedUpWithEverythingInThem) {
+  TTask task;
+  task.Source = MakeSource("data");
+  task.Backup = MakeBackup("backup");
+  task.LogFlag = "0";
+  task.LogFile = "none";
+  fs::create_directories(task.Source + "/.git/refs");
+  std::ofstream(task.Source + "/.git/config") << "[core]\n";
+  std::ofstream(task.Source + "/.git/refs/main") << "0123abcd\n";
+  fs::create_directories(task.Source + "/sub/.cache");
+  std::ofstream(task.Source + "/sub/.cache/state") << "deep";
+  std::ofstream(task.Source + "/.profile") << "a hidden file";
+  WriteStore({task});
+  TForm1 form;
+  form.Timer1Timer();
+
+  const std::string zip = task.Backup + "/08_12_2026-09_05.zip";
+  ASSERT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+  auto entries = Entries(zip);
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{".git/config", ".git/refs/main", ".profile", "a.txt", "b.txt",
+                                               "sub/.cache/state", "sub/c.txt"}));
+  EXPECT_EQ(ExecutorLog(), "08.12.2026 9:05:30-> Выполнение задачи  :Документы - OK\r\n");
+}
+
 TEST_F(Tick, AddingRunTakesTheNewContentOfAChangedFile) {
   SetLogf("1");
   TTask task;
   task.Source = MakeSource("data");
   task.Backup = MakeBackup("backup");
   WriteStore({task});
-  TForm1 form;
   std::vector<int32_t> errors;
-  form.Zip1.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int32_t code) {
+  const auto record = [&](TObject*, const std::string&, const std::string&, const std::string&, int32_t code) {
     errors.push_back(code);
   };
+  TForm1 form;
+  form.Zip1.OnError = record;
   form.Timer1Timer();
   const std::string zip = task.Backup + "/08_12_2026-09_05.zip";
   ASSERT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
 
+  // A second executor adds to the archive of the same minute.
   std::ofstream(task.Source + "/a.txt") << "changed since the last run\n";
   fs::last_write_time(task.Source + "/a.txt", fs::file_time_type::clock::now() + std::chrono::hours(1));
-  form.Timer1Timer();
+  TForm1 second;
+  second.Zip1.OnError = record;
+  second.Timer1Timer();
 
   EXPECT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
   EXPECT_EQ(Entries(zip).size(), 3u);

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QStyleHints>
 #include <QTest>
+#include <QToolTip>
 #include <QWidget>
 
 #include <memory>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "executor/Trayloom.h"
+#include "platform/gui/application.h"
 
 namespace {
 
@@ -373,6 +375,98 @@ TEST_F(TrayloomTest, LoadedAsksStartupAndAppliesTheStoredProperties) {
   EXPECT_TRUE(asked);
   EXPECT_FALSE(form.isVisible()) << "a False answer hides the main form";
   EXPECT_TRUE(t.TrayIcon()->isVisible());
+}
+
+TEST_F(TrayloomTest, AHintChangedWhileItsTooltipIsUpShowsAtOnce) {
+  // A tray shows the tooltip when the mouse comes to rest on the icon and keeps its text: a run
+  // that starts under the resting mouse must not go on under the idle hint.
+  TTrayloom t;
+  t.SetHint("Tarvelo - Исполнитель");
+  t.SetIconVisible(true);
+  QToolTip::showText(QPoint(40, 40), t.TrayIcon()->toolTip());
+  ASSERT_TRUE(QToolTip::isVisible());
+  t.SetHint("Выполнение задачи Документы");
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), QString::fromUtf8("Выполнение задачи Документы"));
+  t.SetHint("Tarvelo - Исполнитель");
+  EXPECT_EQ(QToolTip::text(), QString::fromUtf8("Tarvelo - Исполнитель"));
+  t.SetShowHint(false);
+  EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, kBound)) << "no hint, no tooltip";
+
+  // Someone else's tooltip is left alone.
+  t.SetShowHint(true);
+  QToolTip::showText(QPoint(40, 40), "другое окно");
+  t.SetHint("Выполнение задачи Почта");
+  EXPECT_EQ(QToolTip::text(), QString::fromUtf8("другое окно"));
+  QToolTip::hideText();
+}
+
+TEST_F(TrayloomTest, MouseOverTheIconEntersMovesAndExitsByTheExitTimer) {
+  TTrayloom t;
+  std::vector<std::string> log;
+  TObject* self = &t;
+  t.OnMouseEnter = [&](TObject* s) {
+    EXPECT_EQ(s, self);
+    log.push_back("enter");
+  };
+  t.OnMouseExit = [&](TObject* s) {
+    EXPECT_EQ(s, self);
+    log.push_back("exit");
+  };
+  t.OnMouseMove = [&](TObject* s, Qt::KeyboardModifiers, int32_t x, int32_t y) {
+    EXPECT_EQ(s, self);
+    log.push_back("move " + std::to_string(x) + "," + std::to_string(y));
+  };
+  TTrayIconHandler* handler = TrayHandler();
+  ASSERT_NE(handler, nullptr);
+  const auto move = [&] { handler->TrayCallbackProc(TTrayIconHandler::kTrayCallback, &t, TTrayIconHandler::WM_MOUSEMOVE); };
+
+  QCursor::setPos(100, 100);
+  move();
+  EXPECT_EQ(log, (std::vector<std::string>{"move 100,100"})) << "without WantEnterExitEvents no enter";
+  log.clear();
+
+  t.SetWantEnterExitEvents(true);
+  move();
+  move();
+  EXPECT_EQ(log, (std::vector<std::string>{"enter", "move 100,100", "move 100,100"})) << "one enter per visit";
+  log.clear();
+  QTest::qWait(100);
+  EXPECT_TRUE(log.empty()) << "the cursor rests where it last moved: no exit";
+  QCursor::setPos(300, 200);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !log.empty(); }, kBound));
+  EXPECT_EQ(log, (std::vector<std::string>{"exit"}));
+  log.clear();
+  move();
+  EXPECT_EQ(log, (std::vector<std::string>{"enter", "move 300,200"})) << "the next visit enters again";
+
+  // Mouse messages wait for Enabled; the messages of a closing session are answered 1.
+  log.clear();
+  t.SetEnabled(false);
+  QCursor::setPos(10, 10);
+  move();
+  EXPECT_TRUE(std::find(log.begin(), log.end(), "move 10,10") == log.end());
+  for (uint32_t m : {TTrayIconHandler::WM_DESTROY, TTrayIconHandler::WM_CLOSE, TTrayIconHandler::WM_QUERYENDSESSION,
+                     TTrayIconHandler::WM_QUIT, TTrayIconHandler::WM_ENDSESSION, TTrayIconHandler::WM_NCDESTROY}) {
+    EXPECT_EQ(handler->TrayCallbackProc(m, &t, 0), 1) << m;
+  }
+  EXPECT_EQ(handler->TrayCallbackProc(0x0400, &t, 0), 0);
+  t.SetWantEnterExitEvents(false);
+}
+
+TEST_F(TrayloomTest, AFalseStartupAnswerKeepsTheApplicationsMainFormHidden) {
+  platform::Application* app = platform::App();
+  ASSERT_NE(app, nullptr);
+  app->SetShowMainForm(true);
+  QWidget form;
+  TTrayloom t(&form);
+  t.OnStartup = [](TObject*, bool& show) { show = true; };
+  t.Loaded();
+  EXPECT_TRUE(app->ShowMainForm()) << "a True answer changes nothing";
+  t.OnStartup = [](TObject*, bool& show) { show = false; };
+  t.Loaded();
+  EXPECT_FALSE(app->ShowMainForm()) << "Run must not show the main form";
+  app->SetShowMainForm(true);
 }
 
 }  // namespace

@@ -8,7 +8,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/gui/application.h"
@@ -39,6 +42,7 @@ TEST(Application, EscapedExceptionsShowTheDefaultErrorBox) {
   ASSERT_EQ(answers.Boxes().size(), 2u);
   EXPECT_EQ(answers.Boxes()[0].text, "File not found: /x/a.log");
   EXPECT_EQ(answers.Boxes()[0].caption, "Планировщик задач");
+  EXPECT_EQ(platform::ApplicationTitle(), "Планировщик задач");  // the engine's boxes carry it too
   EXPECT_EQ(answers.Boxes()[0].flags, platform::MB_OK | platform::MB_ICONERROR);
   EXPECT_EQ(answers.Boxes()[1].text, "Disk full: /x/records.dat");
 }
@@ -66,6 +70,32 @@ TEST(Application, MessageBoxHasTheFlagsButtonsIconAndDefault) {
   EXPECT_EQ(icon, QMessageBox::Question);
   EXPECT_EQ(buttons, 2);
   EXPECT_TRUE(noIsDefault);
+}
+
+TEST(Application, MessageBoxButtonsReadRussianOnEveryBoxType) {
+  const std::pair<uint32_t, std::vector<std::string>> cases[] = {
+      {platform::MB_OK, {"ОК"}},
+      {platform::MB_OKCANCEL, {"ОК", "Отмена"}},
+      {platform::MB_YESNO, {"Да", "Нет"}},
+      {platform::MB_YESNOCANCEL, {"Да", "Нет", "Отмена"}},
+      {platform::MB_RETRYCANCEL, {"Повтор", "Отмена"}},
+      {platform::MB_ABORTRETRYIGNORE, {"Прервать", "Повтор", "Пропустить"}},
+  };
+  for (const auto& [flags, expected] : cases) {
+    std::vector<std::string> texts;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      for (QAbstractButton* b : box->buttons()) texts.push_back(b->text().toStdString());
+      box->buttons().front()->click();
+    });
+    platform::ShowQtMessageBox("Текст", "Заголовок", flags | platform::MB_ICONINFORMATION);
+    // The order on the box is the style's.
+    std::sort(texts.begin(), texts.end());
+    std::vector<std::string> want = expected;
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(texts, want) << "box type " << flags;
+  }
 }
 
 TEST(Application, TheLoopEndsWhenTheMainFormClosesAndTerminateStopsIt) {

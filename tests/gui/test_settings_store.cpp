@@ -2,6 +2,8 @@
 // values, writes that cannot reach the disk, and the Exec quoting of the entry.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <vector>
 
 #include "platform/gui/autostart.h"
@@ -74,11 +76,16 @@ TEST_F(SettingsStore, AutostartEntryIsWrittenWithTheQuotedProgramAndRemoved) {
   EXPECT_EQ(platform::AutostartEntryPath("Tarvelo"), entry);
   EXPECT_FALSE(platform::DeleteAutostartEntry("Tarvelo")) << "nothing to remove";
 
-  platform::WriteAutostartEntry("Tarvelo", "/opt/Tarvelo 1/Dorvexal");
+  // The executor in its installation folder, which it finds by itself at logon.
+  const std::string installation = root_ + "/Tarvelo 1";
+  std::filesystem::create_directory(installation);
+  WriteBytes(installation + "/records.dat", "");
+  setenv("TARVELO_HOME", installation.c_str(), 1);
+  platform::WriteAutostartEntry("Tarvelo", installation + "/Dorvexal");
   const std::string text = ReadBytes(entry);
   EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
   EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
-  EXPECT_NE(text.find("\nExec=\"/opt/Tarvelo 1/Dorvexal\"\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nExec=\"" + installation + "/Dorvexal\"\n"), std::string::npos) << text;
 
   EXPECT_TRUE(platform::DeleteAutostartEntry("Tarvelo"));
   EXPECT_FALSE(Exists(entry));

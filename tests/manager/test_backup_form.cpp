@@ -1,12 +1,18 @@
 // The on-demand backup form driven by clicks: the archive it writes is checked by the peer tools
 // and the task's log line by line; failed runs say what failed, write the failure line and keep
-// a replaced archive byte for byte; the meters move and the form answers during a long run.
+// a replaced archive byte for byte; the meters move and the form answers during a long run; a
+// backup folder on a USB stick takes the archive as a fixed volume would.
 #include <QTimer>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <set>
 
 #include "manager/backup.h"
+#include "platform/files.h"
 #include "platform/gui/datetime.h"
+#include "platform/volumes.h"
 #include "tests/manager/archiveform_fixture.h"
 
 namespace {
@@ -123,6 +129,15 @@ TEST_F(BackupForm, DatedNameIsFixedAtActivationAndInfoZeroShowsNoBox) {
   EXPECT_EQ(ReadBytes(peer + "/отчёт.txt"), "Исправленный квартальный отчёт");
   EXPECT_NE(LogEntries().find("скопировано: 2 файлов"), std::string::npos) << LogEntries();
   EXPECT_NE(LogEntries().find("Имя файла: 08_12_2026-09_05.zip"), std::string::npos);
+  // A run with nothing new to add has done its job: no error box, the success line with 0.
+  const std::string archive = ReadBytes(backup_ + "/08_12_2026-09_05.zip");
+  Click(backup_form_.xpButton1);
+  EXPECT_TRUE(answerer_.Boxes().empty()) << answerer_.Boxes()[0].text;
+  EXPECT_EQ(ReadBytes(backup_ + "/08_12_2026-09_05.zip"), archive);
+  EXPECT_NE(LogEntries().find("Резервное копирование успешно завершено, скопировано: 0 файлов\r\n"
+                              "08.12.2026 14:30:00 Завершение задачи\r\n"),
+            std::string::npos)
+      << LogEntries();
 
   // The next activation takes the moment anew.
   form_->activateWindow();
@@ -150,13 +165,13 @@ TEST_F(BackupForm, FailedRunsSayWhyWriteTheFailureLineAndKeepTheOldArchive) {
   };
   const std::string moved = root_ + "/moved";
   const std::vector<Case> cases = {
-      {"source folder missing", [&] { std::filesystem::rename(source_, moved); }, "Nothing to do"},
+      {"source folder missing", [&] { std::filesystem::rename(source_, moved); }, "Invalid directory: " + source_},
       {"source folder empty",
        [&] {
          std::filesystem::rename(moved, source_);
          for (const auto& e : std::filesystem::directory_iterator(source_)) std::filesystem::remove_all(e.path());
        },
-       "Nothing to do"},
+       "Nothing to do: " + source_},
       // The finished archive cannot take the old one's place.
       {"archive name taken by a folder",
        [&] {
@@ -191,6 +206,51 @@ TEST_F(BackupForm, FailedRunsSayWhyWriteTheFailureLineAndKeepTheOldArchive) {
   Click(backup_form_.xpButton1);
   ASSERT_EQ(answerer_.Boxes().size(), 1u);
   EXPECT_NE(answerer_.Boxes()[0].text.find("Invalid directory"), std::string::npos) << answerer_.Boxes()[0].text;
+}
+
+// What the error box names is what the user knows: the missing source folder, the archive (never
+// the hidden file a replacing run builds it under), each error once.
+TEST_F(BackupForm, ErrorsNameTheFoldersAndArchivesTheUserKnowsEachOnce) {
+  Task("new", "Backup.zip", "0");
+  OpenWithTask();
+  ShowForm();
+  std::filesystem::remove_all(source_);
+  Click(backup_form_.xpButton1);
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_EQ(answerer_.Boxes()[0].text, std::string(kFailure) + "\n\nInvalid directory: " + source_);
+  EXPECT_EQ(LogEntries(), StartBlock(source_, backup_, "Backup.zip") + EndBlock(kFailure));
+
+  // The backup's volume fills up while the finished archive is copied onto it from a temporary
+  // folder on another volume.
+  char shm[] = "/dev/shm/tarvelo-backup-XXXXXX";
+  ASSERT_NE(mkdtemp(shm), nullptr);
+  const std::string temp = shm;
+  if (platform::DeviceOf(temp) == platform::DeviceOf(backup_)) {
+    std::filesystem::remove_all(temp);
+    GTEST_SKIP() << "no second volume for the temporary folder";
+  }
+  std::filesystem::create_directories(source_);
+  LargeFiles(2, 100 * 1024);
+  backup_form_.Zip1.SetTempDir(temp);
+  rlimit unlimited{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  backup_form_.Zip1.OnTmpFileMoveBegin = [&](TObject*, const std::string&, const std::string&) {
+    rlimit full = unlimited;
+    full.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &full);
+  };
+  answerer_.Clear();
+  Click(backup_form_.xpButton1);
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  std::signal(SIGXFSZ, oldSignal);
+  std::filesystem::remove_all(temp);
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_EQ(answerer_.Boxes()[0].text.rfind(std::string(kFailure) + "\n\nDisk full: " + Archive(), 0), 0u)
+      << answerer_.Boxes()[0].text;
+  EXPECT_EQ(answerer_.Boxes()[0].text.find('\n', std::string(kFailure).size() + 2), std::string::npos)
+      << "one line: " << answerer_.Boxes()[0].text;
+  EXPECT_EQ(BackupFolder(), std::set<std::string>{}) << "nothing is left behind";
 }
 
 TEST_F(BackupForm, FileVanishingDuringTheRunIsAFailureAndKeepsTheOldArchive) {
@@ -271,6 +331,53 @@ TEST_F(BackupForm, MetersMoveAndTheFormAnswersDuringALongRun) {
   std::string out;
   EXPECT_EQ(Run("unzip -t " + Quoted(Archive()), &out), 0) << out;
   EXPECT_EQ(LogEntries().find("->", 1), std::string::npos) << "one run, one entry";
+}
+
+TEST_F(BackupForm, BackupFolderOnARemovableStickTakesOneArchiveAsOnAFixedVolume) {
+  // Nobody answers disk requests in the programs: a stick must not be treated as a drive of
+  // spanned disks. The archive is one file, the stick keeps its label, a full stick fails the
+  // run as a full disk and keeps the old archive.
+  platform::SimulatedDrive stick(root_ + "/stick", 96 * 1024, "ФЛЕШКА", 0x1CEB00DA, root_ + "/stick-disk");
+  backup_ = root_ + "/stick/Копии";
+  std::filesystem::create_directories(backup_);
+  for (const char* copyType : {"new", "add"}) {
+    SCOPED_TRACE(copyType);
+    std::filesystem::remove_all(source_);
+    std::filesystem::create_directories(source_ + "/папка/вложенная");
+    std::filesystem::remove_all(backup_);
+    std::filesystem::create_directories(backup_);
+    Task(copyType, "Backup.zip");
+    const auto files = SmallFiles();
+    OpenWithTask();
+    ShowForm();
+    answerer_.Clear();
+    Click(backup_form_.xpButton1);
+    ASSERT_EQ(answerer_.Boxes().size(), 1u);
+    EXPECT_EQ(answerer_.Boxes()[0].text, "Резервное копирование успешно завершено, скопировано: 3 файлов");
+    EXPECT_EQ(stick.Label(), "ФЛЕШКА");
+    EXPECT_EQ(BackupFolder(), std::set<std::string>{"Backup.zip"});
+    std::string out;
+    EXPECT_EQ(ReadBytes(Archive()).substr(0, 4), std::string("PK\3\4", 4));
+    EXPECT_EQ(Run("unzip -t " + Quoted(Archive()), &out), 0) << out;
+    EXPECT_EQ(Run("7zz t " + Quoted(Archive()), &out), 0) << out;
+    EXPECT_EQ(Run("bsdtar -tf " + Quoted(Archive()), &out), 0) << out;
+    const std::string peer = root_ + "/peer-" + copyType;
+    ASSERT_EQ(PeerExtract(Archive(), peer, &out), 0) << out;
+    EXPECT_TRUE(Tree(peer) == files) << "the extracted files differ from the source";
+
+    // A file that does not fit beside the old archive: the stick is full.
+    const std::string old = ReadBytes(Archive());
+    LargeFiles(1, 120 * 1024);
+    answerer_.Clear();
+    Click(backup_form_.xpButton1);
+    ASSERT_EQ(answerer_.Boxes().size(), 1u);
+    EXPECT_EQ(answerer_.Boxes()[0].caption, "Ошибка!");
+    EXPECT_NE(answerer_.Boxes()[0].text.find("Disk full"), std::string::npos) << answerer_.Boxes()[0].text;
+    EXPECT_EQ(ReadBytes(Archive()), old) << "the old archive is kept byte for byte";
+    EXPECT_EQ(BackupFolder(), std::set<std::string>{"Backup.zip"}) << "nothing left behind on the stick";
+    EXPECT_EQ(stick.Label(), "ФЛЕШКА");
+    backup_form_.close();
+  }
 }
 
 }  // namespace

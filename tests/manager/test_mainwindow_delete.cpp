@@ -16,8 +16,8 @@ class TaskDeletion : public MainWindowTest {
     MainWindowTest::SetUp();
     backup_ = root_ + "/backups/Docs";
     std::filesystem::create_directories(backup_ + "/sub");
-    WriteBytes(backup_ + "/a.zip", "zip");
-    WriteBytes(backup_ + "/notes.txt", "any plain file of the folder");
+    WriteBytes(backup_ + "/Backup.zip", "zip");
+    WriteBytes(backup_ + "/08_12_2026-09_05.zip", "zip");
     auto docs = OnDemand("Docs", backup_);
     docs[LogFlag - 1] = "1";
     docs[LogFile - 1] = "Docs.log";
@@ -52,9 +52,9 @@ TEST_F(TaskDeletion, ConfirmedDeletionRemovesTaskLogAndBackupFiles) {
   EXPECT_EQ(Shown(), (std::vector<std::string>{kConfirm, kDone}));
   EXPECT_EQ(StoredNames(), "First;Last;");
   EXPECT_FALSE(Exists(home_ + "/Docs.log"));
-  EXPECT_FALSE(Exists(backup_ + "/a.zip"));
-  EXPECT_FALSE(Exists(backup_ + "/notes.txt"));
-  // The subfolder is no file of the list, so the folder stays.
+  EXPECT_FALSE(Exists(backup_ + "/Backup.zip"));
+  EXPECT_FALSE(Exists(backup_ + "/08_12_2026-09_05.zip"));
+  // The subfolder is no archive of the task, so the folder stays.
   EXPECT_TRUE(Exists(backup_ + "/sub"));
   ASSERT_EQ(form_->StringGrid1.rowCount(), 3);
   EXPECT_EQ(Cell(2, 1), "Last");
@@ -73,6 +73,34 @@ TEST_F(TaskDeletion, AnEmptiedBackupFolderIsRemoved) {
   EXPECT_EQ(StoredNames(), "First;Last;");
 }
 
+// A backup folder can be a folder of the user's own: only the task's archives go with the task
+// (its fixed name and names by date and time, with their split volumes), and the folder only
+// when nothing else is left in it.
+TEST_F(TaskDeletion, OnlyTheTasksArchivesGoAndTheFolderOnlyWhenEmpty) {
+  Settings("0", "1", "0");
+  std::filesystem::remove(backup_ + "/sub");
+  const std::vector<std::string> archives = {"Backup.zip", "Backup.z01", "Backup.z02", "08_12_2026-09_05.zip",
+                                             "31_01_2027-23_59.zip", "31_01_2027-23_59.z01", "31_01_2027-23_59.z100"};
+  const std::vector<std::string> theirs = {"notes.txt", "photos.zip", "Backup.zip.txt", "backup.zip", "8_12_2026-09_05.zip",
+                                           "08_12_2026-09_05.zip.part", "08-12-2026_09_05.zip", "Backup.z1", ".Backup.zip"};
+  for (const auto& name : archives) WriteBytes(backup_ + "/" + name, "zip");
+  for (const auto& name : theirs) WriteBytes(backup_ + "/" + name, "mine");
+  DeleteRow(2);
+  for (const auto& name : archives) EXPECT_FALSE(Exists(backup_ + "/" + name)) << name;
+  for (const auto& name : theirs) EXPECT_EQ(ReadBytes(backup_ + "/" + name), "mine") << name;
+  EXPECT_EQ(StoredNames(), "First;Last;");
+
+  // A task whose name has no extension keeps its archive under the name the runs give it.
+  for (const auto& name : theirs) std::filesystem::remove(backup_ + "/" + name);
+  WriteBytes(backup_ + "/Daily.zip", "zip");
+  WriteBytes(backup_ + "/Daily.z01", "zip");
+  auto daily = OnDemand("Daily", backup_);
+  daily[ArchiveName - 1] = "Daily";
+  Store({daily});
+  DeleteRow(1);
+  EXPECT_FALSE(Exists(backup_)) << "emptied of the task's archives, the folder goes";
+}
+
 TEST_F(TaskDeletion, NoKeepsEverything) {
   Settings("1", "1", "1");
   const std::string before = ReadBytes(home_ + "/records.dat");
@@ -81,7 +109,7 @@ TEST_F(TaskDeletion, NoKeepsEverything) {
   EXPECT_EQ(Shown(), std::vector<std::string>{kConfirm});
   EXPECT_EQ(ReadBytes(home_ + "/records.dat"), before);
   EXPECT_TRUE(Exists(home_ + "/Docs.log"));
-  EXPECT_TRUE(Exists(backup_ + "/a.zip"));
+  EXPECT_TRUE(Exists(backup_ + "/Backup.zip"));
   EXPECT_EQ(SelectedTask, 2);
 }
 
@@ -90,8 +118,8 @@ TEST_F(TaskDeletion, WithoutDelfTheBackupFolderStaysButTheLogGoes) {
   DeleteRow(2);
   EXPECT_EQ(Shown(), std::vector<std::string>{kDone});
   EXPECT_FALSE(Exists(home_ + "/Docs.log"));
-  EXPECT_TRUE(Exists(backup_ + "/a.zip"));
-  EXPECT_TRUE(Exists(backup_ + "/notes.txt"));
+  EXPECT_TRUE(Exists(backup_ + "/Backup.zip"));
+  EXPECT_TRUE(Exists(backup_ + "/08_12_2026-09_05.zip"));
 }
 
 TEST_F(TaskDeletion, DeletingTheLastTaskEmptiesTheStore) {
@@ -154,7 +182,7 @@ TEST_F(TaskDeletion, AFailedRewriteKeepsTheFiles) {
   WriteBytes(store, saved);
   ASSERT_EQ(answerer_.Boxes().size(), 1u);  // the runtime's I/O error
   EXPECT_EQ(answerer_.Boxes()[0].flags & platform::MB_ICONMASK, platform::MB_ICONERROR);
-  EXPECT_TRUE(Exists(backup_ + "/a.zip"));
+  EXPECT_TRUE(Exists(backup_ + "/Backup.zip"));
   EXPECT_TRUE(Exists(home_ + "/Docs.log"));
   EXPECT_EQ(StoredNames(), "First;Docs;Last;");
 }

@@ -37,7 +37,7 @@ class RestoreForm : public archiveform::ArchiveFormTest {
   void Pack(const std::string& archive) {
     TZip zip;
     SetTaskZipProperties(zip);
-    ASSERT_GE(CompressTaskArchive(zip, source_, archive, true, "test"), 1);
+    ASSERT_GE(CompressTaskArchive(zip, source_, archive, true, "test").Added, 1);
   }
   void EmptySource() {
     for (const auto& e : std::filesystem::directory_iterator(source_)) std::filesystem::remove_all(e.path());
@@ -142,19 +142,35 @@ TEST_F(RestoreForm, RestoresAnInfoZipArchiveAndMetersMoveOnALargeOne) {
   EXPECT_GE(between.size(), 3u) << "the archive meter shows intermediate values";
 }
 
-TEST_F(RestoreForm, DeletesTheChosenArchiveAtOnceAndForgetsTheChoice) {
+// Deleting a backup cannot be undone: the form asks first, as the other deletions do, unless warn
+// is "0".
+TEST_F(RestoreForm, DeletesTheChosenArchiveOnceConfirmedAndForgetsTheChoice) {
+  constexpr const char* kConfirm = "Вы действительно хотите удалить выбранную резервную копию?";
   Task("new", "Backup.zip", "1");
   SmallFiles();
   Pack(backup_ + "/a.zip");
   Pack(backup_ + "/b.zip");
+  Pack(backup_ + "/c.zip");
   OpenWithTask();
   ShowForm();
   Choose("a.zip");
+  answerer_.Answer(platform::IDNO);
   Click(restore_form_.xpButton2);
-  EXPECT_TRUE(answerer_.Boxes().empty()) << "no confirmation, no result box";
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_EQ(answerer_.Boxes()[0].text, kConfirm);
+  EXPECT_EQ(answerer_.Boxes()[0].caption, "Подтверждение");
+  EXPECT_EQ(answerer_.Boxes()[0].flags, platform::MB_YESNO | platform::MB_ICONQUESTION);
+  EXPECT_TRUE(Exists(backup_ + "/a.zip"));
+  EXPECT_EQ(restore_form_.ChosenArchive(), backup_ + "/a.zip");
+  EXPECT_EQ(LogEntries(), "");
+
+  answerer_.Clear();
+  answerer_.Answer(platform::IDYES);
+  Click(restore_form_.xpButton2);
+  EXPECT_EQ(Shown(), std::vector<std::string>{kConfirm}) << "no result box";
   EXPECT_FALSE(Exists(backup_ + "/a.zip"));
   EXPECT_TRUE(Exists(backup_ + "/b.zip"));
-  EXPECT_EQ(Listed(), std::vector<std::string>{"b.zip"});
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"b.zip", "c.zip"}));
   EXPECT_TRUE(restore_form_.Edit2.text().isEmpty());
   EXPECT_EQ(LogEntries(), "->\r\n08.12.2026 9:05:33 Удаление резервной копии\r\nИмя файла: " + backup_ + "/a.zip\r\n");
 
@@ -162,6 +178,15 @@ TEST_F(RestoreForm, DeletesTheChosenArchiveAtOnceAndForgetsTheChoice) {
   Click(restore_form_.xpButton3);
   EXPECT_EQ(Shown(), (std::vector<std::string>{kNoChoiceToDelete, kNoChoiceToRestore}));
   EXPECT_TRUE(Exists(backup_ + "/b.zip"));
+
+  // With warn "0" nothing is asked.
+  MainSettings().warn = "0";
+  restore_form_.FormActivate();
+  Choose("b.zip");
+  Click(restore_form_.xpButton2);
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_FALSE(Exists(backup_ + "/b.zip"));
+  EXPECT_EQ(Listed(), std::vector<std::string>{"c.zip"});
 }
 
 TEST_F(RestoreForm, EmptyListSaysSoWhileNothingIsChosen) {
@@ -250,8 +275,9 @@ TEST_F(RestoreForm, AnArchiveNameTheLogCannotHoldIsRefusedBeforeAnythingHappens)
   EXPECT_EQ(LogEntries(), "") << "nothing is logged";
 
   // Its deletion entry cannot be written either: the archive stays.
+  answerer_.Answer(platform::IDYES);
   Click(restore_form_.xpButton2);
-  EXPECT_EQ(answerer_.Boxes().size(), 2u);
+  EXPECT_EQ(answerer_.Boxes().size(), 3u);
   EXPECT_TRUE(Exists(backup_ + "/日本.zip"));
 }
 

@@ -145,7 +145,10 @@ TEST_F(Settings, SavingWritesEveryValueSwitchesAutostartAndUpdatesTheCopies) {
   EXPECT_EQ(writes_, (std::vector<std::string>{"auto=1", "info=1", "warn=1", "addf=1", "delf=0", "logf=1", "deff=1",
                                                "rootf=/srv/new"}));
   const std::string entry = testsupport::TempHomeTest::ReadBytes(platform::AutostartEntryPath("Tarvelo"));
-  EXPECT_NE(entry.find("Exec=" + platform::DesktopExecValue(platform::ProgramDir() + "/Dorvexal")), std::string::npos)
+  // The test program's folder holds no installation: the entry names this one.
+  EXPECT_NE(entry.find("Exec=" + platform::DesktopExecLine({"env", "TARVELO_HOME=" + platform::InstallDir(),
+                                                             platform::ProgramDir() + "/Dorvexal"})),
+            std::string::npos)
       << entry;
   ASSERT_EQ(answers.Boxes().size(), 1u);
   EXPECT_EQ(answers.Boxes()[0].text, "Изменения успешно сохранены.");
@@ -169,6 +172,43 @@ TEST_F(Settings, SavingWritesEveryValueSwitchesAutostartAndUpdatesTheCopies) {
   EXPECT_EQ(MainSettings().info, "0");
   EXPECT_EQ(MainSettings().rootf, "");
   EXPECT_EQ(MainSettings().deff, "0");
+}
+
+// The default folder goes into the backup folder of every new task, which the store keeps in code
+// page 1251: a folder it cannot hold is refused here, where it was typed, and nothing is saved.
+TEST_F(Settings, ARootFolderTheStoreCannotKeepIsRefusedWhereItWasTyped) {
+  Store({{"auto", "0"}, {"info", "1"}, {"warn", "1"}, {"addf", "1"}, {"delf", "1"}, {"logf", "1"}, {"deff", "1"},
+         {"rootf", "/srv"}});
+  TSettingsCopies& copies = MainSettings();
+  copies.rootf = "/srv";
+  TForm10 form;
+  Show(form);
+  platform::ScriptedAnswerer answers;
+  for (const char* folder : {"/srv/\xE6\x97\xA5\xE6\x9C\xAC", "/srv/a|b", "/srv/user@host"}) {
+    SCOPED_TRACE(folder);
+    writes_.clear();
+    answers.Clear();
+    form.xpCheckBox1.SetChecked(true);
+    form.Edit1.setText(QString::fromUtf8(folder));
+    QTest::mouseClick(&form.xpButton1, Qt::LeftButton);
+    ASSERT_EQ(answers.Boxes().size(), 1u);
+    EXPECT_EQ(answers.Boxes()[0].caption, "Ошибка!");
+    EXPECT_EQ(answers.Boxes()[0].flags, platform::MB_OK | platform::MB_ICONERROR);
+    EXPECT_NE(answers.Boxes()[0].text.find("1251"), std::string::npos) << answers.Boxes()[0].text;
+    EXPECT_TRUE(writes_.empty()) << "nothing saved";
+    EXPECT_FALSE(Exists(platform::AutostartEntryPath("Tarvelo")));
+    EXPECT_EQ(copies.rootf, "/srv");
+    EXPECT_TRUE(form.isVisible());
+  }
+  EXPECT_NE(answers.Boxes()[0].text.find("\"@\""), std::string::npos) << "the message names the character";
+
+  // Without a default folder the field is not saved, so it is no reason to refuse.
+  answers.Clear();
+  form.xpCheckBox6.SetChecked(false);
+  QTest::mouseClick(&form.xpButton1, Qt::LeftButton);
+  EXPECT_EQ(Stored("rootf"), "");
+  EXPECT_EQ(answers.Boxes().size(), 1u);
+  EXPECT_EQ(answers.Boxes()[0].text, "Изменения успешно сохранены.");
 }
 
 TEST_F(Settings, AFailedWriteEndsTheSaveWithTheDefaultErrorBox) {

@@ -216,6 +216,45 @@ TEST_F(EditorTest, InputThatCannotBeStoredIsRefusedBeforeAnythingIsWritten) {
                                      "Backup.zip", "1", "Docs.log"}}));
 }
 
+// The store's reader drops blanks at the ends of every value, so the editor never stores them:
+// what it stores is what the task reads back, and names its folder and its log. A folder whose
+// name ends in a blank cannot be kept and is refused.
+TEST_F(EditorTest, BlanksAtTheEndsAreNeverStoredSoTheTaskReadsBackWhatWasMade) {
+  Store({});
+  TForm2& form = OpenNewTask();
+  Type(&form.Edit1, "   ");
+  Click(&form.xpButton1);
+  EXPECT_EQ(Shown(), std::vector<std::string>{"Не определено имя задачи!"});
+
+  form.Edit1.clear();
+  Type(&form.Edit1, "  Фото  ");
+  EXPECT_EQ(form.Edit3.text().toStdString(), home_ + "/Фото");
+  const std::string blank = root_ + "/источник ";
+  std::filesystem::create_directory(blank);
+  WithChooser(&form.SpeedButton1, [&](TForm3& chooser) { ChooseInTree(chooser, blank); });
+  Click(&form.xpButton1);
+  const auto refused = Shown();
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_NE(refused[0].find("\"Путь к копируемым файлам\""), std::string::npos) << refused[0];
+  EXPECT_NE(refused[0].find("пробел"), std::string::npos) << refused[0];
+  EXPECT_EQ(StoreNow(), "");
+
+  WithChooser(&form.SpeedButton1, [&](TForm3& chooser) { ChooseInTree(chooser, source_); });
+  Click(&form.RadioButton7);
+  EXPECT_EQ(form.Edit5.text().toStdString(), "Фото.log");
+  form.Edit4.setText(" Архив ");
+  Click(&form.xpButton1);
+  EXPECT_EQ(Shown(), std::vector<std::string>{kCreated});
+  EXPECT_EQ(StoreNow(), StoreBytes({{"Фото", source_, home_ + "/Фото", "По требованию", "", "", "", "", "new",
+                                     "Архив.zip", "1", "Фото.log"}}));
+  int32_t count = 1;
+  TTaskTable table;
+  LoadTaskStore(table, count);
+  ASSERT_EQ(count, 2);
+  EXPECT_TRUE(std::filesystem::is_directory(table(BackupDir, 1)));
+  EXPECT_TRUE(Exists(home_ + "/" + table(LogFile, 1)));
+}
+
 TEST_F(EditorTest, AnOwnRootFolderIsChosenAndTheTaskFolderMadeAtOnce) {
   Store({});
   EditorSettings("0", "1", "0", "");

@@ -142,6 +142,32 @@ TEST_F(ParamsTest, AChangedTaskIsStoredAndItsLogMadeOrDeleted) {
   EXPECT_TRUE(Exists(home_ + "/none"));
 }
 
+TEST_F(ParamsTest, PickersStartAtNowForATaskWithoutDateOrTime) {
+  TForm4& form = OpenTask(1);
+  EXPECT_EQ(form.DateTimePicker1.date(), QDate(2026, 12, 9));
+  EXPECT_EQ(form.DateTimePicker2.time(), QTime(7, 4, 5));
+
+  // Not what the visit of a scheduled task left in them either.
+  OpenTask(2);
+  ASSERT_EQ(form.DateTimePicker1.date(), QDate(2026, 12, 8));
+  OpenTask(1);
+  EXPECT_EQ(form.DateTimePicker1.date(), QDate(2026, 12, 9));
+  EXPECT_EQ(form.DateTimePicker2.time(), QTime(7, 4, 5));
+
+  // Made automatic without touching the pickers, the task is stored with this moment.
+  MainSettings().info = "0";
+  Click(&form.RadioButton2);
+  Click(&form.xpButton2);
+  std::vector<TTaskRecord> expected = tasks_;
+  expected[1][StartTime - 1] = "09:05:00";  // the grid's fill gave the other task its two-digit hour
+  expected[0][Mode - 1] = "Автоматическая";
+  expected[0][Kind - 1] = "Одноразовая";
+  expected[0][WeekDay - 1] = "Понедельник";
+  expected[0][StartDate - 1] = "09.12.2026";
+  expected[0][StartTime - 1] = "7:04:05";
+  EXPECT_EQ(StoreNow(), StoreBytes(expected));
+}
+
 TEST_F(ParamsTest, RefusedChangesWriteNothingAndKeepTheLog) {
   const std::string before = StoreNow();
   Settings("1", "1", "0");

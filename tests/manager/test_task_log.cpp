@@ -56,7 +56,7 @@ TEST_F(TaskLog, HeaderCreatesOrEmptiesTheLog) {
 TEST_F(TaskLog, BackupEntriesOnDemandAndAutomatic) {
   WriteTaskLogHeader("1", "Документы.log");
   WriteBackupStartEntry(table_, 1, TBackupRun::OnDemand, "08_12_2026-09_05.zip");
-  WriteBackupEndEntry(table_, 1, TBackupRun::OnDemand, 0);
+  WriteBackupEndEntry(table_, 1, TBackupRun::OnDemand, 0, false);
   const std::string onDemand = Lines({"->", "Резервное копирование по требованию", "08.12.2026 9:05:33 Запуск задачи ",
                                       "Каталог данных: /home/u/Документы",
                                       "Каталог резервной копии: /backup/Документы", "Имя файла: 08_12_2026-09_05.zip",
@@ -67,9 +67,9 @@ TEST_F(TaskLog, BackupEntriesOnDemandAndAutomatic) {
 
   WriteTaskLogHeader("1", "Документы.log");
   WriteBackupStartEntry(table_, 1, TBackupRun::Automatic, "docs.zip");
-  WriteBackupEndEntry(table_, 1, TBackupRun::Automatic, 0);
+  WriteBackupEndEntry(table_, 1, TBackupRun::Automatic, 0, false);
   WriteBackupStartEntry(table_, 1, TBackupRun::Automatic, "docs.zip");
-  WriteBackupEndEntry(table_, 1, TBackupRun::Automatic, 12);
+  WriteBackupEndEntry(table_, 1, TBackupRun::Automatic, 12, true);
   const std::string start = Lines({"->", "Автоматическое резервное копирование", "08.12.2026 9:05:33 Запуск задачи ",
                                    "Каталог данных: /home/u/Документы", "Каталог резервной копии: /backup/Документы",
                                    "Имя файла: docs.zip", "08.12.2026 9:05:33 Старт копирования"});
@@ -106,7 +106,7 @@ TEST_F(TaskLog, NothingIsTouchedUnlessLogFlagIsExactlyOne) {
     table_(LogFlag, 1) = flag;
     WriteTaskLogHeader(flag, "Документы.log");
     WriteBackupStartEntry(table_, 1, TBackupRun::OnDemand, "a.zip");
-    WriteBackupEndEntry(table_, 1, TBackupRun::Automatic, 0);
+    WriteBackupEndEntry(table_, 1, TBackupRun::Automatic, 0, false);
     WriteRestoreStartEntry(table_, 1, "/b/a.zip");
     WriteRestoreEndEntry(table_, 1, 1, true);
     WriteArchiveDeletionEntry(table_, 1, "/b/a.zip");

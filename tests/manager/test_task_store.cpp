@@ -166,6 +166,34 @@ TEST_F(TaskStore, TextTheStoreCannotKeepIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(ReadBytes(StorePath()), "t|||||||||||@");
 }
 
+// A store may hold any byte inside a value, 0x98 too, which code page 1251 leaves undefined:
+// every rewrite (a changed task, a deleted one) keeps the bytes of the tasks it keeps.
+TEST_F(TaskStore, EveryByteOfAValueSurvivesALoadAndARewrite) {
+  std::string every = "A";
+  for (int b = 0; b < 256; ++b) {
+    if (b != '|' && b != '@') every += static_cast<char>(b);
+  }
+  every += "Z";
+  const std::string second = "B\x98|/src\x98|/dst|x|||||new|b.zip|0|none@";
+  const std::string bytes = every + "|/src|/dst\x98\x81|x|||||new|a.zip|0|none@" + second;
+  WriteBytes(StorePath(), bytes);
+  TTaskTable table;
+  int32_t count = 1;
+  LoadTaskStore(table, count);
+  ASSERT_EQ(count, 3);
+  SaveTaskStore(table, count);
+  EXPECT_EQ(ReadBytes(StorePath()), bytes);
+
+  table(Deleted, 1) = "1";
+  SaveTaskStore(table, count, true);
+  EXPECT_EQ(ReadBytes(StorePath()), second);
+  AppendTaskRecord({table(TaskName, 1), "/s", "/d", "x", "", "", "", "", "new", "a.zip", "0", "none"});
+  LoadTaskStore(table, count);
+  ASSERT_EQ(count, 3);
+  SaveTaskStore(table, count);
+  EXPECT_EQ(ReadBytes(StorePath()), second + every + "|/s|/d|x|||||new|a.zip|0|none@");
+}
+
 TEST_F(TaskStore, AppendNeedsTheStoreAndNeverMergesWithACutOffRecord) {
   EXPECT_THROW(AppendTaskRecord(Numbered("n")), EInOutError);
   EXPECT_FALSE(Exists(StorePath())) << "only a rewrite creates the store";

@@ -1,6 +1,7 @@
 #pragma once
-// Shared by the GUI test programs: one application object for the whole run, offscreen, and a
-// fresh installation folder and configuration folder for every test.
+// Shared by the GUI test programs: one application object for the whole run, offscreen (or on the
+// X server of DISPLAY for the desktop tests), and a fresh installation folder and configuration
+// folder for every test.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -18,8 +19,11 @@ namespace testsupport {
 
 class QtEnvironment : public ::testing::Environment {
  public:
+  // "offscreen" unless QT_QPA_PLATFORM says otherwise; "xcb" always takes the X server.
+  explicit QtEnvironment(const char* platform = "offscreen") : platform_(platform) {}
+
   void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("QT_QPA_PLATFORM", platform_, platform_ != std::string("offscreen"));
     if (!std::getenv("XDG_RUNTIME_DIR")) {
       char dir[] = "/tmp/tarvelo-xdg-XXXXXX";
       if (mkdtemp(dir)) setenv("XDG_RUNTIME_DIR", dir, 1);
@@ -36,7 +40,11 @@ class QtEnvironment : public ::testing::Environment {
   }
   void TearDown() override { app_.reset(); }
 
+ protected:
+  platform::Application& App() { return *app_; }
+
  private:
+  const char* platform_;
   std::unique_ptr<platform::Application> app_;
 };
 
