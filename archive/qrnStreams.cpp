@@ -91,6 +91,9 @@ THandleStream32::THandleStream32(const std::string& FileName, uint16_t Mode) {
   CancelFlag = nullptr;
 }
 
+THandleStream32::THandleStream32(int32_t AHandle, int64_t Size)
+    : FHandle(AHandle < 0 ? -1 : AHandle), FSize(AHandle < 0 ? -1 : Size) {}
+
 THandleStream32::~THandleStream32() { FHandle = -1; }
 
 void THandleStream32::SetSize(int32_t NewSize) { SetSize(static_cast<int64_t>(NewSize)); }

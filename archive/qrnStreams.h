@@ -103,6 +103,9 @@ class THandleStream32 : public TStream32 {
   // (0 read, 1 write, 2 both) and bits 4-6 the sharing. Sharing is recorded in ShareMode() but
   // not enforced: POSIX has nothing stronger than advisory locks that other programs ignore.
   THandleStream32(const std::string& FileName, uint16_t Mode);
+  // A descriptor that the caller opened for reading and writing, standing at the start of a
+  // file of Size bytes, taken over as if this stream had opened it.
+  THandleStream32(int32_t AHandle, int64_t Size);
   ~THandleStream32() override;
 
   using TStream32::Seek;

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <memory>
+#include <random>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -338,15 +339,31 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 std::string MakeTempFile(const std::string& folder, const std::string& prefix) {
+  std::string name;
+  const int fd = CreateTempFile(folder, prefix, false, name);
+  if (fd < 0) return std::string();
+  ::close(fd);
+  return name;
+}
+
+int CreateTempFile(const std::string& folder, const std::string& prefix, bool published, std::string& name) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}()};
   std::string dir = folder.empty() ? SystemTempPath() : folder;
   if (dir.back() != '/') dir += '/';
-  std::string templ = dir + prefix + "XXXXXX";
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  int fd = ::mkstemp(buf.data());
-  if (fd < 0) return fail(std::string());
-  ::close(fd);
-  return std::string(buf.data());
+  // O_EXCL makes the name ours; a name that is taken only asks for another.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::string candidate = dir + prefix;
+    for (int i = 0; i < 6; ++i) candidate += kLetters[random() % (sizeof kLetters - 1)];
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, published ? 0666 : 0600);
+    if (fd >= 0) {
+      name = std::move(candidate);
+      return fd;
+    }
+    if (errno != EEXIST) return fail(-1);
+  }
+  errno = EEXIST;
+  return fail(-1);
 }
 
 bool SetPublishedMode(const std::string& path, const std::string& replacing) {

@@ -81,6 +81,10 @@ bool RenameFile(const std::string& from, const std::string& to);  // replaces `t
 // Makes a new empty file with a unique name "<prefix>XXXXXX" in folder (atomically, mode 0600)
 // and returns its full name, or empty on failure.
 std::string MakeTempFile(const std::string& folder, const std::string& prefix);
+// The same, leaving the file open: its descriptor (read and write), or -1 on failure; name gets
+// its full name. With published set the file is made with the mode a new file gets (0666 less
+// the umask) and needs no SetPublishedMode when it replaces nothing.
+int CreateTempFile(const std::string& folder, const std::string& prefix, bool published, std::string& name);
 // Temporary files are made 0600. Before one is published under `replacing`, it takes that
 // file's permissions, or the user's default (0666 less the umask) when there is none.
 bool SetPublishedMode(const std::string& path, const std::string& replacing);
