@@ -127,9 +127,9 @@ class THandleStream32 : public TStream32 {
   int32_t Handle() const { return FHandle; }
   uint16_t ShareMode() const { return FShareMode; }
 
-  // The size of the blocks that reads of a read-only file go through, and the read from which
-  // on a request that finds nothing kept goes straight to the caller (a copy of a whole file,
-  // a decoder's input): blocks would only add a copy there.
+  // The blocks that reads of a read-only file go through. A read of at least kDirectReadSize
+  // bytes that finds nothing kept goes straight into the caller's buffer (a copy of a whole
+  // file, a decoder's input): a block would only add a copy there.
   static constexpr int32_t kReadBlockSize = 65536;
   static constexpr int32_t kDirectReadSize = 32768;
 
