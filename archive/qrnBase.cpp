@@ -18,6 +18,7 @@ const std::map<int32_t, const char*>& messageTable() {
       {25114, "Bad file header"},
       {25116, "Bad block"},
       {25136, "Error writing to file"},
+      {25137, "Error reading file"},
       {25138, "Error closing file"},
       {25151, "File fails CRC check"},
       {25154, "Error writing spanned-disk label"},

@@ -31,6 +31,46 @@ std::string ExtensionOf(const std::string& Name) {
   return p == std::string::npos ? std::string() : n.substr(p);
 }
 
+// A file being added, read as it stood when it was opened: its size is taken once, so every pass
+// over it reads that many bytes and the headers describe exactly the data written. A file that
+// grows meanwhile (a log being written) gives its first Size bytes; one that shrinks cannot be
+// read to its end, and the short read raises EReadError. With KeepCrc, a pass that reads it from
+// the start leaves the CRC-32 of what it read, so the data pass of an enciphered file can tell
+// that the file changed after the CRC pass.
+class TSourceFile : public TFileStream32 {
+ public:
+  explicit TSourceFile(const std::string& Name) : TFileStream32(Name, 0x40) {
+    if (FHandle >= 0) FSnapshotSize = TStream32::Size();
+  }
+  int64_t Size() override { return FSnapshotSize; }
+  int32_t Read(void* Buffer, int32_t Count) override {
+    const int64_t at = Position();
+    if (at == 0) {
+      FPassCrc = 0xFFFFFFFFu;
+      FPassEnd = 0;
+    }
+    Count = static_cast<int32_t>(std::clamp<int64_t>(FSnapshotSize - at, 0, Count));
+    const int32_t n = THandleStream32::Read(Buffer, Count);
+    if (KeepCrc && n > 0 && at == FPassEnd) {
+      Crc32Update(Buffer, static_cast<size_t>(n), FPassCrc);
+      FPassEnd += n;
+    }
+    return n;
+  }
+  // The CRC-32 of the last pass from the start; false when it did not read the whole file.
+  bool PassCrc(uint32_t& Crc) const {
+    Crc = FPassCrc ^ 0xFFFFFFFFu;
+    return FPassEnd == FSnapshotSize;
+  }
+
+  bool KeepCrc = false;
+
+ private:
+  int64_t FSnapshotSize = 0;
+  uint32_t FPassCrc = 0xFFFFFFFFu;
+  int64_t FPassEnd = 0;
+};
+
 }  // namespace
 
 // --- case folding and the work list ----------------------------------------------------------
@@ -248,6 +288,16 @@ bool TCompBase::PrepareRun() {
                                                          const std::string& v,
                                                          int32_t c) { RaiseError(k, f, e, v, c); }))
     return false;
+  FPasswordKey.clear();
+  if (!FPassword.empty()) {
+    const std::optional<std::string> key = PasswordKey(FPassword);
+    if (!key) {
+      ReportError(ArchiveFile(), "the password holds characters that code page 1251 cannot hold", "0",
+                  E_INVALID_PASSWORD);
+      return false;
+    }
+    FPasswordKey = *key;
+  }
   if (FFileSpec.Count() == 0) return true;
   if (FSwitch == swDelete) {
     FDefaultDir.clear();
@@ -305,7 +355,12 @@ bool TCompBase::CanWriteArchive() {
   bool writeToFile = false;
   OnNonWriteableArchive(this, ArchiveFile(), writeToFile);
   if (!writeToFile) return false;
-  return platform::SetFileAttributes(ArchiveFile(), platform::kAttrNormal) && IsPlainFile(ArchiveFile());
+  if (!platform::SetFileAttributes(ArchiveFile(), platform::kAttrNormal)) return false;
+  // A name that starts with a dot stays hidden whatever its attributes: that bit alone does not
+  // stand in the way of the write.
+  const uint32_t left = platform::GetFileAttributes(ArchiveFile());
+  return left != platform::kInvalidAttributes &&
+         (left & (platform::kAttrDirectory | platform::kAttrReadOnly | platform::kAttrSystem)) == 0;
 }
 
 void TCompBase::ReadEntries() {
@@ -385,6 +440,11 @@ void TCompBase::Execute(TCompHeaderList& List) {
     }
     output->CancelFlag = CancelRef;
     output->ProgressHandler = nullptr;
+    FOwnFiles.clear();
+    for (const std::string& own : {ArchiveFile(), FOutputName, ReplacedArchive}) {
+      const auto found = own.empty() ? std::nullopt : platform::StatPath(own);
+      if (found) FOwnFiles.emplace_back(found->device, found->inode);
+    }
 
     int64_t oldSize = 0;
     if (!FArchiveAbsent) {
@@ -665,7 +725,11 @@ void TCompBase::FileFound(const std::string& Path, const platform::FindData& Dat
       DeleteArchiveFile(full, FDeleteOptions);
     return;
   }
-  if (folder || !IsExcluded(full, FScanRoot)) PlaceFile(Path, Data, List);
+  if (!folder && std::find(FOwnFiles.begin(), FOwnFiles.end(), std::make_pair(Data.device, Data.inode)) !=
+                     FOwnFiles.end())
+    return;
+  // Masks with a folder part name folders as they are stored, relative to the scan root.
+  if (folder || !IsExcluded(FCurrentFileName, FScanRoot)) PlaceFile(Path, Data, List);
 }
 
 void TCompBase::PlaceFile(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List) {
@@ -823,16 +887,19 @@ void TCompBase::CompressEntry(TStream32& Output, int32_t Index, bool& Done, TCom
   Done = false;
   TCompFileInfo& info = List.Info(Index);
   const std::string source = info.SourceName.empty() ? List.Name(Index) : info.SourceName;
-  // The archive being built, and the archive being replaced, are never added to themselves.
-  if ((FCompressionMethod == cmTempFile && source == FOutputName) || source == ArchiveFile() ||
-      (!ReplacedArchive.empty() && source == ReplacedArchive))
-    return;
   FCurrentFileName = source;
   FScanRoot = source.substr(0, std::min<size_t>(static_cast<size_t>(std::max(info.RootLength, 0)), source.size()));
   if (!BeginEntry(List, Index)) return;
   List.Info(Index).LocalOffset = Output.Size();
+  const int64_t bytesLeft = BytesLeft;
   try {
     Done = CompressFile(Output, Index, List);
+  } catch (const EReadError&) {
+    // Only the file being added is read here (a failed write raises another class): a file
+    // that shrank or failed under the reader is left out, and the run goes on without it.
+    ReportError(source, "the file could not be read to its end", "0", E_READ_ERROR);
+    BytesLeft = bytesLeft - FileTotal;
+    Done = false;
   } catch (...) {
     EndEntry();
     throw;
@@ -880,7 +947,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
 
   TDeflateType level = FDeflateType;
   if (level != dtDeflateS && IsStoredType(FCurrentFileName)) level = dtDeflateS;
-  TFileStream32 in(source, 0x40);
+  TSourceFile in(source);
   if (in.Handle() < 0) {
     ReportError(source, "", "0", E_OPEN_ERROR);
     return false;
@@ -916,6 +983,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
 
   auto progress = [this](TObject* s) { ReportStreamProgress(s); };
   if (FEncrypt) {
+    in.KeepCrc = true;
     const uint32_t reg = CalcStreamCRC(&in, state, CancelRef, nullptr, 0);
     CryptState().Crc32 = reg ^ 0xFFFFFFFFu;
     if (GetCancel()) return false;
@@ -925,7 +993,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   BytesLeft = bytesLeftBefore;
   std::string encHeader;
   if (FEncrypt) {
-    encHeader = MakeEncryptionHeader(FPassword, CryptState().Crc32);
+    encHeader = MakeEncryptionHeader(FPasswordKey, CryptState().Crc32);
     Output.WriteBuffer(encHeader.data(), static_cast<int32_t>(encHeader.size()));
   }
 
@@ -941,7 +1009,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
       if (FEncrypt) {
         // The keys have run on over the deflated bytes: start the cipher again.
         Output.Seek(-12, soCurrent);
-        encHeader = MakeEncryptionHeader(FPassword, CryptState().Crc32);
+        encHeader = MakeEncryptionHeader(FPasswordKey, CryptState().Crc32);
         Output.WriteBuffer(encHeader.data(), 12);
       }
       BytesLeft = bytesLeftBefore;
@@ -958,6 +1026,13 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
     CryptState().Crc32 = crc;
   }
   if (size == 0) FMethodWord = 0;
+  // The check bytes and the CRC came from the first pass; data that differs from it would be
+  // stored under a CRC that it fails.
+  uint32_t dataCrc = 0;
+  if (FEncrypt && success && (!in.PassCrc(dataCrc) || dataCrc != CryptState().Crc32)) {
+    ReportError(source, "the file changed while it was read", "0", E_READ_ERROR);
+    success = false;
+  }
 
   const int64_t end = Output.Size();
   const int64_t packed = end - afterName;

@@ -246,14 +246,19 @@ class TCompBase : public TZipCommon {
   int32_t FHeadSize = 0;
   uint16_t FMethodWord = 8;
   bool FEncrypt = false;
+  // The bytes Password keys the cipher with (code page 1251).
+  std::string FPasswordKey;
   // The entry being written and its name bytes as the local header carries them.
   TCompFileInfo* FCurInfo = nullptr;
   std::string FLocalName;
   std::vector<uint8_t> FRecordBytes;  // where WriteLocalRecord assembles
   // The entry counter of the last loop (the entries visited), read by the directory writer.
   int32_t FEntryCount = 0;
-  // Where the temporary output lives, so that the loop never adds the archive being built.
+  // Where the temporary output lives.
   std::string FOutputName;
+  // Device and inode of the archive, its temporary output and the archive being replaced: a
+  // found file that is one of them, under whatever path, is never added.
+  std::vector<std::pair<uint64_t, uint64_t>> FOwnFiles;
 
   // The old archive's directory position, -1 when unknown.
   int64_t FDirectoryPos = -1;

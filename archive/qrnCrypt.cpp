@@ -5,6 +5,8 @@
 #include <climits>
 #include <random>
 
+#include "platform/codepage.h"
+
 TqrnCryptState& CryptState() {
   static TqrnCryptState state;
   return state;
@@ -102,4 +104,20 @@ bool CheckEncryptionHeader(const std::string& Header, uint16_t Flags, uint32_t C
   return CheckEncryptionHeader(
       std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(Header.data()), Header.size()), Flags, Crc,
       Password, DosTime);
+}
+
+std::optional<std::string> PasswordKey(const std::string& Password) { return platform::Utf8ToCp1251(Password); }
+
+bool CheckPasswordHeader(std::span<const uint8_t> Header, uint16_t Flags, uint32_t Crc, const std::string& Password,
+                         uint16_t DosTime, int8_t& Preferred) {
+  // Text that code page 1251 cannot hold (or that is not UTF-8) has its bytes as its only key.
+  const std::optional<std::string> ansi = PasswordKey(Password);
+  if (!ansi || *ansi == Password) return CheckEncryptionHeader(Header, Flags, Crc, Password, DosTime);
+  const bool byAnsi = CheckEncryptionHeader(Header, Flags, Crc, *ansi, DosTime);
+  const bool byUtf8 = CheckEncryptionHeader(Header, Flags, Crc, Password, DosTime);
+  if (!byAnsi && !byUtf8) return false;
+  if (byAnsi != byUtf8) Preferred = byAnsi ? 0 : 1;
+  const bool ansiChosen = byAnsi && (!byUtf8 || Preferred != 1);
+  // The keys must stand as the chosen form leaves them.
+  return CheckEncryptionHeader(Header, Flags, Crc, ansiChosen ? *ansi : Password, DosTime);
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -71,3 +72,16 @@ bool CheckEncryptionHeader(std::span<const uint8_t> Header, uint16_t Flags, uint
                            const std::string& Password, uint16_t DosTime);
 bool CheckEncryptionHeader(const std::string& Header, uint16_t Flags, uint32_t Crc, const std::string& Password,
                            uint16_t DosTime);
+
+// The bytes a password typed here (UTF-8) keys the cipher with: its code page 1251 bytes, the
+// code page the system's texts are typed in. nullopt when that code page cannot hold it.
+std::optional<std::string> PasswordKey(const std::string& Password);
+
+// Tests a typed password against a stored encryption header keyed either way an entry may have
+// been made: with the password's code page 1251 bytes, or with its UTF-8 bytes (tools on this
+// platform key with the bytes as typed). A wrong key passes once in 256 headers: when both pass,
+// Preferred decides (the form, 0 for 1251 and 1 for UTF-8, that alone opened an earlier entry;
+// -1 when none has yet), else the 1251 key. A form that alone passes becomes Preferred. On
+// success the keys are ready for the entry's data.
+bool CheckPasswordHeader(std::span<const uint8_t> Header, uint16_t Flags, uint32_t Crc, const std::string& Password,
+                         uint16_t DosTime, int8_t& Preferred);

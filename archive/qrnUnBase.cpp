@@ -315,7 +315,7 @@ bool TUnBase::CheckCrc(uint8_t Kind, uint32_t StoredCrc) {
   } else {
     DiscardOutput();
   }
-  if (!verdict) ++FFilesFailed;
+  if (!verdict) CountFailed();
   if (OnEnd) OnEnd(this, FCurrentFileName, verdict);
   // A failed verdict is always reported, also when OnEnd is assigned: a caller that shows only
   // errors must not take a damaged file for a restored one.

@@ -4,6 +4,7 @@
 // rules, creation of the output file, the password procedure, the end step with date and
 // attributes, the CRC verdict), the progress of skipped entries and the entry filter. The
 // format's driver is ExtractArchive, which TUnZip (qrnUnZip) overrides.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -110,6 +111,10 @@ class TUnBase : public TZipCommon {
   void EntryNotDecoded() {
     FEntryDamaged = true;
     FEntryNotDecoded = true;
+  }
+  // Counts files that did not come out; a damaged end record can promise more than an int holds.
+  void CountFailed(int64_t Count = 1) {
+    FFilesFailed += static_cast<int32_t>(std::clamp<int64_t>(Count, 0, INT32_MAX - FFilesFailed));
   }
 
   TCpuType FCpuType = cptAuto;

@@ -112,6 +112,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
   const std::string opened = ArchiveFile();
   bool redetect = false;
   FVolumeMissing = false;
+  FPasswordForm = -1;
   try {
     // A numbered volume of a split set stands for the whole set, which is read from its last
     // volume: only that one holds the directory. A first volume whose set has no last volume
@@ -234,7 +235,7 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
     if (!ReadSplitDirectory(Archive, directory)) {
       // A volume that never came was reported when it was asked for; every entry is lost with it.
       if (FVolumeMissing) {
-        FFilesFailed += static_cast<int32_t>(std::min<int64_t>(DirectoryEntries(), INT32_MAX - FFilesFailed));
+        CountFailed(DirectoryEntries());
         return 0;
       }
     } else {
@@ -254,7 +255,7 @@ void TUnZip::ReportShortDirectory() {
   const int64_t missing = DirectoryEntries() - FHeadersListed;
   if (missing <= 0 && !FDirectoryCut) return;
   ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
-  if (missing > 0) FFilesFailed += static_cast<int32_t>(std::min<int64_t>(missing, INT32_MAX - FFilesFailed));
+  CountFailed(missing);
 }
 
 void TUnZip::MarkOverlaps() {
@@ -363,7 +364,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
                ClassifySignature(GetLE32(local, 0), hkLocal, lenc) == hkLocal;
         if (!keep) {
           ReportError(EntryName, "", "0", E_BAD_FILE_HEADER);
-          ++FFilesFailed;
+          CountFailed();
         } else if (lenc) {
           DecipherHeader(local, hkLocal);
         }
@@ -379,7 +380,8 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
     pos += kCentralSize + nameLen + extraLen + commentLen;
   }
   // Short of the size the end record states, only a digital signature may close the directory.
-  const int64_t statedEnd = Start + DirectorySize();
+  const int64_t stated = DirectorySize();
+  const int64_t statedEnd = stated > INT64_MAX - Start ? INT64_MAX : Start + stated;
   if (!GetCancel() && pos < statedEnd) {
     uint8_t mark[4] = {};
     FDirectoryCut = readAt(Archive, pos, mark, 4) != 4 || GetLE32(mark, 0) != kDigitalSignatureSignature;
@@ -496,7 +498,7 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     if (!read) {
       // Overlapping data, or a local header that the listing could not test (split archives).
       ReportError(r.Name, "", "0", E_BAD_FILE_HEADER);
-      ++FFilesFailed;
+      CountFailed();
       BytesLeft -= r.UnpackedSize;
       continue;
     }
@@ -531,7 +533,7 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   }
   // The files that a missing disk or volume kept from being read did not come out either.
   for (; FVolumeMissing && i < FList.Count(); ++i) {
-    if (!isFolderRecord(*FList.GetHeader(i))) ++FFilesFailed;
+    if (!isFolderRecord(*FList.GetHeader(i))) CountFailed();
   }
 }
 
@@ -740,6 +742,6 @@ bool TUnZip::OpenNextDisk(std::unique_ptr<TStream32>& Archive) {
 }
 
 bool TUnZip::CheckPassword(uint8_t* Buffer) {
-  return CheckEncryptionHeader(std::span<const uint8_t>(Buffer, kEncryptionHeaderSize), GetLE16(FLocal, 6),
-                               Entry.Crc, FPassword, GetLE16(FLocal, 10));
+  return CheckPasswordHeader(std::span<const uint8_t>(Buffer, kEncryptionHeaderSize), GetLE16(FLocal, 6), Entry.Crc,
+                             FPassword, GetLE16(FLocal, 10), FPasswordForm);
 }

@@ -127,4 +127,6 @@ class TUnZip : public TUnBase {
   bool FByLocal = false;
   bool FVolumeMissing = false;  // a disk or volume the run needed could not be had
   bool FLocalOnlyUnknownSize = false;
+  // How this archive's passwords are keyed, once an entry has told it (CheckPasswordHeader).
+  int8_t FPasswordForm = -1;
 };

@@ -1,11 +1,12 @@
 // A driver over the engine for benchmarks and outside checks (not part of the product).
-//   arcbench compress SRC_DIR ARCHIVE [--level s|f|n|x] [--password P] [--memory] [--task]
-// sets the writer up as the two programs do and prints
+//   arcbench compress SRC_DIR ARCHIVE [--level s|f|n|x] [--password P] [--memory]
+// runs the writer through the task-run unit of the two programs (manager/TaskArchive: the same
+// properties and answers to replace and rename, the same run), adding to ARCHIVE when it exists,
+// and prints
 //   added N files, B bytes in T s, R MB/s
-// --task answers as the programs' task runs do when adding to an existing archive: a changed
-// file replaces its entry, an unchanged one keeps it; a count of 0 is then no failure.
-// Every OnError report goes to standard error. Exit status 0 when N > 0 and no error was
-// reported, else 1.
+// The options change only what the programs leave at its default. Every OnError report goes to
+// standard error. Exit status 0 when the run succeeded as the programs count it (no error
+// reported, the source gave files; an add with nothing new is 0 files and a success), else 1.
 //   arcbench extract ARCHIVE DEST_DIR [--password P]
 // sets the reader up as the restore form does and prints
 //   extracted N files, B bytes in T s, R MB/s
@@ -18,13 +19,14 @@
 #include "archive/qrnBase.h"
 #include "archive/qrnUnZip.h"
 #include "archive/qrnZip.h"
+#include "manager/TaskArchive.h"
 #include "platform/files.h"
 
 namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: arcbench compress SRC_DIR ARCHIVE [--level s|f|n|x] [--password P] [--memory] [--task]\n"
+               "usage: arcbench compress SRC_DIR ARCHIVE [--level s|f|n|x] [--password P] [--memory]\n"
                "       arcbench extract ARCHIVE DEST_DIR [--password P]\n");
   return 2;
 }
@@ -36,7 +38,6 @@ int Compress(int argc, char** argv) {
   TDeflateType level = dtDeflateN;
   std::string password;
   bool memory = false;
-  bool task = false;
   for (int i = 4; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--level" && i + 1 < argc) {
@@ -50,8 +51,6 @@ int Compress(int argc, char** argv) {
       password = argv[++i];
     } else if (a == "--memory") {
       memory = true;
-    } else if (a == "--task") {
-      task = true;
     } else {
       return Usage();
     }
@@ -60,6 +59,7 @@ int Compress(int argc, char** argv) {
   while (src.size() > 1 && src.back() == '/') src.pop_back();
 
   TZip zip;
+  SetTaskZipProperties(zip);
   int errors = 0;
   zip.OnError = [&errors](TObject*, const std::string& FileName, const std::string& ExtendedMsg,
                           const std::string& VolumeID, int32_t ECode) {
@@ -72,24 +72,15 @@ int Compress(int argc, char** argv) {
   zip.SetDeflateType(level);
   zip.SetPassword(password);
   zip.SetCompressionMethod(memory ? cmInMemory : cmTempFile);
-  zip.SetSwitch(swAdd);
-  if (task) {
-    zip.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, int64_t, int64_t,
-                           int32_t, int32_t, bool& replace) { replace = true; };
-    zip.OnRenameDupeFile = [](TObject*, const std::string&, std::string&, bool& rename) { rename = false; };
-  }
-  zip.SetArchiveFile(archive);
-  zip.FileSpec().Clear();
-  zip.FileSpec().Add(src + "/*.*");
 
   const auto t0 = std::chrono::steady_clock::now();
-  const int32_t n = zip.Compress();
+  const TTaskRunResult run = CompressTaskArchive(zip, src, archive, false, "arcbench");
+  const int32_t n = run.Added;
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const int64_t bytes = scanned;
   std::printf("added %d files, %lld bytes in %.3f s, %.1f MB/s\n", n, static_cast<long long>(bytes), secs,
               secs > 0 ? static_cast<double>(bytes) / 1e6 / secs : 0.0);
-  // A task run that finds nothing new succeeds with a count of 0.
-  return (n > 0 || task) && errors == 0 ? 0 : 1;
+  return run.Succeeded && errors == 0 ? 0 : 1;
 }
 
 int Extract(int argc, char** argv) {

@@ -228,7 +228,8 @@ std::optional<FindData> StatPath(const std::string& path) {
   }
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::nullopt;
   return FindData{baseName(path), attributesOf(baseName(path), st), static_cast<int64_t>(st.st_size),
-                  static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
+                  static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
+                  static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 bool IsSymlinkToDirectory(const std::string& path) {
@@ -257,7 +258,8 @@ std::vector<FindData> ListDirectory(const std::string& folder) {
     }
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;  // FIFOs, sockets, devices
     out.push_back(FindData{name, attributesOf(name, st), static_cast<int64_t>(st.st_size),
-                           static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)});
+                           static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
+                           static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
   }
   return out;
 }

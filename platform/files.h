@@ -51,6 +51,9 @@ struct FindData {
   int64_t size;
   int64_t mtime;           // seconds since the epoch, UTC
   int64_t mtimeNs;         // nanoseconds part
+  // The file's identity (of the target, for a link): the same file under any path has these.
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 
 // Attributes of a path (following links to files): kInvalidAttributes when it does not exist

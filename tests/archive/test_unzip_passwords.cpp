@@ -8,6 +8,30 @@ using namespace unzipfixture;
 
 namespace {
 
+// Whether every entry of the archive refuses the key (the cipher's one check byte lets a wrong
+// key through for 1 entry in 256).
+bool EveryEntryRefuses(const std::string& archive, const std::string& key) {
+  const auto bytes = zipfixture::ReadAll(archive);
+  const auto entries = zipfixture::Entries(bytes);
+  for (const auto& e : entries) {
+    const std::span<const uint8_t> header(bytes.data() + e.dataOffset, kEncryptionHeaderSize);
+    if (CheckEncryptionHeader(header, e.local.Flags, e.central.Crc32, key, static_cast<uint16_t>(e.local.DosDateTime)))
+      return false;
+  }
+  return !entries.empty();
+}
+
+// Runs a peer's command that writes archive until every entry refuses key, so that a test that
+// must not open it with that key does not flicker.
+void MakeRefusing(const std::string& command, const std::string& archive, const std::string& key) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    std::filesystem::remove(archive);
+    ASSERT_EQ(Shell(command), 0) << command;
+    if (EveryEntryRefuses(archive, key)) return;
+  }
+  FAIL() << "no archive that refuses the other key: " << command;
+}
+
 // Two encrypted files and one plain one, written by our own writer.
 void MakeEncrypted(const Folder& d, const std::string& password, bool cipherHeaders = false) {
   Put(d / "src/one.txt", writerfixture::Text(3000));
@@ -21,15 +45,7 @@ void MakeEncrypted(const Folder& d, const std::string& password, bool cipherHead
     w.zip.SetEncryptHeaders(cipherHeaders);
     ASSERT_EQ(w.zip.Compress(), 2);
     if (cipherHeaders) return;
-    const auto bytes = zipfixture::ReadAll(d / "enc.zip");
-    bool refused = true;
-    for (const auto& e : zipfixture::Entries(bytes)) {
-      const std::span<const uint8_t> header(bytes.data() + e.dataOffset, kEncryptionHeaderSize);
-      if (CheckEncryptionHeader(header, e.local.Flags, e.central.Crc32, "wrong",
-                                static_cast<uint16_t>(e.local.DosDateTime)))
-        refused = false;
-    }
-    if (refused) return;
+    if (EveryEntryRefuses(d / "enc.zip", "wrong")) return;
   }
   FAIL() << "no archive that refuses the wrong password";
 }
@@ -122,12 +138,75 @@ TEST(UnZipPasswords, PeerEncryptedArchives) {
   Put(d / "src/a.txt", writerfixture::Text(40000));
   Put(d / "src/b.bin", writerfixture::Random(3000, 9));
   Put(d / "src/tiny.txt", "x");
-  ASSERT_EQ(Shell("cd '" + d.Path() + "/src' && zip -q -P 'пароль1' -r ../z.zip ."), 0);
+  // Typed here, the password also keys in code page 1251: an archive that key would open too
+  // is made again.
+  MakeRefusing("cd '" + d.Path() + "/src' && zip -q -P 'пароль1' -r ../z.zip .", d / "z.zip",
+               "\xEF\xE0\xF0\xEE\xEB\xFC\x31");
   Reader r(d / "z.zip", d / "dest");
   r.unzip.Passwords().Add("пароль1");
   EXPECT_EQ(r.unzip.Extract(), 3);
   EXPECT_TRUE(r.errors.empty());
   EXPECT_EQ(Tree(d / "dest"), Tree(d / "src"));
+}
+
+// A password typed here is tried with its code page 1251 bytes, as the system keys it, and with
+// its UTF-8 bytes, as tools on this platform key it, so archives of both kinds open. Where both
+// keys pass an entry's check byte, the keying that alone opened an earlier entry decides.
+TEST(UnZipPasswords, CyrillicPasswordOpensArchivesKeyedInCp1251OrInUtf8) {
+  const std::string typed = "Пароль";
+  const std::string cp1251 = "\xCF\xE0\xF0\xEE\xEB\xFC";
+  Folder d;
+  Put(d / "src/a.txt", writerfixture::Text(40000));
+  Put(d / "src/b.bin", writerfixture::Random(3000, 9));
+  Put(d / "src/tiny.txt", "x");
+  struct Peer {
+    std::string name;
+    std::string command;
+    std::string otherKey;
+  };
+  const std::string src = "cd '" + d.Path() + "/src' && ";
+  std::vector<Peer> peers = {
+      {"zip, 1251 bytes", src + "zip -q -P '" + cp1251 + "' -r ../k.zip .", typed},
+      {"zip, UTF-8", src + "zip -q -P '" + typed + "' -r ../k.zip .", cp1251},
+  };
+  if (HaveTool("bsdtar"))
+    peers.push_back({"bsdtar, UTF-8",
+                     src + "bsdtar --format zip --options zip:encryption=zipcrypt --passphrase '" + typed +
+                         "' -cf ../k.zip .",
+                     cp1251});
+  for (const Peer& peer : peers) {
+    MakeRefusing(peer.command, d / "k.zip", peer.otherKey);
+    std::filesystem::remove_all(d / "dest");
+    Reader r(d / "k.zip", d / "dest");
+    r.unzip.Passwords().Add(typed);
+    EXPECT_EQ(r.unzip.Extract(), 3) << peer.name;
+    EXPECT_TRUE(r.errors.empty()) << peer.name;
+    EXPECT_EQ(Tree(d / "dest"), Tree(d / "src")) << peer.name;
+  }
+
+  // Two entries keyed in UTF-8: the first refuses the 1251 key, the second's check byte passes
+  // both keys.
+  auto entry = [&](const std::string& name, const std::string& content, bool ambiguous) {
+    RawEntry e = Stored(name, content);
+    e.flags = kFlagEncrypted;
+    for (;;) {
+      const std::string header = MakeEncryptionHeader(typed, e.crc);
+      std::string body = content;
+      EncryptBuffer(body.data(), body.size());
+      if (CheckEncryptionHeader(header, e.flags, e.crc, cp1251, 0) == ambiguous) {
+        e.data = Bytes(header + body);
+        return e;
+      }
+    }
+  };
+  const std::vector<RawEntry> entries = {entry("first.txt", "opened by one key alone", false),
+                                         entry("second.txt", "check byte passed by both keys", true)};
+  zipfixture::WriteAll(d / "both.zip", Build(entries));
+  Reader r(d / "both.zip", d / "both");
+  r.unzip.Passwords().Add(typed);
+  EXPECT_EQ(r.unzip.Extract(), 2);
+  EXPECT_TRUE(r.errors.empty());
+  EXPECT_EQ(Slurp(d / "both/second.txt"), "check byte passed by both keys");
 }
 
 }  // namespace

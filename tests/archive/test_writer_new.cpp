@@ -2,6 +2,8 @@
 // run's checks and its counters, cancelling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "archive/qrnBase.h"
 #include "archive/qrnEndian.h"
 #include "tests/archive/writer_fixture.h"
@@ -139,6 +141,94 @@ TEST(WriterNew, AFileThatCannotBeOpenedIsDroppedAndTheRunGoesOn) {
   const auto es = EntriesOf(d / "out.zip");
   ASSERT_EQ(es.size(), 1u);
   EXPECT_EQ(es[0].name, "b.txt");
+}
+
+// An enciphered file is read twice: once for the CRC that the encryption header's check bytes
+// need, then for the data. A file that changes in between must not be stored under a CRC that
+// its data fails: it is reported as unreadable and left out.
+TEST(WriterNew, EncipheredFileThatChangesBetweenItsTwoReadsIsLeftOut) {
+  Folder d;
+  Put(d / "src/x.txt", Text(600000));
+  Put(d / "src/y.txt", Text(1000));
+  Writer w(d / "out.zip", d / "src");
+  w.zip.SetPassword("pw");
+  bool changed = false;
+  w.zip.OnProgress = [&](TObject*, uint8_t byFile, uint8_t) {
+    if (changed || byFile == 0 || w.zip.CurrentFileName() != "x.txt") return;
+    changed = true;
+    std::fstream f(d / "src/x.txt", std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(400000);
+    f << "changed in place, the size stays";
+  };
+  EXPECT_EQ(w.zip.Compress(), 1);
+  ASSERT_TRUE(changed);
+  int unreadable = 0;
+  for (const auto& r : w.errors)
+    if (r.code == E_READ_ERROR && r.file == d / "src/x.txt") ++unreadable;
+  EXPECT_EQ(unreadable, 1);
+  const auto es = EntriesOf(d / "out.zip");
+  ASSERT_EQ(es.size(), 1u);
+  EXPECT_EQ(es[0].name, "y.txt");
+  EXPECT_EQ(Shell("unzip -tq -P pw '" + (d / "out.zip") + "'"), 0);
+}
+
+// The archive, its temporary output and the archive a run replaces may lie in the folder being
+// packed under another spelling of their path (a doubled slash, a linked folder): they are
+// recognised as the same files and never packed into the archive.
+TEST(WriterNew, TheArchiveAndItsTemporaryOutputAreNeverPackedIntoIt) {
+  Folder d;
+  Put(d / "src/a.txt", "aaa");
+  std::filesystem::create_directory_symlink(d / "src", d / "link");
+  auto names = [](const std::string& archive) {
+    std::vector<std::string> out;
+    for (const auto& e : EntriesOf(archive)) out.push_back(e.name);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  {  // the archive beside its files, named with a doubled slash, then updated
+    Writer first(d / "src//x.zip", d / "src");
+    EXPECT_EQ(first.zip.Compress(), 1);
+    Put(d / "src/b.txt", "bbb");
+    Writer update(d / "src//x.zip", d / "src");
+    EXPECT_EQ(update.zip.Compress(), 1);
+    EXPECT_EQ(names(d / "src/x.zip"), (std::vector<std::string>{"a.txt", "b.txt"}));
+    std::filesystem::remove(d / "src/x.zip");
+  }
+  {  // the archive named through a linked folder, and its temporary output in the packed folder
+    Writer first(d / "link/y.zip", d / "src");
+    first.zip.SetTempDir(d / "link");
+    EXPECT_EQ(first.zip.Compress(), 2);
+    Put(d / "src/c.txt", "ccc");
+    Writer update(d / "link/y.zip", d / "src");
+    update.zip.SetTempDir(d / "link");
+    EXPECT_EQ(update.zip.Compress(), 1);
+    EXPECT_EQ(names(d / "src/y.zip"), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(Shell("unzip -tq '" + (d / "src/y.zip") + "'"), 0);
+  }
+  {  // the archive a new one replaces, named through the linked folder
+    Writer w(d / "new.zip", d / "src");
+    w.zip.ReplacedArchive = d / "link/y.zip";
+    EXPECT_EQ(w.zip.Compress(), 3);
+    EXPECT_EQ(names(d / "new.zip"), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  }
+}
+
+// Exclusion masks with a folder part, relative to the folder being packed or absolute, are
+// tested against the stored name; a mask without one against the file name alone.
+TEST(WriterNew, ExclusionMasksWithAFolderLeaveOutThatFolderOnly) {
+  Folder d;
+  for (const char* f : {"a.tmp", "sub/a.tmp", "sub/deeper/b.tmp", "sub/b.txt", "logs/x.log", "x.log", "old.bak",
+                        "sub/old.bak"})
+    Put(d / ("src/" + std::string(f)), f);
+  Writer w(d / "out.zip", d / "src");
+  w.zip.ExcludeSpec().Add("sub/*.tmp");
+  w.zip.ExcludeSpec().Add(d / "src/logs/*.log");
+  w.zip.ExcludeSpec().Add("*.bak");
+  EXPECT_EQ(w.zip.Compress(), 3);
+  std::vector<std::string> names;
+  for (const auto& e : EntriesOf(d / "out.zip")) names.push_back(e.name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.tmp", "sub/b.txt", "x.log"}));
 }
 
 TEST(WriterNew, CancelInTheMiddleKeepsTheEntriesDoneAndCutsThePartialOne) {

@@ -182,17 +182,94 @@ TEST(WriterUpdate, FailedRunLeavesTheArchiveExactlyAsItWas) {
   const auto before = Slurp(d / "out.zip");
   Put(d / "src/big.txt", Text(2000000));
   Writer w(d / "out.zip", d / "src");
-  bool cut = false;
-  w.zip.OnProgress = [&](TObject*, uint8_t byFile, uint8_t) {
-    if (!cut && byFile > 0 && byFile < 100 && w.zip.CurrentFileName().ends_with("big.txt")) {
-      cut = true;
-      std::filesystem::resize_file(d / "src/big.txt", 10);  // the file shrinks under the reader
+  bool failed = false;
+  w.zip.OnBegin = [&](TObject*, const std::string& f, int32_t, bool&) {
+    if (!failed && f.ends_with("big.txt")) {
+      failed = true;
+      throw EWriteError("Stream write error");  // the run breaks off half-way
     }
   };
   EXPECT_EQ(w.zip.Compress(), 0);
-  EXPECT_TRUE(cut);
+  EXPECT_TRUE(failed);
   EXPECT_FALSE(w.errors.empty());
-  EXPECT_EQ(Slurp(d / "out.zip"), before);
+  EXPECT_TRUE(Slurp(d / "out.zip") == before);
+}
+
+// A file that cannot be read as it was found (a log rotated or truncated while it is read) must
+// not cost the whole backup: it is reported as unreadable and left out, its stored entry stays,
+// and every other file reaches the archive. A file that grows while it is read is stored as it
+// stood when it was opened, so its headers describe its data.
+TEST(WriterUpdate, AFileThatCannotBeReadToItsEndIsLeftOutAndTheRunGoesOn) {
+  Folder d;
+  MakeBase(d);
+  const auto before = EntriesOf(d / "out.zip");
+  Put(d / "src/a.txt", Text(2000000));  // changed: it replaces its entry
+  Put(d / "src/c.txt", "new");
+  const std::string growing = Text(500000);
+  Put(d / "src/log.txt", growing);
+  Writer w(d / "out.zip", d / "src");
+  w.zip.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, int64_t, int64_t,
+                           int32_t, int32_t, bool& replace) { replace = true; };
+  w.zip.OnRenameDupeFile = [](TObject*, const std::string&, std::string&, bool& rename) { rename = false; };
+  bool cut = false, grown = false;
+  w.zip.OnProgress = [&](TObject*, uint8_t byFile, uint8_t) {
+    if (byFile == 0 || byFile >= 100) return;
+    if (!cut && w.zip.CurrentFileName() == "a.txt") {
+      cut = true;
+      std::filesystem::resize_file(d / "src/a.txt", 10);  // the file shrinks under the reader
+    }
+    if (!grown && w.zip.CurrentFileName() == "log.txt") {
+      grown = true;
+      std::ofstream(d / "src/log.txt", std::ios::binary | std::ios::app) << Text(300000);
+    }
+  };
+  EXPECT_EQ(w.zip.Compress(), 2);
+  ASSERT_TRUE(cut && grown);
+  int unreadable = 0;
+  for (const auto& r : w.errors)
+    if (r.code == E_READ_ERROR && r.file == d / "src/a.txt") ++unreadable;
+  EXPECT_EQ(unreadable, 1);
+  EXPECT_EQ(ErrorMessage(E_READ_ERROR), "Error reading file");
+  const auto es = EntriesOf(d / "out.zip");
+  ASSERT_EQ(es.size(), 4u);
+  ASSERT_NE(Find(es, "a.txt"), nullptr);
+  EXPECT_EQ(Find(es, "a.txt")->central.Crc32, Find(before, "a.txt")->central.Crc32);
+  EXPECT_EQ(Find(es, "c.txt")->central.UnpackedSize, 3u);
+  EXPECT_EQ(Find(es, "log.txt")->central.UnpackedSize, growing.size());
+  EXPECT_EQ(Shell("unzip -tq '" + (d / "out.zip") + "'"), 0);
+  EXPECT_EQ(Shell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+                  "sys.exit(z.read('log.txt') != open(sys.argv[2],'rb').read()[:" +
+                  std::to_string(growing.size()) + "])\" '" + (d / "out.zip") + "' '" + (d / "src/log.txt") + "'"),
+            0);
+}
+
+// A name that starts with a dot is hidden here and cannot be made otherwise: once the handler
+// allows the write, such an archive (read-only too) is updated; without its leave it stays.
+TEST(WriterUpdate, HiddenOrReadOnlyArchiveIsUpdatedOnlyWithTheHandlersLeave) {
+  Folder d;
+  Put(d / "src/a.txt", "aaa");
+  ASSERT_EQ(Writer(d / ".backup.zip", d / "src").zip.Compress(), 1);
+  std::filesystem::permissions(d / ".backup.zip", std::filesystem::perms::owner_read);
+  const auto before = Slurp(d / ".backup.zip");
+  Put(d / "src/b.txt", "bbb");
+  {
+    Writer w(d / ".backup.zip", d / "src");
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_EVENT_NOT_ASSIGNED));
+    w.zip.OnNonWriteableArchive = [](TObject*, const std::string&, bool& write) { write = false; };
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(Slurp(d / ".backup.zip") == before);
+  }
+  Writer w(d / ".backup.zip", d / "src");
+  std::string asked;
+  w.zip.OnNonWriteableArchive = [&](TObject*, const std::string& archive, bool& write) {
+    asked = archive;
+    write = true;
+  };
+  EXPECT_EQ(w.zip.Compress(), 1);
+  EXPECT_EQ(asked, d / ".backup.zip");
+  EXPECT_EQ(EntriesOf(d / ".backup.zip").size(), 2u);
+  EXPECT_EQ(Shell("unzip -tq '" + (d / ".backup.zip") + "'"), 0);
 }
 
 TEST(WriterUpdate, AFileThatIsNotAZipIsNeverReplaced) {

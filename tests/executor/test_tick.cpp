@@ -171,6 +171,51 @@ TEST_F(Tick, ReplacingRunNeverPacksTheOldArchiveIntoTheNew) {
   EXPECT_EQ(entries, (std::vector<std::string>{"a.txt", "b.txt", "sub/c.txt"}));
 }
 
+// A file that cannot be read is left out and reported by the engine, which still writes the
+// others: the run is a failure all the same, logged as one, and a replacing run keeps the old
+// backup, which still holds that file.
+TEST_F(Tick, RunInWhichTheEngineReportedAnErrorIsAFailure) {
+  SetLogf("1");
+  TTask adding;
+  adding.Source = MakeSource("data");
+  adding.Backup = MakeBackup("backup");
+  TTask replacing = adding;
+  replacing.Name = "Замена";
+  replacing.Backup = MakeBackup("fixed");
+  replacing.CopyType = "new";
+  replacing.Archive = "fixed.zip";
+  replacing.LogFile = "Замена.log";
+  WriteStore({adding, replacing});
+  ASSERT_EQ(Shell("cd " + Quote(adding.Source) + " && zip -qr " + Quote(replacing.Backup + "/fixed.zip") + " ."), 0);
+  const std::string old = ReadBytes(replacing.Backup + "/fixed.zip");
+
+  TForm1 form;
+  std::vector<int32_t> errors;
+  form.Zip1.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int32_t code) {
+    errors.push_back(code);
+  };
+  form.Zip1.OnActivate = [&](TObject*) { std::ofstream(adding.Source + "/a.txt") << "first file\n"; };
+  form.Zip1.OnBegin = [&](TObject*, const std::string& name, int32_t, bool&) {
+    if (name == adding.Source + "/a.txt") fs::remove(name);  // vanishes under the run
+  };
+  form.Timer1Timer();
+  fs::remove(adding.Source + "/a.txt");
+
+  const std::string zip = adding.Backup + "/08_12_2026-09_05.zip";
+  ASSERT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+  EXPECT_EQ(Entries(zip).size(), 2u);  // what could be read is kept
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), E_OPEN_ERROR), 2);
+  EXPECT_TRUE(ReadBytes(replacing.Backup + "/fixed.zip") == old);
+  EXPECT_EQ(FilesIn(replacing.Backup), std::vector<std::string>{"fixed.zip"});
+  EXPECT_EQ(ExecutorLog(),
+            "08.12.2026 9:05:30-> Выполнение задачи  :Документы - ERROR!\r\n"
+            "08.12.2026 9:05:30-> Выполнение задачи  :Замена - ERROR!\r\n");
+  const std::string log = ReadText(Home + "/" + adding.LogFile);
+  EXPECT_NE(log.find("Невозможно произвести копирование файлов из-за внутренней ошибки! \r\n"), std::string::npos);
+  EXPECT_EQ(log.find("успешно"), std::string::npos);
+  EXPECT_EQ(form.Trayloom1->IconIndex(), 7);
+}
+
 // The 59-second tick can fall twice into one minute: the task still runs once in it.
 TEST_F(Tick, ATaskRunsOnceInItsMinuteHoweverManyTicksFallIntoIt) {
   TTask task;

@@ -27,6 +27,17 @@ void MakeSource(const Folder& d, const std::map<std::string, std::string>& files
   std::filesystem::create_directories(d / "src/emptyfolder");
 }
 
+// The corpus packed into d/out.zip with a password.
+std::map<std::string, std::string> WriteEncrypted(const Folder& d, const std::string& password) {
+  const auto files = Corpus();
+  MakeSource(d, files);
+  Writer w(d / "out.zip", d / "src");
+  w.zip.SetPassword(password);
+  EXPECT_EQ(w.zip.Compress(), static_cast<int32_t>(files.size()));
+  EXPECT_TRUE(w.errors.empty());
+  return files;
+}
+
 // Extracts with bsdtar (names read as CP866 unless flagged UTF-8) and compares every file.
 void ExpectExtractsTo(const Folder& d, const std::string& archive, const std::map<std::string, std::string>& files,
                       const std::string& out) {
@@ -119,11 +130,7 @@ TEST(InteropWriter, UpdatedDeletedAndCommentedArchivesPassEveryPeer) {
 
 TEST(InteropWriter, EncryptedArchiveOpensWithThePassword) {
   Folder d;
-  const auto files = Corpus();
-  MakeSource(d, files);
-  Writer w(d / "out.zip", d / "src");
-  w.zip.SetPassword("Pa55word");
-  ASSERT_EQ(w.zip.Compress(), static_cast<int32_t>(files.size()));
+  const auto files = WriteEncrypted(d, "Pa55word");
   std::filesystem::create_directories(d / "u");
   EXPECT_EQ(Shell("cd " + Q(d / "u") + " && unzip -qq -P Pa55word " + Q(d / "out.zip")), 0);
   EXPECT_EQ(Slurp(d / "u/a.txt"), files.at("a.txt"));
@@ -143,6 +150,52 @@ TEST(InteropWriter, EncryptedArchiveOpensWithThePassword) {
                   "sys.exit(z.testzip() is not None or z.read('a.txt')!=open(sys.argv[2],'rb').read())\" " +
                   Q(d / "out.zip") + " " + Q(d / "src/a.txt")),
             0);
+}
+
+// A password is keyed with the bytes of the code page the system's texts are typed in (1251):
+// peers open the archive with those bytes, not with the UTF-8 ones. Text that code page cannot
+// hold is refused before anything is written.
+TEST(InteropWriter, CyrillicPasswordIsKeyedInCp1251AndOtherTextIsRefused) {
+  Folder d;
+  WriteEncrypted(d, "Пароль");
+  const std::string cp1251 = "\xCF\xE0\xF0\xEE\xEB\xFC";
+  EXPECT_EQ(Shell("unzip -tq -P " + Q(cp1251) + " " + Q(d / "out.zip")), 0);
+  EXPECT_EQ(Shell("python3 -c \"import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
+                  "z.setpassword('Пароль'.encode('cp1251')); "
+                  "sys.exit(z.testzip() is not None or z.read('a.txt')!=open(sys.argv[2],'rb').read())\" " +
+                  Q(d / "out.zip") + " " + Q(d / "src/a.txt")),
+            0);
+  EXPECT_NE(Shell("unzip -tq -P " + Q("Пароль") + " " + Q(d / "out.zip")), 0);
+
+  Writer refused(d / "refused.zip", d / "src");
+  refused.zip.SetPassword("密码");
+  EXPECT_EQ(refused.zip.Compress(), 0);
+  ASSERT_EQ(refused.errors.size(), 1u);
+  EXPECT_EQ(refused.errors[0].code, E_INVALID_PASSWORD);
+  EXPECT_NE(refused.errors[0].ext.find("1251"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(d / "refused.zip"));
+}
+
+// The benchmark driver runs the writer as the programs' task runs do, so what it measures is
+// what a user gets: a second run over a changed folder replaces the changed file's entry.
+TEST(InteropWriter, ArcbenchCompressRunsTheProgramsTaskRun) {
+  const std::string arcbench = std::string(TARVELO_BINARY_DIR) + "/bench/arcbench";
+  if (!std::filesystem::exists(arcbench)) GTEST_SKIP() << "arcbench not built";
+  Folder d;
+  Put(d / "src/a.txt", Text(5000));
+  Put(d / "src/b.txt", Text(7000));
+  const std::string run = Q(arcbench) + " compress " + Q(d / "src") + " " + Q(d / "out.zip");
+  ASSERT_EQ(Shell(run), 0);
+  Put(d / "src/a.txt", "changed since the first run");
+  std::filesystem::last_write_time(d / "src/a.txt",
+                                   std::filesystem::last_write_time(d / "src/a.txt") + std::chrono::hours(1));
+  Put(d / "src/c.txt", "new");
+  EXPECT_EQ(Shell(run), 0);
+  std::filesystem::create_directories(d / "u");
+  ASSERT_EQ(Shell("cd " + Q(d / "u") + " && unzip -qq " + Q(d / "out.zip")), 0);
+  EXPECT_EQ(Slurp(d / "u/a.txt"), "changed since the first run");
+  EXPECT_EQ(Slurp(d / "u/b.txt"), Text(7000));
+  EXPECT_EQ(Slurp(d / "u/c.txt"), "new");
 }
 
 }  // namespace
