@@ -6,8 +6,9 @@
 #   extract   archive -> empty folder    arcbench extract    against  unzip -q
 #   add       the same tree onto its     arcbench compress   against  zip -r -u -q
 #             archive, nothing changed
-# Prints the best of RUNS times of each and their ratio, then the system calls per file of each
-# program from `strace -c -f` (one run each, not timed). Targets: compress <= 1.0 of zip's,
+# Prints the best of RUNS times of each (real, with its user and system time) and their ratio,
+# then the system calls per file of each program from `strace -c -f` (one run each, not timed;
+# SYSCALLS=0 skips them). Targets: compress <= 1.0 of zip's,
 # extract <= 1.0 of unzip's, add <= 1.0 of zip -u's.
 # Needs: zip, unzip, python3, bc; strace for the system-call counts (skipped without it).
 # Usage: bench/many_files.sh [BUILD_DIR] [WORK_DIR] [RUNS]
@@ -91,27 +92,28 @@ e_add() { "$arcbench" compress "$tree" "$engine_zip" --level n; }
 # zip -u answers "nothing to do" with status 12 when nothing changed.
 p_add() { cd "$tree" && { zip -r -u -q "$peer_zip" . || [ $? -eq 12 ]; }; }
 
-# Seconds that one command takes (in a subshell, so that its cd stays there).
+# "real user sys" seconds of one command (in a subshell, so that its cd stays there; user and
+# sys include its children).
 timed() {
-  local t0 t1
-  t0=$(now)
-  ( "$1" ) >/dev/null 2>"$work/last.err" || { echo "failed: $1" >&2; head "$work/last.err" >&2; exit 1; }
-  t1=$(now)
-  echo "$t1 - $t0" | bc -l
+  local TIMEFORMAT='%R %U %S' t
+  t=$( { time ( "$1" >/dev/null 2>"$work/last.err" ); } 2>&1 ) || { echo "failed: $1" >&2; head "$work/last.err" >&2; exit 1; }
+  echo "$t"
 }
 
-# Best of RUNS of the engine and the peer, alternating which goes first.
+# Best (by real time) of RUNS of the engine and the peer, alternating which goes first.
 race() {
   local what=$1 peer=$2 best_e= best_p= te tp i
   for i in $(seq "$runs"); do
     "prep_$what"; sync
     if [ $((i % 2)) -eq 1 ]; then te=$(timed "e_$what"); tp=$(timed "p_$what"); else tp=$(timed "p_$what"); te=$(timed "e_$what"); fi
     [ -n "$te" ] && [ -n "$tp" ] || exit 1
-    if [ -z "$best_e" ] || (( $(echo "$te < $best_e" | bc -l) )); then best_e=$te; fi
-    if [ -z "$best_p" ] || (( $(echo "$tp < $best_p" | bc -l) )); then best_p=$tp; fi
+    if [ -z "$best_e" ] || (( $(echo "${te%% *} < ${best_e%% *}" | bc -l) )); then best_e=$te; fi
+    if [ -z "$best_p" ] || (( $(echo "${tp%% *} < ${best_p%% *}" | bc -l) )); then best_p=$tp; fi
   done
-  printf '%-8s engine %7.3f s   %-7s %7.3f s   ratio %.3f (target <= 1.0)\n' "$what" "$best_e" "$peer" "$best_p" \
-    "$(echo "$best_e / $best_p" | bc -l)"
+  read -r er eu es <<<"$best_e"
+  read -r pr pu ps <<<"$best_p"
+  printf '%-8s engine %7.3f s (%.2f user, %.2f sys)   %-7s %7.3f s (%.2f user, %.2f sys)   ratio %.3f (target <= 1.0)\n' \
+    "$what" "$er" "$eu" "$es" "$peer" "$pr" "$pu" "$ps" "$(echo "$er / $pr" | bc -l)"
 }
 
 race compress "zip -6"
@@ -130,7 +132,7 @@ syscalls() {
       calls = $4; total += calls; if (calls / n >= 0.05) list = list sprintf(" %s %.2f", $NF, calls / n) }
     END { printf "%-16s %6.2f per file:%s\n", label, total / n, list }' "$log"
 }
-if command -v strace >/dev/null; then
+if [ "${SYSCALLS:-1}" != 0 ] && command -v strace >/dev/null; then
   echo "system calls per file (strace -c -f, whole run including the shell):"
   prep_compress
   syscalls "engine compress" e_compress
