@@ -916,6 +916,13 @@ bool TCompBase::StoreFile(TStream32& Source, TStream32& Output, TFilterState& St
   return !GetCancel() && Source.Position() == size;
 }
 
+void TCompBase::WriteLocalRecord(TStream32& Output, const uint8_t* Header, int32_t HeaderSize,
+                                 const std::string& Name) {
+  FRecordBytes.assign(Header, Header + HeaderSize);
+  FRecordBytes.insert(FRecordBytes.end(), Name.begin(), Name.end());
+  Output.WriteBuffer(FRecordBytes.data(), static_cast<int32_t>(FRecordBytes.size()));
+}
+
 bool TCompBase::AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList& List) {
   TCompFileInfo& info = List.Info(Index);
   if (!FStoreEmptySubDirs || !FolderHasNoFiles(info.SourceName)) return false;
@@ -928,8 +935,7 @@ bool TCompBase::AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList
   FLocalName = info.StoredName;
   StartLocalHeader(List, Index);
   FinishLocalHeader(0, 0);
-  Output.WriteBuffer(GetHeadPtr(), GetLocalHeadSize());
-  Output.WriteBuffer(FLocalName.data(), static_cast<int32_t>(FLocalName.size()));
+  WriteLocalRecord(Output, GetHeadPtr(), GetLocalHeadSize(), FLocalName);
   BuildCentralHeader(Index, platform::kAttrDirectory, List);
   return true;
 }
@@ -972,8 +978,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   FLocalName = info.StoredName;
   StartLocalHeader(List, Index);
   const int64_t start = Output.Position();
-  Output.WriteBuffer(GetHeadPtr(), GetLocalHeadSize());
-  Output.WriteBuffer(info.StoredName.data(), static_cast<int32_t>(info.StoredName.size()));
+  WriteLocalRecord(Output, GetHeadPtr(), GetLocalHeadSize(), FLocalName);
   const int64_t afterName = Output.Position();
 
   auto progress = [this](TObject* s) { ReportStreamProgress(s); };
@@ -1035,8 +1040,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   info.PackedHigh = static_cast<uint16_t>(static_cast<uint64_t>(end - extraEnd) >> 32);
   try {
     Output.Seek(start, soBeginning);
-    Output.WriteBuffer(GetHeadPtr(), GetLocalHeadSize());
-    Output.WriteBuffer(FLocalName.data(), static_cast<int32_t>(FLocalName.size()));
+    WriteLocalRecord(Output, GetHeadPtr(), GetLocalHeadSize(), FLocalName);
     WriteZip64Extra(Output, info);
   } catch (...) {
   }

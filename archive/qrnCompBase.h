@@ -218,6 +218,9 @@ class TCompBase : public TZipCommon {
   bool BeginEntry(TCompHeaderList& List, int32_t Index);
   void AskRenameFile(TCompHeaderList& List, int32_t Index);
   bool StoreFile(TStream32& Source, TStream32& Output, TFilterState& State);
+  // Writes a local header and the name after it, assembled first, with one call; a short write
+  // raises EWriteError.
+  void WriteLocalRecord(TStream32& Output, const uint8_t* Header, int32_t HeaderSize, const std::string& Name);
   bool AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList& List);
   // Stored name bytes of a local name, and whether they are UTF-8.
   std::string EncodeStoredName(const std::string& Local, bool Folder, bool& Utf8) const;
@@ -254,6 +257,7 @@ class TCompBase : public TZipCommon {
   // The entry being written and its name bytes as the local header carries them.
   TCompFileInfo* FCurInfo = nullptr;
   std::string FLocalName;
+  std::vector<uint8_t> FRecordBytes;  // where WriteLocalRecord assembles
   // The entry counter of the last loop (the entries visited), read by the directory writer.
   int32_t FEntryCount = 0;
   // Where the temporary output lives.

@@ -16,6 +16,21 @@ struct TDeflatePool {
 };
 thread_local TDeflatePool DeflatePool;
 
+// An inflate state takes several zeroed allocations to set up; for a small member that is most
+// of the work. The last finished state is kept with its window bits and reset for the next one
+// (the reset clears its window, so nothing of the earlier member can show through).
+struct TInflatePool {
+  TInflateStreamRec Rec;
+  int WindowBits = 0;
+  TInflatePool() = default;
+  TInflatePool(const TInflatePool&) = delete;
+  TInflatePool& operator=(const TInflatePool&) = delete;
+  ~TInflatePool() {
+    if (Rec.State != nullptr) StreamInflateEnd(&Rec);
+  }
+};
+thread_local TInflatePool InflatePool;
+
 int PoolSlot(int level) {
   switch (level) {
     case 0: return 0;
@@ -239,12 +254,35 @@ TDecompressStream::TDecompressStream(TStream32* Source, int WindowBits) : TCusto
 }
 
 void TDecompressStream::InflateInit(int WindowBits) {
+  FWindowBits = WindowBits;
+  TInflatePool& pool = InflatePool;
+  if (pool.Rec.State != nullptr && pool.WindowBits == WindowBits) {
+    FRec = pool.Rec;
+    pool.Rec = TInflateStreamRec{};
+    FRec.NextIn = nullptr;
+    FRec.AvailIn = 0;
+    FRec.NextOut = nullptr;
+    FRec.AvailOut = 0;
+    if (StreamInflateReset(&FRec) == siOK) return;
+    StreamInflateEnd(&FRec);
+    FRec = TInflateStreamRec{};
+  }
   if (StreamInflateInit2(&FRec, static_cast<int16_t>(WindowBits)) != siOK)
     throw EStreamError("Error initialising inflate");
 }
 
 void TDecompressStream::InflateReset() { StreamInflateReset(&FRec); }
-void TDecompressStream::InflateEnd() { StreamInflateEnd(&FRec); }
+
+void TDecompressStream::InflateEnd() {
+  TInflatePool& pool = InflatePool;
+  if (FRec.State != nullptr && pool.Rec.State == nullptr) {
+    pool.Rec = FRec;
+    pool.WindowBits = FWindowBits;
+    FRec.State = nullptr;
+    return;
+  }
+  StreamInflateEnd(&FRec);
+}
 int32_t TDecompressStream::Inflate() { return StreamInflate(&FRec, 0); }
 
 TDecompressStream::~TDecompressStream() {

@@ -57,7 +57,7 @@ class TCustomStream : public TStream32 {
   void RestoreTarget();
   void WriteTarget(const uint8_t* Data, int32_t Count);
 
-  std::vector<uint8_t> FBuffer;
+  TTransferBuffer FBuffer;
   TStream32* FTarget;
   int64_t FSavedPosition = 0;
   int64_t FTotalIn = 0;
@@ -164,6 +164,7 @@ class TDecompressStream : public TCustomStream {
  private:
   int64_t SkipForward(int64_t Count);
   TInflateStreamRec FRec;
+  int FWindowBits = -15;
 };
 
 // The CRC-32 register over Input (without its final complement); Input is put back at 0.

@@ -57,7 +57,7 @@ int64_t TStream32::CopyFrom(TStream32* Source, int64_t Count) {
     Count = Source->Size();
   }
   const int64_t requested = Count;
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(Count, 0, kCopyBlockSize)));
+  TTransferBuffer buffer(static_cast<size_t>(std::clamp<int64_t>(Count, 0, kCopyBlockSize)));
   bool neverCancelled = false;
   const bool* cancel = CancelFlag ? CancelFlag : &neverCancelled;
   ActiveProgressHandler = ProgressHandler;
@@ -81,11 +81,18 @@ void TStream32::DoProgress(TStream32* Sender) {
 
 THandleStream32::THandleStream32(const std::string& FileName, uint16_t Mode) {
   FShareMode = Mode == platform::kModeCreate ? 0 : static_cast<uint16_t>(Mode & 0x70u);
-  FHandle = platform::OpenFile(FileName, Mode);
+  int64_t size = -1;
+  FHandle = platform::OpenFile(FileName, Mode, size);
   if (FHandle < 0) FHandle = -1;
+  FSize = FHandle < 0 ? -1 : size;
+  // Nobody writes through a read-only descriptor, so what a block holds stays true.
+  FReadBlocks = FHandle >= 0 && Mode != platform::kModeCreate && (Mode & 3) == 0;
   ProgressHandler = nullptr;
   CancelFlag = nullptr;
 }
+
+THandleStream32::THandleStream32(int32_t AHandle, int64_t Size)
+    : FHandle(AHandle < 0 ? -1 : AHandle), FSize(AHandle < 0 ? -1 : Size) {}
 
 THandleStream32::~THandleStream32() { FHandle = -1; }
 
@@ -93,28 +100,88 @@ void THandleStream32::SetSize(int32_t NewSize) { SetSize(static_cast<int64_t>(Ne
 
 void THandleStream32::SetSize(int64_t NewSize) {
   Seek(NewSize, soBeginning);
+  DropBlocks();
   if (!platform::TruncateFile(FHandle, NewSize)) throw EInOutError(std::strerror(platform::LastError()));
+  FSize = NewSize;
 }
 
 int32_t THandleStream32::Read(void* Buffer, int32_t Count) {
   if (FHandle < 0 || Count <= 0) return 0;
-  return platform::ReadFile(FHandle, Buffer, Count);
+  const int32_t n = FReadBlocks ? ReadThroughBlocks(static_cast<uint8_t*>(Buffer), Count)
+                                : platform::ReadFileAt(FHandle, Buffer, Count, FPosition);
+  FPosition += n;
+  return n;
 }
 
 int32_t THandleStream32::Write(const void* Buffer, int32_t Count) {
   if (FHandle < 0 || Count <= 0) return 0;
-  return platform::WriteFile(FHandle, Buffer, Count);
+  DropBlocks();
+  const int32_t n = platform::WriteFileAt(FHandle, Buffer, Count, FPosition);
+  FPosition += n;
+  FSize = std::max(FSize, FPosition);
+  return n;
 }
 
 int32_t THandleStream32::Seek(int32_t Offset, uint16_t Origin) {
-  const int64_t pos = platform::SeekFile(FHandle, Offset, Origin);
+  const int64_t pos = Seek(static_cast<int64_t>(Offset), static_cast<TSeekOrigin>(std::min<uint16_t>(Origin, 2)));
   // A 32-bit result must not wrap: past 2 GiB only the 64-bit form can say where we are.
   if (!FitsInt32(pos)) RaiseRange();
   return static_cast<int32_t>(pos);
 }
 
 int64_t THandleStream32::Seek(int64_t Offset, TSeekOrigin Origin) {
-  return platform::SeekFile(FHandle, Offset, static_cast<int>(Origin));
+  if (FHandle < 0) return -1;
+  const int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPosition : FSize;
+  if ((Offset > 0 && base > std::numeric_limits<int64_t>::max() - Offset) || base + Offset < 0) return -1;
+  FPosition = base + Offset;
+  return FPosition;
+}
+
+int64_t THandleStream32::Size() { return FHandle < 0 ? -1 : FSize; }
+
+int32_t THandleStream32::ReadThroughBlocks(uint8_t* Buffer, int32_t Count) {
+  int32_t done = 0;
+  while (done < Count) {
+    const int64_t at = FPosition + done;
+    const int32_t want = Count - done;
+    TReadBlock* block = BlockAt(at, false);
+    if (block == nullptr && (want >= kDirectReadSize || at + want >= FSize)) {
+      // A long read, or one that takes the rest of the file: nothing after it is worth keeping.
+      done += platform::ReadFileAt(FHandle, Buffer + done, want, at);
+      break;
+    }
+    if (block == nullptr) block = BlockAt(at, true);
+    if (block == nullptr) break;  // the end of the file, or a failed read
+    const auto n = static_cast<int32_t>(std::min<int64_t>(want, block->Start + block->Length - at));
+    std::memcpy(Buffer + done, block->Data.get() + (at - block->Start), static_cast<size_t>(n));
+    done += n;
+  }
+  return done;
+}
+
+THandleStream32::TReadBlock* THandleStream32::BlockAt(int64_t Pos, bool Load) {
+  for (TReadBlock& b : FBlocks) {
+    if (b.Start >= 0 && Pos >= b.Start && Pos < b.Start + b.Length) {
+      b.LastUse = ++FUseClock;
+      return &b;
+    }
+  }
+  if (!Load) return nullptr;
+  TReadBlock& b = FBlocks[0].LastUse <= FBlocks[1].LastUse ? FBlocks[0] : FBlocks[1];
+  if (!b.Data) b.Data = std::make_unique_for_overwrite<uint8_t[]>(kReadBlockSize);
+  const int64_t start = Pos - Pos % kReadBlockSize;
+  b.Length = platform::ReadFileAt(FHandle, b.Data.get(), kReadBlockSize, start);
+  b.Start = start;
+  b.LastUse = ++FUseClock;
+  if (Pos >= start + b.Length) {
+    b.Start = -1;
+    return nullptr;
+  }
+  return &b;
+}
+
+void THandleStream32::DropBlocks() {
+  for (TReadBlock& b : FBlocks) b.Start = -1;
 }
 
 TFileStream32::~TFileStream32() {

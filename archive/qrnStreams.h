@@ -6,8 +6,10 @@
 // form must bring the others into scope (`using TStream32::Seek; using TStream32::SetSize;`),
 // or calls on the derived type hide the base forms. Seek(int64_t, <word origin>) is deleted so
 // that a 64-bit offset can never be cut to 32 bits silently: use the TSeekOrigin form.
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,6 +32,25 @@ inline constexpr uint16_t soFromEnd = 2;
 
 // The copy loop's block size.
 inline constexpr int32_t kCopyBlockSize = 61440;
+
+// A block of bytes that a transfer passes through. Unlike a vector it is not zeroed: every byte
+// is written before it is read, and zeroing a block for each small file would cost more than
+// the file's data.
+class TTransferBuffer {
+ public:
+  explicit TTransferBuffer(size_t Size = 0) { resize(Size); }
+  // Contents are not kept.
+  void resize(size_t Size) {
+    FData = Size > 0 ? std::make_unique_for_overwrite<uint8_t[]>(Size) : nullptr;
+    FSize = Size;
+  }
+  uint8_t* data() { return FData.get(); }
+  size_t size() const { return FSize; }
+
+ private:
+  std::unique_ptr<uint8_t[]> FData;
+  size_t FSize = 0;
+};
 
 class TStream32 : public TObject {
  public:
@@ -69,12 +90,22 @@ class TStream32 : public TObject {
 
 // A stream over a POSIX descriptor. It never raises for a failed open: Handle() is then
 // negative and the caller reports its own error. The descriptor is not closed by this class.
+//
+// The stream keeps its position and the file's size itself and transfers at that position
+// (pread, pwrite): asking where it stands, or seeking, costs no system call, and the
+// descriptor's own offset is never used. The size is the one the open found, moved by this
+// stream's own writes and truncations; a file that someone else changes meanwhile is not
+// followed. A file opened for reading alone is read through two blocks of it kept in memory, so
+// that the many small reads of headers and names cost no system call each.
 class THandleStream32 : public TStream32 {
  public:
   // Mode 0xFFFF creates (truncating an existing file); otherwise bits 0-1 are the access
   // (0 read, 1 write, 2 both) and bits 4-6 the sharing. Sharing is recorded in ShareMode() but
   // not enforced: POSIX has nothing stronger than advisory locks that other programs ignore.
   THandleStream32(const std::string& FileName, uint16_t Mode);
+  // A descriptor that the caller opened for reading and writing, standing at the start of a
+  // file of Size bytes, taken over as if this stream had opened it.
+  THandleStream32(int32_t AHandle, int64_t Size);
   ~THandleStream32() override;
 
   using TStream32::Seek;
@@ -86,16 +117,44 @@ class THandleStream32 : public TStream32 {
   // Bytes read or written; 0 on failure.
   int32_t Read(void* Buffer, int32_t Count) override;
   int32_t Write(const void* Buffer, int32_t Count) override;
-  // The new position, -1 on failure; ERangeError when it does not fit 32 bits.
+  // The new position, -1 on failure (no file, or a position before the start, which leaves the
+  // position as it was); ERangeError when it does not fit 32 bits.
   int32_t Seek(int32_t Offset, uint16_t Origin) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  // -1 without a file.
+  int64_t Size() override;
 
   int32_t Handle() const { return FHandle; }
   uint16_t ShareMode() const { return FShareMode; }
 
+  // The blocks that reads of a read-only file go through. A read of at least kDirectReadSize
+  // bytes that finds nothing kept goes straight into the caller's buffer (a copy of a whole
+  // file, a decoder's input): a block would only add a copy there.
+  static constexpr int32_t kReadBlockSize = 65536;
+  static constexpr int32_t kDirectReadSize = 32768;
+
  protected:
   int32_t FHandle = -1;
   uint16_t FShareMode = 0;
+  int64_t FPosition = 0;
+  int64_t FSize = -1;
+
+ private:
+  struct TReadBlock {
+    int64_t Start = -1;  // -1: holds nothing
+    int32_t Length = 0;
+    uint64_t LastUse = 0;
+    std::unique_ptr<uint8_t[]> Data;
+  };
+  int32_t ReadThroughBlocks(uint8_t* Buffer, int32_t Count);
+  // The block that holds the byte at Pos, loaded when no block does; nullptr when the file
+  // has no byte there.
+  TReadBlock* BlockAt(int64_t Pos, bool Load);
+  void DropBlocks();
+
+  bool FReadBlocks = false;
+  uint64_t FUseClock = 0;
+  std::array<TReadBlock, 2> FBlocks;
 };
 
 // A handle stream that closes its descriptor when destroyed.

@@ -1,7 +1,6 @@
 #include "archive/qrnTempOut.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "archive/qrnBase.h"
 #include "platform/files.h"
@@ -27,7 +26,7 @@ int64_t CopyChunks(TStream32& To, TStream32* Source, int64_t Count, bool* Cancel
     Count = Source->Size();
   }
   const int64_t requested = Count;
-  std::vector<uint8_t> buf(static_cast<size_t>(std::min(std::max<int64_t>(Count, 1), kTempCopyChunk)));
+  TTransferBuffer buf(static_cast<size_t>(std::min(std::max<int64_t>(Count, 1), kTempCopyChunk)));
   while (Count > 0 && !(Cancel != nullptr && *Cancel)) {
     const int32_t n = static_cast<int32_t>(std::min(kTempCopyChunk, Count));
     platform::ProcessMessages();

@@ -215,19 +215,20 @@ bool TUnBase::OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& 
       (existing & (platform::kAttrReadOnly | platform::kAttrDirectory)) != 0)
     return false;
   const std::string folder = FolderPart(Name);
-  if (!folder.empty()) ForceDirectories(folder);
   // The entry is written beside its file and takes its place only once it passed its checks
-  // (CheckCrc): a damaged or cancelled entry never replaces a good file.
-  const std::string temp = platform::MakeTempFile(folder, kOutputTempPrefix);
-  if (temp.empty()) return false;
-  auto file = std::make_unique<TFileStream32>(temp, platform::kModeCreate);
-  if (file->Handle() < 0) {
-    platform::DeleteFile(temp);
-    return false;
-  }
+  // (CheckCrc): a damaged or cancelled entry never replaces a good file. A file that replaces
+  // none is made with the mode it keeps. Its folder is made when the file cannot be: most
+  // entries go to a folder that is already there.
+  const bool replacesNone = existing == platform::kInvalidAttributes;
+  std::string temp;
+  int fd = platform::CreateTempFile(folder, kOutputTempPrefix, replacesNone, temp);
+  if (fd < 0 && !folder.empty() && ForceDirectories(folder))
+    fd = platform::CreateTempFile(folder, kOutputTempPrefix, replacesNone, temp);
+  if (fd < 0) return false;
   FOutputTemp = temp;
   FOutputTarget = Name;
-  Output = std::move(file);
+  FOutputModeSet = replacesNone;
+  Output = std::make_unique<TFileStream32>(fd, 0);
   return true;
 }
 
@@ -241,6 +242,7 @@ bool TUnBase::CommitOutput() {
   if (FOutputTemp.empty()) return true;
   const bool moved = platform::RenameFile(FOutputTemp, FOutputTarget);
   if (!moved) ReportError(FOutputTarget, "", "0", E_WRITE_ERROR);
+  if (moved) FOutputTemp.clear();  // nothing left to remove
   DiscardOutput();
   return moved;
 }
@@ -290,7 +292,7 @@ void TUnBase::EndFile(std::unique_ptr<TStream32>& Output, const std::string& Nam
   // Date and attributes go on the written file, which keeps them when it takes Name's place.
   const bool staged = !FOutputTemp.empty() && Name == FOutputTarget;
   const std::string& file = staged ? FOutputTemp : Name;
-  if (staged) platform::SetPublishedMode(file, Name);
+  if (staged && !FOutputModeSet) platform::SetPublishedMode(file, Name);
   uint32_t date = GetFileDate(DosDateTime);
   if (date == 0) date = kDefaultDosDateTime;
   platform::SetFileModifiedTime(file, platform::LocalDosTimeToUnixTime(date));  // a failure is ignored

@@ -129,4 +129,5 @@ class TUnBase : public TZipCommon {
   int64_t FEntryWritten = 0;  // bytes of the entry in work put down
   std::string FOutputTemp;    // the file the entry in work is written to, until its verdict
   std::string FOutputTarget;  // the file it is to replace
+  bool FOutputModeSet = false;  // the written file has the mode it keeps (it replaces none)
 };

@@ -720,10 +720,11 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
     EncipherBlock(reinterpret_cast<uint8_t*>(newName.data()), static_cast<int32_t>(newName.size()));
   }
   Output.Seek(at, soBeginning);
-  if (Output.Write(local.data(), 30) != 30) RaiseWriteError();
-  if (!newName.empty() && Output.Write(newName.data(), static_cast<int32_t>(newName.size())) !=
-                              static_cast<int32_t>(newName.size()))
+  try {
+    WriteLocalRecord(Output, local.data(), 30, newName);
+  } catch (const EWriteError&) {
     RaiseWriteError();
+  }
   // The extra field, the data and a descriptor after it go across as they are.
   const int64_t rest = count - 30 - oldNameLen;
   if (rest > 0) Output.CopyFrom(&Input, rest);

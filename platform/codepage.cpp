@@ -50,7 +50,10 @@ std::optional<std::string> ConvertCodePage(std::string_view text, const char* fr
   return out;
 }
 
+// UTF-8, CP1251 and CP866 all keep ASCII as it is: most names and texts need no converter.
+
 std::optional<std::string> Utf8ToCp1251(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
   // U+0098 is what Cp1251ToUtf8 makes of the byte 0x98, which CP1251 leaves undefined: it goes
   // back to that byte, so that every CP1251 text survives a round trip.
   constexpr std::string_view kU0098 = "\xC2\x98";
@@ -68,6 +71,7 @@ std::optional<std::string> Utf8ToCp1251(std::string_view utf8) {
 }
 
 std::string Cp1251ToUtf8(std::string_view cp1251) {
+  if (IsAscii(cp1251)) return std::string(cp1251);
   if (auto s = ConvertCodePage(cp1251, "CP1251", "UTF-8")) return *s;
   // 0x98 is unassigned in CP1251: convert byte by byte and keep it as U+0098.
   std::string out;
@@ -82,15 +86,18 @@ std::string Cp1251ToUtf8(std::string_view cp1251) {
 }
 
 std::optional<std::string> Utf8ToCp866(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
   return ConvertCodePage(utf8, "UTF-8", "CP866");
 }
 
 std::string Cp866ToUtf8(std::string_view cp866) {
+  if (IsAscii(cp866)) return std::string(cp866);
   auto s = ConvertCodePage(cp866, "CP866", "UTF-8");
   return s ? *s : std::string(cp866);
 }
 
 bool IsValidUtf8(std::string_view text) {
+  if (IsAscii(text)) return true;
   return ConvertCodePage(text, "UTF-8", "UTF-32LE").has_value();
 }
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <memory>
+#include <random>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -53,6 +54,11 @@ struct DirCloser {
 }  // namespace
 
 int OpenFile(const std::string& path, uint16_t mode) {
+  int64_t size = 0;
+  return OpenFile(path, mode, size);
+}
+
+int OpenFile(const std::string& path, uint16_t mode, int64_t& size) {
   int flags = O_CLOEXEC;
   if (mode == kModeCreate) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
@@ -80,25 +86,64 @@ int OpenFile(const std::string& path, uint16_t mode) {
     errno = EISDIR;
     return fail(-1);
   }
-  if (flags & O_NONBLOCK) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // O_NONBLOCK is the only status flag set above.
+  if (flags & O_NONBLOCK) fcntl(fd, F_SETFL, 0);
+  size = static_cast<int64_t>(st.st_size);
   return fd;
 }
 
-int32_t ReadFile(int fd, void* buffer, int32_t count) {
-  if (fd < 0 || count <= 0) return 0;
-  auto* p = static_cast<char*>(buffer);
+namespace {
+
+// The loops of the transfers: a short count only at the end of the file or on an error. A write
+// that puts nothing down without an error (endOfSpace set) counts as a full disk.
+template <typename Transfer>
+int32_t TransferAll(int32_t count, bool endOfSpace, Transfer transfer) {
   int32_t done = 0;
   while (done < count) {
-    ssize_t n = ::read(fd, p + done, static_cast<size_t>(count - done));
+    ssize_t n = transfer(done);
     if (n < 0) {
       if (errno == EINTR) continue;
       lastError = errno;
       return done;
     }
-    if (n == 0) break;
+    if (n == 0) {
+      if (endOfSpace) lastError = ENOSPC;
+      return done;
+    }
     done += static_cast<int32_t>(n);
   }
   return done;
+}
+
+// The part of count that a simulated disk takes at offset (-1: the descriptor's position).
+int32_t SimulatedLimit(int fd, int64_t offset, int32_t count, int& refusal) {
+  if (simulation::driveCount.load(std::memory_order_relaxed) == 0) return count;
+  return simulation::WriteAllowance(fd, offset, count, refusal);
+}
+
+// A write cut short by a simulated disk fails as a full disk would.
+int32_t FinishWrite(int32_t done, int32_t limit, int32_t count, int refusal) {
+  if (done == limit && limit < count) {
+    errno = refusal;
+    lastError = refusal;
+  }
+  return done;
+}
+
+}  // namespace
+
+int32_t ReadFile(int fd, void* buffer, int32_t count) {
+  if (fd < 0 || count <= 0) return 0;
+  auto* p = static_cast<char*>(buffer);
+  return TransferAll(count, false, [&](int32_t done) { return ::read(fd, p + done, static_cast<size_t>(count - done)); });
+}
+
+int32_t ReadFileAt(int fd, void* buffer, int32_t count, int64_t offset) {
+  if (fd < 0 || count <= 0 || offset < 0) return 0;
+  auto* p = static_cast<char*>(buffer);
+  return TransferAll(count, false, [&](int32_t done) {
+    return ::pread(fd, p + done, static_cast<size_t>(count - done), static_cast<off_t>(offset + done));
+  });
 }
 
 int32_t WriteFile(int fd, const void* buffer, int32_t count) {
@@ -106,27 +151,21 @@ int32_t WriteFile(int fd, const void* buffer, int32_t count) {
   auto* p = static_cast<const char*>(buffer);
   // A simulated disk takes no more than its capacity: the rest fails as a full disk would.
   int refusal = 0;
-  int32_t limit = count;
-  if (simulation::driveCount.load(std::memory_order_relaxed) != 0) limit = simulation::WriteAllowance(fd, count, refusal);
-  int32_t done = 0;
-  while (done < limit) {
-    ssize_t n = ::write(fd, p + done, static_cast<size_t>(limit - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      lastError = errno;
-      return done;
-    }
-    if (n == 0) {
-      lastError = ENOSPC;
-      return done;
-    }
-    done += static_cast<int32_t>(n);
-  }
-  if (limit < count) {
-    errno = refusal;
-    lastError = refusal;
-  }
-  return done;
+  const int32_t limit = SimulatedLimit(fd, -1, count, refusal);
+  const int32_t done =
+      TransferAll(limit, true, [&](int32_t d) { return ::write(fd, p + d, static_cast<size_t>(limit - d)); });
+  return FinishWrite(done, limit, count, refusal);
+}
+
+int32_t WriteFileAt(int fd, const void* buffer, int32_t count, int64_t offset) {
+  if (fd < 0 || count <= 0 || offset < 0) return 0;
+  auto* p = static_cast<const char*>(buffer);
+  int refusal = 0;
+  const int32_t limit = SimulatedLimit(fd, offset, count, refusal);
+  const int32_t done = TransferAll(limit, true, [&](int32_t d) {
+    return ::pwrite(fd, p + d, static_cast<size_t>(limit - d), static_cast<off_t>(offset + d));
+  });
+  return FinishWrite(done, limit, count, refusal);
 }
 
 int64_t SeekFile(int fd, int64_t offset, int origin) {
@@ -302,15 +341,31 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 std::string MakeTempFile(const std::string& folder, const std::string& prefix) {
+  std::string name;
+  const int fd = CreateTempFile(folder, prefix, false, name);
+  if (fd < 0) return std::string();
+  ::close(fd);
+  return name;
+}
+
+int CreateTempFile(const std::string& folder, const std::string& prefix, bool published, std::string& name) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}()};
   std::string dir = folder.empty() ? SystemTempPath() : folder;
   if (dir.back() != '/') dir += '/';
-  std::string templ = dir + prefix + "XXXXXX";
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  int fd = ::mkstemp(buf.data());
-  if (fd < 0) return fail(std::string());
-  ::close(fd);
-  return std::string(buf.data());
+  // O_EXCL makes the name ours; a name that is taken only asks for another.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::string candidate = dir + prefix;
+    for (int i = 0; i < 6; ++i) candidate += kLetters[random() % (sizeof kLetters - 1)];
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, published ? 0666 : 0600);
+    if (fd >= 0) {
+      name = std::move(candidate);
+      return fd;
+    }
+    if (errno != EEXIST) return fail(-1);
+  }
+  errno = EEXIST;
+  return fail(-1);
 }
 
 bool SetPublishedMode(const std::string& path, const std::string& replacing) {

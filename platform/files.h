@@ -28,8 +28,13 @@ constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 // stronger than advisory locks, and other programs do not take them.
 constexpr uint16_t kModeCreate = 0xFFFF;
 int OpenFile(const std::string& path, uint16_t mode);  // -1 on failure, errno kept
+// The same, giving the file's size as the open found it.
+int OpenFile(const std::string& path, uint16_t mode, int64_t& size);
 int32_t ReadFile(int fd, void* buffer, int32_t count);  // bytes read, 0 on failure
 int32_t WriteFile(int fd, const void* buffer, int32_t count);  // bytes written, 0 on failure
+// As ReadFile and WriteFile, at offset; the descriptor's own position is neither used nor moved.
+int32_t ReadFileAt(int fd, void* buffer, int32_t count, int64_t offset);
+int32_t WriteFileAt(int fd, const void* buffer, int32_t count, int64_t offset);
 int64_t SeekFile(int fd, int64_t offset, int origin);  // origin 0 begin, 1 current, 2 end; -1 on failure
 bool TruncateFile(int fd, int64_t size);
 bool FlushFile(int fd);
@@ -79,6 +84,10 @@ bool RenameFile(const std::string& from, const std::string& to);  // replaces `t
 // Makes a new empty file with a unique name "<prefix>XXXXXX" in folder (atomically, mode 0600)
 // and returns its full name, or empty on failure.
 std::string MakeTempFile(const std::string& folder, const std::string& prefix);
+// The same, leaving the file open: its descriptor (read and write), or -1 on failure; name gets
+// its full name. With published set the file is made with the mode a new file gets (0666 less
+// the umask) and needs no SetPublishedMode when it replaces nothing.
+int CreateTempFile(const std::string& folder, const std::string& prefix, bool published, std::string& name);
 // Temporary files are made 0600. Before one is published under `replacing`, it takes that
 // file's permissions, or the user's default (0666 less the umask) when there is none.
 bool SetPublishedMode(const std::string& path, const std::string& replacing);

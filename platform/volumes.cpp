@@ -713,7 +713,7 @@ int RenameRefusal(const std::string& from, const std::string& to) {
   return a && b && a->owner == b->owner ? 0 : EXDEV;
 }
 
-int32_t WriteAllowance(int fd, int32_t count, int& error) {
+int32_t WriteAllowance(int fd, int64_t offset, int32_t count, int& error) {
   char buf[PATH_MAX];
   std::string link = "/proc/self/fd/" + std::to_string(fd);
   ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
@@ -733,7 +733,7 @@ int32_t WriteAllowance(int fd, int32_t count, int& error) {
     return 0;
   }
   struct stat st;
-  off_t pos = ::lseek(fd, 0, SEEK_CUR);
+  const off_t pos = offset >= 0 ? static_cast<off_t>(offset) : ::lseek(fd, 0, SEEK_CUR);
   if (::fstat(fd, &st) != 0 || pos < 0) return count;
   int64_t growth = static_cast<int64_t>(pos) + count - static_cast<int64_t>(st.st_size);
   int64_t room = drive.capacity - bytesUnder(drive.diskReal);

@@ -93,10 +93,11 @@ bool SetVolumeLabel(const std::string& path, const std::string& label);
 // A folder that acts as a removable drive while the object lives (tests only). The drive's path
 // is a symbolic link to the folder of the disk in it; without a disk it dangles. Label and
 // serial number belong to the disk and stay with its folder when it is taken out and put back.
-// Writes through platform::WriteFile that would take the disk's used bytes (the sizes of its
-// regular files) beyond the capacity are cut short with ENOSPC; a write-protected disk refuses
-// to open files for writing with EROFS; platform::RenameFile into or out of the drive fails
-// with EXDEV, as between two file systems. Throws std::runtime_error when path cannot be made.
+// Writes through platform::WriteFile or WriteFileAt that would take the disk's used bytes (the
+// sizes of its regular files) beyond the capacity are cut short with ENOSPC; a write-protected
+// disk refuses to open files for writing with EROFS; platform::RenameFile into or out of the
+// drive fails with EXDEV, as between two file systems. Throws std::runtime_error when path
+// cannot be made.
 class SimulatedDrive {
  public:
   static constexpr size_t kMaxLabel = 11;  // FAT's limit, which SetVolumeLabel enforces
@@ -128,15 +129,15 @@ class SimulatedDrive {
   int64_t capacity_;
 };
 
-// The hooks of platform::OpenFile and platform::WriteFile; the count keeps them to one branch
+// The hooks of platform::OpenFile and the writes; the count keeps them to one branch
 // while no simulated drive exists.
 namespace simulation {
 extern std::atomic<int> driveCount;
 // 0, or the errno with which opening path for writing is refused.
 int OpenRefusal(const std::string& path);
-// How many of count bytes a write at the current position of fd may put down; error gets
-// ENOSPC or EROFS when fewer than count.
-int32_t WriteAllowance(int fd, int32_t count, int& error);
+// How many of count bytes a write at offset (-1: the current position of fd) may put down;
+// error gets ENOSPC or EROFS when fewer than count.
+int32_t WriteAllowance(int fd, int64_t offset, int32_t count, int& error);
 // 0, or the errno with which renaming from onto to is refused: EXDEV when the two lie on
 // different simulated drives, or only one of them on one.
 int RenameRefusal(const std::string& from, const std::string& to);

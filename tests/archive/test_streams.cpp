@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -157,6 +158,66 @@ TEST(FileStream, PositionsPast2GiBNeedThe64BitForm) {
   EXPECT_THROW(f.Seek(int32_t{0}, soFromCurrent), ERangeError);
   EXPECT_EQ(f.Seek(int64_t{-3}, soCurrent), int64_t{5} << 30);
   f.SetSize(int32_t{0});
+}
+
+// A file opened for reading alone is read through blocks kept in memory. Guards against a read
+// that crosses a block's edge, a region read again after the other one displaced it, or the
+// short last block giving wrong bytes, a wrong count or a wrong position: a zip header can sit
+// anywhere, and a reader walks the directory at the end and the local headers at the start in
+// turn.
+TEST(FileStream, ReadOnlyFilesReadTheSameThroughTheirBlocks) {
+  TempDir dir;
+  constexpr int32_t kBlock = THandleStream32::kReadBlockSize;
+  const auto data = Pattern(3 * kBlock + 4321);
+  const auto size = static_cast<int64_t>(data.size());
+  {
+    TFileStream32 w(dir.File("data"), 0xFFFF);
+    w.WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+  }
+  TFileStream32 f(dir.File("data"), 0x20);
+  ASSERT_GE(f.Handle(), 0);
+  EXPECT_EQ(f.Size(), size);
+  auto expectAt = [&](int64_t pos, int32_t count) {
+    SCOPED_TRACE("read of " + std::to_string(count) + " at " + std::to_string(pos));
+    ASSERT_EQ(f.Seek(pos, soBeginning), pos);
+    std::vector<uint8_t> got(static_cast<size_t>(count) + 1, 0xEE);
+    const int32_t n = f.Read(got.data(), count);
+    const int32_t expected = static_cast<int32_t>(std::clamp<int64_t>(size - pos, 0, count));
+    ASSERT_EQ(n, expected);
+    EXPECT_EQ(f.Position(), pos + n);
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + n, data.begin() + pos));
+    EXPECT_EQ(got[static_cast<size_t>(n)], 0xEE);  // nothing written past what was read
+  };
+  // Headers across the first and the last block edges, in turn with reads far away.
+  for (int32_t len : {1, 30, 46, 300}) {
+    for (int64_t edge : {int64_t{kBlock}, int64_t{3} * kBlock}) {
+      for (int64_t back = 1; back <= len; back += std::max(1, len / 3)) {
+        expectAt(edge - back, len);
+        expectAt(size - 10 - back, 46);
+        expectAt(kBlock / 2 + back, len);
+      }
+    }
+  }
+  // Long reads that start in a kept block and go on past it, and ones that start in none.
+  expectAt(kBlock - 5, 32768);
+  expectAt(2 * kBlock + 7, kBlock + 100);
+  expectAt(kBlock - 5, 3 * kBlock);
+  // The short last block: reads that reach, straddle and pass the end of the file.
+  expectAt(size - 46, 46);
+  expectAt(size - 20, 46);
+  expectAt(size, 10);
+  expectAt(size + 5000, 10);
+  expectAt(3 * kBlock - 1, 2);
+  // Sequential small reads without seeks, the way a directory is walked.
+  ASSERT_EQ(f.Seek(int64_t{kBlock - 100}, soBeginning), kBlock - 100);
+  std::vector<uint8_t> walked;
+  uint8_t piece[46];
+  for (int32_t n; (n = f.Read(piece, 46)) > 0;) walked.insert(walked.end(), piece, piece + n);
+  EXPECT_TRUE(std::equal(walked.begin(), walked.end(), data.begin() + (kBlock - 100), data.end()));
+  EXPECT_EQ(static_cast<int64_t>(walked.size()), size - (kBlock - 100));
+  // A position before the start is refused and the stream stays where it was.
+  EXPECT_EQ(f.Seek(int64_t{-1}, soBeginning), -1);
+  EXPECT_EQ(f.Position(), size);
 }
 
 // --- the copy loop -------------------------------------------------------------------------

@@ -155,6 +155,32 @@ TEST(UnZipOutput, ReadOnlyBitAndArchiveOnlyAttributes) {
   EXPECT_NE(st.st_mode & S_IWUSR, 0u);
 }
 
+// Guards the mode of what extraction puts down, which no longer comes from one step for every
+// file: a file that replaces none is made with the user's default mode (not the 0600 of a
+// temporary file), also in a folder that the entry makes; one that replaces a file takes that
+// file's mode.
+TEST(UnZipOutput, ModesOfNewAndReplacedFiles) {
+  Folder d;
+  zipfixture::WriteAll(d / "x.zip", Build({Stored("new.txt", "n"), Stored("sub/deep.txt", "s"),
+                                           Stored("old.txt", "o")}));
+  Put(d / "dest/old.txt", "before");
+  ASSERT_EQ(chmod((d / "dest/old.txt").c_str(), 0604), 0);
+  const mode_t saved = umask(027);
+  Reader r(d / "x.zip", d / "dest");
+  const int32_t n = r.unzip.Extract();
+  umask(saved);
+  EXPECT_EQ(n, 3);
+  auto modeOf = [](const std::string& p) {
+    struct stat st {};
+    return stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000;
+  };
+  EXPECT_EQ(modeOf(d / "dest/new.txt"), 0640u);
+  EXPECT_EQ(modeOf(d / "dest/sub/deep.txt"), 0640u);
+  EXPECT_EQ(modeOf(d / "dest/old.txt"), 0604u);
+  EXPECT_EQ(Tree(d / "dest"),
+            (std::map<std::string, std::string>{{"new.txt", "n"}, {"old.txt", "o"}, {"sub/deep.txt", "s"}}));
+}
+
 TEST(UnZipOutput, DateFromTheDosDateTime) {
   Folder d;
   auto e = Stored("dated.txt", "d");

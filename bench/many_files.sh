@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# Many-small-files benchmark: a home-folder-like tree of 100,000 files of 10-400 bytes in 100
+# folders (about 20 MB, made once and deterministically), run through the engine (arcbench) and
+# Info-ZIP side by side:
+#   compress  tree -> new archive        arcbench compress   against  zip -r -6 -q
+#   extract   archive -> empty folder    arcbench extract    against  unzip -q
+#   add       the same tree onto its     arcbench compress   against  zip -r -u -q
+#             archive, nothing changed
+# Prints the best of RUNS times of each (real, with its user and system time) and their ratio,
+# then the system calls per file of each program from `strace -c -f` (one run each, not timed;
+# SYSCALLS=0 skips them). Targets: compress <= 1.0 of zip's,
+# extract <= 1.0 of unzip's, add <= 1.0 of zip -u's.
+# Needs: zip, unzip, python3, bc; strace for the system-call counts (skipped without it).
+# Usage: bench/many_files.sh [BUILD_DIR] [WORK_DIR] [RUNS]
+set -euo pipefail
+build=${1:-build}
+work=${2:-/tmp/tarvelo-many}
+runs=${3:-3}
+arcbench="$build/bench/arcbench"
+[ -x "$arcbench" ] || { echo "no $arcbench: build first" >&2; exit 2; }
+for tool in zip unzip python3 bc; do
+  command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
+done
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+tree="$work/tree"
+files=100000
+
+make_tree() {
+  # A fixed seed, sizes and contents: the same tree on every machine. Four files in five are
+  # text of words and numbers, the fifth random bytes (most of which deflate cannot shrink).
+  python3 - "$tree" "$files" <<'EOF'
+import os, random, sys
+root, count = sys.argv[1], int(sys.argv[2])
+rng = random.Random(20240611)
+words = ("backup archive folder file task schedule daily weekly report invoice letter photo "
+         "music notes draft budget plan list copy data table index readme config settings").split()
+folders = 100
+for d in range(folders):
+    os.makedirs(os.path.join(root, "d%02d" % d), exist_ok=True)
+for i in range(count):
+    size = rng.randint(10, 400)
+    if i % 5 == 4:
+        data = bytes(rng.getrandbits(8) for _ in range(size))
+        name = "f%05d.bin" % i
+    else:
+        out = []
+        n = 0
+        while n < size:
+            w = rng.choice(words) if rng.random() < 0.8 else str(rng.randint(0, 99999))
+            sep = "\n" if rng.random() < 0.1 else " "
+            out.append(w + sep)
+            n += len(w) + 1
+        data = "".join(out).encode()[:size]
+        name = "f%05d.txt" % i
+    with open(os.path.join(root, "d%02d" % (i % folders), name), "wb") as f:
+        f.write(data)
+    # Fixed times, so that nothing looks changed to an update run.
+    os.utime(os.path.join(root, "d%02d" % (i % folders), name), (1700000000 + i, 1700000000 + i))
+EOF
+}
+
+if [ ! -f "$work/.tree-complete" ]; then
+  rm -rf "$tree"
+  make_tree
+  touch "$work/.tree-complete"
+fi
+echo "tree: $(find "$tree" -type f | wc -l) files, $(du -sb "$tree" | cut -f1) bytes in $(find "$tree" -mindepth 1 -type d | wc -l) folders"
+
+# Extracted trees go to memory (tmpfs) when it has room, as in the corpus extract benchmark.
+if [ -z "${DEST:-}" ] && [ -d /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR==2 {print $4}')" -gt 1000000 ]; then
+  DEST=/dev/shm/tarvelo-many.$$
+fi
+out=${DEST:-$work/extracted}
+mkdir -p "$out"
+trap 'rm -rf "$out"' EXIT
+
+engine_zip="$work/engine.zip"
+peer_zip="$work/infozip.zip"
+now() { date +%s.%N; }
+
+# Each run is a preparation (not timed, not traced) and the program's command.
+prep_compress() { rm -f "$engine_zip" "$peer_zip"; }
+e_compress() { "$arcbench" compress "$tree" "$engine_zip" --level n; }
+p_compress() { cd "$tree" && zip -r -6 -q "$peer_zip" .; }
+prep_extract() { rm -rf "$out/engine" "$out/peer"; }
+e_extract() { "$arcbench" extract "$engine_zip" "$out/engine"; }
+p_extract() { unzip -q -o "$engine_zip" -d "$out/peer"; }
+prep_add() { :; }
+# arcbench runs the writer as the programs' task runs do: onto an existing archive it adds.
+e_add() { "$arcbench" compress "$tree" "$engine_zip" --level n; }
+# zip -u answers "nothing to do" with status 12 when nothing changed.
+p_add() { cd "$tree" && { zip -r -u -q "$peer_zip" . || [ $? -eq 12 ]; }; }
+
+# "real user sys" seconds of one command (in a subshell, so that its cd stays there; user and
+# sys include its children).
+timed() {
+  local TIMEFORMAT='%R %U %S' t
+  t=$( { time ( "$1" >/dev/null 2>"$work/last.err" ); } 2>&1 ) || { echo "failed: $1" >&2; head "$work/last.err" >&2; exit 1; }
+  echo "$t"
+}
+
+# Best (by real time) of RUNS of the engine and the peer, alternating which goes first.
+race() {
+  local what=$1 peer=$2 best_e= best_p= te tp i
+  for i in $(seq "$runs"); do
+    "prep_$what"; sync
+    if [ $((i % 2)) -eq 1 ]; then te=$(timed "e_$what"); tp=$(timed "p_$what"); else tp=$(timed "p_$what"); te=$(timed "e_$what"); fi
+    [ -n "$te" ] && [ -n "$tp" ] || exit 1
+    if [ -z "$best_e" ] || (( $(echo "${te%% *} < ${best_e%% *}" | bc -l) )); then best_e=$te; fi
+    if [ -z "$best_p" ] || (( $(echo "${tp%% *} < ${best_p%% *}" | bc -l) )); then best_p=$tp; fi
+  done
+  read -r er eu es <<<"$best_e"
+  read -r pr pu ps <<<"$best_p"
+  printf '%-8s engine %7.3f s (%.2f user, %.2f sys)   %-7s %7.3f s (%.2f user, %.2f sys)   ratio %.3f (target <= 1.0)\n' \
+    "$what" "$er" "$eu" "$es" "$peer" "$pr" "$pu" "$ps" "$(echo "$er / $pr" | bc -l)"
+}
+
+race compress "zip -6"
+race extract unzip
+diff -r -q "$out/engine" "$out/peer" >/dev/null || { echo "the extracted trees differ" >&2; exit 1; }
+race add "zip -u"
+unzip -tq "$engine_zip" >/dev/null || { echo "unzip -t finds the engine's archive damaged" >&2; exit 1; }
+
+# System calls per file of one run of a command, by kind (those of 0.05 per file or more).
+syscalls() {
+  local label=$1 fn=$2 log="$work/strace.txt"
+  ( strace -c -f -o "$log" bash -c "$(declare -f "$fn"); $(declare -p arcbench tree engine_zip peer_zip out); $fn" ) \
+    >/dev/null 2>&1 || { echo "strace of $label failed" >&2; return; }
+  awk -v n="$files" -v label="$label" '
+    $1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "total" {
+      calls = $4; total += calls; if (calls / n >= 0.05) list = list sprintf(" %s %.2f", $NF, calls / n) }
+    END { printf "%-16s %6.2f per file:%s\n", label, total / n, list }' "$log"
+}
+if [ "${SYSCALLS:-1}" != 0 ] && command -v strace >/dev/null; then
+  echo "system calls per file (strace -c -f, whole run including the shell):"
+  prep_compress
+  syscalls "engine compress" e_compress
+  syscalls "zip -6" p_compress
+  prep_extract
+  syscalls "engine extract" e_extract
+  syscalls "unzip" p_extract
+  syscalls "engine add" e_add
+  syscalls "zip -u" p_add
+else
+  echo "no strace: system-call counts skipped"
+fi
