@@ -508,8 +508,10 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
       info.RawHeader = CentralHeaderBuf;
       info.Utf8Name = (GetLE16(CentralHeaderBuf, 8) & kFlagUtf8) != 0;
       info.LocalOffset = FReadOffset + (set ? set->Start(GetLE16(CentralHeaderBuf, 34)) : FOffsetShift);
-      // The new archive is one file: every kept entry lies on its only disk.
-      if (set) PutLE16(info.RawHeader, 34, 0);
+      // The new archive is one file: every kept entry lies on its only disk. A disk number
+      // that a single file carries is wrong, and kept it would send the reader after a set
+      // (0xFFFF defers to the Zip64 block, whose fields depend on it).
+      if (set || GetLE16(info.RawHeader, 34) != 0xFFFF) PutLE16(info.RawHeader, 34, 0);
       info.UnpackedHigh = ExtraHigh.UnpackedHigh;
       info.PackedHigh = ExtraHigh.PackedHigh;
       info.HeaderEnciphered = FReadEnciphered;

@@ -106,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t crc = 0xFFFFFFFFu;
   Crc32Update(kNewContent, std::char_traits<char>::length(kNewContent), crc);
   if (std::find(after.begin(), after.end(), std::make_pair(std::string(kNewName), crc ^ 0xFFFFFFFFu)) == after.end()) {
-    std::fprintf(stderr, "the new file is not in the archive\n");
+    std::fprintf(stderr, "the new file is not in the archive; it lists:\n");
+    for (const auto& entry : after) std::fprintf(stderr, "  %s (CRC %08x)\n", entry.first.c_str(), entry.second);
     std::abort();
   }
   return 0;
