@@ -39,9 +39,7 @@ void EntrySizes(const std::array<uint8_t, 46>& Raw, const TCompFileInfo& Info, i
 }
 
 bool HasStandardZip64Field(const std::vector<uint8_t>& Extra) {
-  for (size_t p = 0; p + 4 <= Extra.size(); p += 4 + size_t{GetLE16(Extra, p + 2)})
-    if (GetLE16(Extra, p) == kStandardZip64ExtraTag) return true;
-  return false;
+  return HasExtraBlock(Extra.data(), Extra.size(), {kStandardZip64ExtraTag});
 }
 
 // Bytes of the data descriptor at Pos: its signature is optional, its sizes are 64-bit when the

@@ -1,5 +1,6 @@
 #include "archive/qrnZipRecords.h"
 
+#include <algorithm>
 #include <span>
 
 #include "archive/qrnEndian.h"
@@ -10,14 +11,17 @@ std::span<const uint8_t> Bounded(const uint8_t* Data, size_t Size) {
 }
 }  // namespace
 
-bool HasUnixExtraBlock(const uint8_t* Extra, size_t Size) {
+bool HasExtraBlock(const uint8_t* Extra, size_t Size, std::initializer_list<uint16_t> Tags) {
   const auto s = Bounded(Extra, Size);
-  for (size_t at = 0; at + 4 <= s.size();) {
+  for (size_t at = 0; at + 4 <= s.size(); at += 4 + size_t{GetLE16(s, at + 2)}) {
     const uint16_t tag = GetLE16(s, at);
-    if (tag == 0x5855 || tag == 0x7875 || tag == 0x000D || tag == 0x756E) return true;
-    at += 4 + GetLE16(s, at + 2);
+    if (std::find(Tags.begin(), Tags.end(), tag) != Tags.end()) return true;
   }
   return false;
+}
+
+bool HasUnixExtraBlock(const uint8_t* Extra, size_t Size) {
+  return HasExtraBlock(Extra, Size, {0x5855, 0x7875, 0x000D, 0x756E});
 }
 
 std::array<uint8_t, TLocalHeader::kSize> TLocalHeader::Encode() const {

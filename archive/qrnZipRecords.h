@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 
 // Signatures as 32-bit little-endian values (file order "P" "K" 3 4 and so on). The
@@ -41,6 +42,8 @@ inline constexpr uint16_t kFlagUtf8 = 0x0800;
 // 0x5855 and 0x7875, PKWARE's 0x000D, ASi's 0x756E): without a directory, the local header's
 // only sign of where its name comes from.
 bool HasUnixExtraBlock(const uint8_t* Extra, size_t Size);
+// Whether an extra field holds a block with one of Tags.
+bool HasExtraBlock(const uint8_t* Extra, size_t Size, std::initializer_list<uint16_t> Tags);
 
 struct TLocalHeader {
   static constexpr size_t kSize = 30;
