@@ -229,6 +229,8 @@ void TZipCommon::SetTempDir(const std::string& Value) {
 std::string TZipCommon::MakeTempFileName(const std::string& Folder) {
   std::string dir = DirExists(Folder) ? Folder : SystemTempPath();
   if (!DirExists(dir)) ForceDirectories(dir);
+  // A killed run never removes the archive it was building here; a live run's claim keeps its own.
+  platform::RemoveTempLeftovers(dir, "qrn");
   return platform::MakeTempFile(dir, "qrn");
 }
 

@@ -82,12 +82,17 @@ bool RemoveDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);  // replaces `to` atomically
 // Makes a new empty file with a unique name "<prefix>XXXXXX" in folder (atomically, mode 0600)
-// and returns its full name, or empty on failure.
+// and returns its full name, or empty on failure. The file is claimed: this process holds an
+// exclusive flock on it until DeleteFile or RenameFile takes that name away, or the process ends.
 std::string MakeTempFile(const std::string& folder, const std::string& prefix);
 // The same, leaving the file open: its descriptor (read and write), or -1 on failure; name gets
 // its full name. With published set the file is made with the mode a new file gets (0666 less
 // the umask) and needs no SetPublishedMode when it replaces nothing.
 int CreateTempFile(const std::string& folder, const std::string& prefix, bool published, std::string& name);
+// Removes from folder what runs that were killed left of their temporary files: regular files of
+// this user named "<prefix>XXXXXX", not empty, last changed before this call, whose claim no live
+// process holds. Returns how many it removed.
+int RemoveTempLeftovers(const std::string& folder, const std::string& prefix);
 // Temporary files are made 0600. Before one is published under `replacing`, it takes that
 // file's permissions, or the user's default (0666 less the umask) when there is none.
 bool SetPublishedMode(const std::string& path, const std::string& replacing);
