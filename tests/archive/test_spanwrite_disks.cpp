@@ -1,7 +1,8 @@
 // The disk requests of spanned writing: disks refused, cleared only through OnClearDisk, an old
 // archive replaced only on OnDiskSpanFileExists' answer, missing events, cancelling, full and
 // write-protected disks, a handler that never brings a usable disk, an archive in a folder of
-// the disk, and an old set that is kept until the new one is complete.
+// the disk, an old set that is kept until the new one is complete, and the disks of an earlier
+// set used for the next backup.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -355,6 +356,63 @@ TEST(SpanWriteDisks, OverwrittenSetGoesOnlyWhenTheNewOneIsCompleteOrTheRunSaysSo
   bool told = false;
   for (const auto& e : run.r.w.errors) told = told || e.ext.find("overwritten") != std::string::npos;
   EXPECT_TRUE(told) << "a failed run must say that the old set is gone from the disk";
+}
+
+TEST(SpanWriteDisks, NextBackupOntoTheDisksOfAnEarlierSetReplacesItOnTheAnswer) {
+  // The disks of an earlier set go back into the drive in the order asked for.
+  const auto reuseDisks = [](SpanRig& r) {
+    r.onInsert = [&r](const std::string& volume, bool& cancel) {
+      const int n = std::stoi(volume);
+      if (std::filesystem::exists(r.Disk(n))) {
+        r.drive.ReinsertDisk(r.Disk(n));
+        r.disks.push_back(r.Disk(n));
+      } else {
+        r.Insert(n);
+      }
+      cancel = false;
+    };
+  };
+  const auto answerOverwrite = [](SpanRig& r, int& asked) {
+    r.w.zip.OnDiskSpanFileExists = [&asked](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+      ++asked;
+      m = omOverwrite;
+    };
+  };
+  // A set over three disks; the next run starts with its first, a middle or its last disk in
+  // the drive, and one file more to back up.
+  for (int inDrive : {1, 2, 3}) {
+    SCOPED_TRACE("disk " + std::to_string(inDrive) + " in the drive");
+    SpanRig r(64 * 1024);
+    r.Source(7, 20000);
+    ASSERT_EQ(r.w.zip.Compress(), 7);
+    ASSERT_EQ(r.UsedDisks().size(), 3u);
+    r.Source(8, 20000);
+    r.asked.clear();
+    reuseDisks(r);
+    int existsAsked = 0;
+    answerOverwrite(r, existsAsked);
+    r.drive.ReinsertDisk(r.Disk(inDrive));
+    EXPECT_EQ(r.w.zip.Compress(), 8);
+    EXPECT_TRUE(r.w.errors.empty());
+    EXPECT_EQ(r.asked, (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(existsAsked, 3);  // each old piece goes only on the answer
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  // A set that fitted on one disk but carries the spanning marker is a whole archive: it is
+  // updated, and the old file is replaced on the answer.
+  SpanRig r(64 * 1024);
+  r.Source(1, 56000);
+  ASSERT_EQ(r.w.zip.Compress(), 1);
+  ASSERT_EQ(r.UsedDisks().size(), 1u);
+  ASSERT_EQ(r.Piece(1).substr(0, 4), std::string("PK\x07\x08", 4));
+  Put(r.d / "src/new.txt", "written since");
+  reuseDisks(r);
+  int existsAsked = 0;
+  answerOverwrite(r, existsAsked);
+  EXPECT_EQ(r.w.zip.Compress(), 1);
+  EXPECT_FALSE(r.w.Reported(25244));
+  EXPECT_EQ(existsAsked, 1);
+  EXPECT_TRUE(r.PeersAgree());
 }
 
 TEST(SpanWriteDisks, ClearedDiskIsTakenOnlyWithMoreThanTheReserveFree) {
