@@ -61,6 +61,63 @@ TEST(SpanWriteDisks, DiskFilledEarlierInTheRunIsRefusedToo) {
   EXPECT_TRUE(r.PeersAgree());
 }
 
+TEST(SpanWriteDisks, DiskFilledInThisRunIsKnownByMoreThanItsSerialNumber) {
+  // Disks without a serial number: the one filled in this run is known by the piece it holds,
+  // and the answer "overwrite" is never asked for it.
+  struct NoSerials : SpanRig {
+    int existsAsked = 0;
+    explicit NoSerials(int files) : SpanRig(64 * 1024) {
+      Source(files, 20000);
+      drive.InsertDisk(Disk(1), "", 0);
+      w.zip.OnDiskSpanFileExists = [this](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+        ++existsAsked;
+        m = omOverwrite;
+      };
+    }
+    // Disk back goes in on the first request for disk when, a fresh disk on every other one.
+    void PutBack(int back, const std::string& when) {
+      onInsert = [this, back, when, done = false](const std::string& volume, bool& cancel) mutable {
+        if (volume == when && !done) {
+          done = true;
+          drive.ReinsertDisk(Disk(back));
+        } else {
+          drive.InsertDisk(Disk(std::stoi(volume)), "", 0);
+          disks.push_back(Disk(std::stoi(volume)));
+        }
+        cancel = false;
+      };
+    }
+  };
+  {
+    NoSerials r(4);
+    r.PutBack(1, "2");
+    ASSERT_EQ(r.w.zip.Compress(), 4);
+    EXPECT_EQ(r.asked, (std::vector<std::string>{"2", "2"}));
+    EXPECT_EQ(r.existsAsked, 0);
+    EXPECT_TRUE(r.w.errors.empty());
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  {
+    NoSerials r(7);
+    r.PutBack(1, "3");
+    ASSERT_EQ(r.w.zip.Compress(), 7);
+    EXPECT_EQ(r.asked, (std::vector<std::string>{"2", "3", "3"}));
+    EXPECT_EQ(r.existsAsked, 0);
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  // Another disk that happens to carry the serial number of the one just filled (a copied
+  // disk image) holds nothing of this run: it is taken.
+  TwoDisks r;
+  r.onInsert = [&](const std::string&, bool& cancel) {
+    r.drive.InsertDisk(r.Disk(2), "", SerialOf(1));
+    r.disks.push_back(r.Disk(2));
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(r.asked, (std::vector<std::string>{"2"}));
+  EXPECT_TRUE(r.PeersAgree());
+}
+
 TEST(SpanWriteDisks, NonEmptyDiskIsClearedOnlyThroughOnClearDisk) {
   // Disk 2 holds a file of the user's that leaves less than the reserve free.
   const auto userFileOnDisk2 = [](SpanRig& r) {
