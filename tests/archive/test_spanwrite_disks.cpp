@@ -231,6 +231,34 @@ TEST(SpanWriteDisks, WithoutInsertDiskEventTheDiskInTheDriveIsAnOrdinaryVolume) 
   EXPECT_EQ(r.drive.Label(), "");
 }
 
+TEST(SpanWriteDisks, FullDiskIsReportedOnce) {
+  const auto fullReports = [](const Writer& w) {
+    return std::count_if(w.errors.begin(), w.errors.end(), [](const Report& e) { return e.code == 25160; });
+  };
+  // An archive too large for the disk, built in a temporary file or in memory.
+  for (const TCompressionMethod method : {cmTempFile, cmInMemory}) {
+    TwoDisks r;
+    r.w.zip.OnInsertDisk = nullptr;
+    r.w.zip.SetCompressionMethod(method);
+    EXPECT_EQ(r.w.zip.Compress(), 0);
+    EXPECT_EQ(fullReports(r.w), 1) << "method " << int{method};
+    EXPECT_EQ(r.w.errors.size(), 1u) << "method " << int{method};
+  }
+  // A comment that the full disk has no room to write the archive anew for.
+  SpanRig r(64 * 1024);
+  r.w.zip.OnInsertDisk = nullptr;
+  r.Source(1, 20000);
+  ASSERT_EQ(r.w.zip.Compress(), 1);
+  const std::string before = r.Piece(1);
+  Put(r.Disk(1) + "/other.bin", std::string(64 * 1024 - before.size() - 100, 'x'));
+  ASSERT_EQ(r.w.zip.OpenArchiveDirectory(), 1);
+  r.w.zip.SetZipComment("a note");
+  r.w.zip.CommitComments();
+  EXPECT_EQ(fullReports(r.w), 1);
+  EXPECT_EQ(r.w.errors.size(), 1u);
+  EXPECT_TRUE(r.Piece(1) == before);
+}
+
 TEST(SpanWriteDisks, CancelInTheMiddleLeavesNothingThatPassesForABackup) {
   {
     // The request for disk 2 is refused.
