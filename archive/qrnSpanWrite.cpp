@@ -470,16 +470,16 @@ void TDiskSpanObj::SetLabel(const std::string& Label) {
 // --- an earlier set on the disk in the drive -------------------------------------------------
 
 bool TZipBase::TakeOverSpannedSet() {
-  // Only where this run spans too, onto a disk that a spanned run labelled.
-  if (!ArchiveOnRemovableDrive() || !OnInsertDisk || !DiskManager || DiskManager->SpanVolumeNumber <= 0) return false;
   constexpr THeaderTypeState kWholeDirectory = 0x02 | 0x04;  // directory confirmed, end record found
   if ((DirectoryFlags & kWholeDirectory) == kWholeDirectory && EndRecordDisk() == 0) {
     // A set that fits on one disk is a whole archive, its "PK" 7 8 marker aside: it is updated
-    // as any other, and the spanned writer asks before it replaces the file.
+    // as any other (a spanned run asks before it replaces the file).
     if (FArcType == atZipDS) FArcType = atZip;
     return false;
   }
   // One disk of a larger set (or one whose directory cannot be found): its entries cannot be
-  // had without the other disks, so only a run that adds the files anew can replace it.
-  return FSwitch == swAdd || FSwitch == swMove;
+  // had without the other disks, so only a run that adds the files anew can replace it, and
+  // only where it spans too, onto a disk that a spanned run labelled.
+  return ArchiveOnRemovableDrive() && OnInsertDisk && DiskManager && DiskManager->SpanVolumeNumber > 0 &&
+         (FSwitch == swAdd || FSwitch == swMove);
 }

@@ -484,20 +484,26 @@ TEST(SpanWriteDisks, NextBackupOntoTheDisksOfAnEarlierSetReplacesItOnTheAnswer) 
     EXPECT_TRUE(r.PeersAgree());
   }
   // A set that fitted on one disk but carries the spanning marker is a whole archive: it is
-  // updated, and the old file is replaced on the answer.
-  SpanRig r(64 * 1024);
-  r.Source(1, 56000);
-  ASSERT_EQ(r.w.zip.Compress(), 1);
-  ASSERT_EQ(r.UsedDisks().size(), 1u);
-  ASSERT_EQ(r.Piece(1).substr(0, 4), std::string("PK\x07\x08", 4));
-  Put(r.d / "src/new.txt", "written since");
-  reuseDisks(r);
-  int existsAsked = 0;
-  answerOverwrite(r, existsAsked);
-  EXPECT_EQ(r.w.zip.Compress(), 1);
-  EXPECT_FALSE(r.w.Reported(25244));
-  EXPECT_EQ(existsAsked, 1);
-  EXPECT_TRUE(r.PeersAgree());
+  // updated, and the old file is replaced on the answer; where nobody changes disks, the
+  // update is an ordinary archive.
+  for (const bool spanning : {true, false}) {
+    SCOPED_TRACE(spanning ? "spanned update" : "plain update");
+    SpanRig r(64 * 1024);
+    r.w.zip.SetLeaveSpaceOnFirstDisk(40000);  // the marker, on a disk with room for an update
+    r.Source(1, 20000);
+    ASSERT_EQ(r.w.zip.Compress(), 1);
+    ASSERT_EQ(r.UsedDisks().size(), 1u);
+    ASSERT_EQ(r.Piece(1).substr(0, 4), std::string("PK\x07\x08", 4));
+    Put(r.d / "src/new.txt", "written since");
+    reuseDisks(r);
+    int existsAsked = 0;
+    answerOverwrite(r, existsAsked);
+    if (!spanning) r.w.zip.OnInsertDisk = nullptr;
+    EXPECT_EQ(r.w.zip.Compress(), 1);
+    EXPECT_FALSE(r.w.Reported(25244));
+    EXPECT_EQ(existsAsked, spanning ? 1 : 0);
+    EXPECT_TRUE(r.PeersAgree());
+  }
 }
 
 TEST(SpanWriteDisks, ClearedDiskIsTakenOnlyWithMoreThanTheReserveFree) {
