@@ -231,7 +231,6 @@ bool TCompBase::ReadCentralHeader(TStream32&, std::string&, bool) { return false
 void TCompBase::WriteZip64Extra(TStream32&, TCompFileInfo&) {}
 void TCompBase::ReadCentralDirectory(TStream32&, TCompHeaderList&) {}
 bool TCompBase::OpenOldVolumes(std::unique_ptr<TStream32>&) { return true; }
-
 bool TCompBase::TakeOverSpannedSet() { return false; }
 void TCompBase::CommitComments() { TextOperation(ArchiveFile()); }
 void TCompBase::ListEntries(TCompHeaderList&) {}
