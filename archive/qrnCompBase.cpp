@@ -231,6 +231,7 @@ bool TCompBase::ReadCentralHeader(TStream32&, std::string&, bool) { return false
 void TCompBase::WriteZip64Extra(TStream32&, TCompFileInfo&) {}
 void TCompBase::ReadCentralDirectory(TStream32&, TCompHeaderList&) {}
 bool TCompBase::OpenOldVolumes(std::unique_ptr<TStream32>&) { return true; }
+bool TCompBase::TakeOverSpannedSet() { return false; }
 void TCompBase::CommitComments() { TextOperation(ArchiveFile()); }
 void TCompBase::ListEntries(TCompHeaderList&) {}
 bool TCompBase::GetFileComment(int32_t, std::string&, std::string&) { return false; }
@@ -455,6 +456,12 @@ void TCompBase::Execute(TCompHeaderList& List) {
       const TArcType kind = DetectArcType(file.get());
       FArcType = UpdateKind(kind);
       old = std::move(file);
+    }
+    // The old copy of this archive on spanned disks: the spanned writer replaces it disk by
+    // disk, on the user's answer, so the run goes on as for a new archive.
+    if (old && oldSize > 0 && TakeOverSpannedSet()) {
+      old.reset();
+      oldSize = 0;
     }
     if (old && oldSize > 0) {
       // Another kind of archive, or a set spread over removable disks, is never replaced by

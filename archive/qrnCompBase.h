@@ -205,6 +205,10 @@ class TCompBase : public TZipCommon {
   // puts a stream over the whole set in Old's place. False when the set cannot be had (the
   // run then stops and the archive stays as it was).
   virtual bool OpenOldVolumes(std::unique_ptr<TStream32>& Old);
+  // Whether the existing archive, just detected, is one disk of an earlier set on spanned
+  // disks that this run replaces rather than updates (its entries lie on other disks). May
+  // settle the detected kind of a set that fits on one disk.
+  virtual bool TakeOverSpannedSet();
 
   // --- per-file operations ---
   void ScanFilter(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List);
