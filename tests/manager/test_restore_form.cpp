@@ -260,6 +260,32 @@ TEST_F(RestoreForm, DamagedOrForeignArchivesAreReportedAsFailures) {
   }
 }
 
+// An older or hand-made task store may hold a relative source folder (the editor stores absolute
+// ones): it is taken from the program's current folder, the files land there, and the count is
+// of the files that did.
+TEST_F(RestoreForm, ARelativeSourceFolderTakesTheRestoredFilesAndTheCountIsOfThoseThatArrived) {
+  Task("new", "Backup.zip");
+  const auto files = SmallFiles();
+  Pack(backup_ + "/Backup.zip");
+  EmptySource();
+  Store({{"Документы", "Документы", backup_, "По требованию", "", "", "", "", "new", "Backup.zip", "1",
+          "Документы.log"}});
+  struct TBackToFolder {
+    std::string Folder = std::filesystem::current_path().string();
+    ~TBackToFolder() { std::filesystem::current_path(Folder); }
+  } back;
+  std::filesystem::current_path(root_);
+  OpenWithTask();
+  ShowForm();
+  ASSERT_EQ(restore_form_.Edit1.text().toStdString(), "Документы");
+  Choose("Backup.zip");
+  Click(restore_form_.xpButton3);
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_EQ(answerer_.Boxes()[0].text, "Востановление успешно завершено, востановлено: 3 файлов");
+  EXPECT_TRUE(Tree(source_) == files) << "the restored files differ from the backed-up ones";
+  EXPECT_NE(LogEntries().find("востановлено: 3 файлов"), std::string::npos) << LogEntries();
+}
+
 TEST_F(RestoreForm, AnArchiveNameTheLogCannotHoldIsRefusedBeforeAnythingHappens) {
   Task("new", "Backup.zip", "1");
   SmallFiles();
