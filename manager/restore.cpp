@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "archive/qrnCompBase.h"
@@ -259,8 +260,15 @@ void TForm7::xpButton2Click(TObject*) {
                                            platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDNO) {
     return;
   }
+  // An entry that cannot be written stops the deletion before the archive goes; it is written
+  // only for a deletion that happened.
+  CheckArchiveDeletionEntry(FTask, 1, FArchive);
+  if (!platform::DeleteFile(FArchive) && platform::LastError() != ENOENT) {
+    const int error = platform::LastError();
+    FileListBox1.Update();
+    return ShowError("Не удалось удалить резервную копию " + FArchive + ": " + DeletionFailureText(error));
+  }
   WriteArchiveDeletionEntry(FTask, 1, FArchive);
-  platform::DeleteFile(FArchive);
   FileListBox1.Update();
   SetChosenArchive("");
 }

@@ -10,6 +10,7 @@
 #include "manager/restore.h"
 #include "platform/gui/datetime.h"
 #include "tests/manager/archiveform_fixture.h"
+#include "tests/support/OrdinaryUser.h"
 
 namespace {
 
@@ -187,6 +188,37 @@ TEST_F(RestoreForm, DeletesTheChosenArchiveOnceConfirmedAndForgetsTheChoice) {
   EXPECT_TRUE(Shown().empty());
   EXPECT_FALSE(Exists(backup_ + "/b.zip"));
   EXPECT_EQ(Listed(), std::vector<std::string>{"c.zip"});
+}
+
+// A deletion that fails (a backup folder the user cannot write to) is shown, and the task log
+// records only deletions that happened.
+TEST_F(RestoreForm, AFailedDeletionIsShownAndNotLoggedAsDone) {
+  Task("new", "Backup.zip", "1");
+  SmallFiles();
+  Pack(backup_ + "/a.zip");
+  OpenWithTask();
+  ShowForm();
+  Choose("a.zip");
+  std::filesystem::permissions(backup_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  struct TReopen {
+    std::string Folder;
+    ~TReopen() { std::filesystem::permissions(Folder, std::filesystem::perms::owner_all); }
+  } reopen{backup_};
+  {
+    const testsupport::TOrdinaryUser user;
+    if (!user.CannotWriteInto(backup_))
+      GTEST_SKIP() << "this process writes into folders without write permission and cannot give that up";
+    answerer_.Answer(platform::IDYES);
+    Click(restore_form_.xpButton2);
+  }
+  ASSERT_EQ(answerer_.Boxes().size(), 2u) << "the question, then the failure";
+  EXPECT_EQ(answerer_.Boxes()[1].caption, "Ошибка!");
+  EXPECT_EQ(answerer_.Boxes()[1].flags, platform::MB_OK | platform::MB_ICONERROR);
+  EXPECT_EQ(answerer_.Boxes()[1].text,
+            "Не удалось удалить резервную копию " + backup_ + "/a.zip: нет прав на удаление");
+  EXPECT_TRUE(Exists(backup_ + "/a.zip"));
+  EXPECT_EQ(Listed(), std::vector<std::string>{"a.zip"});
+  EXPECT_EQ(LogEntries(), "") << "nothing was deleted";
 }
 
 TEST_F(RestoreForm, EmptyListSaysSoWhileNothingIsChosen) {

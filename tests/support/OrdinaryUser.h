@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace testsupport {
@@ -34,6 +35,15 @@ class TOrdinaryUser {
     DIR* dir = ::opendir(folder.c_str());
     if (dir) ::closedir(dir);
     return dir == nullptr;
+  }
+  // Whether a folder without write permission now refuses this thread a new file.
+  static bool CannotWriteInto(const std::string& folder) {
+    std::string probe = folder + "/.probe-XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) return true;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return false;
   }
 
  private:
