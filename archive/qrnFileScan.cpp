@@ -481,6 +481,12 @@ void TqrnFileScan::WalkFolder(const std::string& Folder, const TMultiMasks& Mask
   std::set<Identity> entered;
   const std::string root = AddSlash(Folder);
   if (const auto id = platform::StatPath(root)) entered.insert({id->device, id->inode});
+  // The folders above the root hold it: a link to one of them (a Wine prefix's "z:" -> "/") leads
+  // back into the tree, a loop as a link to a parent is, and would take in the file system.
+  for (std::string up = root + ".."; !entered.empty(); up += "/..") {
+    const auto id = platform::StatPath(up);
+    if (!id || !entered.insert({id->device, id->inode}).second) break;
+  }
 
   auto enter = [&](std::string f, bool isRoot) {
     if (OnRecurseDir) OnRecurseDir(this, f);

@@ -336,8 +336,8 @@ TEST(WriterNew, CancelledNewArchiveInMemoryStillKeepsTheEntriesDone) {
 }
 
 // A linked folder of the source is backed up like a real one; each folder once, under its own
-// path when it lies in the source; links to parents do not loop; a link to nothing is reported
-// by name, as everything the run could not read is.
+// path when it lies in the source; links to parents, and to the folders that hold the source, do
+// not loop; a link to nothing is reported by name, as everything the run could not read is.
 TEST(WriterNew, LinkedFoldersAreEnteredEachFolderOnceAndABrokenLinkIsReported) {
   namespace fs = std::filesystem;
   Folder d;
@@ -350,6 +350,9 @@ TEST(WriterNew, LinkedFoldersAreEnteredEachFolderOnceAndABrokenLinkIsReported) {
   fs::create_directory_symlink("../src", d / "elsewhere/back");
   fs::create_directory_symlink(".", d / "elsewhere/again");
   fs::create_directory_symlink("../missing", d / "src/broken");
+  // Folders that hold the source lead back into it: loops too.
+  fs::create_directory_symlink(d.Path(), d / "src/real/holder");
+  fs::create_directory_symlink("/", d / "src/top");
   Writer w(d / "out.zip", d / "src");
   EXPECT_EQ(w.zip.Compress(), 3);
   ASSERT_EQ(w.errors.size(), 1u);
