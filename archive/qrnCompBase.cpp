@@ -602,6 +602,10 @@ void TCompBase::BuildFileList(TCompHeaderList& List) {
     scan.SetIncludeHiddenDirs(FIncludeHiddenDirs);
     scan.OnScanFile = OnFileScanStatus;
     scan.OnRecurseDir = OnRecurseDir;
+    // Whatever the walk cannot read is missing from the archive: the run says so by name.
+    scan.OnScanFailure = [this](TObject*, const std::string& Path, int Error) {
+      ReportError(Path, std::strerror(Error), "0", E_OPEN_ERROR);
+    };
     scan.OnRootDirChange = [this](TObject*, const std::string& Dir) { FScanRoot = AddSlash(Dir); };
     scan.SetOwnerList(&List);
     scan.SetFoundFileProc([this, &List](const std::string& Path, const platform::FindData& Data, TObject*) {

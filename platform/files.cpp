@@ -309,30 +309,58 @@ bool IsSymlinkToDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::vector<FindData> ListDirectory(const std::string& folder) {
+namespace {
+
+// failures null: what cannot be read is passed over, and links to folders are left out.
+std::vector<FindData> listFolder(const std::string& folder, std::vector<ListFailure>* failures) {
   std::vector<FindData> out;
+  auto failed = [&](const std::string& name, int error) {
+    if (failures) failures->push_back({name, error});
+  };
   std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
   if (!dir) {
     lastError = errno;
+    failed("", errno);
     return out;
   }
   int dfd = dirfd(dir.get());
-  while (dirent* e = ::readdir(dir.get())) {
+  for (;;) {
+    errno = 0;
+    dirent* e = ::readdir(dir.get());
+    if (!e) {
+      if (errno != 0) failed("", errno);
+      break;
+    }
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     struct stat lst;
-    if (::fstatat(dfd, e->d_name, &lst, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (::fstatat(dfd, e->d_name, &lst, AT_SYMLINK_NOFOLLOW) != 0) {
+      failed(name, errno);
+      continue;
+    }
     struct stat st = lst;
-    if (S_ISLNK(lst.st_mode)) {
-      if (::fstatat(dfd, e->d_name, &st, 0) != 0) continue;  // dangling link
-      if (S_ISDIR(st.st_mode)) continue;  // never descend into linked folders
+    const bool link = S_ISLNK(lst.st_mode);
+    if (link) {
+      if (::fstatat(dfd, e->d_name, &st, 0) != 0) {  // a link to nothing, or to what cannot be reached
+        failed(name, errno);
+        continue;
+      }
+      if (S_ISDIR(st.st_mode) && !failures) continue;
     }
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;  // FIFOs, sockets, devices
     out.push_back(FindData{name, attributesOf(name, st), static_cast<int64_t>(st.st_size),
                            static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
-                           static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+                           static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), link});
   }
   return out;
+}
+
+}  // namespace
+
+std::vector<FindData> ListDirectory(const std::string& folder) { return listFolder(folder, nullptr); }
+
+std::vector<FindData> ReadFolder(const std::string& folder, std::vector<ListFailure>& failures) {
+  return listFolder(folder, &failures);
 }
 
 uint32_t UnixTimeToLocalDosTime(int64_t seconds) {
