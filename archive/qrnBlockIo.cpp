@@ -13,6 +13,7 @@
 #include "archive/qrnStreams.h"
 #include "archive/qrnTempOut.h"
 #include "archive/qrnZipRecords.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 
 namespace {
@@ -151,6 +152,22 @@ std::string TZipCommon::MakeStoredName(const std::string& FileName, const std::s
     }
   }
   return FileName;
+}
+
+std::string TZipCommon::DecodeEntryName(const std::string& Stored, uint16_t Flags, int32_t Host,
+                                        std::span<const uint8_t> Extra) const {
+  if ((Flags & kFlagUtf8) != 0) return StoredToLocalName(Stored, false);
+  // Unix tools store a name's bytes as the system has them, UTF-8 here, without flag bit 11;
+  // names from DOS and Windows hosts are in the OEM code page. A Unix-made name that is not
+  // UTF-8 is kept as its bytes when the entry has no Unix tool's extra block, as this writer
+  // stores a name the system holds in no code page; with such a block it came from an
+  // archiver on a system in another code page (CP866 archives made on Linux exist), and the
+  // OEM translation reads it.
+  const bool unixBlock = HasUnixExtraBlock(Extra.data(), Extra.size());
+  const bool unixHost = Host == kHostUnix || Host == kHostMacOsX;
+  const bool asStored = platform::IsValidUtf8(Stored) ? unixHost || (Host == kHostUnknown && unixBlock)
+                                                      : unixHost && !unixBlock;
+  return StoredToLocalName(Stored, FTranslateOemChar && !asStored);
 }
 
 bool TZipCommon::IsExcluded(const std::string& FileName, const std::string& BaseFolder) const {
@@ -375,20 +392,23 @@ int64_t TZipCommon::CopyStoredData(TStream32& Stream, TStream32* Output, int64_t
 }
 
 bool TZipCommon::ReadExtraField(TStream32& Stream, int32_t Length, TExtraHigh& Result, int32_t HeaderKind,
-                                TExtraSizes& Sizes) {
+                                TExtraSizes& Sizes, std::vector<uint8_t>* Field) {
   Result = TExtraHigh{};
+  std::vector<uint8_t> own;
+  std::vector<uint8_t>& field = Field != nullptr ? *Field : own;
+  field.clear();
   const int32_t want = std::clamp(Length, 0, kMaxNameLength);
   if (want == 0) return true;
   // The whole field is read first, so no block can reach outside it.
-  std::vector<uint8_t> field(static_cast<size_t>(want));
+  field.resize(static_cast<size_t>(want));
   int32_t got = 0;
   try {
     got = std::max(0, Stream.Read(field.data(), want));
   } catch (const EReadError&) {
     got = 0;
   }
-  const std::span<const uint8_t> data(field.data(), static_cast<size_t>(got));
-  return ParseExtraField(data, Result, HeaderKind, Sizes) && got == want;
+  field.resize(static_cast<size_t>(got));
+  return ParseExtraField(field, Result, HeaderKind, Sizes) && got == want;
 }
 
 bool TZipCommon::ParseExtraField(std::span<const uint8_t> data, TExtraHigh& Result, int32_t HeaderKind,
