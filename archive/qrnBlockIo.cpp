@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <unistd.h>
 #include <climits>
 #include <vector>
@@ -59,6 +60,31 @@ std::string currentFolder() {
   char cwd[PATH_MAX];
   if (!::getcwd(cwd, sizeof cwd)) return "/";
   return AddSlash(cwd);
+}
+
+// The name in Info-ZIP's Unicode Path block, when the block belongs to Stored: it carries the
+// CRC-32 of the header's name, so a block left behind by a tool that renamed the entry without
+// knowing it does not match and is ignored, as the peers ignore it. A block that only restates
+// the header's bytes in code page 437 is ignored too: tools that take every OEM name for code
+// page 437 write it so, over CP866 names as well, and it says nothing the header does not; the
+// header is then read in this system's OEM code page, as a name without the block is.
+std::optional<std::string> unicodePathName(std::span<const uint8_t> Extra, const std::string& Stored) {
+  for (size_t at = 0; at + 4 <= Extra.size();) {
+    const uint16_t tag = GetLE16(Extra, at);
+    const size_t size = GetLE16(Extra, at + 2);
+    if (size > Extra.size() - at - 4) break;
+    if (tag == kUnicodePathExtraTag && size > 5 && Extra[at + 4] == 1) {
+      uint32_t crc = 0xFFFFFFFFu;
+      Crc32Update(Stored.data(), Stored.size(), crc);
+      const auto name = Extra.subspan(at + 9, size - 5);
+      std::string text(name.begin(), name.end());
+      if ((crc ^ 0xFFFFFFFFu) == GetLE32(Extra, at + 5) && platform::IsValidUtf8(text) &&
+          platform::ConvertCodePage(Stored, "CP437", "UTF-8") != text)
+        return text;
+    }
+    at += 4 + size;
+  }
+  return std::nullopt;
 }
 
 bool isArj(TArcType t) { return t == atArj || t == atArjExe; }
@@ -157,6 +183,7 @@ std::string TZipCommon::MakeStoredName(const std::string& FileName, const std::s
 std::string TZipCommon::DecodeEntryName(const std::string& Stored, uint16_t Flags, int32_t Host,
                                         std::span<const uint8_t> Extra) const {
   if ((Flags & kFlagUtf8) != 0) return StoredToLocalName(Stored, false);
+  if (const auto unicode = unicodePathName(Extra, Stored)) return StoredToLocalName(*unicode, false);
   // Unix tools store a name's bytes as the system has them, UTF-8 here, without flag bit 11;
   // names from DOS and Windows hosts are in the OEM code page. A Unix-made name that is not
   // UTF-8 is kept as its bytes when the entry has no Unix tool's extra block, as this writer

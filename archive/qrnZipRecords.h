@@ -34,6 +34,8 @@ inline constexpr int32_t kHostUnknown = -1;
 // Extra-field tags: the writer's own record and the standard Zip64 field (read only).
 inline constexpr uint16_t kZip64ExtraTag = 100;
 inline constexpr uint16_t kStandardZip64ExtraTag = 0x0001;
+// Info-ZIP's Unicode Path field: version 1, the CRC-32 of the header's name, that name in UTF-8.
+inline constexpr uint16_t kUnicodePathExtraTag = 0x7075;
 
 // General-purpose flag bits the engine looks at.
 inline constexpr uint16_t kFlagEncrypted = 0x0001;
