@@ -185,15 +185,17 @@ std::string TZipCommon::DecodeEntryName(const std::string& Stored, uint16_t Flag
   if ((Flags & kFlagUtf8) != 0) return StoredToLocalName(Stored, false);
   if (const auto unicode = unicodePathName(Extra, Stored)) return StoredToLocalName(*unicode, false);
   // Unix tools store a name's bytes as the system has them, UTF-8 here, without flag bit 11;
-  // names from DOS and Windows hosts are in the OEM code page. A Unix-made name that is not
-  // UTF-8 is kept as its bytes when the entry has no Unix tool's extra block, as this writer
-  // stores a name the system holds in no code page; with such a block it came from an
-  // archiver on a system in another code page (CP866 archives made on Linux exist), and the
-  // OEM translation reads it.
-  const bool unixBlock = HasUnixExtraBlock(Extra.data(), Extra.size());
+  // names from DOS and Windows hosts are in the OEM code page. A local header names no host:
+  // a Unix tool's extra block tells one. A Unix-made name that is not UTF-8 is kept as its
+  // bytes when the entry has no such block, as this writer stores a name the system holds in
+  // no code page; with one it came from an archiver on a system in another code page (CP866
+  // archives made on Linux exist), and the OEM translation reads it.
   const bool unixHost = Host == kHostUnix || Host == kHostMacOsX;
-  const bool asStored = platform::IsValidUtf8(Stored) ? unixHost || (Host == kHostUnknown && unixBlock)
-                                                      : unixHost && !unixBlock;
+  bool asStored = false;
+  if (unixHost || Host == kHostUnknown) {
+    const bool unixBlock = HasUnixExtraBlock(Extra.data(), Extra.size());
+    asStored = platform::IsValidUtf8(Stored) ? unixHost || unixBlock : unixHost && !unixBlock;
+  }
   return StoredToLocalName(Stored, FTranslateOemChar && !asStored);
 }
 
