@@ -206,6 +206,11 @@ std::string TCompBase::EncodeStoredName(const std::string& Local, bool, bool& Ut
   return LocalToStoredName(BackslashToSlash(Local), FTranslateOemChar, Utf8);
 }
 
+void TCompBase::SetStoredName(TCompFileInfo& Info, const std::string& Local, bool Folder) const {
+  Info.StoredName = EncodeStoredName(Local, Folder, Info.Utf8Name);
+  Info.RawName = !platform::IsValidUtf8(Local);
+}
+
 bool TCompBase::IsStoredType(const std::string& Name) const {
   const std::string ext = ExtensionOf(Name);
   if (ext.empty()) return false;
@@ -941,7 +946,7 @@ bool TCompBase::AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList
   CryptState().Crc16 = 0;
   FMethodWord = 0;
   FEncrypt = false;
-  info.StoredName = EncodeStoredName(FCurrentFileName, true, info.Utf8Name);
+  SetStoredName(info, FCurrentFileName, true);
   FCurInfo = &info;
   FLocalName = info.StoredName;
   StartLocalHeader(List, Index);
@@ -983,7 +988,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   } restore{this, kept};
 
   info.UnpackedHigh = static_cast<uint16_t>(static_cast<uint64_t>(size) >> 32);
-  info.StoredName = EncodeStoredName(FCurrentFileName, false, info.Utf8Name);
+  SetStoredName(info, FCurrentFileName, false);
   const uint32_t attributes = GetLE32(info.RawHeader, 38);
   FCurInfo = &info;
   FLocalName = info.StoredName;
