@@ -269,6 +269,7 @@ int64_t FileSizeOf(int fd) {
 }
 
 int LastError() { return lastError; }
+void SetLastError(int Error) { lastError = Error; }
 bool LastErrorIsDiskFull() { return lastError == ENOSPC || lastError == EFBIG || lastError == EDQUOT; }
 
 uint32_t GetFileAttributes(const std::string& path) {

@@ -42,6 +42,8 @@ bool CloseFile(int fd);
 int64_t FileSizeOf(int fd);  // -1 on failure
 // The errno of the last failed call of this thread, and whether it was "disk full".
 int LastError();
+// Makes Error the last error again, for a failure that is reported after other calls.
+void SetLastError(int Error);
 bool LastErrorIsDiskFull();
 
 // --- metadata ----------------------------------------------------------------------------
