@@ -114,23 +114,33 @@ std::string FoldNameCase(const std::string& Name) {
 int32_t TCompHeaderList::Add(const std::string& Name, const TCompFileInfo& Info) {
   const int32_t index = Count();
   if (!AddHeader(Info, Name, 0, 0, nullptr)) throw E_RAISE("Out of memory");
-  FIndex[Name].push_back(index);
+  if (FIndexed) FIndex[Name].push_back(index);
   return index;
 }
 
 void TCompHeaderList::SetName(int32_t i, const std::string& Name) {
-  auto it = FIndex.find(Names[i]);
-  if (it != FIndex.end()) {
-    auto& v = it->second;
-    v.erase(std::remove(v.begin(), v.end(), i), v.end());
-    if (v.empty()) FIndex.erase(it);
+  if (FIndexed) {
+    auto it = FIndex.find(Names[i]);
+    if (it != FIndex.end()) {
+      auto& v = it->second;
+      v.erase(std::remove(v.begin(), v.end(), i), v.end());
+      if (v.empty()) FIndex.erase(it);
+    }
+    auto& v = FIndex[Name];
+    v.insert(std::lower_bound(v.begin(), v.end(), i), i);
   }
   Names[i] = Name;
-  auto& v = FIndex[Name];
-  v.insert(std::lower_bound(v.begin(), v.end(), i), i);
+}
+
+void TCompHeaderList::BuildIndex() const {
+  FIndex.clear();
+  FIndex.reserve(static_cast<size_t>(Count()));
+  for (int32_t i = 0; i < Count(); ++i) FIndex[Names[i]].push_back(i);
+  FIndexed = true;
 }
 
 int32_t TCompHeaderList::IndexOfName(const std::string& Name) const {
+  if (!FIndexed) BuildIndex();
   auto it = FIndex.find(Name);
   return it == FIndex.end() || it->second.empty() ? -1 : it->second.front();
 }
@@ -140,6 +150,7 @@ void TCompHeaderList::ClearNames() { Clear(); }
 void TCompHeaderList::Clear() {
   ClearList();
   FIndex.clear();
+  FIndexed = false;
   Modified = false;
 }
 
@@ -1017,7 +1028,8 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   if (level == dtDeflateS) {
     success = StoreFile(in, Output, state);
   } else if (size <= 256) {
-    TMemoryStream32 mem;
+    TMemoryStream32& mem = FSmallDeflated;
+    mem.Rewind();
     uint32_t crc = CryptState().Crc32;
     success = DeflateFile(&in, &mem, state, crc, level, progress, -15) && !GetCancel();
     CryptState().Crc32 = crc;
