@@ -86,6 +86,8 @@ uint32_t UnixTimeToLocalDosTime(int64_t seconds);
 // A local DOS date-time back to seconds since the epoch.
 int64_t LocalDosTimeToUnixTime(uint32_t dos);
 bool SetFileModifiedTime(const std::string& path, int64_t seconds);
+// The same through an open descriptor of the file.
+bool SetFileModifiedTime(int fd, int64_t seconds);
 
 // --- folders and files -------------------------------------------------------------------
 bool DirectoryExists(const std::string& path);
@@ -102,6 +104,10 @@ std::string MakeTempFile(const std::string& folder, const std::string& prefix);
 // its full name. With published set the file is made with the mode a new file gets (0666 less
 // the umask) and needs no SetPublishedMode when it replaces nothing.
 int CreateTempFile(const std::string& folder, const std::string& prefix, bool published, std::string& name);
+// Makes the file path, which must not exist yet (no file, folder or link of that name), with the
+// mode a new file gets; its descriptor (read and write), or -1 with the error kept (EEXIST: the
+// name is taken).
+int CreateNewFile(const std::string& path);
 // Removes from folder what runs that were killed left of their temporary files: regular files of
 // this user named "<prefix>XXXXXX", not empty, last changed before this call, whose claim no live
 // process holds. Returns how many it removed.
