@@ -18,10 +18,12 @@ constexpr const char* kDefaultStoreTypes[] = {".ACE", ".ARC", ".ARJ", ".BH",  ".
                                               ".JAR", ".LHA", ".LZH", ".PAK", ".PK3", ".PK_", ".RAR", ".TAR",
                                               ".TGZ", ".UUE", ".UU",  ".WAR", ".XXE", ".Z",   ".ZIP", ".ZOO"};
 
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 bool SameTextAscii(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
   return true;
 }
 
@@ -39,9 +41,8 @@ std::string ExtensionOf(const std::string& Name) {
 // that the file changed after the CRC pass.
 class TSourceFile : public TFileStream32 {
  public:
-  explicit TSourceFile(const std::string& Name) : TFileStream32(Name, 0x40) {
-    if (FHandle >= 0) FSnapshotSize = TStream32::Size();
-  }
+  // Opened in Folder, a descriptor of the file's folder (negative: by its full name).
+  TSourceFile(const std::string& Name, int Folder) : TSourceFile(OpenSource(Name, Folder)) {}
   int64_t Size() override { return FSnapshotSize; }
   int32_t Read(void* Buffer, int32_t Count) override {
     const int64_t at = Position();
@@ -66,6 +67,15 @@ class TSourceFile : public TFileStream32 {
   bool KeepCrc = false;
 
  private:
+  explicit TSourceFile(std::pair<int, int64_t> Opened)
+      : TFileStream32(Opened.first, Opened.second), FSnapshotSize(Opened.first >= 0 ? Opened.second : 0) {}
+  static std::pair<int, int64_t> OpenSource(const std::string& Name, int Folder) {
+    int64_t size = 0;
+    const int fd = Folder >= 0 ? platform::OpenFileIn(Folder, NamePart(Name), 0x40, size)
+                               : platform::OpenFile(Name, 0x40, size);
+    return {fd, size};
+  }
+
   int64_t FSnapshotSize = 0;
   uint32_t FPassCrc = 0xFFFFFFFFu;
   int64_t FPassEnd = 0;
@@ -654,6 +664,11 @@ void TCompBase::KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& Li
 }
 
 void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& List) {
+  // The folder of the files added is not held past the loop: a removable drive must come free.
+  struct TReleaseFolder {
+    platform::TFolderHandle& Folder;
+    ~TReleaseFolder() { Folder.Close(); }
+  } release{FSourceFolder};
   if (OnElapsedTime && !Timer.Running()) Timer.Start();
   const int32_t maxCount = FFilesDeleted;
   FFilesDeleted = 0;
@@ -974,7 +989,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
 
   TDeflateType level = FDeflateType;
   if (level != dtDeflateS && IsStoredType(FCurrentFileName)) level = dtDeflateS;
-  TSourceFile in(source);
+  TSourceFile in(source, FSourceFolder.For(FolderPart(source)));
   if (in.Handle() < 0) {
     ReportError(source, "", "0", E_OPEN_ERROR);
     return false;

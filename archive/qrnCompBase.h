@@ -271,6 +271,9 @@ class TCompBase : public TZipCommon {
   std::string FLocalName;
   std::vector<uint8_t> FRecordBytes;  // where WriteLocalRecord assembles
   TMemoryStream32 FSmallDeflated;     // where a small file is deflated first
+  // The folder of the files being added, held open while the entry loop runs, so that opening
+  // each file looks up its name alone instead of walking its whole path again.
+  platform::TFolderHandle FSourceFolder;
   // The entry counter of the last loop (the entries visited), read by the directory writer.
   int32_t FEntryCount = 0;
   // Where the temporary output lives.

@@ -129,7 +129,28 @@ int OpenFile(const std::string& path, uint16_t mode) {
   return OpenFile(path, mode, size);
 }
 
-int OpenFile(const std::string& path, uint16_t mode, int64_t& size) {
+int OpenFile(const std::string& path, uint16_t mode, int64_t& size) { return OpenFileIn(AT_FDCWD, path, mode, size); }
+
+int OpenFolder(const std::string& path) {
+  const int fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return fd < 0 ? fail(-1) : fd;
+}
+
+int TFolderHandle::For(const std::string& path) {
+  if (fd_ >= 0 && path == path_) return fd_;
+  Close();
+  fd_ = OpenFolder(path);
+  if (fd_ >= 0) path_ = path;
+  return fd_;
+}
+
+void TFolderHandle::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+}
+
+int OpenFileIn(int folder, const std::string& path, uint16_t mode, int64_t& size) {
   int flags = O_CLOEXEC;
   if (mode == kModeCreate) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
@@ -149,7 +170,7 @@ int OpenFile(const std::string& path, uint16_t mode, int64_t& size) {
       return fail(-1);
     }
   }
-  int fd = ::open(path.c_str(), flags, 0666);
+  int fd = ::openat(folder, path.c_str(), flags, 0666);
   if (fd < 0) return fail(-1);
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -30,6 +30,26 @@ constexpr uint16_t kModeCreate = 0xFFFF;
 int OpenFile(const std::string& path, uint16_t mode);  // -1 on failure, errno kept
 // The same, giving the file's size as the open found it.
 int OpenFile(const std::string& path, uint16_t mode, int64_t& size);
+// The same for name (no folder part) in the folder that OpenFolder opened, for reading: the
+// refusals of a simulated drive go by full path and are not seen here.
+int OpenFileIn(int folder, const std::string& name, uint16_t mode, int64_t& size);
+// A descriptor that names a folder for OpenFileIn (it reads nothing), -1 on failure.
+int OpenFolder(const std::string& path);
+// The last folder asked for, kept open for OpenFileIn until another is asked for or Close.
+class TFolderHandle {
+ public:
+  TFolderHandle() = default;
+  TFolderHandle(const TFolderHandle&) = delete;
+  TFolderHandle& operator=(const TFolderHandle&) = delete;
+  ~TFolderHandle() { Close(); }
+  // The descriptor of path, -1 when it cannot be opened.
+  int For(const std::string& path);
+  void Close();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
 int32_t ReadFile(int fd, void* buffer, int32_t count);  // bytes read, 0 on failure
 int32_t WriteFile(int fd, const void* buffer, int32_t count);  // bytes written, 0 on failure
 // As ReadFile and WriteFile, at offset; the descriptor's own position is neither used nor moved.
