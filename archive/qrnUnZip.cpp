@@ -619,6 +619,8 @@ void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Outpu
                     TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags, static_cast<uint64_t>(Entry.UnpackedSize)});
       // What the member did not produce still counts as done for the whole run's progress.
       BytesLeft -= std::max<int64_t>(0, Entry.UnpackedSize - FEntryWritten);
+      // Its last block must end within the packed size, at the declared size.
+      if (!InflateMemberEnded()) EntryFailed();
       break;
     }
     default:
@@ -650,21 +652,30 @@ TUnZip::TVolumeHandOver::TVolumeHandOver(TUnZip& Owner, std::unique_ptr<TStream3
 TUnZip::TVolumeHandOver::~TVolumeHandOver() { FOwner.ReadHook = FSaved; }
 
 void TUnZip::InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Output) {
+  const int64_t packed = Entry.PackedSize - (Entry.Encrypted() ? static_cast<int64_t>(kEncryptionHeaderSize) : 0);
+  const int64_t total = Entry.UnpackedSize;
+  // Nothing packed and nothing to produce: an empty member, as some writers leave it.
+  if (packed == 0 && total == 0) return;
   TDecompressStream inflater(Archive.get(), -15);
   inflater.State.Encrypted = Entry.Encrypted();
   inflater.State.Cancel = CancelRef;
-  int64_t remaining = Entry.UnpackedSize;
-  const int64_t total = Entry.UnpackedSize;
-  int32_t chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
+  int64_t remaining = total;
   // Packed bytes of the member on the volumes left behind, for finding the next disk.
-  int64_t packedLeft = Entry.PackedSize - (Entry.Encrypted() ? static_cast<int64_t>(kEncryptionHeaderSize) : 0);
+  int64_t packedLeft = packed;
   int64_t volumeStart = Archive->Position();
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::max(chunk, 1)));
-  while (remaining > 0 && !GetCancel()) {
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(remaining, 1, kChunk)));
+  bool longer = false;
+  while (!GetCancel()) {
     platform::ProcessMessages();
+    // Once the declared size is out, one byte more tells whether the data goes on.
+    const int32_t chunk = static_cast<int32_t>(std::clamp<int64_t>(remaining, 1, kChunk));
     const int32_t rc = inflater.Read(buffer.data(), chunk);
     // Read answers the count asked for or an error; what it produced is what it filled.
     const int32_t n = chunk - static_cast<int32_t>(inflater.OutputSpaceLeft());
+    if (remaining == 0 && n > 0) {
+      longer = true;
+      break;
+    }
     if (n > 0) {
       if (OutputHook(Output, buffer.data(), 1, n, kCrc32, false) < n) {
         // A refused write ends the member: writing on after a gap would only hide it.
@@ -672,25 +683,24 @@ void TUnZip::InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Out
         return;
       }
       BytesLeft -= n;
-      DoProgress(ArchiveTotal, total, total - remaining + n);
-    }
-    if (rc == siBufError && static_cast<int64_t>(inflater.TotalOut()) < total && IsSplit()) {
       remaining -= n;
+      DoProgress(ArchiveTotal, total, total - remaining);
+    }
+    if (inflater.State.EndOfStream) break;
+    if (rc == siBufError && IsSplit() && static_cast<int64_t>(inflater.TotalIn()) < packed) {
       packedLeft -= Archive->Size() - volumeStart;
-      if (!ContinueOnNextVolume(Archive, std::max<int64_t>(packedLeft, 0))) return;
+      if (!ContinueOnNextVolume(Archive, std::max<int64_t>(packedLeft, 0))) break;
       volumeStart = 0;
       inflater.SetSource(Archive.get());
-      chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
       continue;
     }
-    if (rc < 0 || n < chunk) {
-      // End of the data or damage: the size and CRC checks tell which.
-      BytesLeft -= remaining - n;
-      return;
-    }
-    remaining -= n;
-    chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
+    if (rc < 0 || n < chunk) break;  // damaged data, or its end missing
   }
+  // What the member did not produce still counts as done for the whole run's progress.
+  BytesLeft -= remaining;
+  // The data must end, within its packed size and at its declared size: data that runs on
+  // into the next header, or past the size, is damage the CRC of the declared part cannot show.
+  if (longer || !inflater.State.EndOfStream || static_cast<int64_t>(inflater.TotalIn()) > packed) EntryFailed();
 }
 
 bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t Remaining) {

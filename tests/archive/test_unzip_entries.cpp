@@ -344,6 +344,53 @@ TEST(UnZipEntries, OverlappingEntriesAreRefusedAsDamaged) {
   }
 }
 
+// Guards a member whose compressed data runs past its declared packed size passing: the
+// deflate reader read on into what follows, the Deflate64 reader stopped at the declared size
+// without its end, and what came out checked out. 7-Zip and Info-ZIP call it damaged. The data
+// here is one stored block of the content and an empty last block (two bytes), with the
+// declared size ending before those two bytes or after them.
+TEST(UnZipEntries, CompressedDataRunningPastItsPackedSizeFails) {
+  const std::string content = writerfixture::Text(5000);
+  std::vector<uint8_t> stream = {0x00, static_cast<uint8_t>(content.size()), static_cast<uint8_t>(content.size() >> 8),
+                                 static_cast<uint8_t>(~content.size()), static_cast<uint8_t>(~content.size() >> 8)};
+  stream.insert(stream.end(), content.begin(), content.end());
+  stream.push_back(0x03);  // last block, fixed codes, then the end-of-block code
+  stream.push_back(0x00);
+  for (const uint16_t method : {8, 9}) {
+    for (const bool past : {false, true}) {
+      SCOPED_TRACE(std::to_string(method) + (past ? " past its size" : " within its size"));
+      Folder d;
+      RawEntry e;
+      e.name = "a.txt";
+      e.method = method;
+      e.data = stream;
+      e.crc = Crc(content);
+      e.unpacked = static_cast<uint32_t>(content.size());
+      auto zip = Build({e, Stored("b.txt", "beta")});
+      if (past) {
+        // The declared size, in the local and the central header, two bytes short.
+        const auto entries = zipfixture::Entries(zip);
+        ASSERT_EQ(entries.size(), 2u);
+        const size_t central = zip.size() - TEndRecord::kSize - 2 * TCentralHeader::kSize - 5 - 5;
+        for (const size_t at : {size_t{18}, central + 20}) zip[at] = static_cast<uint8_t>(zip[at] - 2);
+      }
+      zipfixture::WriteAll(d / "x.zip", zip);
+      if (HaveTool("unzip")) {
+        EXPECT_EQ(Shell("unzip -tq '" + (d / "x.zip") + "' >/dev/null 2>&1") != 0, past);
+      }
+      if (HaveTool("7zz")) {
+        EXPECT_EQ(Shell("7zz t '" + (d / "x.zip") + "' >/dev/null 2>&1") != 0, past);
+      }
+      Reader r(d / "x.zip", d / "dest");
+      EXPECT_EQ(r.unzip.Extract(), 2);
+      EXPECT_EQ(r.Passed("a.txt"), !past);
+      EXPECT_TRUE(r.Passed("b.txt"));
+      EXPECT_EQ(r.unzip.FilesFailed(), past ? 1 : 0);
+      EXPECT_EQ(Tree(d / "dest").count("a.txt"), past ? 0u : 1u);
+    }
+  }
+}
+
 TEST(UnZipEntries, DamagedDirectoryFallsBackToTheLocalHeaders) {
   Folder d;
   auto zip = Build({Stored("a.txt", "alpha")});
