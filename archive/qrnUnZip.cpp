@@ -328,6 +328,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
     if (MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
       TUnZipRecord r;
       r.Name = EntryName;
+      r.Stored = stored;
       r.RawName = rawName;
       r.Attributes = GetLE32(h, 38);
       r.Disk = static_cast<uint16_t>(std::min<uint32_t>(GetLE16(h, 34) + 1u, 0xFFFF));
@@ -472,14 +473,20 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     if (!OpenDiskOf(Archive, r, i == 0)) break;
     Entry = TUnEntry{};
     bool read = false;
+    std::string damage;
     try {
       read = !r.Overlaps && Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
+      // The directory names the entry as every other tool lists it: a local header that says
+      // otherwise belongs to another entry (of a stale set, say) or is damaged, and neither its
+      // name nor its data can be trusted.
+      if (read && r.HasCentral) damage = LocalDisagreement(r, stored);
     } catch (...) {
       read = false;
     }
-    if (!read) {
-      // Overlapping data, or a local header that the listing could not test (split archives).
-      ReportError(r.Name, "", "0", E_BAD_FILE_HEADER);
+    if (!read || !damage.empty()) {
+      // Overlapping data, a local header that disagrees with the directory, or one that the
+      // listing could not test (split archives).
+      ReportError(r.Name, damage, "0", E_BAD_FILE_HEADER);
       CountFailed();
       BytesLeft -= r.UnpackedSize;
       continue;
@@ -517,6 +524,21 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   for (; FVolumeMissing && i < FList.Count(); ++i) {
     if (!isFolderRecord(*FList.GetHeader(i))) CountFailed();
   }
+}
+
+std::string TUnZip::LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const {
+  if (LocalName != Record.Stored) return "its local header names another file";
+  if (GetLE16(FLocal, 8) != GetLE16(Record.Central, 10)) return "its local header gives another method";
+  // With flag bit 3 the CRC and sizes follow the data: the local fields may hold anything.
+  if (((GetLE16(FLocal, 6) | GetLE16(Record.Central, 8)) & kFlagDataDescriptor) != 0) return {};
+  // A local CRC of 0 defers to the directory's.
+  const uint32_t localCrc = GetLE32(FLocal, 14);
+  if (localCrc != GetLE32(Record.Central, 16) && !(localCrc == 0 && GetLE32(Record.Central, 20) != 0))
+    return "its local header gives another CRC";
+  if (wide(PackedHigh, FLocalSizes.PackedSize) != Record.PackedSize ||
+      wide(UnpackedHigh, FLocalSizes.UnpackedSize) != Record.UnpackedSize)
+    return "its local header gives other sizes";
+  return {};
 }
 
 void TUnZip::ExtractByDirectory(std::unique_ptr<TStream32>& Archive) { ExtractRecords(Archive); }

@@ -17,6 +17,7 @@ struct TUnZipRecord {
   uint16_t Disk = 1;        // volume of the local header, counted from 1
   int64_t Offset = 0;       // of the local header in its volume, self-extractor shift included
   std::string Name;          // as listed, for reports
+  std::string Stored;        // the name's bytes as the directory holds them
   bool HasCentral = false;
   bool RawName = false;     // made by a Unix tool: the name's bytes are the local name
   int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
@@ -87,6 +88,9 @@ class TUnZip : public TUnBase {
   void ReportShortDirectory();
   // Marks the listed entries of a single-file archive whose data overlaps another entry's.
   void MarkOverlaps();
+  // What the local header in work says otherwise than the directory record; empty when they
+  // agree.
+  std::string LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const;
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
