@@ -24,6 +24,7 @@ constexpr int64_t kLocalSize = 30;
 constexpr int64_t kCentralSize = 46;
 constexpr uint32_t kFolderAttr = 0x10;
 constexpr int32_t kCrc32 = 32;
+constexpr const char* kOverlapping = "its data overlaps another entry's";
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
 int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Count) {
@@ -209,7 +210,6 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   int32_t listed = 0;
   if (!IsSplit()) {
     listed = ListCentralDirectory(*Archive);
-    MarkOverlaps();
   } else if (DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
   } else {
@@ -227,6 +227,7 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
     }
   }
   ReportShortDirectory();
+  MarkOverlaps();
   return listed;
 }
 
@@ -243,23 +244,35 @@ void TUnZip::ReportShortDirectory() {
 void TUnZip::MarkOverlaps() {
   // Several central headers over one member, or a member whose data runs over the next header,
   // is the shape of a zip bomb: a few kilobytes that write without end. The first header at an
-  // offset keeps it; a member must end before the next member or the directory begins.
+  // offset keeps it; a member must end before the next member or the directory begins. The
+  // volumes of a set follow one another, so (disk, offset) orders positions across them; a
+  // stray disk number of a single file is no position.
+  using TPos = std::pair<int32_t, int64_t>;
+  const bool split = IsSplit();
+  auto at = [split](const TUnZipRecord* r) { return TPos{split ? r->Disk : 1, r->Offset}; };
   std::vector<TUnZipRecord*> byOffset;
   byOffset.reserve(static_cast<size_t>(FList.Count()));
   for (int32_t i = 0; i < FList.Count(); ++i) byOffset.push_back(FList.GetHeader(i));
   std::stable_sort(byOffset.begin(), byOffset.end(),
-                   [](const TUnZipRecord* a, const TUnZipRecord* b) { return a->Offset < b->Offset; });
+                   [&at](const TUnZipRecord* a, const TUnZipRecord* b) { return at(a) < at(b); });
+  const TPos directory = split ? TPos{DirectoryVolume() + 1, DirectoryOffset()} : TPos{1, ArcOffset};
   for (size_t i = 0; i < byOffset.size(); ++i) {
     TUnZipRecord& r = *byOffset[i];
-    if (i > 0 && byOffset[i - 1]->Offset == r.Offset) {
+    if (i > 0 && at(byOffset[i - 1]) == at(&r)) {
       r.Overlaps = true;
       continue;
     }
     size_t next = i + 1;
-    while (next < byOffset.size() && byOffset[next]->Offset == r.Offset) ++next;
-    int64_t limit = ArcOffset > r.Offset ? ArcOffset : INT64_MAX;
-    if (next < byOffset.size()) limit = byOffset[next]->Offset;
-    r.Overlaps = r.DataEnd > limit;
+    while (next < byOffset.size() && at(byOffset[next]) == at(&r)) ++next;
+    TPos limit = directory > at(&r) ? directory : TPos{INT32_MAX, INT64_MAX};
+    if (next < byOffset.size()) limit = at(byOffset[next]);
+    if (!split) {
+      r.Overlaps = r.DataEnd > limit.second;
+    } else if (limit.first < INT32_MAX) {
+      // Where the member ends is known only once it is read, when it crosses onto a later volume.
+      r.LimitDisk = static_cast<uint16_t>(std::min(limit.first, 0xFFFF));
+      r.LimitOffset = limit.second;
+    }
   }
 }
 
@@ -473,13 +486,16 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     if (!OpenDiskOf(Archive, r, i == 0)) break;
     Entry = TUnEntry{};
     bool read = false;
-    std::string damage;
+    std::string damage = r.Overlaps ? kOverlapping : "";
     try {
       read = !r.Overlaps && Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
       // The directory names the entry as every other tool lists it: a local header that says
       // otherwise belongs to another entry (of a stale set, say) or is damaged, and neither its
       // name nor its data can be trusted.
       if (read && r.HasCentral) damage = LocalDisagreement(r, stored);
+      // The volumes of a set are checked for overlaps here, where the member's start is known.
+      if (read && damage.empty() && r.LimitDisk == r.Disk && Archive->Position() + r.PackedSize > r.LimitOffset)
+        damage = kOverlapping;
     } catch (...) {
       read = false;
     }
@@ -491,6 +507,8 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
       BytesLeft -= r.UnpackedSize;
       continue;
     }
+    FMemberEndDisk = r.Disk;
+    FMemberEndOffset = Archive->Position() + r.PackedSize;
     const uint32_t localCrc = GetLE32(FLocal, 14);
     if (r.HasCentral) {
       Entry.Flags = GetLE16(r.Central, 8);
@@ -541,6 +559,13 @@ std::string TUnZip::LocalDisagreement(const TUnZipRecord& Record, const std::str
   return {};
 }
 
+bool TUnZip::RanPastNextEntry() {
+  if (!IsSplit() || FCurrentIndex < 0 || FCurrentIndex >= FList.Count()) return false;
+  const TUnZipRecord& r = *FList.GetHeader(FCurrentIndex);
+  return r.LimitDisk != 0 && std::pair<int32_t, int64_t>{FMemberEndDisk, FMemberEndOffset} >
+                                 std::pair<int32_t, int64_t>{r.LimitDisk, r.LimitOffset};
+}
+
 void TUnZip::ExtractByDirectory(std::unique_ptr<TStream32>& Archive) { ExtractRecords(Archive); }
 
 void TUnZip::ExtractByLocalHeaders(std::unique_ptr<TStream32>& Archive) { ExtractRecords(Archive); }
@@ -585,6 +610,10 @@ bool TUnZip::ExtractEntryFile(std::unique_ptr<TStream32>& Archive, uint32_t Attr
           ExtractMember(Archive, output.get());
         } catch (...) {
           EntryFailed();
+        }
+        if (RanPastNextEntry()) {
+          ReportError(FCurrentFileName, kOverlapping, "0", E_BAD_FILE_HEADER);
+          EntryNotDecoded();  // reported here, not again as a CRC failure
         }
         CryptState().Crc32 ^= 0xFFFFFFFFu;
         EndFile(output, FCurrentFileName, Attributes, Entry.DosDateTime);
@@ -730,11 +759,17 @@ bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t R
     // A later disk holds the rest first, then the next header: the disk that has one there is
     // the right one.
     DiskSpann.EntryPosition = Remaining;
-    return OpenNextDisk(Archive);
+    if (!OpenNextDisk(Archive)) return false;
+    // The disk in the drive is the one read last (DiskState is one past it).
+    FMemberEndDisk = static_cast<uint16_t>(DiskSpann.DiskState - 1);
+    FMemberEndOffset = Remaining;
+    return true;
   }
   if (IsMultiVolume()) {
     if (!OpenNextVolume(Archive, VolumeNumber, LastVolume())) return false;
     Archive->Seek(int64_t{0}, soBeginning);
+    FMemberEndDisk = static_cast<uint16_t>(std::clamp(VolumeNumber, 0, 0xFFFF));
+    FMemberEndOffset = Remaining;
     return true;
   }
   return false;

@@ -22,6 +22,10 @@ struct TUnZipRecord {
   bool RawName = false;     // made by a Unix tool: the name's bytes are the local name
   int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
   bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
+  // Split and spanned sets: where the next entry (or the directory) begins, on one base across
+  // the volumes (disk counted from 1, offset in it); the member must end there at the latest.
+  uint16_t LimitDisk = 0;   // 0: nothing follows
+  int64_t LimitOffset = 0;
 
   std::array<uint8_t, 46> Central{};
   // The central header's sizes and offset with the Zip64 and tag-100 high bits applied.
@@ -86,11 +90,14 @@ class TUnZip : public TUnBase {
   // Reports a directory that holds fewer headers than the end record promises, or ends before
   // its stated size; the entries it lost count as failed.
   void ReportShortDirectory();
-  // Marks the listed entries of a single-file archive whose data overlaps another entry's.
+  // Marks the listed entries whose data overlaps another entry's: in a single file by where
+  // each member ends, in a set by where the next one begins (checked again when it is read).
   void MarkOverlaps();
   // What the local header in work says otherwise than the directory record; empty when they
   // agree.
   std::string LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const;
+  // Whether the member in work, read to its end, ran past where the next entry begins.
+  bool RanPastNextEntry();
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
@@ -125,6 +132,9 @@ class TUnZip : public TUnBase {
   int32_t FCurrentIndex = -1;
   int64_t FHeadersListed = 0;  // central headers read by the listing, chosen or not
   bool FDirectoryCut = false;  // the listing stopped short of the directory's stated end
+  // Where the member in work ends once read (disk from 1, offset), in a split or spanned set.
+  uint16_t FMemberEndDisk = 0;
+  int64_t FMemberEndOffset = 0;
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
   bool FLocalUnix = false;  // the local header in work carries a Unix tool's extra block
