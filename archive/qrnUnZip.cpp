@@ -24,6 +24,9 @@ constexpr int64_t kLocalSize = 30;
 constexpr int64_t kCentralSize = 46;
 constexpr uint32_t kFolderAttr = 0x10;
 constexpr int32_t kCrc32 = 32;
+// How far from the start of a file the first member of an archive without a usable directory
+// is looked for.
+constexpr int64_t kWalkSearch = int64_t{1} << 20;
 constexpr const char* kOverlapping = "its data overlaps another entry's";
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
@@ -34,6 +37,24 @@ int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Cou
   } catch (...) {
     return 0;
   }
+}
+
+// Whether a record of one of Kinds (plain or enciphered) begins at Position.
+bool recordAt(TStream32& Stream, int64_t Position, std::initializer_list<int32_t> Kinds) {
+  uint8_t b[4] = {};
+  if (readAt(Stream, Position, b, 4) != 4) return false;
+  return std::any_of(Kinds.begin(), Kinds.end(), [&b](int32_t Kind) {
+    bool enc = false;
+    return TRegisterQarno::ClassifySignature(GetLE32(b, 0), Kind, enc) == Kind;
+  });
+}
+
+// Whether a local header signature (plain or enciphered) stands at P of Bytes.
+bool localSignatureAt(const std::vector<uint8_t>& Bytes, size_t P) {
+  bool enc = false;
+  return P + 4 <= Bytes.size() && Bytes[P] == 'P' &&
+         TRegisterQarno::ClassifySignature(GetLE32(std::span<const uint8_t>(Bytes.data() + P, 4), 0), hkLocal, enc) ==
+             hkLocal;
 }
 
 // The number NN of a split volume named "name.zNN" (".z01" gives 1); 0 for any other name.
@@ -387,19 +408,30 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
 
 int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   TTimerPause pause(Timer);
+  // An archive without its directory is damaged or incomplete: members after a cut, and those
+  // after one whose sizes wait in a descriptor, cannot be found. Whatever comes out of it, the
+  // run is no success.
+  ReportError(ArchiveFile(), "the archive's central directory is missing", "0", E_BAD_FILE_HEADER);
   if (OnCorruptZipHeader) {
     bool cancel = true;
     OnCorruptZipHeader(this, DirectoryFlags, cancel);
     if (cancel) return 0;
   }
   const int64_t size = Archive.Size();
-  int64_t pos = ArcOffset;
+  int64_t pos = WalkStart(Archive, size);
   uint8_t mark[4] = {};
   if (readAt(Archive, pos, mark, 4) == 4 && GetLE32(mark, 0) == kDataDescriptorSignature) pos += 4;
   std::string stored;
-  while (!GetCancel() && pos >= 0 && pos + kLocalSize <= size) {
-    if (readAt(Archive, pos, FLocal.data(), kLocalSize) != kLocalSize) break;
-    if (!ReadLocalHeader(Archive, stored, false)) break;
+  while (!GetCancel() && pos >= 0 && pos < size && recordAt(Archive, pos, {hkLocal})) {
+    const bool whole = size - pos >= kLocalSize && readAt(Archive, pos, FLocal.data(), kLocalSize) == kLocalSize &&
+                       ReadLocalHeader(Archive, stored, false) &&
+                       kLocalSize + GetLE16(FLocal, 26) + GetLE16(FLocal, 28) <= size - pos;
+    if (!whole) {
+      // A local header cut off by the end of the file: a member cut short, whose name is lost.
+      ReportError(ArchiveFile(), "a member is cut short", "0", E_BAD_FILE_HEADER);
+      CountFailed();
+      break;
+    }
     // The directory's rule for names without flag bit 11: a Unix-made UTF-8 name is UTF-8.
     const bool rawName = FLocalUnix && platform::IsValidUtf8(stored);
     const uint16_t flags = GetLE16(FLocal, 6);
@@ -417,17 +449,85 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
       if (FList.AddRecord(r)) {
         const uint32_t date = GetLE32(FLocal, 10);
         if (static_cast<int32_t>(date) > static_cast<int32_t>(MaxFileDate)) MaxFileDate = date;
-        PackedTotal += packed - ((GetLE16(FLocal, 6) & kFlagEncrypted) ? 12 : 0);
+        PackedTotal += packed - ((flags & kFlagEncrypted) ? 12 : 0);
         UnpackedTotal += unpacked;
       }
     }
+    // A member whose data runs past the end stays listed: it fails as cut short, or goes on on
+    // the next volume of a set. Nothing after it, or after one whose sizes wait in a
+    // descriptor, can be found.
     const int64_t header = kLocalSize + GetLE16(FLocal, 26) + GetLE16(FLocal, 28);
-    // A member claiming more than the file holds ends the walk; so does a zero size kept in a
-    // data descriptor, whose data then stands where the next header is looked for.
     if (packed > size - pos - header) break;
-    pos += header + packed;
+    pos = StepOverData(Archive, pos + header, packed, flags, FLocalZip64, size);
   }
   return FList.Count();
+}
+
+int64_t TUnZip::StepOverData(TStream32& Archive, int64_t DataStart, int64_t Packed, uint16_t Flags, bool Zip64,
+                             int64_t Size) {
+  const int64_t end = DataStart + Packed;
+  if ((Flags & kFlagDataDescriptor) == 0) return end;
+  if (Packed == 0) return -1;
+  // The descriptor holds the CRC and both sizes, 32-bit or (after a Zip64 block) 64-bit, with
+  // or without its signature; the length that leads to the next record, or to the end, is its.
+  uint8_t b[4] = {};
+  const bool signature = readAt(Archive, end, b, 4) == 4 && GetLE32(b, 0) == kDataDescriptorSignature;
+  const int64_t narrow = (signature ? 4 : 0) + 12;
+  const int64_t broad = narrow + 8;
+  for (const int64_t length : {Zip64 ? broad : narrow, Zip64 ? narrow : broad}) {
+    const int64_t next = end + length;
+    if (next == Size || recordAt(Archive, next, {hkLocal, hkCentral, hkEnd})) return next;
+  }
+  return -1;
+}
+
+int64_t TUnZip::NextMember(TStream32& Archive, int64_t Pos, int64_t Size) {
+  std::array<uint8_t, kLocalSize> h{};
+  bool enc = false;
+  if (Pos < 0 || Size - Pos < kLocalSize || readAt(Archive, Pos, h.data(), kLocalSize) != kLocalSize ||
+      ClassifySignature(GetLE32(h, 0), hkLocal, enc) != hkLocal)
+    return -1;
+  if (enc) DecipherHeader(h, hkLocal);
+  const uint16_t nameLen = GetLE16(h, 26);
+  const uint16_t extraLen = GetLE16(h, 28);
+  const int64_t data = Pos + kLocalSize + nameLen + extraLen;
+  if (data > Size) return -1;
+  std::vector<uint8_t> extra(extraLen);
+  if (readAt(Archive, data - extraLen, extra.data(), extraLen) != extraLen) return -1;
+  TExtraSizes sizes{GetLE32(h, 18), GetLE32(h, 22), 0};
+  TExtraHigh high;
+  ParseExtraField(extra, high, 0, sizes);
+  const int64_t packed = wide(high.PackedHigh, sizes.PackedSize);
+  if (packed > Size - data) return -1;
+  return StepOverData(Archive, data, packed, GetLE16(h, 6), high.Tag == kStandardZip64ExtraTag, Size);
+}
+
+int64_t TUnZip::WalkStart(TStream32& Archive, int64_t Size) {
+  // Detection looks for an archive behind a program only from 17,000 bytes on, past the
+  // entries of a shorter stub. The first local header before the one it found whose members
+  // lead up to that one, or past it onto the next record, is where the entries begin; a
+  // signature that the stub's own bytes happen to hold leads nowhere.
+  const int64_t found = ArcOffset;
+  if (found <= 0 || found > Size) return found;
+  const int64_t window = std::min(found, kWalkSearch);
+  std::vector<uint8_t> head(static_cast<size_t>(window));
+  if (readAt(Archive, 0, head.data(), static_cast<int32_t>(window)) != window) return found;
+  // A member reached from an earlier candidate that led nowhere leads nowhere again.
+  std::vector<bool> dead(static_cast<size_t>(window), false);
+  auto isDead = [&dead, window](int64_t q) { return q < window && dead[static_cast<size_t>(q)]; };
+  for (int64_t p = 0; p + 4 <= window; ++p) {
+    if (isDead(p) || !localSignatureAt(head, static_cast<size_t>(p))) continue;
+    std::vector<int64_t> chain;
+    int64_t q = p;
+    while (q >= 0 && q < found && !isDead(q)) {
+      chain.push_back(q);
+      q = NextMember(Archive, q, Size);
+    }
+    if (q == found || (q > found && (q == Size || recordAt(Archive, q, {hkLocal, hkCentral})))) return p;
+    for (const int64_t c : chain)
+      if (c < window) dead[static_cast<size_t>(c)] = true;
+  }
+  return found;
 }
 
 bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool ReadFixedPart) {
@@ -456,6 +556,7 @@ bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool R
   FLocalSizes = TExtraSizes{GetLE32(FLocal, 18), GetLE32(FLocal, 22), 0};
   TExtraHigh high;
   ReadExtraField(Archive, extraLen, high, 0, FLocalSizes);
+  FLocalZip64 = high.Tag == kStandardZip64ExtraTag;
   PackedHigh = high.PackedHigh;
   UnpackedHigh = high.UnpackedHigh;
   OffsetHigh = 0;

@@ -98,6 +98,16 @@ class TUnZip : public TUnBase {
   std::string LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const;
   // Whether the member in work, read to its end, ran past where the next entry begins.
   bool RanPastNextEntry();
+  // Where the member whose local header stands at Pos ends, its data descriptor included; -1
+  // when no whole local header stands there or its end cannot be told.
+  int64_t NextMember(TStream32& Archive, int64_t Pos, int64_t Size);
+  // After DataStart and Packed bytes of data, where a member of these flags ends; -1 when its
+  // sizes wait in a descriptor or no descriptor fits.
+  static int64_t StepOverData(TStream32& Archive, int64_t DataStart, int64_t Packed, uint16_t Flags, bool Zip64,
+                              int64_t Size);
+  // Where the local-header walk begins: the first local header whose members lead up to the one
+  // detection found.
+  int64_t WalkStart(TStream32& Archive, int64_t Size);
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
@@ -138,6 +148,7 @@ class TUnZip : public TUnBase {
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
   bool FLocalUnix = false;  // the local header in work carries a Unix tool's extra block
+  bool FLocalZip64 = false;  // it carries a Zip64 block: its descriptor holds 64-bit sizes
   bool FByLocal = false;
   bool FVolumeMissing = false;  // a disk or volume the run needed could not be had
   bool FLocalOnlyUnknownSize = false;
