@@ -57,6 +57,13 @@ bool localSignatureAt(const std::vector<uint8_t>& Bytes, size_t P) {
              hkLocal;
 }
 
+// The first local header signature in Bytes, or -1.
+int64_t firstLocalSignature(const std::vector<uint8_t>& Bytes) {
+  for (size_t p = 0; p + 4 <= Bytes.size(); ++p)
+    if (localSignatureAt(Bytes, p)) return static_cast<int64_t>(p);
+  return -1;
+}
+
 // The number NN of a split volume named "name.zNN" (".z01" gives 1); 0 for any other name.
 int32_t splitVolumeNumber(const std::string& Name) {
   const size_t dot = LastDotPos(Name);
@@ -229,16 +236,15 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   FHeadersListed = 0;
   FDirectoryCut = false;
   int32_t listed = 0;
-  if (!IsSplit()) {
+  if (!IsSplit() || DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
-  } else if (DirectoryVolume() >= LastVolume()) {
-    listed = ListCentralDirectory(*Archive);
+    ReportShortDirectory(*Archive, DirectoryEndLimit());
   } else {
     TMemoryStream32 directory;
     if (!ReadSplitDirectory(Archive, directory)) {
       // A volume that never came was reported when it was asked for; every entry is lost with it.
       if (FVolumeMissing) {
-        CountFailed(DirectoryEntries());
+        CountFailed(std::min(DirectoryEntries(), DirectorySize() / kCentralSize));
         return 0;
       }
     } else {
@@ -246,20 +252,39 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
       SfxShift = 0;
       listed = ListHeaders(directory, 0);
     }
+    ReportShortDirectory(directory, -1);
   }
-  ReportShortDirectory();
   MarkOverlaps();
   return listed;
 }
 
-void TUnZip::ReportShortDirectory() {
+int64_t TUnZip::DirectoryEndLimit() const {
+  // The end record, and the Zip64 records before it, follow the directory in the file that
+  // detection read: the last one of a set.
+  if (!(DirectoryFlags & kEndRecordFound) || CommentPos <= 0) return -1;
+  int64_t end = CommentPos - (LargeEnd() ? TLargeEndRecord::kSize : TEndRecord::kSize);
+  if (DirectoryFlags & 0x10) end -= static_cast<int64_t>(TZip64EndRecord::kSize + TZip64Locator::kSize);
+  else if (DirectoryFlags & 0x08) end -= static_cast<int64_t>(TZip64Locator::kSize);
+  return end;
+}
+
+void TUnZip::ReportShortDirectory(TStream32& Archive, int64_t Limit) {
   if (GetCancel()) return;
   // The walk ends at the first record that is not a central header: a damaged or zeroed header
   // hides every entry after it, and a damaged archive must not pass for a smaller one.
   const int64_t missing = DirectoryEntries() - FHeadersListed;
   if (missing <= 0 && !FDirectoryCut) return;
   ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
-  CountFailed(missing);
+  // The end record's count is a claim: the entries lost are at most the central headers that
+  // the rest of the directory could hold, and a directory of which nothing was found holds at
+  // most the members that stand before it.
+  const int64_t stated = DirectorySize();
+  int64_t end = stated > INT64_MAX - FListStart ? INT64_MAX : FListStart + stated;
+  end = std::min(end, Archive.Size());
+  if (Limit >= 0) end = std::min(end, Limit);
+  int64_t lost = std::min(missing, std::max<int64_t>(0, end - FListStop) / kCentralSize);
+  if (FHeadersListed == 0 && !IsSplit()) lost = std::min(lost, CountMembers(Archive, std::max(end, FListStop)));
+  CountFailed(lost);
 }
 
 void TUnZip::MarkOverlaps() {
@@ -333,6 +358,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
   int64_t pos = Start;
   FHeadersListed = 0;
   FDirectoryCut = false;
+  FListStart = Start;
   std::array<uint8_t, kCentralSize> h{};
   std::string stored;
   while (!GetCancel() && pos >= 0 && pos + kCentralSize <= size) {
@@ -396,6 +422,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
     }
     pos += kCentralSize + nameLen + extraLen + commentLen;
   }
+  FListStop = pos;
   // Short of the size the end record states, only a digital signature may close the directory.
   const int64_t stated = DirectorySize();
   const int64_t statedEnd = stated > INT64_MAX - Start ? INT64_MAX : Start + stated;
@@ -528,6 +555,19 @@ int64_t TUnZip::WalkStart(TStream32& Archive, int64_t Size) {
       if (c < window) dead[static_cast<size_t>(c)] = true;
   }
   return found;
+}
+
+int64_t TUnZip::CountMembers(TStream32& Archive, int64_t Until) {
+  const int64_t size = Archive.Size();
+  Until = std::min(Until, size);
+  std::vector<uint8_t> head(static_cast<size_t>(std::clamp<int64_t>(Until, 0, kWalkSearch)));
+  head.resize(static_cast<size_t>(readAt(Archive, 0, head.data(), static_cast<int32_t>(head.size()))));
+  // Each local header is a member, also the last one reached, whose end may not be told.
+  int64_t count = 0;
+  for (int64_t q = firstLocalSignature(head); q >= 0 && q < Until && !GetCancel() && recordAt(Archive, q, {hkLocal});
+       q = NextMember(Archive, q, size))
+    ++count;
+  return count;
 }
 
 bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool ReadFixedPart) {

@@ -88,11 +88,14 @@ class TUnZip : public TUnBase {
   // The central headers from Start on in Directory.
   int32_t ListHeaders(TStream32& Directory, int64_t Start);
   // Reports a directory that holds fewer headers than the end record promises, or ends before
-  // its stated size; the entries it lost count as failed.
-  void ReportShortDirectory();
+  // its stated size; the entries it lost count as failed, as many as it could have held. Limit:
+  // where the directory must end in Archive, -1 when nothing there tells.
+  void ReportShortDirectory(TStream32& Archive, int64_t Limit);
   // Marks the listed entries whose data overlaps another entry's: in a single file by where
   // each member ends, in a set by where the next one begins (checked again when it is read).
   void MarkOverlaps();
+  // Where the directory must end: the end records that follow it (-1 when not in this file).
+  int64_t DirectoryEndLimit() const;
   // What the local header in work says otherwise than the directory record; empty when they
   // agree.
   std::string LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const;
@@ -108,6 +111,8 @@ class TUnZip : public TUnBase {
   // Where the local-header walk begins: the first local header whose members lead up to the one
   // detection found.
   int64_t WalkStart(TStream32& Archive, int64_t Size);
+  // The members chained from the first local header before Until.
+  int64_t CountMembers(TStream32& Archive, int64_t Until);
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
@@ -142,6 +147,8 @@ class TUnZip : public TUnBase {
   int32_t FCurrentIndex = -1;
   int64_t FHeadersListed = 0;  // central headers read by the listing, chosen or not
   bool FDirectoryCut = false;  // the listing stopped short of the directory's stated end
+  int64_t FListStop = 0;       // where the listing stopped
+  int64_t FListStart = 0;      // where it began
   // Where the member in work ends once read (disk from 1, offset), in a split or spanned set.
   uint16_t FMemberEndDisk = 0;
   int64_t FMemberEndOffset = 0;

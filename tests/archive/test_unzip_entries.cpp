@@ -3,6 +3,7 @@
 // before its directory is walked by its local headers, and folder entries.
 #include <gtest/gtest.h>
 
+#include "archive/qrnEndian.h"
 #include "platform/volumes.h"
 #include "tests/archive/unzip_fixture.h"
 
@@ -304,7 +305,8 @@ TEST(UnZipEntries, DirectoryCutShortInASingleFileIsReportedAndItsLostEntriesFail
   cases.back().bytes[headers[1] + 2] = 9;
   cases.push_back({"zeroed header", zip, first, 2});
   std::fill_n(cases.back().bytes.begin() + static_cast<std::ptrdiff_t>(headers[1]), TCentralHeader::kSize, 0);
-  cases.push_back({"end record promises five", zip, {{"a.txt", "alpha"}, {"b.txt", "beta"}, {"c.txt", "gamma"}}, 2});
+  // Its directory's stated size holds just the three headers there: no entry was lost.
+  cases.push_back({"end record promises five", zip, {{"a.txt", "alpha"}, {"b.txt", "beta"}, {"c.txt", "gamma"}}, 0});
   cases.back().bytes[end + 8] = 5;   // entries on this disk
   cases.back().bytes[end + 10] = 5;  // entries in all
   // The count agrees with what is listed; the directory's size says a header is missing.
@@ -502,6 +504,64 @@ TEST(UnZipEntries, CompressedDataRunningPastItsPackedSizeFails) {
       EXPECT_EQ(r.unzip.FilesFailed(), past ? 1 : 0);
       EXPECT_EQ(Tree(d / "dest").count("a.txt"), past ? 0u : 1u);
     }
+  }
+}
+
+// Guards the count of failed entries taken from a damaged end record: an eight-entry archive
+// whose end signature read as the enciphered one gave 63238 failed files. The entries lost are
+// counted, at most as many as the directory could hold: the central headers that fit in what is
+// left of it, or, when none of it was found, the members that stand before it.
+TEST(UnZipEntries, FailedEntriesOfADamagedDirectoryAreBoundedByWhatItCouldHold) {
+  if (!HaveTool("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  Folder d;
+  std::map<std::string, std::string> source;
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "g" + std::to_string(i) + ".txt";
+    source[name] = writerfixture::Text(900 + 50 * static_cast<size_t>(i));
+    Put(d / ("src/" + name), source[name]);
+  }
+  ASSERT_EQ(Shell("cd '" + (d / "src") + "' && zip -q ../a.zip g*.txt"), 0);
+  const auto zip = zipfixture::ReadAll(d / "a.zip");
+  const size_t end = zip.size() - TEndRecord::kSize;
+  ASSERT_EQ(GetLE32(zip, end), kEndRecordSignature);
+  const uint32_t directory = GetLE32(zip, end + 16);
+  const uint32_t directorySize = GetLE32(zip, end + 12);
+  std::vector<size_t> headers;
+  for (size_t at = directory; at + 4 <= end; ++at)
+    if (GetLE32(zip, at) == kCentralHeaderSignature) headers.push_back(at);
+  ASSERT_EQ(headers.size(), 8u);
+  auto promise = [end](std::vector<uint8_t>& bytes, uint16_t count) {
+    for (const size_t at : {end + 8, end + 10}) PutLE16(bytes, at, count);
+  };
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    size_t out;
+    int32_t leastFailed;
+    int32_t mostFailed;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"end signature read as the enciphered one", zip, 0, 8, 8});
+  cases.back().bytes[end + 1] = 'L';
+  cases.push_back({"end record promises 65535, the directory is whole", zip, 8, 0, 0});
+  promise(cases.back().bytes, 0xFFFF);
+  cases.push_back({"end record promises 65535, the third header is damaged", zip, 2, 6,
+                   static_cast<int32_t>(directorySize / TCentralHeader::kSize)});
+  promise(cases.back().bytes, 0xFFFF);
+  cases.back().bytes[headers[2] + 2] = 9;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder t;
+    zipfixture::WriteAll(t / "x.zip", c.bytes);
+    if (HaveTool("unzip")) {
+      EXPECT_NE(Shell("unzip -tq '" + (t / "x.zip") + "' >/dev/null 2>&1"), 0);
+    }
+    Reader r(t / "x.zip", t / "dest");
+    r.unzip.Extract();
+    EXPECT_EQ(Tree(t / "dest").size(), c.out);
+    EXPECT_GE(r.Count(E_BAD_FILE_HEADER), 1);
+    EXPECT_GE(r.unzip.FilesFailed(), c.leastFailed);
+    EXPECT_LE(r.unzip.FilesFailed(), c.mostFailed);
   }
 }
 
