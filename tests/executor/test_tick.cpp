@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "executor/Dorvexal.h"
@@ -344,6 +345,42 @@ TEST_F(Tick, TasksWhoseMinutePassedDuringARunRunOnceAfterIt) {
   form.Timer1Timer();
   EXPECT_EQ(Count(ExecutorLog(), " - OK"), 4);
   EXPECT_EQ(FilesIn(at0909.Backup), std::vector<std::string>{"08_12_2026-09_09.zip"});
+}
+
+// A clock put back during a run shows minutes again. Those tested before run nothing twice; a
+// minute that this executor never tested (it started later) is still due.
+TEST_F(Tick, MinutesNeverTestedRunWhenAClockPutBackShowsThem) {
+  TTask longRun;
+  longRun.Name = "Долгая";
+  longRun.Source = MakeSource("data");
+  longRun.Backup = MakeBackup("long");
+  longRun.StartTime = "9:50:00";
+  longRun.LogFlag = "0";
+  longRun.LogFile = "none";
+  TTask earlier = longRun;
+  earlier.Name = "Ранняя";
+  earlier.Backup = MakeBackup("earlier");
+  earlier.StartTime = "9:20:00";
+  WriteStore({longRun, earlier});
+
+  TForm1 form;
+  SetClock(2026, 12, 8, 9, 40, 10);
+  form.Timer1Timer();
+  SetClock(2026, 12, 8, 9, 50, 5);
+  // The clock is put back by 45 minutes while the long run goes on.
+  form.Zip1.OnProgress = [&](TObject*, uint8_t, uint8_t) { SetClock(2026, 12, 8, 9, 5, 30); };
+  form.Timer1Timer();
+  form.Zip1.OnProgress = nullptr;
+  EXPECT_EQ(ExecutorLog(), "08.12.2026 9:05:30-> Выполнение задачи  :Долгая - OK\r\n");
+
+  for (const auto& [m, s] : {std::pair{20, 15}, {20, 50}, {50, 30}}) {
+    SetClock(2026, 12, 8, 9, m, s);
+    form.Timer1Timer();
+  }
+  EXPECT_EQ(ExecutorLog(), "08.12.2026 9:05:30-> Выполнение задачи  :Долгая - OK\r\n"
+                           "08.12.2026 9:20:15-> Выполнение задачи  :Ранняя - OK\r\n");
+  EXPECT_EQ(FilesIn(earlier.Backup), std::vector<std::string>{"08_12_2026-09_20.zip"});
+  EXPECT_EQ(FilesIn(longRun.Backup), std::vector<std::string>{"08_12_2026-09_50.zip"});
 }
 
 TEST_F(Tick, BusyTickDoesNothingAndLogfZeroWritesNoLine) {
