@@ -290,10 +290,10 @@ std::vector<int64_t> TForm1::MinutesToTest(int64_t Now, bool PassedDuringRuns) {
   if (FTestedMinutes.contains(Now)) return {};
   std::vector<int64_t> minutes;
   const auto after = FTestedMinutes.lower_bound(Now);
-  if (PassedDuringRuns && after != FTestedMinutes.begin()) {
+  if (after != FTestedMinutes.begin()) {
     // Every minute between the last tested one and Now is untested.
     for (int64_t minute = std::max(*std::prev(after) + 1, Now - kMostCaughtUpMinutes); minute < Now; ++minute) {
-      minutes.push_back(minute);
+      if (PassedDuringRuns || !platform::LocalTimeExists(MinuteStart(minute))) minutes.push_back(minute);
     }
   }
   minutes.push_back(Now);

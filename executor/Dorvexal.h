@@ -73,7 +73,7 @@ class TForm1 : public QWidget {
   void FormCreate();
   // One tick; the timer runs it through the application's error report. Each minute is tested
   // once, however many ticks fall into it; after runs, the minutes that passed during them are
-  // tested too.
+  // tested too, and so are minutes that the local clock skipped (the change to summer time).
   void Timer1Timer();
   // Runs task Task of Table; Busy is set for the whole run and cleared at its end, also when a
   // log write raises (the error then goes on to the caller).
@@ -99,8 +99,9 @@ class TForm1 : public QWidget {
   bool Busy = false;
 
  private:
-  // The minutes to test at minute Now, in their order: Now unless it was tested, and when
-  // PassedDuringRuns the untested minutes before it back to the last tested one.
+  // The minutes to test at minute Now, in their order: Now unless it was tested, and the untested
+  // minutes before it back to the last tested one, all of them when PassedDuringRuns, else only
+  // those that the local clock does not have.
   std::vector<int64_t> MinutesToTest(int64_t Now, bool PassedDuringRuns);
   // Runs the tasks due in Minutes, each task once.
   void RunDueTasks(const std::vector<int64_t>& Minutes);
