@@ -433,7 +433,16 @@ void TForm1::DeleteSelectedTaskFiles(int32_t task) {
   platform::RemoveDirectory(folder);  // stays while anything is left in it
 }
 
-void TForm1::ToolButton11Click() { StartProgram(ExecutorProgramPath()); }
+void TForm1::ToolButton11Click() {
+  // A second executor would end at once; the user learns that one already runs.
+  if (platform::LockHeld(ExecutorLockPath())) {
+    if (MainSettings().info == "1") {
+      platform::MessageBox("Исполнитель уже запущен.", "Результат", platform::MB_OK | platform::MB_ICONINFORMATION);
+    }
+    return;
+  }
+  StartProgram(ExecutorProgramPath());
+}
 
 void TForm1::ToolButton12Click() {
   if (platform::FileExists(HelpIndexPath())) return ShowForm(Form13);
