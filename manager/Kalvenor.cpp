@@ -1,6 +1,7 @@
 #include "manager/Kalvenor.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <filesystem>
 
 #include "manager/Add.h"
+#include "manager/ArchiveForms.h"
 #include "manager/ArchiveName.h"
 #include "manager/Clear.h"
 #include "manager/Lokvist.h"
@@ -278,6 +280,11 @@ void TForm1::showEvent(QShowEvent* e) {
     move(screen->availableGeometry().center() - rect().center());
   }
   QMainWindow::showEvent(e);
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+  if (TArchiveOperation::Running()) return e->ignore();
+  QMainWindow::closeEvent(e);
 }
 
 void TForm1::FormCreate() {
