@@ -125,8 +125,7 @@ class ProcessLock {
   ProcessLock(const ProcessLock&) = delete;
   ProcessLock& operator=(const ProcessLock&) = delete;
 
-  bool Held() const { return fd_ >= 0; }
-  // Another holder has it; false too when the file could not be opened.
+  // Another holder has it; false when it is held here, and when the file could not be opened.
   bool HeldElsewhere() const { return heldElsewhere_; }
 
  private:
