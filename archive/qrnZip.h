@@ -106,8 +106,10 @@ class TZipBase : public TCompBase {
   // to its directory.
   bool LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, int64_t& DirectoryOffset,
                        bool& Enciphered);
-  bool ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered, uint16_t Flags, std::string& Name);
+  // Reads a header's name bytes (deciphered) into FReadStoredName.
+  bool ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered);
   bool OpenOldVolumes(std::unique_ptr<TStream32>& Old) override;
+  bool TakeOverSpannedSet() override;
   // Where entries found without a directory begin: the first local header near the start.
   int64_t FirstLocalHeader(TStream32& Input);
   // Reads the local header of the stored entry at Input's position into LocalHeaderBuf
