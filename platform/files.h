@@ -130,4 +130,25 @@ bool HoldsInstallation(const std::string& dir);
 // The folder of the running program, without a trailing '/'.
 std::string ProgramDir();
 
+// --- locks between processes -------------------------------------------------------------
+// A lock on a file (created when missing), held until the holder is destroyed or its process
+// ends, however it ends: the system drops it with the process. It is seen by every other
+// process and by every other ProcessLock of this one; programs started meanwhile do not inherit it.
+class ProcessLock {
+ public:
+  explicit ProcessLock(const std::string& path);
+  ~ProcessLock();
+  ProcessLock(const ProcessLock&) = delete;
+  ProcessLock& operator=(const ProcessLock&) = delete;
+
+  // Another holder has it; false when it is held here, and when the file could not be opened.
+  bool HeldElsewhere() const { return heldElsewhere_; }
+
+ private:
+  int fd_ = -1;
+  bool heldElsewhere_ = false;
+};
+// Whether some holder has the lock on path now; takes nothing.
+bool LockHeld(const std::string& path);
+
 }  // namespace platform
