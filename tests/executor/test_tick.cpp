@@ -621,7 +621,10 @@ TEST_F(Tick, AFolderThatCannotBeReadFailsTheRunNamedAndWhatCouldBeReadIsStored) 
   EXPECT_EQ(entries, (std::vector<std::string>{"a.txt", "b.txt", "sub/c.txt"}));
   EXPECT_EQ(ExecutorLog(), "08.12.2026 9:05:30-> Выполнение задачи  :Документы - ERROR!\r\n");
   const std::string log = ReadText(Home + "/" + task.LogFile);
-  EXPECT_NE(log.find("Невозможно произвести копирование файлов из-за внутренней ошибки! \r\n"), std::string::npos);
+  EXPECT_NE(log.find("Невозможно произвести копирование файлов из-за внутренней ошибки! \r\n"
+                     "Error opening file: " + task.Source + "/closed/ ("),
+            std::string::npos)
+      << log;
   EXPECT_EQ(log.find("успешно"), std::string::npos);
   EXPECT_EQ(form.Trayloom1->IconIndex(), 7);
 }
