@@ -374,6 +374,8 @@ void TCompBase::ReadEntries() {
     ReportError(ArchiveFile(), "", "0", E_OPEN_ERROR);
     return;
   }
+  // The entries the reader would list: the directory where detection finds it.
+  DetectArcType(&in);
   std::string name;
   bool found = false;
   bool more = FindDirectory(name, in, nullptr, found);
@@ -470,8 +472,7 @@ void TCompBase::Execute(TCompHeaderList& List) {
       oldSize = old->Size();
       if (FSwitch == swDelete) FExcludeSpec.Clear();
       ReadCentralDirectory(*old, List);
-      if (FDirectoryDamaged)
-        RaiseError(Throw_E_RAISE, ArchiveFile(), CurrentFileName(), "0", E_BAD_FILE_HEADER);
+      if (!FDirectoryDamage.empty()) RaiseError(Throw_E_RAISE, ArchiveFile(), FDirectoryDamage, "0", E_BAD_FILE_HEADER);
       if (FDirectoryPos < 0) {
         // Not an archive this writer can update: replacing it would lose the file.
         RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
@@ -544,7 +545,10 @@ void TCompBase::Execute(TCompHeaderList& List) {
             // Only files whose entries are now in the archive on disk are deleted.
             TCompHeaderList written;
             TTempFileStream in(this, 0x20, ArchiveFile(), "");
-            if (in.Handle() >= 0) ReadCentralDirectory(in, written);
+            if (in.Handle() >= 0) {
+              DetectArcType(&in);
+              ReadCentralDirectory(in, written);
+            }
             for (int32_t i = 0; i < List.Count(); ++i) {
               TCompFileInfo& info = List.Info(i);
               if (info.EntryAction != eaCompress || info.SourceName.empty() || info.SourceName.back() == '/')
@@ -615,7 +619,7 @@ void TCompBase::KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& Li
   if (n <= 0) {
     // A kept entry whose local header is damaged cannot be copied: the run fails and the old
     // archive stays as it was.
-    RaiseError(Throw_E_RAISE, ArchiveFile(), List.Name(Index), "0", E_BAD_FILE_HEADER);
+    RaiseError(Throw_E_RAISE, ArchiveFile(), List.Name(Index) + ": " + FKeptFault, "0", E_BAD_FILE_HEADER);
     FRunFailed = true;
     return;
   }

@@ -268,11 +268,14 @@ class TCompBase : public TZipCommon {
 
   // The old archive's directory position, -1 when unknown.
   int64_t FDirectoryPos = -1;
-  // The old archive's directory does not add up (fewer entries than its end record counts, an
-  // entry that cannot be sized): an update would lose entries, so it is refused.
-  bool FDirectoryDamaged = false;
-  // The stored entry being copied, for the format to size it from its directory record.
+  // Why the old archive's directory does not add up (fewer entries than its end record counts,
+  // an entry that cannot be sized, ...), empty while it does: an update would lose entries, so
+  // it is refused, and the refusal says which check failed.
+  std::string FDirectoryDamage;
+  // The stored entry being copied, for the format to size it from its directory record, and
+  // why it could not be when it could not.
   TCompFileInfo* FKeptInfo = nullptr;
+  std::string FKeptFault;
   // The run failed in a way that must leave the old archive as it was.
   bool FRunFailed = false;
   // The archive reached its place without the temporary output's move (spanned disks).

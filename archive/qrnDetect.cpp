@@ -577,7 +577,7 @@ uint32_t TRegisterQarno::EndRecordDisk() const {
 
 bool TRegisterQarno::LargeEnd() const { return IsLargeEndSignature(GetLE32(EndRecordBuf, 0)); }
 
-bool TRegisterQarno::Zip64End() const { return (DirectoryFlags & 16) != 0 && !LargeEnd(); }
+bool TRegisterQarno::Zip64End() const { return (DirectoryFlags & hfZip64End) != 0 && !LargeEnd(); }
 
 int32_t TRegisterQarno::DirectoryVolume() const {
   const uint32_t disk = LargeEnd()    ? GetLE16(LargeEndRecordBuf, 6)
