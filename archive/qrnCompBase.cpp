@@ -630,6 +630,20 @@ void TCompBase::KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& Li
   info.LocalOffset = at;
 }
 
+std::vector<int32_t> TCompBase::WritingOrder(TCompHeaderList& List) {
+  // The stored entries (kept, renamed, refreshed, dropped) go in the order of their old
+  // offsets, so that the new archive holds them in the old file's order whatever order its
+  // directory lists them in; the new files follow.
+  auto stored = [&](int32_t i) { return List.Info(i).EntryAction != eaCompress || List.Info(i).Refreshed; };
+  std::vector<int32_t> order(static_cast<size_t>(List.Count()));
+  for (int32_t i = 0; i < List.Count(); ++i) order[static_cast<size_t>(i)] = i;
+  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+    if (stored(a) != stored(b)) return stored(a);
+    return stored(a) && List.Info(a).LocalOffset < List.Info(b).LocalOffset;
+  });
+  return order;
+}
+
 void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& List) {
   if (OnElapsedTime && !Timer.Running()) Timer.Start();
   const int32_t maxCount = FFilesDeleted;
@@ -639,10 +653,12 @@ void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& Li
     ++FFilesDeleted;
     if (OnDeleteFile) OnDeleteFile(this, List.Name(i), FFilesDeleted, maxCount);
   };
-  for (int32_t i = 0; i < List.Count(); ++i) {
+  const std::vector<int32_t> order = WritingOrder(List);
+  for (int32_t k = 0; k < static_cast<int32_t>(order.size()); ++k) {
     if (GetCancel() || FRunFailed) break;
-    FilesDone = i + 1;
-    FEntryCount = i + 1;
+    const int32_t i = order[static_cast<size_t>(k)];
+    FilesDone = k + 1;
+    FEntryCount = k + 1;
     TCompFileInfo& info = List.Info(i);
     TFileInfoRecord rec;
     FileInfoFromHeader(info.RawHeader, info, rec);
@@ -669,8 +685,8 @@ void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& Li
         Output.Seek(outSize, soBeginning);
         if (cancelled) {
           --FilesDone;
-          for (int32_t j = i; j < List.Count(); ++j)
-            if (List.Info(j).EntryAction == eaCompress) List.Info(j).EntryAction = eaDrop;
+          for (size_t j = static_cast<size_t>(k); j < order.size(); ++j)
+            if (List.Info(order[j]).EntryAction == eaCompress) List.Info(order[j]).EntryAction = eaDrop;
           break;
         }
         cur.EntryAction = eaDrop;

@@ -199,6 +199,8 @@ class TCompBase : public TZipCommon {
   bool CanWriteArchive();
   void ReadEntries();
   void BuildFileList(TCompHeaderList& List);
+  // The order the entry loop writes the entries of List in.
+  std::vector<int32_t> WritingOrder(TCompHeaderList& List);
   void EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& List);
   void KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& List, int32_t Index);
   // An old archive that is one part of a set of volumes: the format opens the other parts and
