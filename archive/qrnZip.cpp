@@ -109,9 +109,6 @@ void ReadExact(TStream32& In, void* Buffer, int64_t Count) {
   if (Count > 0) In.ReadBuffer(Buffer, static_cast<int32_t>(Count));
 }
 
-// The marker "PK" 7 8 that opens a split archive stands before its first local header.
-constexpr int64_t kSplitMarkerSize = 4;
-
 // The kind of record whose signature stands at Pos: local or central header, the split
 // marker, or none.
 int32_t RecordKindAt(TStream32& Input, int64_t Pos) {
@@ -896,7 +893,7 @@ int32_t TZipBase::OpenArchiveDirectory() {
   FEntryCount = 0;
   CommentList.reset();
   if (FArchiveFile.empty()) return 0;
-  TTempFileStream in(this, 0x20, ArchiveFile(), "");
+  TTempFileStream in(this, platform::kModeReadDenyWrite, ArchiveFile(), "");
   if (in.Handle() < 0) {
     ReportError(ArchiveFile(), "", "0", E_OPEN_ERROR);
     return 0;
@@ -967,7 +964,7 @@ void TZipBase::CommitComments() {
   if (GetCancel() || !list || !list->Modified || FDirectoryPos < 0) return;
   try {
     TTempFileStream out(this, platform::kModeCreate, ArchiveFile(), GetTempDir());
-    TTempFileStream in(this, 0x20, ArchiveFile(), "");
+    TTempFileStream in(this, platform::kModeReadDenyWrite, ArchiveFile(), "");
     if (in.Handle() < 0 || out.Handle() < 0) {
       out.Mode = 0;
       ReportError(ArchiveFile(), "", "0", E_OPEN_ERROR);

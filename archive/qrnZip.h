@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/qrnCompBase.h"
+#include "platform/volumes.h"
 
 class TDiskSpanObj;
 
@@ -98,7 +99,7 @@ class TZipBase : public TCompBase {
  protected:
   // On a removable drive the spanned writer takes over the directory (the disk check of the
   // run filled DriveType).
-  virtual bool ArchiveOnRemovableDrive() { return DiskManager && DiskManager->DriveType == 2; }
+  virtual bool ArchiveOnRemovableDrive() { return DiskManager && DiskManager->DriveType == platform::kDriveRemovable; }
   virtual bool SpanArchive(TStream32& Output, TCompHeaderList& List);
 
   // Takes the directory where detection's search found it (ArcOffset, DirectoryFlags, SfxShift,
