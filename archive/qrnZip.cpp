@@ -425,9 +425,7 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
   int64_t deletedBytes = 0;
   std::string name;
   bool central = false;
-  auto* set = dynamic_cast<TVolumeSetStream*>(&Input);
   bool more = FindDirectory(name, Input, &List, central);
-  const int64_t size = Input.Size();
   int64_t read = 0;
   while (more) {
     ++read;
@@ -435,93 +433,109 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
     TCompFileInfo info;
     info.StoredName = FReadStoredName;
     info.Utf8Name = false;
-    if (FDeletePass) {
+    if (FDeletePass)
       List.Add(name, info);
-    } else if (central) {
-      info.RawHeader = CentralHeaderBuf;
-      info.Utf8Name = (GetLE16(CentralHeaderBuf, 8) & kFlagUtf8) != 0;
-      info.LocalOffset = FReadOffset;
-      // The new archive is one file: every kept entry lies on its only disk. A disk number
-      // that a single file carries is wrong, and kept it would send the reader after a set
-      // (0xFFFF defers to the Zip64 block, whose fields depend on it).
-      if (set || GetLE16(info.RawHeader, 34) != 0xFFFF) PutLE16(info.RawHeader, 34, 0);
-      info.UnpackedHigh = ExtraHigh.UnpackedHigh;
-      info.PackedHigh = ExtraHigh.PackedHigh;
-      info.HeaderEnciphered = FReadEnciphered;
-      info.Extra = FReadExtra;
-      info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
-      info.Comment = FReadComment;
-      info.CommentLength = static_cast<uint32_t>(FReadComment.size());
-      // The directory names the entry, as the other tools list it, and updates match found
-      // files against that name; the reader shows the local header's. When they differ,
-      // which file the entry is cannot be told.
-      if (!LocalNameAgrees(Input, info.LocalOffset, info.StoredName))
-        MarkDamaged("the local name of " + name + " differs from its directory name");
-      if (FSwitch == swDelete && MatchesFileSpec(name, FFileSpec, &FExcludeSpec)) {
-        std::array<uint8_t, 30> local{};
-        if (info.LocalOffset + 30 <= size) {
-          Input.Seek(info.LocalOffset, soBeginning);
-          if (Input.Read(local.data(), 30) == 30) {
-            bool enc = false;
-            if (ClassifySignature(GetLE32(local, 0), hkLocal, enc) == hkLocal && enc) DecipherHeader(local, hkLocal);
-            deletedBytes += 30 + GetLE16(local, 26) + GetLE16(local, 28) + static_cast<int64_t>(GetLE32(local, 18)) +
-                            (static_cast<int64_t>(info.PackedHigh) << 32);
-          }
-        }
-        ++FFilesDeleted;
-        info.EntryAction = eaDrop;
-        List.Add(name, info);
-      } else {
-        info.EntryAction = eaKeep;
-        PutLE32(info.RawHeader, 42, static_cast<uint32_t>(info.LocalOffset - deletedBytes));
-        List.Add(name, info);
-      }
-    } else {
-      info.EntryAction = eaKeep;
-      info.LocalOffset = FReadPos;
-      info.HeaderEnciphered = FReadEnciphered;
-      info.PackedHigh = ExtraHigh.PackedHigh;
-      info.UnpackedHigh = ExtraHigh.UnpackedHigh;
-      info.Utf8Name = (GetLE16(LocalHeaderBuf, 6) & kFlagUtf8) != 0;
-      info.Extra = FReadExtra;
-      info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
-      info.RawHeader.fill(0);
-      PutLE32(info.RawHeader, 0, kCentralHeaderSignature);
-      // The readers take a name without flag bit 11 as the system's own bytes when a Unix tool
-      // made the entry, else as OEM text; a local header tells that only by its Unix extra
-      // blocks, and the directory record says it by its host.
-      if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size())) info.RawHeader[5] = kHostUnix;
-      std::copy(LocalHeaderBuf.begin() + 6, LocalHeaderBuf.begin() + 30, info.RawHeader.begin() + 8);
-      PutLE16(info.RawHeader, 30, info.ExtraLength);
-      PutLE32(info.RawHeader, 42, static_cast<uint32_t>(FReadPos));
-      List.Add(name, info);
-    }
+    else if (central)
+      AddDirectoryEntry(Input, name, info, deletedBytes, List);
+    else
+      AddLocalEntry(name, info, List);
     NextHeaderPos = afterHeader;
     more = ReadNextCentralHeader(name, Input, central);
   }
   if (FDeletePass) return;
-  if (central) {
-    // The end record counts the entries (the 22-byte record to 16 bits): a directory that
-    // ends sooner has lost entries, which an update would then drop for good.
+  CheckWhatEndsTheEntries(Input, central, read);
+  SetEntryLimits(List);
+}
+
+void TZipBase::AddDirectoryEntry(TStream32& Input, const std::string& Name, TCompFileInfo& Info,
+                                 int64_t& DeletedBytes, TCompHeaderList& List) {
+  Info.RawHeader = CentralHeaderBuf;
+  Info.Utf8Name = (GetLE16(CentralHeaderBuf, 8) & kFlagUtf8) != 0;
+  Info.LocalOffset = FReadOffset;
+  // The new archive is one file: every kept entry lies on its only disk. A disk number that a
+  // single file carries is wrong, and kept it would send the reader after a set (0xFFFF defers
+  // to the Zip64 block, whose fields depend on it).
+  if (dynamic_cast<TVolumeSetStream*>(&Input) != nullptr || GetLE16(Info.RawHeader, 34) != 0xFFFF)
+    PutLE16(Info.RawHeader, 34, 0);
+  Info.UnpackedHigh = ExtraHigh.UnpackedHigh;
+  Info.PackedHigh = ExtraHigh.PackedHigh;
+  Info.HeaderEnciphered = FReadEnciphered;
+  Info.Extra = FReadExtra;
+  Info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
+  Info.Comment = FReadComment;
+  Info.CommentLength = static_cast<uint32_t>(FReadComment.size());
+  // The directory names the entry, as the other tools list it, and updates match found files
+  // against that name; the reader shows the local header's. When they differ, which file the
+  // entry is cannot be told.
+  if (!LocalNameAgrees(Input, Info.LocalOffset, Info.StoredName))
+    MarkDamaged("the local name of " + Name + " differs from its directory name");
+  if (FSwitch == swDelete && MatchesFileSpec(Name, FFileSpec, &FExcludeSpec)) {
+    std::array<uint8_t, 30> local{};
+    if (Info.LocalOffset + 30 <= Input.Size()) {
+      Input.Seek(Info.LocalOffset, soBeginning);
+      if (Input.Read(local.data(), 30) == 30) {
+        bool enc = false;
+        if (ClassifySignature(GetLE32(local, 0), hkLocal, enc) == hkLocal && enc) DecipherHeader(local, hkLocal);
+        DeletedBytes += 30 + GetLE16(local, 26) + GetLE16(local, 28) + static_cast<int64_t>(GetLE32(local, 18)) +
+                        (static_cast<int64_t>(Info.PackedHigh) << 32);
+      }
+    }
+    ++FFilesDeleted;
+    Info.EntryAction = eaDrop;
+  } else {
+    Info.EntryAction = eaKeep;
+    PutLE32(Info.RawHeader, 42, static_cast<uint32_t>(Info.LocalOffset - DeletedBytes));
+  }
+  List.Add(Name, Info);
+}
+
+void TZipBase::AddLocalEntry(const std::string& Name, TCompFileInfo& Info, TCompHeaderList& List) {
+  Info.EntryAction = eaKeep;
+  Info.LocalOffset = FReadPos;
+  Info.HeaderEnciphered = FReadEnciphered;
+  Info.PackedHigh = ExtraHigh.PackedHigh;
+  Info.UnpackedHigh = ExtraHigh.UnpackedHigh;
+  Info.Utf8Name = (GetLE16(LocalHeaderBuf, 6) & kFlagUtf8) != 0;
+  Info.Extra = FReadExtra;
+  Info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
+  Info.RawHeader.fill(0);
+  PutLE32(Info.RawHeader, 0, kCentralHeaderSignature);
+  // The readers take a name without flag bit 11 as the system's own bytes when a Unix tool made
+  // the entry, else as OEM text; a local header tells that only by its Unix extra blocks, and
+  // the directory record says it by its host.
+  if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size())) Info.RawHeader[5] = kHostUnix;
+  std::copy(LocalHeaderBuf.begin() + 6, LocalHeaderBuf.begin() + 30, Info.RawHeader.begin() + 8);
+  PutLE16(Info.RawHeader, 30, Info.ExtraLength);
+  PutLE32(Info.RawHeader, 42, static_cast<uint32_t>(FReadPos));
+  List.Add(Name, Info);
+}
+
+void TZipBase::CheckWhatEndsTheEntries(TStream32& Input, bool Central, int64_t Read) {
+  if (Central) {
+    // The end record counts the entries (the 22-byte record to 16 bits): a directory that ends
+    // sooner has lost entries, which an update would then drop for good.
     const int64_t expected = FExpectedEntries;
-    if (expected >= 0 && (FExpectedFullCount ? read != expected : (read & 0xFFFF) != expected))
-      MarkDamaged("the directory holds " + std::to_string(read) + " entries where its end record counts " +
+    if (expected >= 0 && (FExpectedFullCount ? Read != expected : (Read & 0xFFFF) != expected))
+      MarkDamaged("the directory holds " + std::to_string(Read) + " entries where its end record counts " +
                   std::to_string(expected));
     // The headers fill the directory to its end; only a digital signature may close it.
     if (!FEmptyDirectory && NextHeaderPos != FDirectoryEnd && !DigitalSignatureCloses(Input, NextHeaderPos))
       MarkDamaged("the directory ends before its end record");
-  } else if (read > 0) {
+  } else if (Read > 0) {
     // Entries found by their local headers: the directory of the new archive goes where they
     // end, and what stands there must be the end of the file or the remains of a directory.
     FDirectoryPos = NextHeaderPos;
     std::array<uint8_t, 4> sig{};
     Input.Seek(NextHeaderPos, soBeginning);
     bool enc = false;
-    if (NextHeaderPos < size &&
+    if (NextHeaderPos < Input.Size() &&
         (Input.Read(sig.data(), 4) != 4 || (ClassifySignature(GetLE32(sig, 0), hkCentral, enc) != hkCentral &&
                                             ClassifySignature(GetLE32(sig, 0), hkEnd, enc) != hkEnd)))
       MarkDamaged("something other than a directory follows the entries found by their local headers");
   }
+}
+
+void TZipBase::SetEntryLimits(TCompHeaderList& List) {
   // Each stored entry ends where the next one (or the directory) begins. Two directory records
   // over one local header are the shape of a zip bomb: the reader lists the first and reports
   // the second as damaged, and an update must not turn it into an entry of its own.

@@ -118,6 +118,15 @@ class TZipBase : public TCompBase {
   // the local header's; 0 when they disagree, or when the entry would reach into the next one
   // or past the end of the archive. Input is left at the entry's start.
   int64_t MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, bool& Enciphered);
+  // The work-list entry of the header just read, from the directory or from a local header.
+  void AddDirectoryEntry(TStream32& Input, const std::string& Name, TCompFileInfo& Info, int64_t& DeletedBytes,
+                         TCompHeaderList& List);
+  void AddLocalEntry(const std::string& Name, TCompFileInfo& Info, TCompHeaderList& List);
+  // After the last entry: the count and the end of the directory, or what follows entries
+  // found by their local headers.
+  void CheckWhatEndsTheEntries(TStream32& Input, bool Central, int64_t Read);
+  // Where each stored entry must end (Limit); two entries at one place mark the archive damaged.
+  void SetEntryLimits(TCompHeaderList& List);
   // Whether the local header at Offset, when there is one, carries the name bytes the
   // directory gives the entry.
   bool LocalNameAgrees(TStream32& Input, int64_t Offset, const std::string& StoredName);
