@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 prefix=${TARVELO_HOME:-$HOME/Tarvelo}
 cmake -S . -B build -G Ninja -DCMAKE_INSTALL_PREFIX="$prefix"
-cmake --build build -j "$(nproc)" --target Kalvenor Dorvexal Lokvist
+cmake --build build -j "${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}" --target Kalvenor Dorvexal Lokvist
 cmake --install build
 export TARVELO_HOME="$prefix"
 exec "$prefix/Kalvenor"

@@ -6,9 +6,15 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 
-jobs=$(nproc)
+# CMAKE_BUILD_PARALLEL_LEVEL, when set, bounds the builds and the test runs alike.
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 export QT_QPA_PLATFORM=offscreen
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/tarvelo-xdg.XXXXXX)}
+if [[ -z ${XDG_RUNTIME_DIR:-} ]]; then
+  XDG_RUNTIME_DIR=$(mktemp -d /tmp/tarvelo-xdg.XXXXXX)
+  runtime_made=$XDG_RUNTIME_DIR
+  trap 'rm -rf "$runtime_made"' EXIT
+fi
+export XDG_RUNTIME_DIR
 chmod 700 "$XDG_RUNTIME_DIR"
 
 echo "== build and test"

@@ -229,6 +229,8 @@ void TZipCommon::SetTempDir(const std::string& Value) {
 std::string TZipCommon::MakeTempFileName(const std::string& Folder) {
   std::string dir = DirExists(Folder) ? Folder : SystemTempPath();
   if (!DirExists(dir)) ForceDirectories(dir);
+  // A killed run never removes the archive it was building here; a live run's claim keeps its own.
+  platform::RemoveTempLeftovers(dir, "qrn");
   return platform::MakeTempFile(dir, "qrn");
 }
 
@@ -267,7 +269,7 @@ void TZipCommon::MoveTempFile(TStream32* Source, const std::string& FinalName, i
 }
 
 void TZipCommon::FailMove(const std::string& FinalName) {
-  RaiseError(&Throw_E_RAISE, FinalName, "", "0", E_WRITE_ERROR);
+  RaiseError(&Throw_E_RAISE, FinalName, "", "0", platform::LastErrorIsDiskFull() ? E_DISK_FULL : E_WRITE_ERROR);
   // Cancelled: RaiseError reported 25443 and raised nothing, but the move still did not happen.
   Throw_E_RAISE(ErrorMessage(E_USER_CANCELED));
 }

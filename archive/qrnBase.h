@@ -390,6 +390,12 @@ class TZipCommon : public TRegisterQarno {
   // Name under which FileName is stored, cut by StoredDirNames. Local names use '/'; a
   // leading drive ("C:") or network prefix ("//srv/share") is dropped by the NoDrv modes.
   std::string MakeStoredName(const std::string& FileName, const std::string& BaseFolder) const;
+  // The name an entry is listed, extracted and updated under, from its stored name bytes
+  // (deciphered), its general-purpose flags, the host byte of its central header's "version
+  // made by" (kHostUnknown for a local header) and its extra field. The reader and the writer
+  // both take it, so that an update finds an entry under the name the reader shows.
+  std::string DecodeEntryName(const std::string& Stored, uint16_t Flags, int32_t Host,
+                              std::span<const uint8_t> Extra) const;
   // True when a mask of ExcludeSpec matches FileName (a stored name).
   bool IsExcluded(const std::string& FileName, const std::string& BaseFolder) const;
   // Volume Index of a zip split into Count parts: VolumeFileName with ".z01".. for Index <
@@ -407,9 +413,10 @@ class TZipCommon : public TRegisterQarno {
   int32_t ReadName(TStream32& Stream, std::string& Name, int32_t Length);
   // Walks an extra field of Length bytes (HeaderKind 0 local, 1 central) for the Zip64 (tag 1)
   // and the engine's tag-100 blocks. The stream ends at the field's end; false when the field
-  // was short or malformed (the walk then ends without reading past it).
+  // was short or malformed (the walk then ends without reading past it). Field, when given,
+  // receives the bytes read, for the blocks the caller looks at itself.
   bool ReadExtraField(TStream32& Stream, int32_t Length, TExtraHigh& Result, int32_t HeaderKind,
-                      TExtraSizes& Sizes);
+                      TExtraSizes& Sizes, std::vector<uint8_t>* Field = nullptr);
   // The same walk over a field already in memory.
   static bool ParseExtraField(std::span<const uint8_t> Field, TExtraHigh& Result, int32_t HeaderKind,
                               TExtraSizes& Sizes);

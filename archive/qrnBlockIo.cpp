@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <unistd.h>
 #include <climits>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "archive/qrnStreams.h"
 #include "archive/qrnTempOut.h"
 #include "archive/qrnZipRecords.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 
 namespace {
@@ -58,6 +60,31 @@ std::string currentFolder() {
   char cwd[PATH_MAX];
   if (!::getcwd(cwd, sizeof cwd)) return "/";
   return AddSlash(cwd);
+}
+
+// The name in Info-ZIP's Unicode Path block, when the block belongs to Stored: it carries the
+// CRC-32 of the header's name, so a block left behind by a tool that renamed the entry without
+// knowing it does not match and is ignored, as the peers ignore it. A block that only restates
+// the header's bytes in code page 437 is ignored too: tools that take every OEM name for code
+// page 437 write it so, over CP866 names as well, and it says nothing the header does not; the
+// header is then read in this system's OEM code page, as a name without the block is.
+std::optional<std::string> unicodePathName(std::span<const uint8_t> Extra, const std::string& Stored) {
+  for (size_t at = 0; at + 4 <= Extra.size();) {
+    const uint16_t tag = GetLE16(Extra, at);
+    const size_t size = GetLE16(Extra, at + 2);
+    if (size > Extra.size() - at - 4) break;
+    if (tag == kUnicodePathExtraTag && size > 5 && Extra[at + 4] == 1) {
+      uint32_t crc = 0xFFFFFFFFu;
+      Crc32Update(Stored.data(), Stored.size(), crc);
+      const auto name = Extra.subspan(at + 9, size - 5);
+      std::string text(name.begin(), name.end());
+      if ((crc ^ 0xFFFFFFFFu) == GetLE32(Extra, at + 5) && platform::IsValidUtf8(text) &&
+          platform::ConvertCodePage(Stored, "CP437", "UTF-8") != text)
+        return text;
+    }
+    at += 4 + size;
+  }
+  return std::nullopt;
 }
 
 bool isArj(TArcType t) { return t == atArj || t == atArjExe; }
@@ -151,6 +178,25 @@ std::string TZipCommon::MakeStoredName(const std::string& FileName, const std::s
     }
   }
   return FileName;
+}
+
+std::string TZipCommon::DecodeEntryName(const std::string& Stored, uint16_t Flags, int32_t Host,
+                                        std::span<const uint8_t> Extra) const {
+  if ((Flags & kFlagUtf8) != 0) return StoredToLocalName(Stored, false);
+  if (const auto unicode = unicodePathName(Extra, Stored)) return StoredToLocalName(*unicode, false);
+  // Unix tools store a name's bytes as the system has them, UTF-8 here, without flag bit 11;
+  // names from DOS and Windows hosts are in the OEM code page. A local header names no host:
+  // a Unix tool's extra block tells one. A Unix-made name that is not UTF-8 is kept as its
+  // bytes when the entry has no such block, as this writer stores a name the system holds in
+  // no code page; with one it came from an archiver on a system in another code page (CP866
+  // archives made on Linux exist), and the OEM translation reads it.
+  const bool unixHost = Host == kHostUnix || Host == kHostMacOsX;
+  bool asStored = false;
+  if (unixHost || Host == kHostUnknown) {
+    const bool unixBlock = HasUnixExtraBlock(Extra.data(), Extra.size());
+    asStored = platform::IsValidUtf8(Stored) ? unixHost || unixBlock : unixHost && !unixBlock;
+  }
+  return StoredToLocalName(Stored, FTranslateOemChar && !asStored);
 }
 
 bool TZipCommon::IsExcluded(const std::string& FileName, const std::string& BaseFolder) const {
@@ -375,20 +421,23 @@ int64_t TZipCommon::CopyStoredData(TStream32& Stream, TStream32* Output, int64_t
 }
 
 bool TZipCommon::ReadExtraField(TStream32& Stream, int32_t Length, TExtraHigh& Result, int32_t HeaderKind,
-                                TExtraSizes& Sizes) {
+                                TExtraSizes& Sizes, std::vector<uint8_t>* Field) {
   Result = TExtraHigh{};
+  std::vector<uint8_t> own;
+  std::vector<uint8_t>& field = Field != nullptr ? *Field : own;
+  field.clear();
   const int32_t want = std::clamp(Length, 0, kMaxNameLength);
   if (want == 0) return true;
   // The whole field is read first, so no block can reach outside it.
-  std::vector<uint8_t> field(static_cast<size_t>(want));
+  field.resize(static_cast<size_t>(want));
   int32_t got = 0;
   try {
     got = std::max(0, Stream.Read(field.data(), want));
   } catch (const EReadError&) {
     got = 0;
   }
-  const std::span<const uint8_t> data(field.data(), static_cast<size_t>(got));
-  return ParseExtraField(data, Result, HeaderKind, Sizes) && got == want;
+  field.resize(static_cast<size_t>(got));
+  return ParseExtraField(field, Result, HeaderKind, Sizes) && got == want;
 }
 
 bool TZipCommon::ParseExtraField(std::span<const uint8_t> data, TExtraHigh& Result, int32_t HeaderKind,

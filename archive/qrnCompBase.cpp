@@ -206,6 +206,11 @@ std::string TCompBase::EncodeStoredName(const std::string& Local, bool, bool& Ut
   return LocalToStoredName(BackslashToSlash(Local), FTranslateOemChar, Utf8);
 }
 
+void TCompBase::SetStoredName(TCompFileInfo& Info, const std::string& Local, bool Folder) const {
+  Info.StoredName = EncodeStoredName(Local, Folder, Info.Utf8Name);
+  Info.RawName = !platform::IsValidUtf8(Local);
+}
+
 bool TCompBase::IsStoredType(const std::string& Name) const {
   const std::string ext = ExtensionOf(Name);
   if (ext.empty()) return false;
@@ -231,6 +236,7 @@ bool TCompBase::ReadCentralHeader(TStream32&, std::string&, bool) { return false
 void TCompBase::WriteZip64Extra(TStream32&, TCompFileInfo&) {}
 void TCompBase::ReadCentralDirectory(TStream32&, TCompHeaderList&) {}
 bool TCompBase::OpenOldVolumes(std::unique_ptr<TStream32>&) { return true; }
+bool TCompBase::TakeOverSpannedSet() { return false; }
 void TCompBase::CommitComments() { TextOperation(ArchiveFile()); }
 void TCompBase::ListEntries(TCompHeaderList&) {}
 bool TCompBase::GetFileComment(int32_t, std::string&, std::string&) { return false; }
@@ -455,6 +461,13 @@ bool TCompBase::DetectExistingArchive(TRunStreams& Run) {
   FArcType = UpdateKind(kind);
   Run.Old = std::move(file);
   if (Run.OldSize == 0) return true;
+  // The old copy of this archive on spanned disks: the spanned writer replaces it disk by disk,
+  // on the user's answer, so the run goes on as for a new archive.
+  if (TakeOverSpannedSet()) {
+    Run.Old.reset();
+    Run.OldSize = 0;
+    return true;
+  }
   // Another kind of archive, or a set spread over removable disks, is never replaced by a zip
   // of the new files alone.
   if (FArcType == atZipDS || !IsZipFamily(FArcType))
@@ -618,6 +631,10 @@ void TCompBase::BuildFileList(TCompHeaderList& List) {
     scan.SetIncludeHiddenDirs(FIncludeHiddenDirs);
     scan.OnScanFile = OnFileScanStatus;
     scan.OnRecurseDir = OnRecurseDir;
+    // Whatever the walk cannot read is missing from the archive: the run says so by name.
+    scan.OnScanFailure = [this](TObject*, const std::string& Path, int Error) {
+      ReportError(Path, std::strerror(Error), "0", E_OPEN_ERROR);
+    };
     scan.OnRootDirChange = [this](TObject*, const std::string& Dir) { FScanRoot = AddSlash(Dir); };
     scan.SetOwnerList(&List);
     scan.SetFoundFileProc([this, &List](const std::string& Path, const platform::FindData& Data, TObject*) {
@@ -969,7 +986,7 @@ bool TCompBase::AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList
   CryptState().Crc16 = 0;
   FMethodWord = 0;
   FEncrypt = false;
-  info.StoredName = EncodeStoredName(FCurrentFileName, true, info.Utf8Name);
+  SetStoredName(info, FCurrentFileName, true);
   FCurInfo = &info;
   FLocalName = info.StoredName;
   StartLocalHeader(List, Index);
@@ -1011,7 +1028,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   } restore{this, kept};
 
   info.UnpackedHigh = static_cast<uint16_t>(static_cast<uint64_t>(size) >> 32);
-  info.StoredName = EncodeStoredName(FCurrentFileName, false, info.Utf8Name);
+  SetStoredName(info, FCurrentFileName, false);
   const uint32_t attributes = GetLE32(info.RawHeader, 38);
   FCurInfo = &info;
   FLocalName = info.StoredName;

@@ -44,6 +44,8 @@ struct TCompFileInfo {
   // (general-purpose flag bit 11).
   std::string StoredName;
   bool Utf8Name = false;
+  // A name the file system holds in no code page (not UTF-8): its bytes are stored as they are.
+  bool RawName = false;
   // A stored entry that a found file refreshes in place keeps its old header here, so that it
   // can be copied as it was when the file cannot be read.
   bool Refreshed = false;
@@ -245,6 +247,10 @@ class TCompBase : public TZipCommon {
   // puts a stream over the whole set in Old's place. False when the set cannot be had (the
   // run then stops and the archive stays as it was).
   virtual bool OpenOldVolumes(std::unique_ptr<TStream32>& Old);
+  // Whether the existing archive, just detected, is one disk of an earlier set on spanned
+  // disks that this run replaces rather than updates (its entries lie on other disks). May
+  // settle the detected kind of a set that fits on one disk.
+  virtual bool TakeOverSpannedSet();
 
   // --- per-file operations ---
   void ScanFilter(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List);
@@ -264,6 +270,8 @@ class TCompBase : public TZipCommon {
   bool AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList& List);
   // Stored name bytes of a local name, and whether they are UTF-8.
   std::string EncodeStoredName(const std::string& Local, bool Folder, bool& Utf8) const;
+  // Names an entry after its local name: StoredName, Utf8Name and RawName.
+  void SetStoredName(TCompFileInfo& Info, const std::string& Local, bool Folder) const;
   bool IsStoredType(const std::string& Name) const;
 
   // The writer's accepted compression methods (a set of up to 16).

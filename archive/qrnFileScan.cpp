@@ -1,8 +1,12 @@
 #include "archive/qrnFileScan.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <deque>
 #include <filesystem>
+#include <set>
 #include <system_error>
+#include <utility>
 
 #include "platform/hooks.h"
 
@@ -457,37 +461,87 @@ void TqrnFileScan::TakeEntry(const std::string& Folder, const platform::FindData
 
 void TqrnFileScan::WalkFolder(const std::string& Folder, const TMultiMasks& Masks) {
   // Depth first with an explicit stack: a sub-folder is walked as soon as its entry comes up,
-  // and a deep tree costs heap, not call stack. Links to folders and special files never
-  // appear in a listing, so the walk cannot loop or block.
+  // and a deep tree costs heap, not call stack. Linked folders wait until every real folder is
+  // walked, so that a folder of the tree is found under its own path and not a link's. Each
+  // folder is entered once, known by device and inode: a link to a parent cannot loop, and two
+  // links to one folder store it once. Special files never appear in a listing.
   struct Frame {
     std::string Folder;
     std::vector<platform::FindData> Entries;
     size_t Next = 0;
+    bool Root = false;
   };
+  struct LinkedFolder {
+    std::string Parent;
+    platform::FindData Data;
+  };
+  using Identity = std::pair<uint64_t, uint64_t>;
   std::vector<Frame> stack;
-  auto enter = [&](std::string f) {
+  std::deque<LinkedFolder> links;
+  std::set<Identity> entered;
+  const std::string root = AddSlash(Folder);
+  if (const auto id = platform::StatPath(root)) entered.insert({id->device, id->inode});
+  // The folders above the root hold it: a link to one of them (a Wine prefix's "z:" -> "/") leads
+  // back into the tree, a loop as a link to a parent is, and would take in the file system.
+  for (std::string up = root + ".."; !entered.empty(); up += "/..") {
+    const auto id = platform::StatPath(up);
+    if (!id || !entered.insert({id->device, id->inode}).second) break;
+  }
+
+  auto enter = [&](std::string f, bool isRoot) {
     if (OnRecurseDir) OnRecurseDir(this, f);
     std::vector<platform::FindData> entries;
-    if (!f.empty()) entries = platform::ListDirectory(f);
-    stack.push_back(Frame{std::move(f), std::move(entries), 0});
+    if (!f.empty()) {
+      std::vector<platform::ListFailure> failures;
+      entries = platform::ReadFolder(f, failures);
+      for (const platform::ListFailure& x : failures) {
+        // A group folder that does not exist is walked with no result; anything else that
+        // cannot be read leaves files out, and the owner must hear of it.
+        if (x.name.empty() && isRoot && (x.error == ENOENT || x.error == ENOTDIR)) continue;
+        if (OnScanFailure) OnScanFailure(this, f + x.name, x.error);
+      }
+    }
+    stack.push_back(Frame{std::move(f), std::move(entries), 0, isRoot});
   };
-  enter(AddSlash(Folder));
-  while (!stack.empty()) {
+  auto mayDescend = [&](const platform::FindData& data) {
+    return FRecurseDirs && (!(data.attributes & platform::kAttrHidden) || FIncludeHiddenDirs) && !*FCancel;
+  };
+
+  enter(root, true);
+  for (;;) {
+    if (stack.empty()) {
+      if (*FCancel || links.empty()) break;
+      const LinkedFolder link = std::move(links.front());
+      links.pop_front();
+      // Already walked under its own path or another link's: nothing of it is missing.
+      if (entered.count({link.Data.device, link.Data.inode})) continue;
+      TakeEntry(link.Parent, link.Data, Masks);
+      if (mayDescend(link.Data)) {
+        entered.insert({link.Data.device, link.Data.inode});
+        enter(link.Parent + link.Data.name + '/', false);
+      } else {
+        platform::ProcessMessages();
+      }
+      continue;
+    }
     const size_t top = stack.size() - 1;
     if (*FCancel || stack[top].Next >= stack[top].Entries.size()) {
+      const bool wasRoot = stack[top].Root;
       stack.pop_back();
       // The entry that led into this folder is done.
-      if (!stack.empty()) platform::ProcessMessages();
+      if (!wasRoot) platform::ProcessMessages();
       continue;
     }
     const platform::FindData& data = stack[top].Entries[stack[top].Next++];
-    TakeEntry(stack[top].Folder, data, Masks);
-    const uint32_t w = data.attributes;
-    const bool descend = FRecurseDirs && (w & platform::kAttrDirectory) &&
-                         (!(w & platform::kAttrHidden) || FIncludeHiddenDirs) && !*FCancel;
-    if (descend) {
-      enter(stack[top].Folder + data.name + '/');
-      continue;
+    const bool folder = (data.attributes & platform::kAttrDirectory) != 0;
+    if (folder && data.link) {
+      links.push_back({stack[top].Folder, data});
+    } else {
+      TakeEntry(stack[top].Folder, data, Masks);
+      if (folder && mayDescend(data) && entered.insert({data.device, data.inode}).second) {
+        enter(stack[top].Folder + data.name + '/', false);
+        continue;
+      }
     }
     platform::ProcessMessages();
   }

@@ -104,6 +104,11 @@ class TFilesList : public TBaseFileList {
 // entry's find data; the owner's list as handed to SetOwnerList).
 using TFoundFileProc = std::function<void(const std::string& Path, const platform::FindData& Data, TObject* List)>;
 
+// Something below a scanned folder that the walk could not read, so whatever it holds is not
+// among the found files: a folder that cannot be listed (Path ends in '/'), an entry whose
+// metadata cannot be read, a link whose target is missing or cannot be reached. Error is errno.
+using TOnScanFailure = std::function<void(TObject* Sender, const std::string& Path, int Error)>;
+
 class TqrnFileScan : public TComponent {
  public:
   TqrnFileScan();
@@ -142,6 +147,7 @@ class TqrnFileScan : public TComponent {
   TOnFinishedEvent OnFinished;
   TOnRootDirChange OnRootDirChange;
   TOnRecurseDir OnRecurseDir;
+  TOnScanFailure OnScanFailure;
 
   // Run state.
   // A non-empty mask string (comma-separated masks) selects root-folder mode; SetFileSpec

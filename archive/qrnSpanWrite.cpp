@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
 
+#include "archive/qrnCrypt.h"
 #include "archive/qrnEndian.h"
 #include "archive/qrnStreams.h"
 #include "archive/qrnTempOut.h"
@@ -16,6 +18,21 @@ namespace {
 constexpr uint32_t kSpanMarker = 0x08074B50;  // "PK" 7 8: the archive begins a spanned set
 constexpr int64_t kCopyBlock = 65536;
 constexpr const char* kLabelPrefix = "PKBACK# ";
+
+// CRC-32 of the first Size bytes of a file; nullopt when they cannot be read.
+std::optional<uint32_t> CrcOfFile(const std::string& Name, int64_t Size) {
+  TFileStream32 in(Name, 0x20);
+  if (in.Handle() < 0) return std::nullopt;
+  std::vector<uint8_t> block(static_cast<size_t>(std::clamp<int64_t>(Size, 1, kCopyBlock)));
+  uint32_t crc = 0xFFFFFFFFu;
+  for (int64_t left = Size; left > 0;) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlock));
+    if (in.Read(block.data(), n) != n) return std::nullopt;
+    Crc32Update(block.data(), static_cast<size_t>(n), crc);
+    left -= n;
+  }
+  return ~crc;
+}
 
 }  // namespace
 
@@ -209,6 +226,7 @@ bool TDiskSpanObj::WriteSpanned(TStream32& Stream, const uint8_t* Buffer, int64_
     if (chunk > 0) {
       const auto want = static_cast<int32_t>(chunk);
       const int32_t written = std::max(target->Write(Buffer, want), 0);
+      Crc32Update(Buffer, static_cast<size_t>(written), FPieceCrc);
       FreeSpace() -= written;
       FWrittenHere += written;
       FSetWritten += written;
@@ -247,7 +265,7 @@ bool TDiskSpanObj::KeepTogether(int64_t Count) {
 bool TDiskSpanObj::FirstDisk() {
   DiskNumber = 1;
   LastSerial = 0;
-  FFilledSerials.clear();
+  FFilledDisks.clear();
   PutLE16(Owner->EndRecordBuf, 4, 0);
   Reserve = static_cast<uint32_t>(std::max(Owner->LeaveSpaceOnFirstDisk(), 0) + kDiskReserve);
   return PrepareDisk();
@@ -266,6 +284,10 @@ bool TDiskSpanObj::CloseDiskFile() {
   // The user takes the disk out next: its piece must be on it, not in the page cache.
   const bool flushed = platform::FlushFile(DiskFile->Handle());
   DiskFile.reset();
+  if (!FFilledDisks.empty()) {
+    FFilledDisks.back().PieceSize = FWrittenHere;
+    FFilledDisks.back().PieceCrc = ~FPieceCrc;
+  }
   if (flushed && (!FReplacesOld || ReplaceOldArchive())) return true;
   if (!flushed) Report(Owner->CurrentFileName(), std::to_string(DiskNumber), E_WRITE_ERROR);
   platform::DeleteFile(FPieceName);
@@ -311,10 +333,8 @@ bool TDiskSpanObj::PrepareDisk() {
     OnInsertDisk(this, volume, cancel);
     if (cancel || Cancelled()) return false;
     if (!CheckDisk()) continue;
-    // A disk filled in this run is refused before anything on it is looked at.
-    const uint32_t serial = DiskServices->SerialNumber;
-    if (serial != 0 && std::find(FFilledSerials.begin(), FFilledSerials.end(), serial) != FFilledSerials.end())
-      continue;
+    // A disk filled in this run is refused before its piece can be offered for overwriting.
+    if (FilledInThisRun()) continue;
     bool usable = true;
     if (!HandleExistingFile(usable)) return false;
     if (!usable) continue;
@@ -325,6 +345,26 @@ bool TDiskSpanObj::PrepareDisk() {
     break;
   }
   return OpenDiskFile();
+}
+
+bool TDiskSpanObj::FilledInThisRun() {
+  const uint32_t serial = DiskServices->SerialNumber;
+  for (const TFilledDisk& f : FFilledDisks)
+    if (serial != 0 && f.Serial == serial && f.Label == DiskServices->VolumeLabel) return true;
+  const auto found = platform::StatPath(ArchiveName());
+  if (!found) return false;
+  // The file is read once, and only when it has the size of a piece of this run.
+  bool read = false;
+  std::optional<uint32_t> crc;
+  for (const TFilledDisk& f : FFilledDisks) {
+    if (f.PieceSize != found->size) continue;
+    if (!read) crc = CrcOfFile(ArchiveName(), found->size);
+    read = true;
+    // A piece of that size that cannot be read counts as this run's: asking again costs a
+    // question, taking the disk could cost the set.
+    if (!crc || *crc == f.PieceCrc) return true;
+  }
+  return false;
 }
 
 bool TDiskSpanObj::HandleExistingFile(bool& Usable) {
@@ -404,7 +444,8 @@ bool TDiskSpanObj::OpenDiskFile() {
     }
     if (DiskNumber == 1) FreeSpace() -= std::max(Owner->LeaveSpaceOnFirstDisk(), 0);
     LastSerial = DiskServices->SerialNumber;
-    if (LastSerial != 0) FFilledSerials.push_back(LastSerial);
+    FFilledDisks.push_back({LastSerial, DiskServices->VolumeLabel});
+    FPieceCrc = 0xFFFFFFFFu;
     return true;
   } catch (...) {
     if (DiskFile) {
@@ -424,4 +465,21 @@ void TDiskSpanObj::WriteLabel() {
 void TDiskSpanObj::SetLabel(const std::string& Label) {
   if (VolumeInfo && VolumeInfo->VolumeLabel == Label) return;
   if (!::SetVolumeLabel(DiskServices->Drive, Label)) Report("", Label, E_SPAN_LABEL_ERROR);
+}
+
+// --- an earlier set on the disk in the drive -------------------------------------------------
+
+bool TZipBase::TakeOverSpannedSet() {
+  constexpr THeaderTypeState kWholeDirectory = 0x02 | 0x04;  // directory confirmed, end record found
+  if ((DirectoryFlags & kWholeDirectory) == kWholeDirectory && EndRecordDisk() == 0) {
+    // A set that fits on one disk is a whole archive, its "PK" 7 8 marker aside: it is updated
+    // as any other (a spanned run asks before it replaces the file).
+    if (FArcType == atZipDS) FArcType = atZip;
+    return false;
+  }
+  // One disk of a larger set (or one whose directory cannot be found): its entries cannot be
+  // had without the other disks, so only a run that adds the files anew can replace it, and
+  // only where it spans too, onto a disk that a spanned run labelled.
+  return ArchiveOnRemovableDrive() && OnInsertDisk && DiskManager && DiskManager->SpanVolumeNumber > 0 &&
+         (FSwitch == swAdd || FSwitch == swMove);
 }

@@ -98,8 +98,18 @@ class TDiskSpanObj : public TDiskCommon {
   int64_t& FreeSpace();
   // Bytes put on the disk in the drive during this run.
   int64_t FWrittenHere = 0;
-  // Serial numbers of the disks filled in this run: such a disk is never taken again.
-  std::vector<uint32_t> FFilledSerials;
+  // The disks filled in this run, none of which is ever taken again: known by serial number
+  // and label together, and, as many disks have no serial number and every set labels its
+  // disks alike, by the piece of this run that one holds (its size and CRC-32).
+  struct TFilledDisk {
+    uint32_t Serial = 0;
+    std::string Label;
+    int64_t PieceSize = -1;  // -1 while the piece is written
+    uint32_t PieceCrc = 0;
+  };
+  std::vector<TFilledDisk> FFilledDisks;
+  uint32_t FPieceCrc = 0;  // CRC-32 register over the piece in the drive
+  bool FilledInThisRun();
   // Bytes of the whole set (a spanning signature included) and those written so far.
   int64_t FSetSize = 0;
   int64_t FSetWritten = 0;

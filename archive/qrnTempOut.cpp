@@ -46,10 +46,25 @@ void PublishForgotten(TZipCommon* Owner, const std::string& FinalName, Move move
   } catch (const E_RAISE&) {
     // Reported through OnError when raised.
   } catch (const std::exception& e) {
-    if (!platform::LastErrorIsDiskFull()) Owner->ReportError(FinalName, e.what(), "0", E_WRITE_ERROR);
+    Owner->ReportError(FinalName, e.what(), "0", E_WRITE_ERROR);
   } catch (...) {
     Owner->ReportError(FinalName, "", "0", E_WRITE_ERROR);
   }
+}
+
+// Passes on the failure of a move that is being handled. A full disk is reported here, once,
+// and goes on as an error already reported; any other failure goes on as it is, for the
+// caller to report.
+[[noreturn]] void RethrowMoveFailure(TZipCommon* Owner, bool Full) {
+  try {
+    throw;
+  } catch (const E_RAISE&) {
+    throw;
+  } catch (...) {
+    if (!Full) throw;
+  }
+  Owner->ReportError(Owner->ArchiveFile(), "", "0", E_DISK_FULL);
+  Throw_E_RAISE(ErrorMessage(E_DISK_FULL));
 }
 
 }  // namespace
@@ -103,8 +118,7 @@ void TTempFileStream::MoveToFinal() {
   } catch (...) {
     const bool full = platform::LastErrorIsDiskFull();
     Owner->FireTmpFileMoveEnd();
-    if (full) Owner->ReportError(Owner->ArchiveFile(), "", "0", 25160);
-    throw;
+    RethrowMoveFailure(Owner, full);
   }
   Owner->FireTmpFileMoveEnd();
 }
@@ -150,8 +164,7 @@ void TTempMemStream::MoveToFinal() {
   } catch (...) {
     const bool full = platform::LastErrorIsDiskFull();
     platform::DeleteFile(staging);
-    if (full) Owner->ReportError(Owner->ArchiveFile(), "", "0", E_DISK_FULL);
-    throw;
+    RethrowMoveFailure(Owner, full);
   }
   Owner->FireTmpFileMoveEnd(this);
 }

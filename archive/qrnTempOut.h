@@ -4,10 +4,11 @@
 // failed or cancelled run leaves the old archive as it was. TTempFileStream also opens existing
 // archives for reading and counts their bytes for progress.
 //
-// Publishing: MoveToFinal puts the archive in place and raises when that fails. An output that
-// is destroyed neither published nor cancelled (Mode 0, which a failed run sets) holds a
-// complete archive and is published by its destructor, which reports a failure through the
-// owner's OnError instead of raising; an output dropped while an exception unwinds is discarded.
+// Publishing: MoveToFinal puts the archive in place and raises when that fails; a full disk it
+// reports itself and raises as an error already reported (E_RAISE). An output that is destroyed
+// neither published nor cancelled (Mode 0, which a failed run sets) holds a complete archive and
+// is published by its destructor, which reports a failure through the owner's OnError instead
+// of raising; an output dropped while an exception unwinds is discarded.
 #include <cstdint>
 #include <exception>
 #include <string>

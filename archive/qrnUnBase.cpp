@@ -111,6 +111,7 @@ void TUnBase::ResetRun() {
   VolumeFileName = ArchiveFile();
   FExcludeSpec.Clear();
   FFilesFailed = 0;
+  FSweptFolders.clear();
   FBytesWritten = 0;
 }
 
@@ -220,6 +221,8 @@ bool TUnBase::OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& 
   // none is made with the mode it keeps. Its folder is made when the file cannot be: most
   // entries go to a folder that is already there.
   const bool replacesNone = existing == platform::kInvalidAttributes;
+  // A killed run never removes the entry it was writing here; a live run's claim keeps its own.
+  if (FSweptFolders.insert(folder).second) platform::RemoveTempLeftovers(folder, kOutputTempPrefix);
   std::string temp;
   int fd = platform::CreateTempFile(folder, kOutputTempPrefix, replacesNone, temp);
   if (fd < 0 && !folder.empty() && ForceDirectories(folder))

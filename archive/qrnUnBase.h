@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "archive/qrnBase.h"
 #include "archive/qrnGbls.h"
@@ -130,4 +131,6 @@ class TUnBase : public TZipCommon {
   std::string FOutputTemp;    // the file the entry in work is written to, until its verdict
   std::string FOutputTarget;  // the file it is to replace
   bool FOutputModeSet = false;  // the written file has the mode it keeps (it replaces none)
+  // Folders this run has cleared of what killed runs left there.
+  std::unordered_set<std::string> FSweptFolders;
 };

@@ -11,7 +11,6 @@
 #include "archive/qrnGzInflate.h"
 #include "archive/qrnOldMethods.h"
 #include "archive/qrnZipRecords.h"
-#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 
@@ -165,10 +164,11 @@ bool TUnZip::OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Op
   return false;
 }
 
-void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags) {
+void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags, int32_t Host, std::span<const uint8_t> Extra) {
   // A name ends at its first NUL: the file system would cut it there anyway, and the cleaned
   // path must be the one that is opened.
-  EntryName = StoredToLocalName(Stored.substr(0, Stored.find('\0')), FTranslateOemChar, Flags);
+  EntryName = DecodeEntryName(Stored, Flags, Host, Extra);
+  EntryName.resize(std::min(EntryName.size(), EntryName.find('\0')));
 }
 
 int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
@@ -276,18 +276,11 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
     const uint16_t flags = GetLE16(h, 8);
     const TExtraSizes& sizes = record.Sizes;
     const TExtraHigh& high = record.High;
-    // Unix tools store the name's bytes as the system has them (UTF-8 here), without flag bit
-    // 11; only names from DOS and Windows hosts are in the OEM code page. A Unix-made name that
-    // is not UTF-8 came from a system in another code page (CP866 archives made on Linux exist),
-    // and the OEM translation still reads it.
-    const uint8_t host = h[5];
-    const bool rawName = (host == kHostUnix || host == kHostMacOsX) && platform::IsValidUtf8(stored);
-    SetEntryName(stored, rawName ? static_cast<uint16_t>(flags | kFlagUtf8) : flags);
+    SetEntryName(stored, flags, h[5], record.Extra);
 
     if (MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
       TUnZipRecord r;
       r.Name = EntryName;
-      r.RawName = rawName;
       r.Attributes = GetLE32(h, 38);
       r.Disk = static_cast<uint16_t>(std::min<uint32_t>(GetLE16(h, 34) + 1u, 0xFFFF));
       r.Offset = ShiftedLocalOffset(record, SfxShift);
@@ -343,16 +336,12 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   while (!GetCancel() && pos >= 0 && pos + kLocalSize <= size) {
     if (readAt(Archive, pos, FLocal.data(), kLocalSize) != kLocalSize) break;
     if (!ReadLocalHeader(Archive, stored, false)) break;
-    // The directory's rule for names without flag bit 11: a Unix-made UTF-8 name is UTF-8.
-    const bool rawName = FLocalUnix && platform::IsValidUtf8(stored);
-    const uint16_t flags = GetLE16(FLocal, 6);
-    SetEntryName(stored, rawName ? static_cast<uint16_t>(flags | kFlagUtf8) : flags);
+    SetEntryName(stored, GetLE16(FLocal, 6), kHostUnknown, FLocalExtra);
     const int64_t packed = wide(PackedHigh, FLocalSizes.PackedSize);
     const int64_t unpacked = wide(UnpackedHigh, FLocalSizes.UnpackedSize);
     if (!EntryName.empty() && MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
       TUnZipRecord r;
       r.Name = EntryName;
-      r.RawName = rawName;
       r.Disk = 1;
       r.Offset = pos;
       r.PackedSize = packed;
@@ -391,14 +380,9 @@ bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool R
   const uint16_t extraLen = GetLE16(FLocal, 28);
   if (ReadName(Archive, StoredName, nameLen) != nameLen) return false;
   if (enc && nameLen > 0) DecipherBlock(reinterpret_cast<uint8_t*>(StoredName.data()), nameLen);
-  std::vector<uint8_t> extra(extraLen);
-  const int64_t extraAt = Archive.Position();
-  extra.resize(static_cast<size_t>(readAt(Archive, extraAt, extra.data(), extraLen)));
-  FLocalUnix = HasUnixExtraBlock(extra.data(), extra.size());
-  Archive.Seek(extraAt, soBeginning);
   FLocalSizes = TExtraSizes{GetLE32(FLocal, 18), GetLE32(FLocal, 22), 0};
   TExtraHigh high;
-  ReadExtraField(Archive, extraLen, high, 0, FLocalSizes);
+  ReadExtraField(Archive, extraLen, high, 0, FLocalSizes, &FLocalExtra);
   PackedHigh = high.PackedHigh;
   UnpackedHigh = high.UnpackedHigh;
   OffsetHigh = 0;
@@ -461,8 +445,7 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
       Entry.Crc = localCrc;
     }
     Entry.DosDateTime = GetLE32(FLocal, 10);
-    const uint16_t nameFlags = GetLE16(FLocal, 6);
-    SetEntryName(stored, r.RawName ? static_cast<uint16_t>(nameFlags | kFlagUtf8) : nameFlags);
+    SetEntryName(stored, GetLE16(FLocal, 6), r.HasCentral ? r.Central[5] : kHostUnknown, FLocalExtra);
     SetCurrentFileName(EntryName);
     // Without a directory the sizes of a data-descriptor entry are out of reach: its data
     // cannot be found, and an empty file must not pass for it.

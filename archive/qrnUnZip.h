@@ -6,7 +6,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "archive/qrnSpan.h"
 #include "archive/qrnUnBase.h"
@@ -18,7 +20,6 @@ struct TUnZipRecord {
   int64_t Offset = 0;       // of the local header in its volume, self-extractor shift included
   std::string Name;          // as listed, for reports
   bool HasCentral = false;
-  bool RawName = false;     // made by a Unix tool: the name's bytes are the local name
   int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
   bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
 
@@ -90,7 +91,9 @@ class TUnZip : public TUnBase {
   void ExtractRecords(std::unique_ptr<TStream32>& Archive);
   // Asks for the next disk or volume while a member continues; false on refusal.
   bool ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t Remaining);
-  void SetEntryName(const std::string& Stored, uint16_t Flags);
+  // EntryName from a header's name bytes, flags, host (kHostUnknown for a local header) and
+  // extra field.
+  void SetEntryName(const std::string& Stored, uint16_t Flags, int32_t Host, std::span<const uint8_t> Extra);
 
   // While it lives, the reads of a decoder that pulls its input through ReadHook follow the
   // member of Packed bytes onto the next disk or volume of a split archive.
@@ -113,7 +116,7 @@ class TUnZip : public TUnBase {
   bool FDirectoryCut = false;  // the listing stopped short of the directory's stated end
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
-  bool FLocalUnix = false;  // the local header in work carries a Unix tool's extra block
+  std::vector<uint8_t> FLocalExtra;  // the extra field of the local header in work
   bool FByLocal = false;
   bool FVolumeMissing = false;  // a disk or volume the run needed could not be had
   bool FLocalOnlyUnknownSize = false;

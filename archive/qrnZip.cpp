@@ -9,6 +9,8 @@
 #include "archive/qrnSpanWrite.h"
 #include "archive/qrnTempOut.h"
 #include "archive/qrnZipRecords.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -26,6 +28,18 @@ bool MayPackPast4GiB(int64_t Size) { return Size + (Size >> 11) + 64 >= k4GiB; }
 bool NeedsZip64Extra(const TCompFileInfo& Info) {
   if (Info.UnpackedHigh > 0 || Info.PackedHigh > 0 || Info.LocalOffset >= k4GiB) return true;
   return Info.EntryAction == eaCompress && MayPackPast4GiB(Full(GetLE32(Info.RawHeader, 24), Info.UnpackedHigh));
+}
+
+// Marks a central header whose name is stored as the file system's bytes, in no code page: a
+// Unix host, as Unix tools store names, so that readers keep the bytes. Such a host's readers
+// take the file's mode from the high 16 bits of the external attributes; it follows the
+// attribute bits below them.
+void MarkUnixHost(std::array<uint8_t, 46>& Central) {
+  Central[5] = kHostUnix;
+  const uint32_t attributes = GetLE32(Central, 38) & 0xFFFFu;
+  uint32_t mode = (attributes & platform::kAttrDirectory) != 0 ? 0040755u : 0100644u;
+  if ((attributes & platform::kAttrReadOnly) != 0) mode &= ~0222u;
+  PutLE32(Central, 38, attributes | (mode << 16));
 }
 
 // The 64-bit sizes of an entry from its directory record: a standard Zip64 field holds each
@@ -224,6 +238,7 @@ void TZipBase::BuildCentralHeader(int32_t Index, uint32_t ExternalAttributes, TC
   PutLE16(CentralHeaderBuf, 36, 1);
   PutLE32(CentralHeaderBuf, 38, ExternalAttributes);
   PutLE32(CentralHeaderBuf, 42, static_cast<uint32_t>(info.LocalOffset));
+  if (info.RawName) MarkUnixHost(CentralHeaderBuf);
   info.RawHeader = CentralHeaderBuf;
 }
 
@@ -342,7 +357,7 @@ bool TZipBase::ReadNextCentralHeader(std::string& Name, TStream32& Input, bool C
   return ReadCentralHeader(Input, Name, Central);
 }
 
-bool TZipBase::ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered, uint16_t Flags, std::string& Name) {
+bool TZipBase::ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered) {
   // A name of length 0 is read as an empty name: the entry is still there, and so are the
   // entries after it.
   if (Length < 0) return false;
@@ -350,7 +365,6 @@ bool TZipBase::ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered, 
   if (Length > 0 && Input.Read(bytes.data(), Length) != Length) return false;
   if (Enciphered && Length > 0) DecipherBlock(reinterpret_cast<uint8_t*>(bytes.data()), Length);
   FReadStoredName = bytes;
-  Name = StoredToLocalName(bytes, FTranslateOemChar, Flags);
   return true;
 }
 
@@ -372,7 +386,7 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
       CentralHeaderBuf = record.Header;
       FReadEnciphered = record.Enciphered;
       FReadStoredName = record.StoredName;
-      Name = StoredToLocalName(record.StoredName, FTranslateOemChar, GetLE16(CentralHeaderBuf, 8));
+      Name = DecodeEntryName(record.StoredName, GetLE16(CentralHeaderBuf, 8), CentralHeaderBuf[5], record.Extra);
       FReadExtra = record.Extra;
       FReadComment = record.Comment;
       ExtraHigh = record.High;
@@ -395,9 +409,10 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
     const uint16_t nameLen = GetLE16(LocalHeaderBuf, 26);
     const uint16_t extraLen = GetLE16(LocalHeaderBuf, 28);
     if (NextHeaderPos + 30 + nameLen + extraLen > size) return false;
-    if (!ReadEntryName(Input, nameLen, enc, flags, Name)) return false;
+    if (!ReadEntryName(Input, nameLen, enc)) return false;
     FReadExtra.resize(extraLen);
     ReadExact(Input, FReadExtra.data(), extraLen);
+    Name = DecodeEntryName(FReadStoredName, flags, kHostUnknown, FReadExtra);
     FReadComment.clear();
     TExtraSizes sizes{GetLE32(LocalHeaderBuf, 18), GetLE32(LocalHeaderBuf, 22), 0};
     ExtraHigh = ParseExtraHigh(FReadExtra.data(), FReadExtra.size(), 0, sizes);
@@ -624,8 +639,9 @@ int64_t TZipBase::ReadLocalHeader(TStream32& Input, TStream32& Output, std::arra
 
 void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& List, int32_t Index) {
   TCompFileInfo& info = List.Info(Index);
-  bool utf8 = false;
-  std::string newName = EncodeStoredName(List.Name(Index), false, utf8);
+  SetStoredName(info, List.Name(Index), false);
+  const bool utf8 = info.Utf8Name;
+  std::string newName = info.StoredName;
   const int64_t at = Output.Size();
   std::array<uint8_t, 46>& raw = info.RawHeader;
   const int64_t start = Input.Position();
@@ -639,14 +655,18 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
   uint16_t cflags = GetLE16(raw, 8);
   cflags = static_cast<uint16_t>(utf8 ? (cflags | kFlagUtf8) : (cflags & ~kFlagUtf8));
   PutLE16(raw, 8, cflags);
+  // The host tells readers how to take a name without flag bit 11: as its bytes from a Unix
+  // host, else as OEM text.
+  if (info.RawName)
+    MarkUnixHost(raw);
+  else if (!utf8 && !platform::IsAscii(newName))
+    raw[5] = 0;
   const uint16_t oldNameLen = GetLE16(local, 26);
   Input.Seek(start + 30 + oldNameLen, soBeginning);
   PutLE16(local, 26, static_cast<uint16_t>(newName.size()));
   uint16_t lflags = GetLE16(local, 6);
   lflags = static_cast<uint16_t>(utf8 ? (lflags | kFlagUtf8) : (lflags & ~kFlagUtf8));
   PutLE16(local, 6, lflags);
-  info.StoredName = newName;
-  info.Utf8Name = utf8;
   if (enc) {
     EncipherHeader(local, hkLocal);
     EncipherBlock(reinterpret_cast<uint8_t*>(newName.data()), static_cast<int32_t>(newName.size()));

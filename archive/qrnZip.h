@@ -110,8 +110,10 @@ class TZipBase : public TCompBase {
   bool TakeDirectory(TStream32& Input, int64_t& Start, bool& Central);
   // Keeps the first reason an update of the old archive is refused for.
   void MarkDamaged(const std::string& Why);
-  bool ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered, uint16_t Flags, std::string& Name);
+  // Reads a header's name bytes (deciphered) into FReadStoredName.
+  bool ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered);
   bool OpenOldVolumes(std::unique_ptr<TStream32>& Old) override;
+  bool TakeOverSpannedSet() override;
   // Reads the local header of the stored entry at Input's position into LocalHeaderBuf
   // (deciphered) and returns the bytes the entry takes from there: header, name, extra field,
   // data and a data descriptor. The data's size is the directory's (FKeptInfo), checked against

@@ -32,10 +32,14 @@ inline constexpr uint32_t kSingleDiskSpanMarker = 0x30304B50u;
 // Hosts of the "version made by" field (its high byte) whose names are not in the OEM code page.
 inline constexpr uint8_t kHostUnix = 3;
 inline constexpr uint8_t kHostMacOsX = 19;
+// A local header names no host: only its extra blocks may tell a Unix tool.
+inline constexpr int32_t kHostUnknown = -1;
 
 // Extra-field tags: the writer's own record and the standard Zip64 field (read only).
 inline constexpr uint16_t kZip64ExtraTag = 100;
 inline constexpr uint16_t kStandardZip64ExtraTag = 0x0001;
+// Info-ZIP's Unicode Path field: version 1, the CRC-32 of the header's name, that name in UTF-8.
+inline constexpr uint16_t kUnicodePathExtraTag = 0x7075;
 
 // General-purpose flag bits the engine looks at.
 inline constexpr uint16_t kFlagEncrypted = 0x0001;

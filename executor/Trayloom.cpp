@@ -210,8 +210,6 @@ bool TTrayloom::SetNotifyVersion() {
   return TrayAvailable();
 }
 
-void TTrayloom::IconChanged() { ModifyTrayIcon(); }
-
 void TTrayloom::SetIconList(std::vector<QIcon> Value) {
   FIconList = std::move(Value);
   SetIconIndex(0);

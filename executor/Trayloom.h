@@ -175,8 +175,6 @@ class TTrayloom : public QObject, public TComponent {
   virtual bool ModifyTrayIcon();
   // The notification version (0 here): there is nothing to tell a Qt tray; whether one is there.
   bool SetNotifyVersion();
-  // The icon was changed in place: the tray shows it anew.
-  void IconChanged();
 
   // Opens PopupMenu at the cursor, when there is one.
   void PopupMenuAtCursor();

@@ -29,22 +29,6 @@ void ShowError(const std::string& text) {
 
 std::string TwoDigits(const std::string& text) { return text.size() == 1 ? "0" + text : text; }
 
-// Why a file could not be deleted, in the user's language.
-std::string DeletionFailureText(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM: return "нет прав на удаление";
-    case EROFS: return "носитель доступен только для чтения";
-    case EBUSY:
-    case ETXTBSY: return "файл занят";
-    case EISDIR:
-    case ENOTEMPTY: return "это папка, а не файл";
-    case EIO: return "ошибка чтения или записи на носителе";
-    default: return "системная ошибка " + std::to_string(error);
-  }
-}
-
-
 }  // namespace
 
 std::string MonthNumber(const std::string& monthName) {

@@ -4,6 +4,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "archive/qrnCompBase.h"
 #include "archive/qrnFileScan.h"
@@ -63,4 +64,18 @@ void TFileListBox::mousePressEvent(QMouseEvent* e) {
   // The press selects first; the handler then reads the selection.
   QListWidget::mousePressEvent(e);
   if (OnMouseDown) platform::RunGuarded(OnMouseDown);
+}
+
+std::string DeletionFailureText(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: return "нет прав на удаление";
+    case EROFS: return "носитель доступен только для чтения";
+    case EBUSY:
+    case ETXTBSY: return "файл занят";
+    case EISDIR:
+    case ENOTEMPTY: return "это папка, а не файл";
+    case EIO: return "ошибка чтения или записи на носителе";
+    default: return "системная ошибка " + std::to_string(error);
+  }
 }

@@ -37,3 +37,6 @@ class TFileListBox : public QListWidget {
   std::string FMask = "*.*";
   std::vector<std::string> FNames;
 };
+
+// Why a file of the list could not be deleted (errno), in the user's language.
+std::string DeletionFailureText(int error);

@@ -21,7 +21,9 @@ constexpr int kTreeHeight = 360;
 
 TShellTreeView::TShellTreeView(QWidget* parent) : QTreeView(parent) {
   FModel.setOption(QFileSystemModel::DontWatchForChanges, true);
-  FModel.setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
+  // Dot folders hold the user's data too (~/.thunderbird, ~/.local/share): a backup copies them,
+  // so a task may take one as its source.
+  FModel.setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot | QDir::Hidden);
   FModel.setRootPath(QString());
   setModel(&FModel);
   for (int column = 1; column < FModel.columnCount(); ++column) hideColumn(column);

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "archive/qrnBase.h"
 #include "platform/files.h"
 
@@ -20,6 +22,12 @@ std::string TemporaryArchivePath(const std::string& finalPath, const std::string
     path = folder + ".~" + program + "-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" + name;
   } while (platform::GetFileAttributes(path) != platform::kInvalidAttributes);
   return path;
+}
+
+// Not even a broken link: renaming onto the name replaces nothing.
+bool NothingAt(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found;
 }
 
 }  // namespace
@@ -83,14 +91,21 @@ TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, c
   // A replacing run that added nothing wrote nothing that could take the old archive's place.
   if (Replace && result.Added < 1 && reports == 0) Zip.ReportError(SourceFolder, "", "0", E_NOTHING_TO_DO);
   result.Succeeded = reports == 0;
-  if (Replace && result.Succeeded) {
+  // A run that could not read every file still wrote a sound archive of the rest. Where the name
+  // holds no archive yet (a dated name) that is the only backup there is, and it stays; an
+  // archive the name already holds is never replaced by a run that missed files.
+  const bool publish =
+      Replace && (result.Succeeded || (result.Added > 0 && platform::FileExists(work) && NothingAt(Archive)));
+  bool published = false;
+  if (publish) {
     platform::SetPublishedMode(work, Archive);
-    if (!platform::RenameFile(work, Archive)) {
+    published = platform::RenameFile(work, Archive);
+    if (!published) {
       Zip.ReportError(Archive, "", "0", E_WRITE_ERROR);
       result.Succeeded = false;
     }
   }
-  if (Replace && !result.Succeeded) platform::DeleteFile(work);
+  if (Replace && !published) platform::DeleteFile(work);
   if (!result.Succeeded) result.Added = 0;
   return result;
 }

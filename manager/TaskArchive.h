@@ -26,7 +26,9 @@ struct TTaskRunResult {
 // Runs Zip over every file of SourceFolder into Archive. A replacing run builds its archive under
 // a hidden temporary name beside Archive (Program tells the two programs' runs apart) and renames
 // it over Archive only when the run succeeded; otherwise the temporary file goes and Archive stays
-// as it was. Every error reaches Zip's OnError under the names the user knows: Archive rather
-// than the temporary name, and the source folder where the source gave nothing.
+// as it was. Only where nothing stands under Archive's name yet does a failed run that wrote an
+// archive of what it could read put that in place. Every error reaches Zip's OnError under the
+// names the user knows: Archive rather than the temporary name, and the source folder where the
+// source gave nothing.
 TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, const std::string& Archive,
                                    bool Replace, const std::string& Program);

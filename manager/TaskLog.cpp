@@ -32,6 +32,10 @@ void AppendTaskLog(const TTaskTable& table, int32_t task, const std::vector<std:
   AppendLogLines(TaskLogPath(table(LogFile, task)), lines);
 }
 
+std::vector<std::string> ArchiveDeletionLines(const std::string& archivePath) {
+  return {"->", LogStamp() + " Удаление резервной копии", "Имя файла: " + archivePath};
+}
+
 }  // namespace
 
 bool IsPlainLogFileName(const std::string& logFile) {
@@ -128,11 +132,13 @@ void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extract
 
 void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath) {
   if (!Logs(table, task)) return;
-  std::vector<std::string> lines;
-  lines.push_back("->");
-  lines.push_back(LogStamp() + " Удаление резервной копии");
-  lines.push_back("Имя файла: " + archivePath);
-  AppendTaskLog(table, task, lines);
+  AppendTaskLog(table, task, ArchiveDeletionLines(archivePath));
+}
+
+void CheckArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath) {
+  if (!Logs(table, task)) return;
+  CheckWritable(TaskLogPath(table(LogFile, task)), ArchiveDeletionLines(archivePath));
+  AppendTaskLog(table, task, {});
 }
 
 void CheckTaskLogWritable(const TTaskTable& table, int32_t task) {

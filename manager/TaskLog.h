@@ -43,6 +43,10 @@ void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::st
 void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted, bool succeeded);
 
 void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
+// Raises the I/O error that the deletion entry of archivePath would meet (a log that cannot be
+// appended to, a name that code page 1251 cannot hold), writing nothing but the header of a log
+// that was missing: checked before the archive goes, the entry written once it went.
+void CheckArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
 // Opens the task's log for appending and closes it, writing nothing (only the header of a log
 // that was missing): raises the I/O error that an entry would meet.
 void CheckTaskLogWritable(const TTaskTable& table, int32_t task);

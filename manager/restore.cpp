@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "archive/qrnCompBase.h"
@@ -171,7 +172,9 @@ bool TForm7::RunRestore(int32_t& extracted) {
   FIntact.clear();
   KamsaMeter1.SetPosition(0);
   KamsaMeter2.SetPosition(0);
-  const std::string target = FTask(SourceDir, 1);
+  // Resolved once: the staged files are walked and matched under one name, also when an older
+  // or hand-made task store holds a relative folder.
+  const std::string target = platform::AbsolutePath(FTask(SourceDir, 1));
   // The entries come out into a hidden folder beside the files they restore, and only those that
   // came out intact take the place of the files there: a damaged entry never overwrites the
   // file the user still has.
@@ -185,8 +188,9 @@ bool TForm7::RunRestore(int32_t& extracted) {
   UnZip1.FileSpec().Clear();
   UnZip1.FileSpec().Add("*.*");
   UnZip1.SetExtractDir(FStaging);
-  extracted = UnZip1.Extract();
-  PublishIntact(target);
+  UnZip1.Extract();
+  // The count the user is shown is of the files that reached the folder.
+  extracted = PublishIntact(target);
   FStaging.clear();
   if (UnZip1.FilesFailed() > 0 && FErrors.Empty()) {
     FErrors.Add(FArchive, "", E_BAD_FILE_HEADER);
@@ -194,7 +198,7 @@ bool TForm7::RunRestore(int32_t& extracted) {
   return FErrors.Empty() && UnZip1.FilesFailed() == 0;
 }
 
-void TForm7::PublishIntact(const std::string& target) {
+int32_t TForm7::PublishIntact(const std::string& target) {
   namespace fs = std::filesystem;
   std::error_code ec;
   std::vector<fs::path> files;
@@ -207,14 +211,18 @@ void TForm7::PublishIntact(const std::string& target) {
       files.push_back(rel);
     }
   }
+  int32_t placed = 0;
   for (const fs::path& rel : files) {
     const fs::path to = fs::path(target) / rel;
     fs::create_directories(to.parent_path(), ec);
-    if (!platform::RenameFile((fs::path(FStaging) / rel).string(), to.string())) {
+    if (platform::RenameFile((fs::path(FStaging) / rel).string(), to.string())) {
+      ++placed;
+    } else {
       FErrors.Add(to.string(), "", E_WRITE_ERROR);
     }
   }
   fs::remove_all(FStaging, ec);
+  return placed;
 }
 
 void TForm7::xpButton3Click(TObject*) {
@@ -252,8 +260,15 @@ void TForm7::xpButton2Click(TObject*) {
                                            platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDNO) {
     return;
   }
+  // An entry that cannot be written stops the deletion before the archive goes; it is written
+  // only for a deletion that happened.
+  CheckArchiveDeletionEntry(FTask, 1, FArchive);
+  if (!platform::DeleteFile(FArchive) && platform::LastError() != ENOENT) {
+    const int error = platform::LastError();
+    FileListBox1.Update();
+    return ShowError("Не удалось удалить резервную копию " + FArchive + ": " + DeletionFailureText(error));
+  }
   WriteArchiveDeletionEntry(FTask, 1, FArchive);
-  platform::DeleteFile(FArchive);
   FileListBox1.Update();
   SetChosenArchive("");
 }

@@ -68,8 +68,9 @@ class TForm7 : public TArchiveForm {
   void SetChosenArchive(const std::string& path);
   // Extracts the chosen archive; true when every entry came out intact.
   bool RunRestore(int32_t& extracted);
-  // Moves the intact files of the staging folder into target and removes the folder.
-  void PublishIntact(const std::string& target);
+  // Moves the intact files of the staging folder into target and removes the folder; the number
+  // of files that reached target.
+  int32_t PublishIntact(const std::string& target);
   // A path of the staging folder as it is in the target folder.
   std::string TargetPath(const std::string& path) const;
 

@@ -8,9 +8,12 @@
 #include <ctime>
 #include <dirent.h>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <unordered_map>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -50,6 +53,74 @@ std::string baseName(const std::string& path) {
 struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
+
+// The temporary files this process made and still holds under their temporary names, each with
+// a descriptor of its own that keeps the exclusive flock on the file: the lock lives as long as
+// the name, whatever the maker does with its other descriptors, and ends with the process.
+struct TempClaims {
+  std::mutex mutex;
+  std::unordered_map<std::string, int> held;
+};
+constexpr size_t kClaimsBeforePruning = 64;
+TempClaims& tempClaims() {
+  static auto* claims = new TempClaims;  // never destroyed: files may be removed during exit
+  return *claims;
+}
+
+// Locks the new file `fd` and keeps a descriptor on it for `name`; false when it cannot.
+bool claimTempFile(const std::string& name, int fd) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  const int keep = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (keep < 0) return false;
+  TempClaims& claims = tempClaims();
+  std::lock_guard lock(claims.mutex);
+  // Files that someone else removed are not released by name: drop them now and then, so that a
+  // program that runs for months does not gather descriptors.
+  if (claims.held.size() >= kClaimsBeforePruning) {
+    for (auto it = claims.held.begin(); it != claims.held.end();) {
+      struct stat st {};
+      if (::fstat(it->second, &st) == 0 && st.st_nlink == 0) {
+        ::close(it->second);
+        it = claims.held.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  auto [it, added] = claims.held.emplace(name, keep);
+  if (!added) {
+    ::close(it->second);
+    it->second = keep;
+  }
+  return true;
+}
+
+// The file under `name` is gone or has another name: its claim ends.
+void releaseTempFile(const std::string& name) {
+  TempClaims& claims = tempClaims();
+  std::lock_guard lock(claims.mutex);
+  if (claims.held.empty()) return;
+  auto it = claims.held.find(name);
+  if (it == claims.held.end()) return;
+  ::close(it->second);
+  claims.held.erase(it);
+}
+
+constexpr char kTempLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr size_t kTempRandomLength = 6;
+
+bool isTempName(const std::string& name, const std::string& prefix) {
+  if (name.size() != prefix.size() + kTempRandomLength || name.compare(0, prefix.size(), prefix) != 0) return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+bool earlier(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
 
 }  // namespace
 
@@ -238,30 +309,58 @@ bool IsSymlinkToDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::vector<FindData> ListDirectory(const std::string& folder) {
+namespace {
+
+// failures null: what cannot be read is passed over, and links to folders are left out.
+std::vector<FindData> listFolder(const std::string& folder, std::vector<ListFailure>* failures) {
   std::vector<FindData> out;
+  auto failed = [&](const std::string& name, int error) {
+    if (failures) failures->push_back({name, error});
+  };
   std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
   if (!dir) {
     lastError = errno;
+    failed("", errno);
     return out;
   }
   int dfd = dirfd(dir.get());
-  while (dirent* e = ::readdir(dir.get())) {
+  for (;;) {
+    errno = 0;
+    dirent* e = ::readdir(dir.get());
+    if (!e) {
+      if (errno != 0) failed("", errno);
+      break;
+    }
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     struct stat lst;
-    if (::fstatat(dfd, e->d_name, &lst, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (::fstatat(dfd, e->d_name, &lst, AT_SYMLINK_NOFOLLOW) != 0) {
+      failed(name, errno);
+      continue;
+    }
     struct stat st = lst;
-    if (S_ISLNK(lst.st_mode)) {
-      if (::fstatat(dfd, e->d_name, &st, 0) != 0) continue;  // dangling link
-      if (S_ISDIR(st.st_mode)) continue;  // never descend into linked folders
+    const bool link = S_ISLNK(lst.st_mode);
+    if (link) {
+      if (::fstatat(dfd, e->d_name, &st, 0) != 0) {  // a link to nothing, or to what cannot be reached
+        failed(name, errno);
+        continue;
+      }
+      if (S_ISDIR(st.st_mode) && !failures) continue;
     }
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;  // FIFOs, sockets, devices
     out.push_back(FindData{name, attributesOf(name, st), static_cast<int64_t>(st.st_size),
                            static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
-                           static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+                           static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), link});
   }
   return out;
+}
+
+}  // namespace
+
+std::vector<FindData> ListDirectory(const std::string& folder) { return listFolder(folder, nullptr); }
+
+std::vector<FindData> ReadFolder(const std::string& folder, std::vector<ListFailure>& failures) {
+  return listFolder(folder, &failures);
 }
 
 uint32_t UnixTimeToLocalDosTime(int64_t seconds) {
@@ -326,6 +425,7 @@ bool DeleteFile(const std::string& path) {
     return fail(false);
   }
   if (::unlink(path.c_str()) != 0) return fail(false);
+  releaseTempFile(path);
   return true;
 }
 
@@ -337,6 +437,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
     }
   }
   if (::rename(from.c_str(), to.c_str()) != 0) return fail(false);
+  releaseTempFile(from);
   return true;
 }
 
@@ -349,23 +450,62 @@ std::string MakeTempFile(const std::string& folder, const std::string& prefix) {
 }
 
 int CreateTempFile(const std::string& folder, const std::string& prefix, bool published, std::string& name) {
-  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937_64 random{std::random_device{}()};
   std::string dir = folder.empty() ? SystemTempPath() : folder;
   if (dir.back() != '/') dir += '/';
+  // A file that cannot be claimed (a file system without flock) gets one letter more: a name that
+  // RemoveTempLeftovers never takes.
+  size_t letters = kTempRandomLength;
   // O_EXCL makes the name ours; a name that is taken only asks for another.
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string candidate = dir + prefix;
-    for (int i = 0; i < 6; ++i) candidate += kLetters[random() % (sizeof kLetters - 1)];
+    for (size_t i = 0; i < letters; ++i) candidate += kTempLetters[random() % (sizeof kTempLetters - 1)];
     const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, published ? 0666 : 0600);
     if (fd >= 0) {
-      name = std::move(candidate);
-      return fd;
+      if (letters == kTempRandomLength + 1 || claimTempFile(candidate, fd)) {
+        name = std::move(candidate);
+        return fd;
+      }
+      ::unlink(candidate.c_str());
+      ::close(fd);
+      letters = kTempRandomLength + 1;
+      continue;
     }
     if (errno != EEXIST) return fail(-1);
   }
   errno = EEXIST;
   return fail(-1);
+}
+
+int RemoveTempLeftovers(const std::string& folder, const std::string& prefix) {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  std::string dir = folder.empty() ? SystemTempPath() : folder;
+  if (dir.back() != '/') dir += '/';
+  std::unique_ptr<DIR, DirCloser> d(::opendir(dir.c_str()));
+  if (!d) return 0;
+  const uid_t self = ::geteuid();
+  int removed = 0;
+  while (const dirent* e = ::readdir(d.get())) {
+    if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+    const std::string name = e->d_name;
+    if (!isTempName(name, prefix)) continue;
+    const std::string path = dir + name;
+    struct stat st {};
+    // An empty file may be one whose maker has not locked it yet: it made it an instant ago.
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != self || st.st_size == 0 ||
+        !earlier(st.st_ctim, now))
+      continue;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) continue;
+    // The lock is free only when no live process holds the file as its temporary file.
+    struct stat held {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && held.st_dev == st.st_dev &&
+        held.st_ino == st.st_ino && ::unlink(path.c_str()) == 0)
+      ++removed;
+    ::close(fd);
+  }
+  return removed;
 }
 
 bool SetPublishedMode(const std::string& path, const std::string& replacing) {

@@ -56,6 +56,7 @@ struct FindData {
   // The file's identity (of the target, for a link): the same file under any path has these.
   uint64_t device = 0;
   uint64_t inode = 0;
+  bool link = false;       // the entry is a symbolic link; the fields above describe its target
 };
 
 // Attributes of a path (following links to files): kInvalidAttributes when it does not exist
@@ -68,6 +69,16 @@ std::optional<FindData> StatPath(const std::string& path);
 // folders are listed as files are not, so a walk never descends into one). "." and ".." are
 // not listed. The order is the file system's. Empty when the folder cannot be read.
 std::vector<FindData> ListDirectory(const std::string& folder);
+// What a listing could not read: an entry (its name), or the folder itself (empty name); errno.
+struct ListFailure {
+  std::string name;
+  int error;
+};
+// Lists a folder for a walk that must account for everything in it: links to folders are listed
+// as folders (link set), and whatever could not be read goes to failures: the folder itself when
+// it cannot be opened or read to its end, an entry whose metadata cannot be read, a link whose
+// target is missing or cannot be reached. FIFOs, sockets and devices are left out as above.
+std::vector<FindData> ReadFolder(const std::string& folder, std::vector<ListFailure>& failures);
 bool IsSymlinkToDirectory(const std::string& path);
 
 // Seconds since the epoch (UTC) to a DOS date-time in local time (date high word, time low).
@@ -84,12 +95,17 @@ bool RemoveDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);  // replaces `to` atomically
 // Makes a new empty file with a unique name "<prefix>XXXXXX" in folder (atomically, mode 0600)
-// and returns its full name, or empty on failure.
+// and returns its full name, or empty on failure. The file is claimed: this process holds an
+// exclusive flock on it until DeleteFile or RenameFile takes that name away, or the process ends.
 std::string MakeTempFile(const std::string& folder, const std::string& prefix);
 // The same, leaving the file open: its descriptor (read and write), or -1 on failure; name gets
 // its full name. With published set the file is made with the mode a new file gets (0666 less
 // the umask) and needs no SetPublishedMode when it replaces nothing.
 int CreateTempFile(const std::string& folder, const std::string& prefix, bool published, std::string& name);
+// Removes from folder what runs that were killed left of their temporary files: regular files of
+// this user named "<prefix>XXXXXX", not empty, last changed before this call, whose claim no live
+// process holds. Returns how many it removed.
+int RemoveTempLeftovers(const std::string& folder, const std::string& prefix);
 // Temporary files are made 0600. Before one is published under `replacing`, it takes that
 // file's permissions, or the user's default (0666 less the umask) when there is none.
 bool SetPublishedMode(const std::string& path, const std::string& replacing);

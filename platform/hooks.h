@@ -11,8 +11,9 @@
 
 namespace platform {
 
-// Message box flags and answers, with the values of the Windows API so that the forms can pass
-// the Parts' combinations unchanged.
+// Message box flags and answers, with the values of the Windows API: a caller ors one button set
+// (MB_OK to MB_RETRYCANCEL), one icon and one default button, as in
+// MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, and gets one of the ID answers back.
 enum : uint32_t {
   MB_OK = 0x0,
   MB_OKCANCEL = 0x1,

@@ -6,8 +6,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   zlib1g-dev
   qt6-base-dev fonts-dejavu-core
-  xvfb xauth openbox x11-utils
-  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb openbox x11-utils
+  libgtest-dev libgmock-dev
   zip unzip 7zip libarchive-tools python3
   clang libclang-rt-14-dev
 )

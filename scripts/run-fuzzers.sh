@@ -5,12 +5,27 @@ set -euo pipefail
 build=$1
 seconds=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The corpora grow as the targets run; they go with the run, and so do targets still running
+# when the run is interrupted.
+work=$(mktemp -d /tmp/tarvelo-fuzz.XXXXXX)
+cleanup() {
+  local running
+  running=$(jobs -p)
+  if [[ -n $running ]]; then
+    kill $running 2>/dev/null || true
+    wait 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 shopt -s nullglob
 pids=()
 for bin in "$build"/tests/fuzz/fuzz_*; do
   [[ -x "$bin" && -f "$bin" ]] || continue
   name=$(basename "$bin")
-  corpus=$(mktemp -d /tmp/tarvelo-corpus-"$name".XXXXXX)
+  corpus="$work/$name"
+  mkdir "$corpus"
   seeds="$root/tests/fuzz/corpus/$name"
   [[ -d "$seeds" ]] && cp -r "$seeds"/. "$corpus"/
   echo "fuzz: $name for ${seconds}s"

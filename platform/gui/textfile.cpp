@@ -59,7 +59,7 @@ TextFile::~TextFile() { Discard(); }
 
 void TextFile::Discard() {
   if (FFd >= 0) ::close(FFd);
-  if (!FTempPath.empty()) ::unlink(FTempPath.c_str());
+  if (!FTempPath.empty()) DeleteFile(FTempPath);
   FFd = -1;
   FTempPath.clear();
   FBuffer.clear();
@@ -208,7 +208,7 @@ void TextFile::Close() {
     Fail(e);
   }
   if (!FTempPath.empty()) {
-    if (::rename(FTempPath.c_str(), FPath.c_str()) != 0) {
+    if (!RenameFile(FTempPath, FPath)) {
       int e = errno;
       Discard();
       Fail(e);

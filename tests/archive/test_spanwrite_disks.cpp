@@ -1,7 +1,8 @@
 // The disk requests of spanned writing: disks refused, cleared only through OnClearDisk, an old
 // archive replaced only on OnDiskSpanFileExists' answer, missing events, cancelling, full and
 // write-protected disks, a handler that never brings a usable disk, an archive in a folder of
-// the disk, and an old set that is kept until the new one is complete.
+// the disk, an old set that is kept until the new one is complete, and the disks of an earlier
+// set used for the next backup.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -57,6 +58,63 @@ TEST(SpanWriteDisks, DiskFilledEarlierInTheRunIsRefusedToo) {
   };
   ASSERT_EQ(r.w.zip.Compress(), 7);
   EXPECT_EQ(r.asked, (std::vector<std::string>{"2", "3", "3"}));
+  EXPECT_TRUE(r.PeersAgree());
+}
+
+TEST(SpanWriteDisks, DiskFilledInThisRunIsKnownByMoreThanItsSerialNumber) {
+  // Disks without a serial number: the one filled in this run is known by the piece it holds,
+  // and the answer "overwrite" is never asked for it.
+  struct NoSerials : SpanRig {
+    int existsAsked = 0;
+    explicit NoSerials(int files) : SpanRig(64 * 1024) {
+      Source(files, 20000);
+      drive.InsertDisk(Disk(1), "", 0);
+      w.zip.OnDiskSpanFileExists = [this](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+        ++existsAsked;
+        m = omOverwrite;
+      };
+    }
+    // Disk back goes in on the first request for disk when, a fresh disk on every other one.
+    void PutBack(int back, const std::string& when) {
+      onInsert = [this, back, when, done = false](const std::string& volume, bool& cancel) mutable {
+        if (volume == when && !done) {
+          done = true;
+          drive.ReinsertDisk(Disk(back));
+        } else {
+          drive.InsertDisk(Disk(std::stoi(volume)), "", 0);
+          disks.push_back(Disk(std::stoi(volume)));
+        }
+        cancel = false;
+      };
+    }
+  };
+  {
+    NoSerials r(4);
+    r.PutBack(1, "2");
+    ASSERT_EQ(r.w.zip.Compress(), 4);
+    EXPECT_EQ(r.asked, (std::vector<std::string>{"2", "2"}));
+    EXPECT_EQ(r.existsAsked, 0);
+    EXPECT_TRUE(r.w.errors.empty());
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  {
+    NoSerials r(7);
+    r.PutBack(1, "3");
+    ASSERT_EQ(r.w.zip.Compress(), 7);
+    EXPECT_EQ(r.asked, (std::vector<std::string>{"2", "3", "3"}));
+    EXPECT_EQ(r.existsAsked, 0);
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  // Another disk that happens to carry the serial number of the one just filled (a copied
+  // disk image) holds nothing of this run: it is taken.
+  TwoDisks r;
+  r.onInsert = [&](const std::string&, bool& cancel) {
+    r.drive.InsertDisk(r.Disk(2), "", SerialOf(1));
+    r.disks.push_back(r.Disk(2));
+    cancel = false;
+  };
+  ASSERT_EQ(r.w.zip.Compress(), 4);
+  EXPECT_EQ(r.asked, (std::vector<std::string>{"2"}));
   EXPECT_TRUE(r.PeersAgree());
 }
 
@@ -171,6 +229,34 @@ TEST(SpanWriteDisks, WithoutInsertDiskEventTheDiskInTheDriveIsAnOrdinaryVolume) 
   EXPECT_TRUE(std::filesystem::is_empty(r.Disk(1)));
   EXPECT_TRUE(std::filesystem::is_empty(r.d / "tmp"));
   EXPECT_EQ(r.drive.Label(), "");
+}
+
+TEST(SpanWriteDisks, FullDiskIsReportedOnce) {
+  const auto fullReports = [](const Writer& w) {
+    return std::count_if(w.errors.begin(), w.errors.end(), [](const Report& e) { return e.code == 25160; });
+  };
+  // An archive too large for the disk, built in a temporary file or in memory.
+  for (const TCompressionMethod method : {cmTempFile, cmInMemory}) {
+    TwoDisks r;
+    r.w.zip.OnInsertDisk = nullptr;
+    r.w.zip.SetCompressionMethod(method);
+    EXPECT_EQ(r.w.zip.Compress(), 0);
+    EXPECT_EQ(fullReports(r.w), 1) << "method " << int{method};
+    EXPECT_EQ(r.w.errors.size(), 1u) << "method " << int{method};
+  }
+  // A comment that the full disk has no room to write the archive anew for.
+  SpanRig r(64 * 1024);
+  r.w.zip.OnInsertDisk = nullptr;
+  r.Source(1, 20000);
+  ASSERT_EQ(r.w.zip.Compress(), 1);
+  const std::string before = r.Piece(1);
+  Put(r.Disk(1) + "/other.bin", std::string(64 * 1024 - before.size() - 100, 'x'));
+  ASSERT_EQ(r.w.zip.OpenArchiveDirectory(), 1);
+  r.w.zip.SetZipComment("a note");
+  r.w.zip.CommitComments();
+  EXPECT_EQ(fullReports(r.w), 1);
+  EXPECT_EQ(r.w.errors.size(), 1u);
+  EXPECT_TRUE(r.Piece(1) == before);
 }
 
 TEST(SpanWriteDisks, CancelInTheMiddleLeavesNothingThatPassesForABackup) {
@@ -355,6 +441,69 @@ TEST(SpanWriteDisks, OverwrittenSetGoesOnlyWhenTheNewOneIsCompleteOrTheRunSaysSo
   bool told = false;
   for (const auto& e : run.r.w.errors) told = told || e.ext.find("overwritten") != std::string::npos;
   EXPECT_TRUE(told) << "a failed run must say that the old set is gone from the disk";
+}
+
+TEST(SpanWriteDisks, NextBackupOntoTheDisksOfAnEarlierSetReplacesItOnTheAnswer) {
+  // The disks of an earlier set go back into the drive in the order asked for.
+  const auto reuseDisks = [](SpanRig& r) {
+    r.onInsert = [&r](const std::string& volume, bool& cancel) {
+      const int n = std::stoi(volume);
+      if (std::filesystem::exists(r.Disk(n))) {
+        r.drive.ReinsertDisk(r.Disk(n));
+        r.disks.push_back(r.Disk(n));
+      } else {
+        r.Insert(n);
+      }
+      cancel = false;
+    };
+  };
+  const auto answerOverwrite = [](SpanRig& r, int& asked) {
+    r.w.zip.OnDiskSpanFileExists = [&asked](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+      ++asked;
+      m = omOverwrite;
+    };
+  };
+  // A set over three disks; the next run starts with its first, a middle or its last disk in
+  // the drive, and one file more to back up.
+  for (int inDrive : {1, 2, 3}) {
+    SCOPED_TRACE("disk " + std::to_string(inDrive) + " in the drive");
+    SpanRig r(64 * 1024);
+    r.Source(7, 20000);
+    ASSERT_EQ(r.w.zip.Compress(), 7);
+    ASSERT_EQ(r.UsedDisks().size(), 3u);
+    r.Source(8, 20000);
+    r.asked.clear();
+    reuseDisks(r);
+    int existsAsked = 0;
+    answerOverwrite(r, existsAsked);
+    r.drive.ReinsertDisk(r.Disk(inDrive));
+    EXPECT_EQ(r.w.zip.Compress(), 8);
+    EXPECT_TRUE(r.w.errors.empty());
+    EXPECT_EQ(r.asked, (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(existsAsked, 3);  // each old piece goes only on the answer
+    EXPECT_TRUE(r.PeersAgree());
+  }
+  // A set that fitted on one disk but carries the spanning marker is a whole archive: it is
+  // updated, and the old file is replaced on the answer; where nobody changes disks, the
+  // update is an ordinary archive.
+  for (const bool spanning : {true, false}) {
+    SCOPED_TRACE(spanning ? "spanned update" : "plain update");
+    SpanRig r(64 * 1024);
+    r.w.zip.SetLeaveSpaceOnFirstDisk(40000);  // the marker, on a disk with room for an update
+    r.Source(1, 20000);
+    ASSERT_EQ(r.w.zip.Compress(), 1);
+    ASSERT_EQ(r.UsedDisks().size(), 1u);
+    ASSERT_EQ(r.Piece(1).substr(0, 4), std::string("PK\x07\x08", 4));
+    Put(r.d / "src/new.txt", "written since");
+    reuseDisks(r);
+    int existsAsked = 0;
+    answerOverwrite(r, existsAsked);
+    if (!spanning) r.w.zip.OnInsertDisk = nullptr;
+    EXPECT_EQ(r.w.zip.Compress(), 1);
+    EXPECT_FALSE(r.w.Reported(25244));
+    EXPECT_EQ(existsAsked, spanning ? 1 : 0);
+    EXPECT_TRUE(r.PeersAgree());
+  }
 }
 
 TEST(SpanWriteDisks, ClearedDiskIsTakenOnlyWithMoreThanTheReserveFree) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "archive/qrnBase.h"
 #include "archive/qrnEndian.h"
@@ -332,6 +333,35 @@ TEST(WriterNew, CancelledNewArchiveInMemoryStillKeepsTheEntriesDone) {
   EXPECT_EQ(w.zip.Compress(), 2);
   EXPECT_EQ(EntriesOf(d / "out.zip").size(), 2u);
   EXPECT_EQ(Shell("unzip -tq '" + (d / "out.zip") + "'"), 0);
+}
+
+// A linked folder of the source is backed up like a real one; each folder once, under its own
+// path when it lies in the source; links to parents, and to the folders that hold the source, do
+// not loop; a link to nothing is reported by name, as everything the run could not read is.
+TEST(WriterNew, LinkedFoldersAreEnteredEachFolderOnceAndABrokenLinkIsReported) {
+  namespace fs = std::filesystem;
+  Folder d;
+  Put(d / "src/a.txt", "aaa");
+  Put(d / "src/real/r.txt", Text(3000));
+  Put(d / "elsewhere/e.txt", "outside the source");
+  fs::create_directory_symlink("real", d / "src/alias");
+  fs::create_directory_symlink("..", d / "src/real/up");
+  fs::create_directory_symlink("../elsewhere", d / "src/out");
+  fs::create_directory_symlink("../src", d / "elsewhere/back");
+  fs::create_directory_symlink(".", d / "elsewhere/again");
+  fs::create_directory_symlink("../missing", d / "src/broken");
+  // Folders that hold the source lead back into it: loops too.
+  fs::create_directory_symlink(d.Path(), d / "src/real/holder");
+  fs::create_directory_symlink("/", d / "src/top");
+  Writer w(d / "out.zip", d / "src");
+  EXPECT_EQ(w.zip.Compress(), 3);
+  ASSERT_EQ(w.errors.size(), 1u);
+  EXPECT_EQ(w.errors[0].code, E_OPEN_ERROR);
+  EXPECT_EQ(w.errors[0].file, d / "src/broken");
+  ExpectPeersAccept(d / "out.zip");
+  std::set<std::string> names;
+  for (const auto& [name, crc] : PeerCrcs(d / "out.zip")) names.insert(name);
+  EXPECT_EQ(names, (std::set<std::string>{"a.txt", "real/r.txt", "out/e.txt"}));
 }
 
 }  // namespace

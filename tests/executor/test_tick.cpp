@@ -14,6 +14,7 @@
 #include "executor/Dorvexal.h"
 #include "executor_fixture.h"
 #include "platform/errors.h"
+#include "tests/support/OrdinaryUser.h"
 
 namespace {
 
@@ -463,6 +464,50 @@ TEST_F(Tick, HiddenFoldersAreBackedUpWithEverythingInThem) {
   EXPECT_EQ(entries, (std::vector<std::string>{".git/config", ".git/refs/main", ".profile", "a.txt", "b.txt",
                                                "sub/.cache/state", "sub/c.txt"}));
   EXPECT_EQ(ExecutorLog(), "08.12.2026 9:05:30-> Выполнение задачи  :Документы - OK\r\n");
+}
+
+// A folder that the user running the executor cannot read (mode 000) holds files the backup
+// does not have: the run names it and fails, and still stores everything it could read.
+TEST_F(Tick, AFolderThatCannotBeReadFailsTheRunNamedAndWhatCouldBeReadIsStored) {
+  SetLogf("1");
+  TTask task;
+  task.Source = MakeSource("data");
+  task.Backup = MakeBackup("backup");
+  fs::create_directories(task.Source + "/closed");
+  std::ofstream(task.Source + "/closed/important.txt") << "never left out in silence";
+  fs::permissions(task.Source + "/closed", fs::perms::none);
+  WriteStore({task});
+  TForm1 form;
+  std::vector<std::string> reported;
+  form.Zip1.OnError = [&](TObject*, const std::string& file, const std::string&, const std::string&, int32_t code) {
+    reported.push_back(std::to_string(code) + " " + file);
+  };
+  {
+    const testsupport::TOrdinaryUser user;
+    if (!user.CannotList(task.Source + "/closed")) {
+      fs::permissions(task.Source + "/closed", fs::perms::owner_all);
+      GTEST_SKIP() << "this process reads folders of mode 000 and cannot give that up";
+    }
+    form.Timer1Timer();
+  }
+  fs::permissions(task.Source + "/closed", fs::perms::owner_all);
+
+  EXPECT_EQ(reported, std::vector<std::string>{"25235 " + task.Source + "/closed/"});
+  const std::string zip = task.Backup + "/08_12_2026-09_05.zip";
+  ASSERT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+  EXPECT_EQ(Shell("7zz t " + Quote(zip)), 0);
+  EXPECT_EQ(Shell("bsdtar -tf " + Quote(zip)), 0);
+  EXPECT_EQ(Shell("python3 -c \"import sys,zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)\" " +
+                  Quote(zip)),
+            0);
+  auto entries = Entries(zip);
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"a.txt", "b.txt", "sub/c.txt"}));
+  EXPECT_EQ(ExecutorLog(), "08.12.2026 9:05:30-> Выполнение задачи  :Документы - ERROR!\r\n");
+  const std::string log = ReadText(Home + "/" + task.LogFile);
+  EXPECT_NE(log.find("Невозможно произвести копирование файлов из-за внутренней ошибки! \r\n"), std::string::npos);
+  EXPECT_EQ(log.find("успешно"), std::string::npos);
+  EXPECT_EQ(form.Trayloom1->IconIndex(), 7);
 }
 
 TEST_F(Tick, AddingRunTakesTheNewContentOfAChangedFile) {

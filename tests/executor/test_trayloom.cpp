@@ -20,6 +20,7 @@
 
 #include "executor/Trayloom.h"
 #include "platform/gui/application.h"
+#include "tests/support/QtTestSupport.h"
 
 namespace {
 
@@ -177,7 +178,7 @@ TEST_F(TrayloomTest, CyclingReportsTheNextIndexAndWraps) {
   const size_t seen = next.size();
   std::vector<int32_t> after;
   t.OnCycle = [&](TObject*, int32_t n) { after.push_back(n); };
-  QTest::qWait(60);
+  ASSERT_TRUE(testsupport::TimerPeriodsPass(10));
   EXPECT_TRUE(after.empty()) << "cycling must stop when CycleIcons is cleared";
   EXPECT_EQ(next.size(), seen);
 
@@ -200,7 +201,7 @@ TEST_F(TrayloomTest, NewCycleIntervalRestartsAtImageZero) {
   EXPECT_EQ(t.IconIndex(), 0);
   EXPECT_TRUE(Same(t.TrayIcon()->icon(), images[0]));
   next.clear();
-  QTest::qWait(60);
+  ASSERT_TRUE(testsupport::TimerPeriodsPass(10));
   EXPECT_TRUE(next.empty());
 
   t.SetCycleInterval(12);
@@ -217,7 +218,7 @@ TEST_F(TrayloomTest, CyclingWithoutImagesChangesNothing) {
   t.OnCycle = [&](TObject*, int32_t) { ++cycles; };
   t.SetCycleInterval(10);
   t.SetCycleIcons(true);
-  QTest::qWait(60);
+  ASSERT_TRUE(testsupport::TimerPeriodsPass(10));
   EXPECT_EQ(cycles, 0);
   EXPECT_EQ(t.IconIndex(), 0);
   EXPECT_TRUE(Same(t.TrayIcon()->icon(), own));
@@ -248,7 +249,7 @@ TEST_F(TrayloomTest, WithDoubleClickHandlerTheClickWaitsAndADoubleClickIsNoClick
   Activate(t, QSystemTrayIcon::Trigger);
   Activate(t, QSystemTrayIcon::DoubleClick);
   EXPECT_TRUE(Logged("dblclick"));
-  QTest::qWait(kDoubleClickMs * 5);
+  ASSERT_TRUE(testsupport::TimerPeriodsPass(kDoubleClickMs));
   EXPECT_FALSE(Logged("click")) << "a double click must not also give a click";
 
   // The double-click flag is spent: the next single click is a click again.
@@ -268,7 +269,7 @@ TEST_F(TrayloomTest, DisabledIgnoresTheMouseButNotBalloonClicks) {
   for (auto r : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context,
                  QSystemTrayIcon::MiddleClick})
     Activate(t, r);
-  QTest::qWait(kDoubleClickMs * 3);
+  ASSERT_TRUE(testsupport::TimerPeriodsPass(kDoubleClickMs));
   EXPECT_TRUE(log_.empty());
   EXPECT_FALSE(menu.isVisible());
 
@@ -431,7 +432,7 @@ TEST_F(TrayloomTest, MouseOverTheIconEntersMovesAndExitsByTheExitTimer) {
   move();
   EXPECT_EQ(log, (std::vector<std::string>{"enter", "move 100,100", "move 100,100"})) << "one enter per visit";
   log.clear();
-  QTest::qWait(100);
+  ASSERT_TRUE(testsupport::TimerPeriodsPass(20));
   EXPECT_TRUE(log.empty()) << "the cursor rests where it last moved: no exit";
   QCursor::setPos(300, 200);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !log.empty(); }, kBound));

@@ -14,6 +14,7 @@
 #include "platform/gui/datetime.h"
 #include "platform/volumes.h"
 #include "tests/manager/archiveform_fixture.h"
+#include "tests/support/OrdinaryUser.h"
 
 namespace {
 
@@ -285,6 +286,63 @@ TEST_F(BackupForm, FileVanishingDuringTheRunIsAFailureAndKeepsTheOldArchive) {
   EXPECT_EQ(ReadBytes(Archive()), old) << "a backup that misses files replaces nothing";
   EXPECT_NE(LogEntries().find(EndBlock(kFailure)), std::string::npos);
   EXPECT_EQ(BackupFolder(), std::set<std::string>{"Backup.zip"});
+}
+
+// What the user running the backup cannot read (a file, a folder: mode 000) is named in the box
+// and fails the run. Under a dated name, which replaces nothing, the archive of everything else
+// is the backup there is and stays; an archive the name already holds is never replaced by such
+// a run.
+TEST_F(BackupForm, WhatCannotBeReadIsNamedAndTheRestStaysWhereItReplacesNothing) {
+  Task("new", "Дата+Время.zip", "0");
+  const auto files = SmallFiles();
+  const std::string closedFile = source_ + "/закрытый.txt";
+  const std::string closedFolder = source_ + "/закрытая";
+  WriteBytes(closedFile, "не для всех");
+  std::filesystem::create_directories(closedFolder);
+  WriteBytes(closedFolder + "/важное.txt", "важное");
+  std::filesystem::permissions(closedFile, std::filesystem::perms::none);
+  std::filesystem::permissions(closedFolder, std::filesystem::perms::none);
+  struct TReopen {
+    std::string Folder;
+    ~TReopen() { std::filesystem::permissions(Folder, std::filesystem::perms::owner_all); }
+  } reopen{closedFolder};
+  OpenWithTask();
+  ShowForm();
+  const std::string archive = backup_ + "/08_12_2026-09_05.zip";
+  ASSERT_EQ(backup_form_.Edit3.text().toStdString(), "08_12_2026-09_05.zip");
+  {
+    const testsupport::TOrdinaryUser user;
+    if (!user.CannotList(closedFolder)) GTEST_SKIP() << "this process reads folders of mode 000 and cannot give that up";
+    Click(backup_form_.xpButton1);
+  }
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  const std::string text = answerer_.Boxes()[0].text;
+  EXPECT_EQ(answerer_.Boxes()[0].caption, "Ошибка!");
+  EXPECT_EQ(text.rfind(kFailure, 0), 0u) << text;
+  EXPECT_NE(text.find("Error opening file: " + closedFile), std::string::npos) << text;
+  EXPECT_NE(text.find("Error opening file: " + closedFolder + "/"), std::string::npos) << text;
+  EXPECT_EQ(LogEntries(), StartBlock(source_, backup_, "08_12_2026-09_05.zip") + EndBlock(kFailure));
+  EXPECT_EQ(BackupFolder(), std::set<std::string>{"08_12_2026-09_05.zip"});
+  std::string out;
+  EXPECT_EQ(Run("unzip -t " + Quoted(archive), &out), 0) << out;
+  EXPECT_EQ(Run("7zz t " + Quoted(archive), &out), 0) << out;
+  EXPECT_EQ(Run("bsdtar -tf " + Quoted(archive), &out), 0) << out;
+  const std::string peer = root_ + "/peer";
+  ASSERT_EQ(PeerExtract(archive, peer, &out), 0) << out;
+  EXPECT_TRUE(Tree(peer) == files) << "the archive holds exactly what could be read";
+
+  // A second run of the activation meets the archive of the first under its name: it stays.
+  const std::string first = ReadBytes(archive);
+  WriteBytes(source_ + "/отчёт.txt", "изменён после первого запуска");
+  answerer_.Clear();
+  {
+    const testsupport::TOrdinaryUser user;
+    Click(backup_form_.xpButton1);
+  }
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_NE(answerer_.Boxes()[0].text.find("Error opening file: " + closedFolder + "/"), std::string::npos);
+  EXPECT_EQ(ReadBytes(archive), first);
+  EXPECT_EQ(BackupFolder(), std::set<std::string>{"08_12_2026-09_05.zip"});
 }
 
 TEST_F(BackupForm, MetersMoveAndTheFormAnswersDuringALongRun) {

@@ -37,11 +37,14 @@ TEST_F(FolderChooser, TheTreeHoldsFoldersOnly) {
   for (int i = 0; i < 20 && !loadedTop(); ++i) loaded.wait(250);
   ASSERT_TRUE(loadedTop());
   QCoreApplication::processEvents();
-  ASSERT_EQ(tree.Model().rowCount(index), 2);
+  // Dot folders are listed: they can be a task's source.
+  ASSERT_EQ(tree.Model().rowCount(index), 3);
   QStringList names;
-  for (int r = 0; r < 2; ++r) names << tree.Model().index(r, 0, index).data().toString();
+  for (int r = 0; r < 3; ++r) names << tree.Model().index(r, 0, index).data().toString();
   names.sort();
-  EXPECT_EQ(names, (QStringList{"a", "б"}));
+  EXPECT_EQ(names, (QStringList{".hidden", "a", "б"}));
+  ASSERT_TRUE(tree.SetPath(top + "/.hidden"));
+  EXPECT_EQ(tree.Path(), top + "/.hidden");
 }
 
 TEST_F(FolderChooser, TheChosenFolderGoesWhereTheTargetSays) {

@@ -10,6 +10,7 @@
 #include "manager/restore.h"
 #include "platform/gui/datetime.h"
 #include "tests/manager/archiveform_fixture.h"
+#include "tests/support/OrdinaryUser.h"
 
 namespace {
 
@@ -189,6 +190,37 @@ TEST_F(RestoreForm, DeletesTheChosenArchiveOnceConfirmedAndForgetsTheChoice) {
   EXPECT_EQ(Listed(), std::vector<std::string>{"c.zip"});
 }
 
+// A deletion that fails (a backup folder the user cannot write to) is shown, and the task log
+// records only deletions that happened.
+TEST_F(RestoreForm, AFailedDeletionIsShownAndNotLoggedAsDone) {
+  Task("new", "Backup.zip", "1");
+  SmallFiles();
+  Pack(backup_ + "/a.zip");
+  OpenWithTask();
+  ShowForm();
+  Choose("a.zip");
+  std::filesystem::permissions(backup_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  struct TReopen {
+    std::string Folder;
+    ~TReopen() { std::filesystem::permissions(Folder, std::filesystem::perms::owner_all); }
+  } reopen{backup_};
+  {
+    const testsupport::TOrdinaryUser user;
+    if (!user.CannotWriteInto(backup_))
+      GTEST_SKIP() << "this process writes into folders without write permission and cannot give that up";
+    answerer_.Answer(platform::IDYES);
+    Click(restore_form_.xpButton2);
+  }
+  ASSERT_EQ(answerer_.Boxes().size(), 2u) << "the question, then the failure";
+  EXPECT_EQ(answerer_.Boxes()[1].caption, "Ошибка!");
+  EXPECT_EQ(answerer_.Boxes()[1].flags, platform::MB_OK | platform::MB_ICONERROR);
+  EXPECT_EQ(answerer_.Boxes()[1].text,
+            "Не удалось удалить резервную копию " + backup_ + "/a.zip: нет прав на удаление");
+  EXPECT_TRUE(Exists(backup_ + "/a.zip"));
+  EXPECT_EQ(Listed(), std::vector<std::string>{"a.zip"});
+  EXPECT_EQ(LogEntries(), "") << "nothing was deleted";
+}
+
 TEST_F(RestoreForm, EmptyListSaysSoWhileNothingIsChosen) {
   Task("new", "Backup.zip");
   WriteBytes(backup_ + "/notes.txt", "not an archive");
@@ -258,6 +290,32 @@ TEST_F(RestoreForm, DamagedOrForeignArchivesAreReportedAsFailures) {
   for (const auto& e : std::filesystem::directory_iterator(source_)) {
     EXPECT_NE(e.path().filename().string().rfind(".~", 0), 0u) << e.path();
   }
+}
+
+// An older or hand-made task store may hold a relative source folder (the editor stores absolute
+// ones): it is taken from the program's current folder, the files land there, and the count is
+// of the files that did.
+TEST_F(RestoreForm, ARelativeSourceFolderTakesTheRestoredFilesAndTheCountIsOfThoseThatArrived) {
+  Task("new", "Backup.zip");
+  const auto files = SmallFiles();
+  Pack(backup_ + "/Backup.zip");
+  EmptySource();
+  Store({{"Документы", "Документы", backup_, "По требованию", "", "", "", "", "new", "Backup.zip", "1",
+          "Документы.log"}});
+  struct TBackToFolder {
+    std::string Folder = std::filesystem::current_path().string();
+    ~TBackToFolder() { std::filesystem::current_path(Folder); }
+  } back;
+  std::filesystem::current_path(root_);
+  OpenWithTask();
+  ShowForm();
+  ASSERT_EQ(restore_form_.Edit1.text().toStdString(), "Документы");
+  Choose("Backup.zip");
+  Click(restore_form_.xpButton3);
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_EQ(answerer_.Boxes()[0].text, "Востановление успешно завершено, востановлено: 3 файлов");
+  EXPECT_TRUE(Tree(source_) == files) << "the restored files differ from the backed-up ones";
+  EXPECT_NE(LogEntries().find("востановлено: 3 файлов"), std::string::npos) << LogEntries();
 }
 
 TEST_F(RestoreForm, AnArchiveNameTheLogCannotHoldIsRefusedBeforeAnythingHappens) {

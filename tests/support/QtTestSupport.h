@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QTest>
+#include <QTimer>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -79,5 +82,18 @@ class TempHomeTest : public ::testing::Test {
 
   std::string root_, home_, config_;
 };
+
+// Returns once a fresh timer of periodMs has elapsed `periods` times on this thread's event loop
+// (false when it never does). Timers are served in the order they fall due, so any timer of that
+// period or less that still runs has elapsed before: a check that it did not is a real check on a
+// slow machine too, which a fixed wait is not.
+inline bool TimerPeriodsPass(int periodMs, int periods = 3) {
+  QTimer probe;
+  probe.setTimerType(Qt::PreciseTimer);
+  int elapsed = 0;
+  QObject::connect(&probe, &QTimer::timeout, [&elapsed] { ++elapsed; });
+  probe.start(periodMs);
+  return QTest::qWaitFor([&elapsed, periods] { return elapsed >= periods; }, 10000 + periodMs * periods);
+}
 
 }  // namespace testsupport
