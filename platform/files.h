@@ -27,6 +27,8 @@ constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 // 1 write, 2 both) and bits 4-6 the sharing. Sharing is recorded only: POSIX has nothing
 // stronger than advisory locks, and other programs do not take them.
 constexpr uint16_t kModeCreate = 0xFFFF;
+// Read access, other writers refused: how an archive is opened to be read.
+constexpr uint16_t kModeReadDenyWrite = 0x20;
 int OpenFile(const std::string& path, uint16_t mode);  // -1 on failure, errno kept
 // The same, giving the file's size as the open found it.
 int OpenFile(const std::string& path, uint16_t mode, int64_t& size);
