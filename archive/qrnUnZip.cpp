@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/qrnCentral.h"
 #include "archive/qrnCrypt.h"
 #include "archive/qrnEndian.h"
 #include "archive/qrnFilters.h"
@@ -192,44 +193,11 @@ bool TUnZip::OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Op
   return false;
 }
 
-int32_t TUnZip::LastVolume() const { return static_cast<int32_t>(std::min<uint32_t>(EndRecordDisk(), 0xFFFE)); }
-
 void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags, int32_t Host, std::span<const uint8_t> Extra) {
   // A name ends at its first NUL: the file system would cut it there anyway, and the cleaned
   // path must be the one that is opened.
   EntryName = DecodeEntryName(Stored, Flags, Host, Extra);
   EntryName.resize(std::min(EntryName.size(), EntryName.find('\0')));
-}
-
-// Detection keeps one form of the end record: the large one, the Zip64 one (and then not the
-// 22-byte one, whose fields may only say "see the Zip64 record") or the 22-byte one.
-bool TUnZip::LargeEnd() const { return IsLargeEndSignature(GetLE32(EndRecordBuf, 0)); }
-
-bool TUnZip::Zip64End() const { return (DirectoryFlags & 0x10) != 0 && !LargeEnd(); }
-
-int32_t TUnZip::DirectoryVolume() const {
-  const uint32_t disk = LargeEnd()    ? GetLE16(LargeEndRecordBuf, 6)
-                        : Zip64End() ? GetLE32(Zip64EndRecordBuf, 20)
-                                     : GetLE16(EndRecordBuf, 6);
-  return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
-}
-
-int64_t TUnZip::DirectoryOffset() const {
-  if (LargeEnd()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(LargeEndRecordBuf, 16), INT64_MAX));
-  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
-  return GetLE32(EndRecordBuf, 16);
-}
-
-int64_t TUnZip::DirectorySize() const {
-  if (LargeEnd()) return GetLE32(LargeEndRecordBuf, 12);
-  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
-  return GetLE32(EndRecordBuf, 12);
-}
-
-int64_t TUnZip::DirectoryEntries() const {
-  if (LargeEnd()) return GetLE16(LargeEndRecordBuf, 10);
-  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
-  return GetLE16(EndRecordBuf, 10);
 }
 
 int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
@@ -238,7 +206,7 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   int32_t listed = 0;
   if (!IsSplit() || DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
-    ReportShortDirectory(*Archive, DirectoryEndLimit());
+    ReportShortDirectory(*Archive, DirectoryEnd());
   } else {
     TMemoryStream32 directory;
     if (!ReadSplitDirectory(Archive, directory)) {
@@ -256,16 +224,6 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   }
   MarkOverlaps();
   return listed;
-}
-
-int64_t TUnZip::DirectoryEndLimit() const {
-  // The end record, and the Zip64 records before it, follow the directory in the file that
-  // detection read: the last one of a set.
-  if (!(DirectoryFlags & kEndRecordFound) || CommentPos <= 0) return -1;
-  int64_t end = CommentPos - (LargeEnd() ? TLargeEndRecord::kSize : TEndRecord::kSize);
-  if (DirectoryFlags & 0x10) end -= static_cast<int64_t>(TZip64EndRecord::kSize + TZip64Locator::kSize);
-  else if (DirectoryFlags & 0x08) end -= static_cast<int64_t>(TZip64Locator::kSize);
-  return end;
 }
 
 void TUnZip::ReportShortDirectory(TStream32& Archive, int64_t Limit) {
@@ -359,26 +317,16 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
   FHeadersListed = 0;
   FDirectoryCut = false;
   FListStart = Start;
-  std::array<uint8_t, kCentralSize> h{};
-  std::string stored;
-  std::vector<uint8_t> extra;
+  TCentralRecord record;
   while (!GetCancel() && pos >= 0 && pos + kCentralSize <= size) {
-    h.fill(0);
-    if (readAt(Archive, pos, h.data(), kCentralSize) != kCentralSize) break;
-    bool enc = false;
-    if (ClassifySignature(GetLE32(h, 0), hkCentral, enc) != hkCentral) break;
-    if (enc) DecipherHeader(h, hkCentral);
-    const uint16_t flags = GetLE16(h, 8);
-    const uint16_t nameLen = GetLE16(h, 28);
-    const uint16_t extraLen = GetLE16(h, 30);
-    const uint16_t commentLen = GetLE16(h, 32);
-    if (ReadName(Archive, stored, nameLen) != nameLen) break;
+    if (!ReadCentralRecord(Archive, pos, record)) break;
     ++FHeadersListed;
-    if (enc && !stored.empty()) DecipherBlock(reinterpret_cast<uint8_t*>(stored.data()), nameLen);
-    TExtraSizes sizes{GetLE32(h, 20), GetLE32(h, 24), GetLE32(h, 42)};
-    TExtraHigh high;
-    ReadExtraField(Archive, extraLen, high, 1, sizes, &extra);
-    SetEntryName(stored, flags, h[5], extra);
+    const std::array<uint8_t, kCentralSize>& h = record.Header;
+    const std::string& stored = record.StoredName;
+    const uint16_t flags = GetLE16(h, 8);
+    const TExtraSizes& sizes = record.Sizes;
+    const TExtraHigh& high = record.High;
+    SetEntryName(stored, flags, h[5], record.Extra);
 
     if (MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
       TUnZipRecord r;
@@ -386,9 +334,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
       r.Stored = stored;
       r.Attributes = GetLE32(h, 38);
       r.Disk = static_cast<uint16_t>(std::min<uint32_t>(GetLE16(h, 34) + 1u, 0xFFFF));
-      // A program stub in front shifts 32-bit offsets, which wrap as stored.
-      r.Offset = high.OffsetHigh == 0 ? int64_t{static_cast<uint32_t>(sizes.LocalHeaderOffset + SfxShift)}
-                                      : wide(high.OffsetHigh, sizes.LocalHeaderOffset) + SfxShift;
+      r.Offset = ShiftedLocalOffset(record, SfxShift);
       r.HasCentral = true;
       r.Central = h;
       r.PackedSize = wide(high.PackedHigh, sizes.PackedSize);
@@ -414,7 +360,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
         UnpackedTotal += r.UnpackedSize;
       }
     }
-    pos += kCentralSize + nameLen + extraLen + commentLen;
+    pos = record.End;
   }
   FListStop = pos;
   // Short of the size the end record states, only a digital signature may close the directory.

@@ -71,16 +71,6 @@ class TUnZip : public TUnBase {
   bool IsSpanned() const { return FArcType == atZipDS; }
   bool IsMultiVolume() const { return FArcType == atZipMV; }
   bool IsSplit() const { return IsSpanned() || IsMultiVolume(); }
-  // Number of the last volume (0-based) from the end record.
-  int32_t LastVolume() const;
-  bool LargeEnd() const;
-  bool Zip64End() const;
-  // Where the directory starts (volume 0-based, offset in it) and its size and entry count,
-  // from the end records.
-  int32_t DirectoryVolume() const;
-  int64_t DirectoryOffset() const;
-  int64_t DirectorySize() const;
-  int64_t DirectoryEntries() const;
   // Puts the last volume of the split set whose volume number Opened was given in its place
   // (ArchiveFile and detection included); false, reported, when the set has none.
   bool OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Opened);
@@ -95,8 +85,6 @@ class TUnZip : public TUnBase {
   // Marks the listed entries whose data overlaps another entry's: in a single file by where
   // each member ends, in a set by where the next one begins (checked again when it is read).
   void MarkOverlaps();
-  // Where the directory must end: the end records that follow it (-1 when not in this file).
-  int64_t DirectoryEndLimit() const;
   // What the local header in work says otherwise than the directory record; empty when they
   // agree.
   std::string LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const;
