@@ -396,11 +396,13 @@ void TCompBase::ReadEntries() {
     ReportError(ArchiveFile(), "OnRead", "0", E_EVENT_NOT_ASSIGNED);
     return;
   }
-  TTempFileStream in(this, 0x20, ArchiveFile(), "");
+  TTempFileStream in(this, platform::kModeReadDenyWrite, ArchiveFile(), "");
   if (in.Handle() < 0) {
     ReportError(ArchiveFile(), "", "0", E_OPEN_ERROR);
     return;
   }
+  // The entries the reader would list: the directory where detection finds it.
+  DetectArcType(&in);
   std::string name;
   bool found = false;
   bool more = FindDirectory(name, in, nullptr, found);
@@ -413,203 +415,225 @@ void TCompBase::ReadEntries() {
   }
 }
 
-void TCompBase::Execute(TCompHeaderList& List) {
+void TCompBase::TRunStreams::KeepArchive() {
+  if (FileOut) FileOut->Mode = 0;
+  if (MemOut) MemOut->Mode = 0;
+}
+
+bool TCompBase::MayWriteArchive() {
   FArchiveAbsent = !platform::FileExists(ArchiveFile());
   if (FSwitch == swRead) {
     if (!FArchiveAbsent) ReadEntries();
-    return;
+    return false;
   }
   if (FArchiveAbsent) {
-    if (FSwitch == swDelete) {
-      ReportError(ArchiveFile(), "", "0", E_NOTHING_TO_DELETE);
+    if (FSwitch != swDelete) return true;
+    ReportError(ArchiveFile(), "", "0", E_NOTHING_TO_DELETE);
+    return false;
+  }
+  return CanWriteArchive();
+}
+
+void TCompBase::BeginRun(TRunStreams& Run) {
+  if (OnElapsedTime) Timer.Start();
+  Run.Activated = true;
+  if (OnActivate) OnActivate(this);
+}
+
+void TCompBase::EndRun(TRunStreams& Run) {
+  Run.Old.reset();
+  Run.FileOut.reset();
+  Run.MemOut.reset();
+  if (Run.Activated) {
+    if (OnDeactivate) OnDeactivate(this);
+    Timer.Stop();
+    if (OnElapsedTime) OnElapsedTime(this, Timer.ElapsedTime);
+  }
+}
+
+void TCompBase::OpenOutput(TRunStreams& Run) {
+  if (FCompressionMethod == cmInMemory) {
+    Run.MemOut = std::make_unique<TTempMemStream>(this, platform::kModeCreate, ArchiveFile());
+    Run.MemOut->OwnCancel = CancelRef;
+    Run.Output = Run.MemOut.get();
+    FOutputName.clear();
+  } else {
+    Run.FileOut = std::make_unique<TTempFileStream>(this, platform::kModeCreate, ArchiveFile(), GetTempDir());
+    if (Run.FileOut->Handle() < 0) RaiseError(Throw_EFOpenError, GetTempDir(), "", "0", E_OPEN_ERROR);
+    Run.FileOut->OwnCancel = CancelRef;
+    Run.Output = Run.FileOut.get();
+    FOutputName = Run.FileOut->TempName;
+  }
+  Run.Output->CancelFlag = CancelRef;
+  Run.Output->ProgressHandler = nullptr;
+  FOwnFiles.clear();
+  for (const std::string& own : {ArchiveFile(), FOutputName, ReplacedArchive}) {
+    const auto found = own.empty() ? std::nullopt : platform::StatPath(own);
+    if (found) FOwnFiles.emplace_back(found->device, found->inode);
+  }
+}
+
+bool TCompBase::DetectExistingArchive(TRunStreams& Run) {
+  auto file = std::make_unique<TTempFileStream>(this, platform::kModeReadDenyWrite, ArchiveFile(), "");
+  if (file->Handle() < 0) RaiseError(Throw_EFOpenError, ArchiveFile(), "", "0", E_OPEN_ERROR);
+  Run.OldSize = file->Size();
+  // The kind of the file as it is now, whatever an earlier run found.
+  const TArcType kind = DetectArcType(file.get());
+  FArcType = UpdateKind(kind);
+  Run.Old = std::move(file);
+  if (Run.OldSize == 0) return true;
+  // The old copy of this archive on spanned disks: the spanned writer replaces it disk by disk,
+  // on the user's answer, so the run goes on as for a new archive.
+  if (TakeOverSpannedSet()) {
+    Run.Old.reset();
+    Run.OldSize = 0;
+    return true;
+  }
+  // Another kind of archive, or a set spread over removable disks, is never replaced by a zip
+  // of the new files alone.
+  if (FArcType == atZipDS || !IsZipFamily(FArcType))
+    RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
+  if (!OpenOldVolumes(Run.Old)) return false;
+  Run.OldSize = Run.Old->Size();
+  return true;
+}
+
+void TCompBase::ReadOldDirectory(TRunStreams& Run, TCompHeaderList& List) {
+  if (FSwitch == swDelete) FExcludeSpec.Clear();
+  ReadCentralDirectory(*Run.Old, List);
+  if (!FDirectoryDamage.empty()) RaiseError(Throw_E_RAISE, ArchiveFile(), FDirectoryDamage, "0", E_BAD_FILE_HEADER);
+  // Not an archive this writer can update: replacing it would lose the file.
+  if (FDirectoryPos < 0) RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
+}
+
+void TCompBase::CopyPrefix(TRunStreams& Run, TCompHeaderList& List) {
+  // Whatever stands before the first entry (a self-extractor's program, a script) stays in
+  // front of the archive; the marker that opens a split set does not, as the new archive is
+  // one file.
+  int64_t first = List.Count() > 0 ? INT64_MAX : FDirectoryPos;
+  for (int32_t i = 0; i < List.Count(); ++i) first = std::min(first, List.Info(i).LocalOffset);
+  if (first == kSplitMarkerSize) {
+    uint8_t marker[kSplitMarkerSize] = {};
+    Run.Old->SetPosition(0);
+    Run.Old->ReadBuffer(marker, kSplitMarkerSize);
+    const uint32_t sig = GetLE32(std::span<const uint8_t>(marker, kSplitMarkerSize), 0);
+    if (sig == kDataDescriptorSignature || sig == kSingleDiskSpanMarker) first = 0;
+  }
+  if (first > 0 && first <= Run.OldSize) {
+    Run.Old->SetPosition(0);
+    Run.Output->CopyFrom(Run.Old.get(), first);
+  }
+}
+
+void TCompBase::WriteEntries(TRunStreams& Run, TCompHeaderList& List) {
+  BuildFileList(List);
+  if (GetCancel() || (FSwitch != swDelete && !FToDo)) {
+    if (!FToDo) ReportError(ArchiveFile(), "", "0", E_NOTHING_TO_DO);
+    List.Clear();
+  } else {
+    EntryLoop(*Run.Output, Run.Old.get(), List);
+  }
+}
+
+void TCompBase::PutArchiveInPlace(TRunStreams& Run, TCompHeaderList& List) {
+  if (FSwitch == swDelete && FFilesDeleted == List.Count()) WriteEmptyEndRecord(*Run.Output);
+  WriteCentralDirectory(*Run.Output, List);
+  if (GetCancel() && !FArchiveAbsent) {
+    FFilesAdded = FFilesDeleted = 0;
+    Run.KeepArchive();
+  }
+  ListEntries(List);
+  Run.Old.reset();
+  // A new archive cancelled part-way keeps the entries completed before the cancel: the move
+  // itself must not stop on the flag.
+  const bool cancelled = *CancelRef;
+  *CancelRef = false;
+  try {
+    if (Run.FileOut) Run.FileOut->MoveToFinal();
+    if (Run.MemOut) Run.MemOut->MoveToFinal();
+  } catch (...) {
+    *CancelRef = cancelled;
+    throw;
+  }
+  *CancelRef = cancelled;
+  const bool published =
+      FArchivePublished || (Run.FileOut && Run.FileOut->Mode != 0) || (Run.MemOut && Run.MemOut->Mode != 0);
+  Run.FileOut.reset();
+  Run.MemOut.reset();
+  if (OnDeactivate) OnDeactivate(this);
+  Run.Activated = false;
+  if (published && platform::FileExists(ArchiveFile())) {
+    FDeletePass = true;
+    if (FSwitch == swMove) DeleteMovedFiles(List);
+  }
+  Timer.Stop();
+  if (OnElapsedTime) OnElapsedTime(this, Timer.ElapsedTime);
+}
+
+void TCompBase::DeleteMovedFiles(TCompHeaderList& List) {
+  platform::ProcessMessages();
+  if (OnProgress) OnProgress(this, 0, 0);
+  if (FVerifyBeforeDelete) {
+    // Only files whose entries are now in the archive on disk are deleted.
+    TCompHeaderList written;
+    TTempFileStream in(this, platform::kModeReadDenyWrite, ArchiveFile(), "");
+    if (in.Handle() >= 0) {
+      DetectArcType(&in);
+      ReadCentralDirectory(in, written);
+    }
+    for (int32_t i = 0; i < List.Count(); ++i) {
+      TCompFileInfo& info = List.Info(i);
+      if (info.EntryAction != eaCompress || info.SourceName.empty() || info.SourceName.back() == '/') continue;
+      if (written.IndexOfName(List.Name(i)) >= 0) FMoveList.push_back(info.SourceName);
+    }
+  }
+  const auto max = static_cast<int32_t>(FMoveList.size());
+  for (int32_t i = 0; i < max; ++i) {
+    if (DeleteArchiveFile(FMoveList[static_cast<size_t>(i)], FDeleteOptions) && OnDeleteFile)
+      OnDeleteFile(this, FMoveList[static_cast<size_t>(i)], i, max);
+  }
+}
+
+void TCompBase::Execute(TCompHeaderList& List) {
+  if (!MayWriteArchive()) return;
+  TRunStreams run;
+  try {
+    BeginRun(run);
+    OpenOutput(run);
+    if (!FArchiveAbsent && !DetectExistingArchive(run)) {
+      FRunFailed = true;
+      run.KeepArchive();
+      EndRun(run);
       return;
     }
-  } else if (!CanWriteArchive()) {
-    return;
-  }
-
-  bool activated = false;
-  std::unique_ptr<TTempFileStream> fileOut;
-  std::unique_ptr<TTempMemStream> memOut;
-  std::unique_ptr<TStream32> old;
-  auto cancelMove = [&] {
-    if (fileOut) fileOut->Mode = 0;
-    if (memOut) memOut->Mode = 0;
-  };
-  auto finish = [&] {
-    old.reset();
-    fileOut.reset();
-    memOut.reset();
-    if (activated) {
-      if (OnDeactivate) OnDeactivate(this);
-      Timer.Stop();
-      if (OnElapsedTime) OnElapsedTime(this, Timer.ElapsedTime);
+    if (run.Old && run.OldSize > 0) {
+      ReadOldDirectory(run, List);
+      CopyPrefix(run, List);
     }
-  };
-
-  try {
-    if (OnElapsedTime) Timer.Start();
-    activated = true;
-    if (OnActivate) OnActivate(this);
-
-    TStream32* output;
-    if (FCompressionMethod == cmInMemory) {
-      memOut = std::make_unique<TTempMemStream>(this, platform::kModeCreate, ArchiveFile());
-      memOut->OwnCancel = CancelRef;
-      output = memOut.get();
-      FOutputName.clear();
-    } else {
-      fileOut = std::make_unique<TTempFileStream>(this, platform::kModeCreate, ArchiveFile(), GetTempDir());
-      if (fileOut->Handle() < 0) RaiseError(Throw_EFOpenError, GetTempDir(), "", "0", E_OPEN_ERROR);
-      fileOut->OwnCancel = CancelRef;
-      output = fileOut.get();
-      FOutputName = fileOut->TempName;
-    }
-    output->CancelFlag = CancelRef;
-    output->ProgressHandler = nullptr;
-    FOwnFiles.clear();
-    for (const std::string& own : {ArchiveFile(), FOutputName, ReplacedArchive}) {
-      const auto found = own.empty() ? std::nullopt : platform::StatPath(own);
-      if (found) FOwnFiles.emplace_back(found->device, found->inode);
-    }
-
-    int64_t oldSize = 0;
-    if (!FArchiveAbsent) {
-      auto file = std::make_unique<TTempFileStream>(this, 0x20, ArchiveFile(), "");
-      if (file->Handle() < 0) RaiseError(Throw_EFOpenError, ArchiveFile(), "", "0", E_OPEN_ERROR);
-      oldSize = file->Size();
-      // The kind of the file as it is now, whatever an earlier run found.
-      const TArcType kind = DetectArcType(file.get());
-      FArcType = UpdateKind(kind);
-      old = std::move(file);
-    }
-    // The old copy of this archive on spanned disks: the spanned writer replaces it disk by
-    // disk, on the user's answer, so the run goes on as for a new archive.
-    if (old && oldSize > 0 && TakeOverSpannedSet()) {
-      old.reset();
-      oldSize = 0;
-    }
-    if (old && oldSize > 0) {
-      // Another kind of archive, or a set spread over removable disks, is never replaced by
-      // a zip of the new files alone.
-      if (FArcType == atZipDS || !IsZipFamily(FArcType))
-        RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
-      if (!OpenOldVolumes(old)) {
-        FRunFailed = true;
-        cancelMove();
-        finish();
-        return;
-      }
-      oldSize = old->Size();
-      if (FSwitch == swDelete) FExcludeSpec.Clear();
-      ReadCentralDirectory(*old, List);
-      if (FDirectoryDamaged)
-        RaiseError(Throw_E_RAISE, ArchiveFile(), CurrentFileName(), "0", E_BAD_FILE_HEADER);
-      if (FDirectoryPos < 0) {
-        // Not an archive this writer can update: replacing it would lose the file.
-        RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
-      }
-      // Whatever stands before the first entry (a self-extractor's program, a script) stays
-      // in front of the archive; the marker that opens a split set does not, as the new
-      // archive is one file.
-      int64_t first = List.Count() > 0 ? INT64_MAX : FDirectoryPos;
-      for (int32_t i = 0; i < List.Count(); ++i) first = std::min(first, List.Info(i).LocalOffset);
-      if (first == 4) {
-        uint8_t marker[4] = {};
-        old->SetPosition(0);
-        old->ReadBuffer(marker, 4);
-        const uint32_t sig = GetLE32(std::span<const uint8_t>(marker, 4), 0);
-        if (sig == kDataDescriptorSignature || sig == 0x30304B50u) first = 0;  // "PK" 7 8, "PK00"
-      }
-      if (first > 0 && first <= oldSize) {
-        old->SetPosition(0);
-        output->CopyFrom(old.get(), first);
-      }
-    }
-    if (List.Count() == 0) oldSize = 0;
-
-    BuildFileList(List);
-    if (GetCancel() || (FSwitch != swDelete && !FToDo)) {
-      if (!FToDo) ReportError(ArchiveFile(), "", "0", E_NOTHING_TO_DO);
-      List.Clear();
-    } else {
-      EntryLoop(*output, old.get(), List);
-    }
-
+    WriteEntries(run, List);
     // An update that is cancelled keeps the old archive exactly as it was.
     if (GetCancel() && !FArchiveAbsent) FRunFailed = true;
     if (FRunFailed) {
       FFilesAdded = FFilesDeleted = 0;
-      cancelMove();
+      run.KeepArchive();
     } else if (FFilesAdded > 0 || FFilesDeleted > 0) {
-      if (FSwitch == swDelete && FFilesDeleted == List.Count()) WriteEmptyEndRecord(*output);
-      WriteCentralDirectory(*output, List);
-      if (GetCancel() && !FArchiveAbsent) {
-        FFilesAdded = FFilesDeleted = 0;
-        cancelMove();
-      }
-      ListEntries(List);
-      old.reset();
-      // A new archive cancelled part-way keeps the entries completed before the cancel: the
-      // move itself must not stop on the flag.
-      const bool cancelled = *CancelRef;
-      *CancelRef = false;
-      try {
-        if (fileOut) fileOut->MoveToFinal();
-        if (memOut) memOut->MoveToFinal();
-      } catch (...) {
-        *CancelRef = cancelled;
-        throw;
-      }
-      *CancelRef = cancelled;
-      const bool published =
-          FArchivePublished || (fileOut && fileOut->Mode != 0) || (memOut && memOut->Mode != 0);
-      fileOut.reset();
-      memOut.reset();
-      if (OnDeactivate) OnDeactivate(this);
-      activated = false;
-      if (published && platform::FileExists(ArchiveFile())) {
-        FDeletePass = true;
-        if (FSwitch == swMove) {
-          platform::ProcessMessages();
-          if (OnProgress) OnProgress(this, 0, 0);
-          if (FVerifyBeforeDelete) {
-            // Only files whose entries are now in the archive on disk are deleted.
-            TCompHeaderList written;
-            TTempFileStream in(this, 0x20, ArchiveFile(), "");
-            if (in.Handle() >= 0) ReadCentralDirectory(in, written);
-            for (int32_t i = 0; i < List.Count(); ++i) {
-              TCompFileInfo& info = List.Info(i);
-              if (info.EntryAction != eaCompress || info.SourceName.empty() || info.SourceName.back() == '/')
-                continue;
-              if (written.IndexOfName(List.Name(i)) >= 0) FMoveList.push_back(info.SourceName);
-            }
-          }
-          const auto max = static_cast<int32_t>(FMoveList.size());
-          for (int32_t i = 0; i < max; ++i) {
-            if (DeleteArchiveFile(FMoveList[static_cast<size_t>(i)], FDeleteOptions) && OnDeleteFile)
-              OnDeleteFile(this, FMoveList[static_cast<size_t>(i)], i, max);
-          }
-        }
-      }
-      Timer.Stop();
-      if (OnElapsedTime) OnElapsedTime(this, Timer.ElapsedTime);
+      PutArchiveInPlace(run, List);
       return;
     } else {
-      cancelMove();
+      run.KeepArchive();
     }
-    finish();
+    EndRun(run);
   } catch (const E_RAISE&) {
     FFilesAdded = FFilesDeleted = 0;
-    cancelMove();
-    finish();
+    run.KeepArchive();
+    EndRun(run);
     throw;
   } catch (const std::exception& e) {
     // A failure of the streams has not been reported yet: the caller must hear of it.
     FFilesAdded = FFilesDeleted = 0;
-    cancelMove();
+    run.KeepArchive();
     const int32_t code = platform::LastErrorIsDiskFull() ? E_DISK_FULL : E_WRITE_ERROR;
-    finish();
+    EndRun(run);
     ReportError(ArchiveFile(), e.what(), "0", code);
     throw;
   }
@@ -652,7 +676,7 @@ void TCompBase::KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& Li
   if (n <= 0) {
     // A kept entry whose local header is damaged cannot be copied: the run fails and the old
     // archive stays as it was.
-    RaiseError(Throw_E_RAISE, ArchiveFile(), List.Name(Index), "0", E_BAD_FILE_HEADER);
+    RaiseError(Throw_E_RAISE, ArchiveFile(), List.Name(Index) + ": " + FKeptFault, "0", E_BAD_FILE_HEADER);
     FRunFailed = true;
     return;
   }
@@ -661,6 +685,20 @@ void TCompBase::KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& Li
   Output.Seek(at, soBeginning);
   Output.CopyFrom(&Old, n);
   info.LocalOffset = at;
+}
+
+std::vector<int32_t> TCompBase::WritingOrder(TCompHeaderList& List) {
+  // The stored entries (kept, renamed, refreshed, dropped) go in the order of their old
+  // offsets, so that the new archive holds them in the old file's order whatever order its
+  // directory lists them in; the new files follow.
+  auto stored = [&](int32_t i) { return List.Info(i).EntryAction != eaCompress || List.Info(i).Refreshed; };
+  std::vector<int32_t> order(static_cast<size_t>(List.Count()));
+  for (int32_t i = 0; i < List.Count(); ++i) order[static_cast<size_t>(i)] = i;
+  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+    if (stored(a) != stored(b)) return stored(a);
+    return stored(a) && List.Info(a).LocalOffset < List.Info(b).LocalOffset;
+  });
+  return order;
 }
 
 void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& List) {
@@ -677,10 +715,12 @@ void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& Li
     ++FFilesDeleted;
     if (OnDeleteFile) OnDeleteFile(this, List.Name(i), FFilesDeleted, maxCount);
   };
-  for (int32_t i = 0; i < List.Count(); ++i) {
+  const std::vector<int32_t> order = WritingOrder(List);
+  for (int32_t k = 0; k < static_cast<int32_t>(order.size()); ++k) {
     if (GetCancel() || FRunFailed) break;
-    FilesDone = i + 1;
-    FEntryCount = i + 1;
+    const int32_t i = order[static_cast<size_t>(k)];
+    FilesDone = k + 1;
+    FEntryCount = k + 1;
     TCompFileInfo& info = List.Info(i);
     TFileInfoRecord rec;
     FileInfoFromHeader(info.RawHeader, info, rec);
@@ -707,8 +747,8 @@ void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& Li
         Output.Seek(outSize, soBeginning);
         if (cancelled) {
           --FilesDone;
-          for (int32_t j = i; j < List.Count(); ++j)
-            if (List.Info(j).EntryAction == eaCompress) List.Info(j).EntryAction = eaDrop;
+          for (size_t j = static_cast<size_t>(k); j < order.size(); ++j)
+            if (List.Info(order[j]).EntryAction == eaCompress) List.Info(order[j]).EntryAction = eaDrop;
           break;
         }
         cur.EntryAction = eaDrop;

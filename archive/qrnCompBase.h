@@ -101,6 +101,9 @@ class TCompHeaderList : public TObject, public TCompHeaderObj<TCompFileInfo> {
 // Case folding for masks matched without case: ASCII and Cyrillic letters.
 std::string FoldNameCase(const std::string& Name);
 
+class TTempFileStream;
+class TTempMemStream;
+
 class TCompBase : public TZipCommon {
  public:
   TCompBase();
@@ -204,7 +207,44 @@ class TCompBase : public TZipCommon {
   std::string CommonFolder();
   bool CanWriteArchive();
   void ReadEntries();
+
+  // --- the steps of Execute ---
+  // The streams of one run: the new archive's output (a temporary file or memory) and the old
+  // archive with its size.
+  struct TRunStreams {
+    std::unique_ptr<TTempFileStream> FileOut;
+    std::unique_ptr<TTempMemStream> MemOut;
+    TStream32* Output = nullptr;
+    std::unique_ptr<TStream32> Old;
+    int64_t OldSize = 0;
+    bool Activated = false;  // OnActivate was fired
+    // The output goes away without replacing the archive.
+    void KeepArchive();
+  };
+  // Reads the archive under swRead, refuses a missing one under swDelete and an unwritable
+  // one; true when the run goes on to write.
+  bool MayWriteArchive();
+  void BeginRun(TRunStreams& Run);
+  // Frees the streams and closes the run's events.
+  void EndRun(TRunStreams& Run);
+  void OpenOutput(TRunStreams& Run);
+  // Opens the existing archive and finds what it is (the directory search included); refuses
+  // a kind this writer does not update, and puts a split set's parts together. False when a
+  // part of the set cannot be had.
+  bool DetectExistingArchive(TRunStreams& Run);
+  // Reads the old archive's entries into the work list; refuses a damaged directory.
+  void ReadOldDirectory(TRunStreams& Run, TCompHeaderList& List);
+  // Copies what stands before the old archive's first entry (a program, a script).
+  void CopyPrefix(TRunStreams& Run, TCompHeaderList& List);
+  // Finds the files to add and writes every entry, or reports that there is nothing to do.
+  void WriteEntries(TRunStreams& Run, TCompHeaderList& List);
+  // Writes the directory and moves the new archive onto its name; under swMove deletes the
+  // files added.
+  void PutArchiveInPlace(TRunStreams& Run, TCompHeaderList& List);
+  void DeleteMovedFiles(TCompHeaderList& List);
   void BuildFileList(TCompHeaderList& List);
+  // The order the entry loop writes the entries of List in.
+  std::vector<int32_t> WritingOrder(TCompHeaderList& List);
   void EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& List);
   void KeepEntry(TStream32& Old, TStream32& Output, TCompHeaderList& List, int32_t Index);
   // An old archive that is one part of a set of volumes: the format opens the other parts and
@@ -284,11 +324,14 @@ class TCompBase : public TZipCommon {
 
   // The old archive's directory position, -1 when unknown.
   int64_t FDirectoryPos = -1;
-  // The old archive's directory does not add up (fewer entries than its end record counts, an
-  // entry that cannot be sized): an update would lose entries, so it is refused.
-  bool FDirectoryDamaged = false;
-  // The stored entry being copied, for the format to size it from its directory record.
+  // Why the old archive's directory does not add up (fewer entries than its end record counts,
+  // an entry that cannot be sized, ...), empty while it does: an update would lose entries, so
+  // it is refused, and the refusal says which check failed.
+  std::string FDirectoryDamage;
+  // The stored entry being copied, for the format to size it from its directory record, and
+  // why it could not be when it could not.
   TCompFileInfo* FKeptInfo = nullptr;
+  std::string FKeptFault;
   // The run failed in a way that must leave the old archive as it was.
   bool FRunFailed = false;
   // The archive reached its place without the temporary output's move (spanned disks).

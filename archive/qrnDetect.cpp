@@ -22,6 +22,9 @@ constexpr int32_t kHeadRead = 32767;
 constexpr int32_t kScanBlock = 32768;
 constexpr int32_t kScanBlocks = 11;
 constexpr int32_t kForwardBlocks = 4;
+constexpr int64_t kForwardBlock = 32768;
+constexpr int64_t kEndSearchWindow =
+    0xFFFF + static_cast<int64_t>(TEndRecord::kSize + TZip64Locator::kSize + TZip64EndRecord::kSize);
 constexpr int32_t kUueWindow = 5000;
 constexpr int64_t kEmbeddedScanStart = 17000;
 constexpr int64_t kArcExeOffset = 7716;
@@ -250,8 +253,12 @@ int64_t TRegisterQarno::FindZipDirectory(TStream32& Stream) {
     return 0;
   }
   if (size <= 0) return 0;
-  const int64_t w = std::min<int64_t>(size - 1, 32768);
+  // The window holds every place an end record can stand (the longest comment after it) and
+  // the Zip64 records before the earliest of them.
+  const int64_t w = std::min<int64_t>(size, kEndSearchWindow);
   DirectoryFlags = 0;
+  EndRecordPos = -1;
+  CommentLength = 0;
   std::vector<uint8_t> window(static_cast<size_t>(w));
   const int64_t start = size - w;
   const int32_t got = ReadAt(Stream, start, window.data(), static_cast<int32_t>(w));
@@ -276,6 +283,8 @@ int64_t TRegisterQarno::FindZipDirectory(TStream32& Stream) {
   bool enc = false;
   ClassifySignature(v.le32(pos), hkEnd, enc);
   if (enc) DecipherHeader(std::span<uint8_t>(window.data() + pos, window.size() - static_cast<size_t>(pos)), hkEnd);
+  EndRecordPos = e;
+  CommentLength = v.le16(pos + (large ? TLargeEndRecord::kSize : TEndRecord::kSize) - 2);
   Zip64LocatorBuf.fill(0);
   Zip64EndRecordBuf.fill(0);
   if (pos >= 20 && v.le32(pos - 20) == kZip64LocatorSignature) {
@@ -345,15 +354,16 @@ int64_t TRegisterQarno::FindZipDirectory(TStream32& Stream) {
   }
 
   int64_t result = 0;
+  const int64_t b = std::min<int64_t>(size - 1, kForwardBlock);
   for (int32_t k = 0; k < kForwardBlocks; ++k) {
-    const int32_t n = ReadAt(Stream, int64_t{k} * w, window.data(), static_cast<int32_t>(w));
+    const int32_t n = ReadAt(Stream, int64_t{k} * b, window.data(), static_cast<int32_t>(b));
     if (n == 0) break;
     const Bytes blk{window.data(), n};
     result = -1;
     for (int64_t i = 0; i + 4 <= n; ++i) {
       if (blk.at(i) == 'P' && IsLocalSignature(blk.le32(i))) {
         DirectoryFlags = 1;
-        return int64_t{k} * w + i;
+        return int64_t{k} * b + i;
       }
     }
   }
@@ -515,6 +525,8 @@ TArcType TRegisterQarno::DetectPlainFile(TStream32& Stream, const uint8_t* Head,
 TArcType TRegisterQarno::DetectArcType(TStream32* Stream) {
   if (!Stream) return atNA;
   CommentPos = 0;
+  EndRecordPos = -1;
+  CommentLength = 0;
   SfxShift = 0;
   ArcOffset = -1;
   DirectoryFlags = 0;
@@ -561,6 +573,43 @@ uint32_t TRegisterQarno::EndRecordDisk() const {
   if (IsLargeEndSignature(GetLE32(EndRecordBuf, 0))) return GetLE16(LargeEndRecordBuf, 4);
   if (DirectoryFlags & 16) return GetLE32(Zip64EndRecordBuf, 16);
   return GetLE16(EndRecordBuf, 4);
+}
+
+bool TRegisterQarno::LargeEnd() const { return IsLargeEndSignature(GetLE32(EndRecordBuf, 0)); }
+
+bool TRegisterQarno::Zip64End() const { return (DirectoryFlags & hfZip64End) != 0 && !LargeEnd(); }
+
+int32_t TRegisterQarno::DirectoryVolume() const {
+  const uint32_t disk = LargeEnd()    ? GetLE16(LargeEndRecordBuf, 6)
+                        : Zip64End() ? GetLE32(Zip64EndRecordBuf, 20)
+                                     : GetLE16(EndRecordBuf, 6);
+  return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
+}
+
+int64_t TRegisterQarno::DirectoryOffset() const {
+  if (LargeEnd()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(LargeEndRecordBuf, 16), INT64_MAX));
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
+  return GetLE32(EndRecordBuf, 16);
+}
+
+int64_t TRegisterQarno::DirectorySize() const {
+  if (LargeEnd()) return GetLE32(LargeEndRecordBuf, 12);
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
+  return GetLE32(EndRecordBuf, 12);
+}
+
+int64_t TRegisterQarno::DirectoryEntries() const {
+  if (LargeEnd()) return GetLE16(LargeEndRecordBuf, 10);
+  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
+  return GetLE16(EndRecordBuf, 10);
+}
+
+int32_t TRegisterQarno::LastVolume() const { return static_cast<int32_t>(std::min<uint32_t>(EndRecordDisk(), 0xFFFE)); }
+
+int64_t TRegisterQarno::DirectoryEnd() const {
+  if (EndRecordPos < 0) return -1;
+  return Zip64End() ? EndRecordPos - static_cast<int64_t>(TZip64Locator::kSize + TZip64EndRecord::kSize)
+                    : EndRecordPos;
 }
 
 void TRegisterQarno::SetVolumeNumbering() {

@@ -157,6 +157,8 @@ class TDecompressStream : public TCustomStream {
     FRec.AvailIn = 0;
   }
   uint64_t TotalOut() const { return FRec.TotalOut; }
+  // Compressed bytes the inflate has consumed, across every source it was given.
+  uint64_t TotalIn() const { return FRec.TotalIn; }
 
  protected:
   virtual void InflateReset();

@@ -99,6 +99,7 @@ enum TDeleteOptions : uint8_t { doFinal, doAllowUndo };
 // The zip records the directory search found: bit 0 local header, bit 1 central directory
 // confirmed, bit 2 end record, bit 3 Zip64 locator, bit 4 Zip64 end record.
 using THeaderTypeState = uint8_t;
+enum : THeaderTypeState { hfLocal = 1, hfCentral = 2, hfEnd = 4, hfZip64Locator = 8, hfZip64End = 16 };
 
 // A date-time: days since 1899-12-30, the fraction the time of day.
 using TDateTime = double;

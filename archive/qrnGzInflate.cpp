@@ -36,6 +36,7 @@ constexpr std::array<uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8, 7, 9, 6,
 std::array<uint8_t, kWindowSize> gWindow;
 std::array<uint8_t, kInputSize> gInput;
 uint64_t gPackedLeft = 0;
+bool gEnded = false;  // the last block of the entry ended
 
 // Canonical Huffman code: a first-level table for codes up to kFastBits long, and the counts
 // and sorted symbols for a bit-by-bit walk of longer codes. An empty code decodes nothing.
@@ -127,7 +128,7 @@ class TDecoder {
   bool Take(uint32_t N, uint32_t& V);
   // Symbol of Code, or -1 for an invalid code or one cut off by the end of input.
   int32_t Decode(const THuffman& Code);
-  // The declared size is reached: nothing more is decoded.
+  // The declared size is reached: what is decoded after it is damage, not output.
   bool Full() const { return FTotal >= FHeader.UnpackedSize; }
   void Put(uint8_t B) {
     gWindow[FPos++] = B;
@@ -270,7 +271,8 @@ TStop TDecoder::Stored() {
   uint32_t len, nlen;
   if (!Take(16, len) || !Take(16, nlen)) return TStop::Fault;
   if ((len ^ 0xFFFFu) != nlen) return TStop::Fault;
-  for (; len > 0 && !Full(); --len) {
+  if (len > FHeader.UnpackedSize - FTotal) return TStop::Fault;
+  for (; len > 0; --len) {
     uint8_t b;
     if (FBitCount >= 8) {
       b = static_cast<uint8_t>(FBitBuf);
@@ -280,7 +282,7 @@ TStop TDecoder::Stored() {
     }
     Put(b);
   }
-  return Full() ? TStop::Done : TStop::None;
+  return Cancelled() ? TStop::Done : TStop::None;
 }
 
 bool TDecoder::BuildFixed() {
@@ -342,10 +344,11 @@ TStop TDecoder::Dynamic() {
 
 TStop TDecoder::Codes(const THuffman& Lit, const THuffman& Dist) {
   for (;;) {
-    if (Cancelled() || Full()) return TStop::Done;
+    if (Cancelled()) return TStop::Done;
     const int32_t sym = Decode(Lit);
     if (sym < 0) return TStop::Fault;
     if (sym < 256) {
+      if (Full()) return TStop::Fault;
       Put(static_cast<uint8_t>(sym));
       continue;
     }
@@ -361,7 +364,7 @@ TStop TDecoder::Codes(const THuffman& Lit, const THuffman& Dist) {
     const uint32_t dist = kDistBase[static_cast<size_t>(dsym)] + extra;
     // Before the entry's first byte the window holds another entry's data.
     if (dist > FTotal) return TStop::Fault;
-    len = static_cast<uint32_t>(std::min<uint64_t>(len, FHeader.UnpackedSize - FTotal));
+    if (len > FHeader.UnpackedSize - FTotal) return TStop::Fault;
     while (len > 0) {
       const uint32_t from = (FPos - dist) & (kWindowSize - 1);
       // A run stops at the window's end on both sides, and at the distance for an overlap.
@@ -397,7 +400,11 @@ void TDecoder::Run() {
     }
     if (stop != TStop::None) return;
     GiveBack();
-    if (last || Cancelled() || Full()) return;
+    if (last) {
+      gEnded = true;
+      return;
+    }
+    if (Cancelled()) return;
   }
 }
 
@@ -405,6 +412,7 @@ void TDecoder::Run() {
 
 bool InflateMember(TZipCommon& Component, TStream32& Archive, TStream32* Output, const TMemberHeader& Header) {
   gPackedLeft = Header.PackedSize;
+  gEnded = false;
   std::unique_ptr<TDecoder> decoder;
   try {
     decoder = std::make_unique<TDecoder>(Component, Archive, Output, Header);
@@ -417,3 +425,5 @@ bool InflateMember(TZipCommon& Component, TStream32& Archive, TStream32* Output,
 }
 
 uint64_t InflateMemberPackedLeft() { return gPackedLeft; }
+
+bool InflateMemberEnded() { return gEnded; }

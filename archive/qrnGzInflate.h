@@ -18,10 +18,14 @@ struct TMemberHeader {
 
 // Reads the packed bytes through Component's ReadHook and writes the output through its
 // OutputHook (CRC-32 on the way), lowering Component's BytesLeft by what it writes. Damaged or
-// short data only ends the decoding: the CRC check afterwards tells. A refused write raises 25136,
+// short data only ends the decoding: the CRC check and InflateMemberEnded afterwards tell. A refused write raises 25136,
 // an allocation failure 25253, both through RaiseError. Always returns true. The window and
 // buffers are process-wide: one entry at a time.
 bool InflateMember(TZipCommon& Component, TStream32& Archive, TStream32* Output, const TMemberHeader& Header);
 
 // Packed bytes that the last InflateMember did not take (read-ahead given back included).
 uint64_t InflateMemberPackedLeft();
+// Whether the last InflateMember reached the end of the data's last block, within the packed
+// size and without going past the declared size: data that runs on is damaged even when what
+// was written checks out.
+bool InflateMemberEnded();

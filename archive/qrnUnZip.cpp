@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/qrnCentral.h"
 #include "archive/qrnCrypt.h"
 #include "archive/qrnEndian.h"
 #include "archive/qrnFilters.h"
@@ -23,6 +24,10 @@ constexpr int64_t kLocalSize = 30;
 constexpr int64_t kCentralSize = 46;
 constexpr uint32_t kFolderAttr = 0x10;
 constexpr int32_t kCrc32 = 32;
+// How far from the start of a file the first member of an archive without a usable directory
+// is looked for.
+constexpr int64_t kWalkSearch = int64_t{1} << 20;
+constexpr const char* kOverlapping = "its data overlaps another entry's";
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
 int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Count) {
@@ -32,6 +37,31 @@ int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Cou
   } catch (...) {
     return 0;
   }
+}
+
+// Whether a record of one of Kinds (plain or enciphered) begins at Position.
+bool recordAt(TStream32& Stream, int64_t Position, std::initializer_list<int32_t> Kinds) {
+  uint8_t b[4] = {};
+  if (readAt(Stream, Position, b, 4) != 4) return false;
+  return std::any_of(Kinds.begin(), Kinds.end(), [&b](int32_t Kind) {
+    bool enc = false;
+    return TRegisterQarno::ClassifySignature(GetLE32(b, 0), Kind, enc) == Kind;
+  });
+}
+
+// Whether a local header signature (plain or enciphered) stands at P of Bytes.
+bool localSignatureAt(const std::vector<uint8_t>& Bytes, size_t P) {
+  bool enc = false;
+  return P + 4 <= Bytes.size() && Bytes[P] == 'P' &&
+         TRegisterQarno::ClassifySignature(GetLE32(std::span<const uint8_t>(Bytes.data() + P, 4), 0), hkLocal, enc) ==
+             hkLocal;
+}
+
+// The first local header signature in Bytes, or -1.
+int64_t firstLocalSignature(const std::vector<uint8_t>& Bytes) {
+  for (size_t p = 0; p + 4 <= Bytes.size(); ++p)
+    if (localSignatureAt(Bytes, p)) return static_cast<int64_t>(p);
+  return -1;
 }
 
 // The number NN of a split volume named "name.zNN" (".z01" gives 1); 0 for any other name.
@@ -163,8 +193,6 @@ bool TUnZip::OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Op
   return false;
 }
 
-int32_t TUnZip::LastVolume() const { return static_cast<int32_t>(std::min<uint32_t>(EndRecordDisk(), 0xFFFE)); }
-
 void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags, int32_t Host, std::span<const uint8_t> Extra) {
   // A name ends at its first NUL: the file system would cut it there anyway, and the cleaned
   // path must be the one that is opened.
@@ -172,52 +200,19 @@ void TUnZip::SetEntryName(const std::string& Stored, uint16_t Flags, int32_t Hos
   EntryName.resize(std::min(EntryName.size(), EntryName.find('\0')));
 }
 
-// Detection keeps one form of the end record: the large one, the Zip64 one (and then not the
-// 22-byte one, whose fields may only say "see the Zip64 record") or the 22-byte one.
-bool TUnZip::LargeEnd() const { return IsLargeEndSignature(GetLE32(EndRecordBuf, 0)); }
-
-bool TUnZip::Zip64End() const { return (DirectoryFlags & 0x10) != 0 && !LargeEnd(); }
-
-int32_t TUnZip::DirectoryVolume() const {
-  const uint32_t disk = LargeEnd()    ? GetLE16(LargeEndRecordBuf, 6)
-                        : Zip64End() ? GetLE32(Zip64EndRecordBuf, 20)
-                                     : GetLE16(EndRecordBuf, 6);
-  return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
-}
-
-int64_t TUnZip::DirectoryOffset() const {
-  if (LargeEnd()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(LargeEndRecordBuf, 16), INT64_MAX));
-  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
-  return GetLE32(EndRecordBuf, 16);
-}
-
-int64_t TUnZip::DirectorySize() const {
-  if (LargeEnd()) return GetLE32(LargeEndRecordBuf, 12);
-  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
-  return GetLE32(EndRecordBuf, 12);
-}
-
-int64_t TUnZip::DirectoryEntries() const {
-  if (LargeEnd()) return GetLE16(LargeEndRecordBuf, 10);
-  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
-  return GetLE16(EndRecordBuf, 10);
-}
-
 int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   FHeadersListed = 0;
   FDirectoryCut = false;
   int32_t listed = 0;
-  if (!IsSplit()) {
+  if (!IsSplit() || DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
-    MarkOverlaps();
-  } else if (DirectoryVolume() >= LastVolume()) {
-    listed = ListCentralDirectory(*Archive);
+    ReportShortDirectory(*Archive, DirectoryEnd());
   } else {
     TMemoryStream32 directory;
     if (!ReadSplitDirectory(Archive, directory)) {
       // A volume that never came was reported when it was asked for; every entry is lost with it.
       if (FVolumeMissing) {
-        CountFailed(DirectoryEntries());
+        CountFailed(std::min(DirectoryEntries(), DirectorySize() / kCentralSize));
         return 0;
       }
     } else {
@@ -225,41 +220,63 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
       SfxShift = 0;
       listed = ListHeaders(directory, 0);
     }
+    ReportShortDirectory(directory, -1);
   }
-  ReportShortDirectory();
+  MarkOverlaps();
   return listed;
 }
 
-void TUnZip::ReportShortDirectory() {
+void TUnZip::ReportShortDirectory(TStream32& Archive, int64_t Limit) {
   if (GetCancel()) return;
   // The walk ends at the first record that is not a central header: a damaged or zeroed header
   // hides every entry after it, and a damaged archive must not pass for a smaller one.
   const int64_t missing = DirectoryEntries() - FHeadersListed;
   if (missing <= 0 && !FDirectoryCut) return;
   ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
-  CountFailed(missing);
+  // The end record's count is a claim: the entries lost are at most the central headers that
+  // the rest of the directory could hold, and a directory of which nothing was found holds at
+  // most the members that stand before it.
+  const int64_t stated = DirectorySize();
+  int64_t end = stated > INT64_MAX - FListStart ? INT64_MAX : FListStart + stated;
+  end = std::min(end, Archive.Size());
+  if (Limit >= 0) end = std::min(end, Limit);
+  int64_t lost = std::min(missing, std::max<int64_t>(0, end - FListStop) / kCentralSize);
+  if (FHeadersListed == 0 && !IsSplit()) lost = std::min(lost, CountMembers(Archive, std::max(end, FListStop)));
+  CountFailed(lost);
 }
 
 void TUnZip::MarkOverlaps() {
   // Several central headers over one member, or a member whose data runs over the next header,
   // is the shape of a zip bomb: a few kilobytes that write without end. The first header at an
-  // offset keeps it; a member must end before the next member or the directory begins.
+  // offset keeps it; a member must end before the next member or the directory begins. The
+  // volumes of a set follow one another, so (disk, offset) orders positions across them; a
+  // stray disk number of a single file is no position.
+  using TPos = std::pair<int32_t, int64_t>;
+  const bool split = IsSplit();
+  auto at = [split](const TUnZipRecord* r) { return TPos{split ? r->Disk : 1, r->Offset}; };
   std::vector<TUnZipRecord*> byOffset;
   byOffset.reserve(static_cast<size_t>(FList.Count()));
   for (int32_t i = 0; i < FList.Count(); ++i) byOffset.push_back(FList.GetHeader(i));
   std::stable_sort(byOffset.begin(), byOffset.end(),
-                   [](const TUnZipRecord* a, const TUnZipRecord* b) { return a->Offset < b->Offset; });
+                   [&at](const TUnZipRecord* a, const TUnZipRecord* b) { return at(a) < at(b); });
+  const TPos directory = split ? TPos{DirectoryVolume() + 1, DirectoryOffset()} : TPos{1, ArcOffset};
   for (size_t i = 0; i < byOffset.size(); ++i) {
     TUnZipRecord& r = *byOffset[i];
-    if (i > 0 && byOffset[i - 1]->Offset == r.Offset) {
+    if (i > 0 && at(byOffset[i - 1]) == at(&r)) {
       r.Overlaps = true;
       continue;
     }
     size_t next = i + 1;
-    while (next < byOffset.size() && byOffset[next]->Offset == r.Offset) ++next;
-    int64_t limit = ArcOffset > r.Offset ? ArcOffset : INT64_MAX;
-    if (next < byOffset.size()) limit = byOffset[next]->Offset;
-    r.Overlaps = r.DataEnd > limit;
+    while (next < byOffset.size() && at(byOffset[next]) == at(&r)) ++next;
+    TPos limit = directory > at(&r) ? directory : TPos{INT32_MAX, INT64_MAX};
+    if (next < byOffset.size()) limit = at(byOffset[next]);
+    if (!split) {
+      r.Overlaps = r.DataEnd > limit.second;
+    } else if (limit.first < INT32_MAX) {
+      // Where the member ends is known only once it is read, when it crosses onto a later volume.
+      r.LimitDisk = static_cast<uint16_t>(std::min(limit.first, 0xFFFF));
+      r.LimitOffset = limit.second;
+    }
   }
 }
 
@@ -299,35 +316,25 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
   int64_t pos = Start;
   FHeadersListed = 0;
   FDirectoryCut = false;
-  std::array<uint8_t, kCentralSize> h{};
-  std::string stored;
-  std::vector<uint8_t> extra;
+  FListStart = Start;
+  TCentralRecord record;
   while (!GetCancel() && pos >= 0 && pos + kCentralSize <= size) {
-    h.fill(0);
-    if (readAt(Archive, pos, h.data(), kCentralSize) != kCentralSize) break;
-    bool enc = false;
-    if (ClassifySignature(GetLE32(h, 0), hkCentral, enc) != hkCentral) break;
-    if (enc) DecipherHeader(h, hkCentral);
-    const uint16_t flags = GetLE16(h, 8);
-    const uint16_t nameLen = GetLE16(h, 28);
-    const uint16_t extraLen = GetLE16(h, 30);
-    const uint16_t commentLen = GetLE16(h, 32);
-    if (ReadName(Archive, stored, nameLen) != nameLen) break;
+    if (!ReadCentralRecord(Archive, pos, record)) break;
     ++FHeadersListed;
-    if (enc && !stored.empty()) DecipherBlock(reinterpret_cast<uint8_t*>(stored.data()), nameLen);
-    TExtraSizes sizes{GetLE32(h, 20), GetLE32(h, 24), GetLE32(h, 42)};
-    TExtraHigh high;
-    ReadExtraField(Archive, extraLen, high, 1, sizes, &extra);
-    SetEntryName(stored, flags, h[5], extra);
+    const std::array<uint8_t, kCentralSize>& h = record.Header;
+    const std::string& stored = record.StoredName;
+    const uint16_t flags = GetLE16(h, 8);
+    const TExtraSizes& sizes = record.Sizes;
+    const TExtraHigh& high = record.High;
+    SetEntryName(stored, flags, h[5], record.Extra);
 
     if (MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
       TUnZipRecord r;
       r.Name = EntryName;
+      r.Stored = stored;
       r.Attributes = GetLE32(h, 38);
       r.Disk = static_cast<uint16_t>(std::min<uint32_t>(GetLE16(h, 34) + 1u, 0xFFFF));
-      // A program stub in front shifts 32-bit offsets, which wrap as stored.
-      r.Offset = high.OffsetHigh == 0 ? int64_t{static_cast<uint32_t>(sizes.LocalHeaderOffset + SfxShift)}
-                                      : wide(high.OffsetHigh, sizes.LocalHeaderOffset) + SfxShift;
+      r.Offset = ShiftedLocalOffset(record, SfxShift);
       r.HasCentral = true;
       r.Central = h;
       r.PackedSize = wide(high.PackedHigh, sizes.PackedSize);
@@ -353,8 +360,9 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
         UnpackedTotal += r.UnpackedSize;
       }
     }
-    pos += kCentralSize + nameLen + extraLen + commentLen;
+    pos = record.End;
   }
+  FListStop = pos;
   // Short of the size the end record states, only a digital signature may close the directory.
   const int64_t stated = DirectorySize();
   const int64_t statedEnd = stated > INT64_MAX - Start ? INT64_MAX : Start + stated;
@@ -367,20 +375,32 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
 
 int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   TTimerPause pause(Timer);
+  // An archive without its directory is damaged or incomplete: members after a cut, and those
+  // after one whose sizes wait in a descriptor, cannot be found. Whatever comes out of it, the
+  // run is no success.
+  ReportError(ArchiveFile(), "the archive's central directory is missing", "0", E_BAD_FILE_HEADER);
   if (OnCorruptZipHeader) {
     bool cancel = true;
     OnCorruptZipHeader(this, DirectoryFlags, cancel);
     if (cancel) return 0;
   }
   const int64_t size = Archive.Size();
-  int64_t pos = ArcOffset;
+  int64_t pos = WalkStart(Archive, size);
   uint8_t mark[4] = {};
   if (readAt(Archive, pos, mark, 4) == 4 && GetLE32(mark, 0) == kDataDescriptorSignature) pos += 4;
   std::string stored;
-  while (!GetCancel() && pos >= 0 && pos + kLocalSize <= size) {
-    if (readAt(Archive, pos, FLocal.data(), kLocalSize) != kLocalSize) break;
-    if (!ReadLocalHeader(Archive, stored, false)) break;
-    SetEntryName(stored, GetLE16(FLocal, 6), kHostUnknown, FLocalExtra);
+  while (!GetCancel() && pos >= 0 && pos < size && recordAt(Archive, pos, {hkLocal})) {
+    const bool whole = size - pos >= kLocalSize && readAt(Archive, pos, FLocal.data(), kLocalSize) == kLocalSize &&
+                       ReadLocalHeader(Archive, stored, false) &&
+                       kLocalSize + GetLE16(FLocal, 26) + GetLE16(FLocal, 28) <= size - pos;
+    if (!whole) {
+      // A local header cut off by the end of the file: a member cut short, whose name is lost.
+      ReportError(ArchiveFile(), "a member is cut short", "0", E_BAD_FILE_HEADER);
+      CountFailed();
+      break;
+    }
+    const uint16_t flags = GetLE16(FLocal, 6);
+    SetEntryName(stored, flags, kHostUnknown, FLocalExtra);
     const int64_t packed = wide(PackedHigh, FLocalSizes.PackedSize);
     const int64_t unpacked = wide(UnpackedHigh, FLocalSizes.UnpackedSize);
     if (!EntryName.empty() && MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
@@ -393,17 +413,98 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
       if (FList.AddRecord(r)) {
         const uint32_t date = GetLE32(FLocal, 10);
         if (static_cast<int32_t>(date) > static_cast<int32_t>(MaxFileDate)) MaxFileDate = date;
-        PackedTotal += packed - ((GetLE16(FLocal, 6) & kFlagEncrypted) ? 12 : 0);
+        PackedTotal += packed - ((flags & kFlagEncrypted) ? 12 : 0);
         UnpackedTotal += unpacked;
       }
     }
+    // A member whose data runs past the end stays listed: it fails as cut short, or goes on on
+    // the next volume of a set. Nothing after it, or after one whose sizes wait in a
+    // descriptor, can be found.
     const int64_t header = kLocalSize + GetLE16(FLocal, 26) + GetLE16(FLocal, 28);
-    // A member claiming more than the file holds ends the walk; so does a zero size kept in a
-    // data descriptor, whose data then stands where the next header is looked for.
     if (packed > size - pos - header) break;
-    pos += header + packed;
+    pos = StepOverData(Archive, pos + header, packed, flags, FLocalZip64, size);
   }
   return FList.Count();
+}
+
+int64_t TUnZip::StepOverData(TStream32& Archive, int64_t DataStart, int64_t Packed, uint16_t Flags, bool Zip64,
+                             int64_t Size) {
+  const int64_t end = DataStart + Packed;
+  if ((Flags & kFlagDataDescriptor) == 0) return end;
+  if (Packed == 0) return -1;
+  // The descriptor holds the CRC and both sizes, 32-bit or (after a Zip64 block) 64-bit, with
+  // or without its signature; the length that leads to the next record, or to the end, is its.
+  uint8_t b[4] = {};
+  const bool signature = readAt(Archive, end, b, 4) == 4 && GetLE32(b, 0) == kDataDescriptorSignature;
+  const int64_t narrow = (signature ? 4 : 0) + 12;
+  const int64_t broad = narrow + 8;
+  for (const int64_t length : {Zip64 ? broad : narrow, Zip64 ? narrow : broad}) {
+    const int64_t next = end + length;
+    if (next == Size || recordAt(Archive, next, {hkLocal, hkCentral, hkEnd})) return next;
+  }
+  return -1;
+}
+
+int64_t TUnZip::NextMember(TStream32& Archive, int64_t Pos, int64_t Size) {
+  std::array<uint8_t, kLocalSize> h{};
+  bool enc = false;
+  if (Pos < 0 || Size - Pos < kLocalSize || readAt(Archive, Pos, h.data(), kLocalSize) != kLocalSize ||
+      ClassifySignature(GetLE32(h, 0), hkLocal, enc) != hkLocal)
+    return -1;
+  if (enc) DecipherHeader(h, hkLocal);
+  const uint16_t nameLen = GetLE16(h, 26);
+  const uint16_t extraLen = GetLE16(h, 28);
+  const int64_t data = Pos + kLocalSize + nameLen + extraLen;
+  if (data > Size) return -1;
+  std::vector<uint8_t> extra(extraLen);
+  if (readAt(Archive, data - extraLen, extra.data(), extraLen) != extraLen) return -1;
+  TExtraSizes sizes{GetLE32(h, 18), GetLE32(h, 22), 0};
+  TExtraHigh high;
+  ParseExtraField(extra, high, 0, sizes);
+  const int64_t packed = wide(high.PackedHigh, sizes.PackedSize);
+  if (packed > Size - data) return -1;
+  return StepOverData(Archive, data, packed, GetLE16(h, 6), high.Tag == kStandardZip64ExtraTag, Size);
+}
+
+int64_t TUnZip::WalkStart(TStream32& Archive, int64_t Size) {
+  // Detection looks for an archive behind a program only from 17,000 bytes on, past the
+  // entries of a shorter stub. The first local header before the one it found whose members
+  // lead up to that one, or past it onto the next record, is where the entries begin; a
+  // signature that the stub's own bytes happen to hold leads nowhere.
+  const int64_t found = ArcOffset;
+  if (found <= 0 || found > Size) return found;
+  const int64_t window = std::min(found, kWalkSearch);
+  std::vector<uint8_t> head(static_cast<size_t>(window));
+  if (readAt(Archive, 0, head.data(), static_cast<int32_t>(window)) != window) return found;
+  // A member reached from an earlier candidate that led nowhere leads nowhere again.
+  std::vector<bool> dead(static_cast<size_t>(window), false);
+  auto isDead = [&dead, window](int64_t q) { return q < window && dead[static_cast<size_t>(q)]; };
+  for (int64_t p = 0; p + 4 <= window; ++p) {
+    if (isDead(p) || !localSignatureAt(head, static_cast<size_t>(p))) continue;
+    std::vector<int64_t> chain;
+    int64_t q = p;
+    while (q >= 0 && q < found && !isDead(q)) {
+      chain.push_back(q);
+      q = NextMember(Archive, q, Size);
+    }
+    if (q == found || (q > found && (q == Size || recordAt(Archive, q, {hkLocal, hkCentral})))) return p;
+    for (const int64_t c : chain)
+      if (c < window) dead[static_cast<size_t>(c)] = true;
+  }
+  return found;
+}
+
+int64_t TUnZip::CountMembers(TStream32& Archive, int64_t Until) {
+  const int64_t size = Archive.Size();
+  Until = std::min(Until, size);
+  std::vector<uint8_t> head(static_cast<size_t>(std::clamp<int64_t>(Until, 0, kWalkSearch)));
+  head.resize(static_cast<size_t>(readAt(Archive, 0, head.data(), static_cast<int32_t>(head.size()))));
+  // Each local header is a member, also the last one reached, whose end may not be told.
+  int64_t count = 0;
+  for (int64_t q = firstLocalSignature(head); q >= 0 && q < Until && !GetCancel() && recordAt(Archive, q, {hkLocal});
+       q = NextMember(Archive, q, size))
+    ++count;
+  return count;
 }
 
 bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool ReadFixedPart) {
@@ -427,6 +528,7 @@ bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool R
   FLocalSizes = TExtraSizes{GetLE32(FLocal, 18), GetLE32(FLocal, 22), 0};
   TExtraHigh high;
   ReadExtraField(Archive, extraLen, high, 0, FLocalSizes, &FLocalExtra);
+  FLocalZip64 = high.Tag == kStandardZip64ExtraTag;
   PackedHigh = high.PackedHigh;
   UnpackedHigh = high.UnpackedHigh;
   OffsetHigh = 0;
@@ -457,18 +559,29 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     if (!OpenDiskOf(Archive, r, i == 0)) break;
     Entry = TUnEntry{};
     bool read = false;
+    std::string damage = r.Overlaps ? kOverlapping : "";
     try {
       read = !r.Overlaps && Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
+      // The directory names the entry as every other tool lists it: a local header that says
+      // otherwise belongs to another entry (of a stale set, say) or is damaged, and neither its
+      // name nor its data can be trusted.
+      if (read && r.HasCentral) damage = LocalDisagreement(r, stored);
+      // The volumes of a set are checked for overlaps here, where the member's start is known.
+      if (read && damage.empty() && r.LimitDisk == r.Disk && Archive->Position() + r.PackedSize > r.LimitOffset)
+        damage = kOverlapping;
     } catch (...) {
       read = false;
     }
-    if (!read) {
-      // Overlapping data, or a local header that the listing could not test (split archives).
-      ReportError(r.Name, "", "0", E_BAD_FILE_HEADER);
+    if (!read || !damage.empty()) {
+      // Overlapping data, a local header that disagrees with the directory, or one that the
+      // listing could not test (split archives).
+      ReportError(r.Name, damage, "0", E_BAD_FILE_HEADER);
       CountFailed();
       BytesLeft -= r.UnpackedSize;
       continue;
     }
+    FMemberEndDisk = r.Disk;
+    FMemberEndOffset = Archive->Position() + r.PackedSize;
     const uint32_t localCrc = GetLE32(FLocal, 14);
     if (r.HasCentral) {
       Entry.Flags = GetLE16(r.Central, 8);
@@ -489,7 +602,10 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
       Entry.Crc = localCrc;
     }
     Entry.DosDateTime = GetLE32(FLocal, 10);
-    SetEntryName(stored, GetLE16(FLocal, 6), r.HasCentral ? r.Central[5] : kHostUnknown, FLocalExtra);
+    // An entry of the directory comes out under the directory's name, which its local name
+    // has been found to match.
+    if (r.HasCentral) EntryName = r.Name;
+    else SetEntryName(stored, GetLE16(FLocal, 6), kHostUnknown, FLocalExtra);
     SetCurrentFileName(EntryName);
     // Without a directory the sizes of a data-descriptor entry are out of reach: its data
     // cannot be found, and an empty file must not pass for it.
@@ -501,6 +617,28 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   for (; FVolumeMissing && i < FList.Count(); ++i) {
     if (!isFolderRecord(*FList.GetHeader(i))) CountFailed();
   }
+}
+
+std::string TUnZip::LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const {
+  if (LocalName != Record.Stored) return "its local header names another file";
+  if (GetLE16(FLocal, 8) != GetLE16(Record.Central, 10)) return "its local header gives another method";
+  // With flag bit 3 the CRC and sizes follow the data: the local fields may hold anything.
+  if (((GetLE16(FLocal, 6) | GetLE16(Record.Central, 8)) & kFlagDataDescriptor) != 0) return {};
+  // A local CRC of 0 defers to the directory's.
+  const uint32_t localCrc = GetLE32(FLocal, 14);
+  if (localCrc != GetLE32(Record.Central, 16) && !(localCrc == 0 && GetLE32(Record.Central, 20) != 0))
+    return "its local header gives another CRC";
+  if (wide(PackedHigh, FLocalSizes.PackedSize) != Record.PackedSize ||
+      wide(UnpackedHigh, FLocalSizes.UnpackedSize) != Record.UnpackedSize)
+    return "its local header gives other sizes";
+  return {};
+}
+
+bool TUnZip::RanPastNextEntry() {
+  if (!IsSplit() || FCurrentIndex < 0 || FCurrentIndex >= FList.Count()) return false;
+  const TUnZipRecord& r = *FList.GetHeader(FCurrentIndex);
+  return r.LimitDisk != 0 && std::pair<int32_t, int64_t>{FMemberEndDisk, FMemberEndOffset} >
+                                 std::pair<int32_t, int64_t>{r.LimitDisk, r.LimitOffset};
 }
 
 void TUnZip::ExtractByDirectory(std::unique_ptr<TStream32>& Archive) { ExtractRecords(Archive); }
@@ -547,6 +685,10 @@ bool TUnZip::ExtractEntryFile(std::unique_ptr<TStream32>& Archive, uint32_t Attr
           ExtractMember(Archive, output.get());
         } catch (...) {
           EntryFailed();
+        }
+        if (RanPastNextEntry()) {
+          ReportError(FCurrentFileName, kOverlapping, "0", E_BAD_FILE_HEADER);
+          EntryNotDecoded();  // reported here, not again as a CRC failure
         }
         CryptState().Crc32 ^= 0xFFFFFFFFu;
         EndFile(output, FCurrentFileName, Attributes, Entry.DosDateTime);
@@ -603,6 +745,8 @@ void TUnZip::ExtractMember(std::unique_ptr<TStream32>& Archive, TStream32* Outpu
                     TMemberHeader{static_cast<uint64_t>(packed), Entry.Flags, static_cast<uint64_t>(Entry.UnpackedSize)});
       // What the member did not produce still counts as done for the whole run's progress.
       BytesLeft -= std::max<int64_t>(0, Entry.UnpackedSize - FEntryWritten);
+      // Its last block must end within the packed size, at the declared size.
+      if (!InflateMemberEnded()) EntryFailed();
       break;
     }
     default:
@@ -634,21 +778,30 @@ TUnZip::TVolumeHandOver::TVolumeHandOver(TUnZip& Owner, std::unique_ptr<TStream3
 TUnZip::TVolumeHandOver::~TVolumeHandOver() { FOwner.ReadHook = FSaved; }
 
 void TUnZip::InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Output) {
+  const int64_t packed = Entry.PackedSize - (Entry.Encrypted() ? static_cast<int64_t>(kEncryptionHeaderSize) : 0);
+  const int64_t total = Entry.UnpackedSize;
+  // Nothing packed and nothing to produce: an empty member, as some writers leave it.
+  if (packed == 0 && total == 0) return;
   TDecompressStream inflater(Archive.get(), -15);
   inflater.State.Encrypted = Entry.Encrypted();
   inflater.State.Cancel = CancelRef;
-  int64_t remaining = Entry.UnpackedSize;
-  const int64_t total = Entry.UnpackedSize;
-  int32_t chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
+  int64_t remaining = total;
   // Packed bytes of the member on the volumes left behind, for finding the next disk.
-  int64_t packedLeft = Entry.PackedSize - (Entry.Encrypted() ? static_cast<int64_t>(kEncryptionHeaderSize) : 0);
+  int64_t packedLeft = packed;
   int64_t volumeStart = Archive->Position();
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::max(chunk, 1)));
-  while (remaining > 0 && !GetCancel()) {
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(remaining, 1, kChunk)));
+  bool longer = false;
+  while (!GetCancel()) {
     platform::ProcessMessages();
+    // Once the declared size is out, one byte more tells whether the data goes on.
+    const int32_t chunk = static_cast<int32_t>(std::clamp<int64_t>(remaining, 1, kChunk));
     const int32_t rc = inflater.Read(buffer.data(), chunk);
     // Read answers the count asked for or an error; what it produced is what it filled.
     const int32_t n = chunk - static_cast<int32_t>(inflater.OutputSpaceLeft());
+    if (remaining == 0 && n > 0) {
+      longer = true;
+      break;
+    }
     if (n > 0) {
       if (OutputHook(Output, buffer.data(), 1, n, kCrc32, false) < n) {
         // A refused write ends the member: writing on after a gap would only hide it.
@@ -656,25 +809,24 @@ void TUnZip::InflateDeflated(std::unique_ptr<TStream32>& Archive, TStream32* Out
         return;
       }
       BytesLeft -= n;
-      DoProgress(ArchiveTotal, total, total - remaining + n);
-    }
-    if (rc == siBufError && static_cast<int64_t>(inflater.TotalOut()) < total && IsSplit()) {
       remaining -= n;
+      DoProgress(ArchiveTotal, total, total - remaining);
+    }
+    if (inflater.State.EndOfStream) break;
+    if (rc == siBufError && IsSplit() && static_cast<int64_t>(inflater.TotalIn()) < packed) {
       packedLeft -= Archive->Size() - volumeStart;
-      if (!ContinueOnNextVolume(Archive, std::max<int64_t>(packedLeft, 0))) return;
+      if (!ContinueOnNextVolume(Archive, std::max<int64_t>(packedLeft, 0))) break;
       volumeStart = 0;
       inflater.SetSource(Archive.get());
-      chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
       continue;
     }
-    if (rc < 0 || n < chunk) {
-      // End of the data or damage: the size and CRC checks tell which.
-      BytesLeft -= remaining - n;
-      return;
-    }
-    remaining -= n;
-    chunk = static_cast<int32_t>(std::min<int64_t>(remaining, kChunk));
+    if (rc < 0 || n < chunk) break;  // damaged data, or its end missing
   }
+  // What the member did not produce still counts as done for the whole run's progress.
+  BytesLeft -= remaining;
+  // The data must end, within its packed size and at its declared size: data that runs on
+  // into the next header, or past the size, is damage the CRC of the declared part cannot show.
+  if (longer || !inflater.State.EndOfStream || static_cast<int64_t>(inflater.TotalIn()) > packed) EntryFailed();
 }
 
 bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t Remaining) {
@@ -682,11 +834,17 @@ bool TUnZip::ContinueOnNextVolume(std::unique_ptr<TStream32>& Archive, int64_t R
     // A later disk holds the rest first, then the next header: the disk that has one there is
     // the right one.
     DiskSpann.EntryPosition = Remaining;
-    return OpenNextDisk(Archive);
+    if (!OpenNextDisk(Archive)) return false;
+    // The disk in the drive is the one read last (DiskState is one past it).
+    FMemberEndDisk = static_cast<uint16_t>(DiskSpann.DiskState - 1);
+    FMemberEndOffset = Remaining;
+    return true;
   }
   if (IsMultiVolume()) {
     if (!OpenNextVolume(Archive, VolumeNumber, LastVolume())) return false;
     Archive->Seek(int64_t{0}, soBeginning);
+    FMemberEndDisk = static_cast<uint16_t>(std::clamp(VolumeNumber, 0, 0xFFFF));
+    FMemberEndOffset = Remaining;
     return true;
   }
   return false;

@@ -19,9 +19,14 @@ struct TUnZipRecord {
   uint16_t Disk = 1;        // volume of the local header, counted from 1
   int64_t Offset = 0;       // of the local header in its volume, self-extractor shift included
   std::string Name;          // as listed, for reports
+  std::string Stored;        // the name's bytes as the directory holds them
   bool HasCentral = false;
   int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
   bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
+  // Split and spanned sets: where the next entry (or the directory) begins, on one base across
+  // the volumes (disk counted from 1, offset in it); the member must end there at the latest.
+  uint16_t LimitDisk = 0;   // 0: nothing follows
+  int64_t LimitOffset = 0;
 
   std::array<uint8_t, 46> Central{};
   // The central header's sizes and offset with the Zip64 and tag-100 high bits applied.
@@ -66,16 +71,6 @@ class TUnZip : public TUnBase {
   bool IsSpanned() const { return FArcType == atZipDS; }
   bool IsMultiVolume() const { return FArcType == atZipMV; }
   bool IsSplit() const { return IsSpanned() || IsMultiVolume(); }
-  // Number of the last volume (0-based) from the end record.
-  int32_t LastVolume() const;
-  bool LargeEnd() const;
-  bool Zip64End() const;
-  // Where the directory starts (volume 0-based, offset in it) and its size and entry count,
-  // from the end records.
-  int32_t DirectoryVolume() const;
-  int64_t DirectoryOffset() const;
-  int64_t DirectorySize() const;
-  int64_t DirectoryEntries() const;
   // Puts the last volume of the split set whose volume number Opened was given in its place
   // (ArchiveFile and detection included); false, reported, when the set has none.
   bool OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Opened);
@@ -84,10 +79,29 @@ class TUnZip : public TUnBase {
   // The central headers from Start on in Directory.
   int32_t ListHeaders(TStream32& Directory, int64_t Start);
   // Reports a directory that holds fewer headers than the end record promises, or ends before
-  // its stated size; the entries it lost count as failed.
-  void ReportShortDirectory();
-  // Marks the listed entries of a single-file archive whose data overlaps another entry's.
+  // its stated size; the entries it lost count as failed, as many as it could have held. Limit:
+  // where the directory must end in Archive, -1 when nothing there tells.
+  void ReportShortDirectory(TStream32& Archive, int64_t Limit);
+  // Marks the listed entries whose data overlaps another entry's: in a single file by where
+  // each member ends, in a set by where the next one begins (checked again when it is read).
   void MarkOverlaps();
+  // What the local header in work says otherwise than the directory record; empty when they
+  // agree.
+  std::string LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const;
+  // Whether the member in work, read to its end, ran past where the next entry begins.
+  bool RanPastNextEntry();
+  // Where the member whose local header stands at Pos ends, its data descriptor included; -1
+  // when no whole local header stands there or its end cannot be told.
+  int64_t NextMember(TStream32& Archive, int64_t Pos, int64_t Size);
+  // After DataStart and Packed bytes of data, where a member of these flags ends; -1 when its
+  // sizes wait in a descriptor or no descriptor fits.
+  static int64_t StepOverData(TStream32& Archive, int64_t DataStart, int64_t Packed, uint16_t Flags, bool Zip64,
+                              int64_t Size);
+  // Where the local-header walk begins: the first local header whose members lead up to the one
+  // detection found.
+  int64_t WalkStart(TStream32& Archive, int64_t Size);
+  // The members chained from the first local header before Until.
+  int64_t CountMembers(TStream32& Archive, int64_t Until);
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
@@ -124,9 +138,15 @@ class TUnZip : public TUnBase {
   int32_t FCurrentIndex = -1;
   int64_t FHeadersListed = 0;  // central headers read by the listing, chosen or not
   bool FDirectoryCut = false;  // the listing stopped short of the directory's stated end
+  int64_t FListStop = 0;       // where the listing stopped
+  int64_t FListStart = 0;      // where it began
+  // Where the member in work ends once read (disk from 1, offset), in a split or spanned set.
+  uint16_t FMemberEndDisk = 0;
+  int64_t FMemberEndOffset = 0;
   std::array<uint8_t, 30> FLocal{};
   TExtraSizes FLocalSizes;
   std::vector<uint8_t> FLocalExtra;  // the extra field of the local header in work
+  bool FLocalZip64 = false;  // it carries a Zip64 block: its descriptor holds 64-bit sizes
   bool FByLocal = false;
   bool FVolumeMissing = false;  // a disk or volume the run needed could not be had
   bool FLocalOnlyUnknownSize = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/qrnCentral.h"
 #include "archive/qrnCrypt.h"
 #include "archive/qrnEndian.h"
 #include "archive/qrnSpanWrite.h"
@@ -14,7 +15,6 @@
 namespace {
 
 constexpr int64_t k4GiB = int64_t{1} << 32;
-constexpr size_t kTailSearch = 32768;
 
 uint16_t High16(int64_t v) { return static_cast<uint16_t>(static_cast<uint64_t>(v) >> 32); }
 
@@ -121,6 +121,18 @@ std::array<uint8_t, 10> CentralZip64(const TCompFileInfo& Info) {
 
 void ReadExact(TStream32& In, void* Buffer, int64_t Count) {
   if (Count > 0) In.ReadBuffer(Buffer, static_cast<int32_t>(Count));
+}
+
+// The kind of record whose signature stands at Pos: local or central header, the split
+// marker, or none.
+int32_t RecordKindAt(TStream32& Input, int64_t Pos) {
+  std::array<uint8_t, 4> sig{};
+  bool enc = false;
+  if (Pos < 0 || Input.Seek(Pos, soBeginning) != Pos || Input.Read(sig.data(), 4) != 4) return hkNone;
+  if (GetLE32(sig, 0) == kDataDescriptorSignature) return hkDataDescriptor;
+  for (const int32_t kind : {hkLocal, hkCentral})
+    if (TRegisterQarno::ClassifySignature(GetLE32(sig, 0), kind, enc) == kind) return kind;
+  return hkNone;
 }
 
 }  // namespace
@@ -257,122 +269,65 @@ void TZipBase::EndEntry() {
 
 // --- reading an existing archive -------------------------------------------------------------
 
-bool TZipBase::LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, int64_t& DirectoryOffset,
-                               bool& Enciphered) {
-  EndRecordBuf.fill(0);
+void TZipBase::MarkDamaged(const std::string& Why) {
+  if (FDirectoryDamage.empty()) FDirectoryDamage = Why;
+}
+
+bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
   FExpectedEntries = -1;
-  FOffsetShift = 0;
-  FEndDisk = 0;
+  FExpectedFullCount = false;
+  FEmptyDirectory = false;
   FDirectoryEnd = -1;
-  const int64_t size = Input.Size();
-  if (size < 22) return false;
-  const int64_t tailLen = std::min<int64_t>(size, kTailSearch);
-  std::vector<uint8_t> tail(static_cast<size_t>(tailLen));
-  Input.Seek(size - tailLen, soBeginning);
-  if (Input.Read(tail.data(), static_cast<int32_t>(tailLen)) != tailLen) return false;
-  auto* set = dynamic_cast<TVolumeSetStream*>(&Input);
-  auto centralAt = [&](int64_t pos) {
-    std::array<uint8_t, 4> sig{};
-    bool enc = false;
-    return pos >= 0 && pos + 46 <= size && Input.Seek(pos, soBeginning) == pos && Input.Read(sig.data(), 4) == 4 &&
-           ClassifySignature(GetLE32(sig, 0), hkCentral, enc) == hkCentral;
-  };
-  // The end record is the last signature whose record fits in the file, as every reader takes
-  // it (down to the first byte: a bare end record, an archive whose entries were all deleted,
-  // starts there). One that does not add up marks a damaged archive, never a reason to look
-  // further back: what lies before it is data or a comment, and a directory found there is not
-  // the one the readers list.
-  for (int64_t p = tailLen - 22; p >= 0; --p) {
-    const std::span<const uint8_t> s(tail.data() + p, static_cast<size_t>(tailLen - p));
-    const uint32_t sig = GetLE32(s, 0);
-    bool enc = false;
-    if (ClassifySignature(sig, hkEnd, enc) != hkEnd) continue;
-    const bool large = IsLargeEndSignature(sig);
-    const size_t recLen = large ? 26 : 22;
-    if (s.size() < recLen) continue;
-    FDirectoryDamaged = true;
-    std::array<uint8_t, 26> rec{};
-    std::copy(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(recLen), rec.begin());
-    if (enc) DecipherHeader(std::span<uint8_t>(rec.data(), recLen), hkEnd);
-    const uint16_t commentLen = GetLE16(rec, large ? 24 : 20);
-    // A comment that runs past the end of the file is not one the new archive could carry.
-    if (commentLen > s.size() - recLen) return false;
-    const int64_t recPos = size - tailLen + p;
-    int64_t stored = large ? static_cast<int64_t>(GetLE64(rec, 16)) : GetLE32(rec, 16);
-    int64_t dirSize = GetLE32(rec, 12);
-    int64_t entries = GetLE16(rec, 10);
-    uint32_t disk = GetLE16(rec, 4);
-    uint32_t dirDisk = GetLE16(rec, 6);
-    bool fullCount = false;
-    int64_t dirEnd = recPos;
-    // A standard Zip64 end record, found through the locator just before this record, holds
-    // the values that the 22-byte record could not.
-    if (!large && recPos >= 20 + static_cast<int64_t>(TZip64EndRecord::kSize)) {
-      std::array<uint8_t, TZip64Locator::kSize> lb{};
-      Input.Seek(recPos - 20, soBeginning);
-      const auto loc = Input.Read(lb.data(), 20) == 20 ? TZip64Locator::Decode(lb.data(), lb.size()) : std::nullopt;
-      if (loc && loc->Signature == kZip64LocatorSignature) {
-        std::array<uint8_t, TZip64EndRecord::kSize> zb{};
-        const int64_t base = set ? set->Start(loc->Zip64EndDisk) : 0;
-        std::optional<TZip64EndRecord> z;
-        int64_t zpos = -1;
-        // A crafted offset may lie past any position: it is compared before it is added.
-        const uint64_t room = base < 0 || base > recPos ? 0 : static_cast<uint64_t>(recPos - base);
-        const int64_t stated = loc->Zip64EndOffset < room ? base + static_cast<int64_t>(loc->Zip64EndOffset) : -1;
-        for (int64_t at : {stated, recPos - 20 - 56}) {
-          if (at < 0 || at + 56 > recPos) continue;
-          Input.Seek(at, soBeginning);
-          if (Input.Read(zb.data(), 56) != 56) continue;
-          z = TZip64EndRecord::Decode(zb.data(), zb.size());
-          if (z && z->Signature == kZip64EndRecordSignature) {
-            zpos = at;
-            break;
-          }
-          z.reset();
-        }
-        if (z) {
-          stored = static_cast<int64_t>(z->DirectoryOffset);
-          dirSize = static_cast<int64_t>(z->DirectorySize);
-          entries = static_cast<int64_t>(z->TotalEntries);
-          disk = z->DiskNumber;
-          dirDisk = z->DirectoryDisk;
-          fullCount = true;
-          dirEnd = zpos;
-        }
-      }
-    }
-    if (stored < 0 || dirSize < 0 || entries < 0 || dirSize > dirEnd) return false;
-    // The directory ends where the record that describes it begins. Offsets count from the
-    // archive's own start: behind a prefix (a program, a script) the directory lies further
-    // on, and so does every entry.
-    const int64_t dir = dirEnd - dirSize;
-    const bool empty = entries == 0 && dirSize == 0;
-    if (set) {
-      const int64_t start = set->Start(dirDisk);
-      if (start < 0 || stored != dir - start) return false;
-    } else {
-      FOffsetShift = dir - stored;
-    }
-    if (!empty && !centralAt(dir)) return false;
-    if (large) {
-      std::copy(rec.begin(), rec.end(), LargeEndRecordBuf.begin());
-      std::copy(rec.begin(), rec.begin() + 4, EndRecordBuf.begin());
-    } else {
-      std::copy(rec.begin(), rec.begin() + 22, EndRecordBuf.begin());
-    }
-    Comment.assign(s.begin() + static_cast<std::ptrdiff_t>(recLen),
-                   s.begin() + static_cast<std::ptrdiff_t>(recLen + commentLen));
-    DirectoryOffset = dir;
-    Enciphered = enc;
-    FExpectedEntries = entries;
-    FExpectedFullCount = fullCount;
-    FEndDisk = disk;
-    FEmptyDirectory = empty;
-    FDirectoryEnd = dirEnd;
-    FDirectoryDamaged = false;
+  Central = false;
+  if (EndRecordPos < 0) {
+    // Without an end record the reader walks the local headers, from past the marker that
+    // opens a split archive; without those either, this is no archive to update.
+    if (DirectoryFlags != hfLocal) return false;
+    Start = ArcOffset + (RecordKindAt(Input, ArcOffset) == hkDataDescriptor ? kSplitMarkerSize : 0);
     return true;
   }
-  return false;
+  // One part of a set was searched, the last: its positions lie that far into the set.
+  auto* set = dynamic_cast<TVolumeSetStream*>(&Input);
+  const int64_t base = set ? set->Start(EndRecordDisk()) : 0;
+  if (base < 0 || CommentPos + CommentLength > Input.Size() - base) {
+    MarkDamaged("the archive comment runs past the end of the file");
+    return false;
+  }
+  FEmptyDirectory = DirectoryEntries() == 0 && DirectorySize() == 0;
+  FExpectedEntries = DirectoryEntries();
+  FExpectedFullCount = Zip64End();
+  FDirectoryEnd = base + DirectoryEnd();
+  int64_t dir = FDirectoryEnd;
+  if (set) {
+    const int64_t dirBase = set->Start(static_cast<uint32_t>(DirectoryVolume()));
+    if (dirBase < 0) {
+      MarkDamaged("the end record names a volume the set does not have");
+      return false;
+    }
+    dir = dirBase + DirectoryOffset();
+    if (!FEmptyDirectory && RecordKindAt(Input, dir) != hkCentral) {
+      MarkDamaged("no directory header stands where the end record says the directory begins");
+      return false;
+    }
+  } else if ((DirectoryFlags & hfCentral) != 0) {
+    dir = ArcOffset;
+  } else if (!FEmptyDirectory) {
+    MarkDamaged("the end record does not lead to a directory");
+    return false;
+  } else if (const int32_t kind = RecordKindAt(Input, ArcOffset); kind == hkLocal || kind == hkCentral) {
+    // The reader lists nothing from an end record that counts no entries.
+    MarkDamaged("entries stand before an end record that counts none");
+    return false;
+  }
+  // The directory ends where the record that describes it begins.
+  if (dir < 0 || FDirectoryEnd - dir != DirectorySize()) {
+    MarkDamaged("the directory's size does not reach from where it begins to its end record");
+    return false;
+  }
+  Start = dir;
+  FDirectoryPos = dir;
+  Central = true;
+  return true;
 }
 
 bool TZipBase::FindDirectory(std::string& Name, TStream32& Input, TCompHeaderList* List, bool& DirectoryFound) {
@@ -380,39 +335,20 @@ bool TZipBase::FindDirectory(std::string& Name, TStream32& Input, TCompHeaderLis
   FDirectoryPos = -1;
   FEmptyDirectory = false;
   try {
-    std::vector<uint8_t> comment;
-    int64_t dir = 0;
-    bool enc = false;
-    DirectoryFound = LocateEndRecord(Input, comment, dir, enc);
-    // An end record that does not lead to its directory: the entries are not where it says,
-    // and walking the local headers instead would be a guess.
-    if (!DirectoryFound && FDirectoryDamaged) return false;
-    if (DirectoryFound) {
-      FDirectoryPos = dir;
-      if (List != nullptr) List->SharedBlock = comment;
+    int64_t start = 0;
+    if (!TakeDirectory(Input, start, DirectoryFound)) return false;
+    if (DirectoryFound && List != nullptr) {
+      auto* set = dynamic_cast<TVolumeSetStream*>(&Input);
+      List->SharedBlock.assign(CommentLength, 0);
+      Input.Seek((set ? set->Start(EndRecordDisk()) : 0) + CommentPos, soBeginning);
+      ReadExact(Input, List->SharedBlock.data(), CommentLength);
     }
-    NextHeaderPos = DirectoryFound ? dir : FirstLocalHeader(Input);
+    NextHeaderPos = start;
     if (DirectoryFound && FEmptyDirectory) return false;
     return ReadCentralHeader(Input, Name, DirectoryFound);
   } catch (const std::exception&) {
     return false;
   }
-}
-
-int64_t TZipBase::FirstLocalHeader(TStream32& Input) {
-  // Entries without a directory may stand behind a prefix too: the first local header within
-  // the first 128 KB is where they begin.
-  const int64_t size = Input.Size();
-  std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(size, 4 * int64_t{kTailSearch})));
-  Input.Seek(0, soBeginning);
-  const int32_t n = Input.Read(head.data(), static_cast<int32_t>(head.size()));
-  for (int32_t p = 0; p + 4 <= n; ++p) {
-    bool enc = false;
-    if (head[static_cast<size_t>(p)] == 'P' &&
-        ClassifySignature(GetLE32(std::span<const uint8_t>(head.data() + p, 4), 0), hkLocal, enc) == hkLocal)
-      return p;
-  }
-  return 0;
 }
 
 bool TZipBase::ReadNextCentralHeader(std::string& Name, TStream32& Input, bool Central) {
@@ -440,27 +376,28 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
     Input.Seek(NextHeaderPos, soBeginning);
     FReadCentral = Central;
     if (Central) {
-      if (Input.Read(CentralHeaderBuf.data(), 46) != 46) return false;
-      bool enc = false;
-      if (ClassifySignature(GetLE32(CentralHeaderBuf, 0), hkCentral, enc) != hkCentral) return false;
-      if (enc) DecipherHeader(CentralHeaderBuf, hkCentral);
-      FReadEnciphered = enc;
-      const uint16_t nameLen = GetLE16(CentralHeaderBuf, 28);
-      const uint16_t extraLen = GetLE16(CentralHeaderBuf, 30);
-      const uint16_t commentLen = GetLE16(CentralHeaderBuf, 32);
+      TCentralRecord record;
+      if (!ReadCentralRecord(Input, NextHeaderPos, record)) return false;
       // A header that runs past the end of the directory is no header of it.
-      const int64_t end = FDirectoryEnd >= 0 ? std::min(FDirectoryEnd, size) : size;
-      if (NextHeaderPos + 46 + nameLen + extraLen + commentLen > end) return false;
-      if (!ReadEntryName(Input, nameLen, enc)) return false;
-      FReadExtra.resize(extraLen);
-      ReadExact(Input, FReadExtra.data(), extraLen);
-      Name = DecodeEntryName(FReadStoredName, GetLE16(CentralHeaderBuf, 8), CentralHeaderBuf[5], FReadExtra);
-      FReadComment.resize(commentLen);
-      ReadExact(Input, FReadComment.data(), commentLen);
-      TExtraSizes sizes{GetLE32(CentralHeaderBuf, 20), GetLE32(CentralHeaderBuf, 24), GetLE32(CentralHeaderBuf, 42)};
-      ExtraHigh = ParseExtraHigh(FReadExtra.data(), FReadExtra.size(), 1, sizes);
-      FReadOffset = Full(sizes.LocalHeaderOffset, ExtraHigh.OffsetHigh);
-      NextHeaderPos = Input.Position();
+      if (record.End > (FDirectoryEnd >= 0 ? std::min(FDirectoryEnd, size) : size)) {
+        MarkDamaged("a directory record runs past the end of the directory");
+        return false;
+      }
+      CentralHeaderBuf = record.Header;
+      FReadEnciphered = record.Enciphered;
+      FReadStoredName = record.StoredName;
+      Name = DecodeEntryName(record.StoredName, GetLE16(CentralHeaderBuf, 8), CentralHeaderBuf[5], record.Extra);
+      FReadExtra = record.Extra;
+      FReadComment = record.Comment;
+      ExtraHigh = record.High;
+      if (auto* set = dynamic_cast<TVolumeSetStream*>(&Input)) {
+        // The offsets of a set count from the start of each volume.
+        const int64_t volume = set->Start(GetLE16(CentralHeaderBuf, 34));
+        FReadOffset = volume < 0 ? -1 : volume + Full(record.Sizes.LocalHeaderOffset, record.High.OffsetHigh);
+      } else {
+        FReadOffset = ShiftedLocalOffset(record, SfxShift);
+      }
+      NextHeaderPos = record.End;
       return true;
     }
     if (Input.Read(LocalHeaderBuf.data(), 30) != 30) return false;
@@ -484,7 +421,7 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
     // Without a directory an entry is sized by its local header alone; one whose sizes wait in
     // a descriptor after the data cannot be, and nothing after it could be found again.
     if ((flags & kFlagDataDescriptor) != 0 && packed == 0) {
-      FDirectoryDamaged = true;
+      MarkDamaged("an entry found without a directory keeps its sizes after its data");
       return false;
     }
     NextHeaderPos += 30 + nameLen + extraLen + packed;
@@ -497,18 +434,13 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
 }
 
 void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
-  if (!FDeletePass) FDirectoryDamaged = false;
-  // What detection, run on this file just before (Execute, OpenArchiveDirectory), leaves for
-  // the reader: where it starts listing and how it shifts the stored offsets.
-  const int64_t readerStart = ArcOffset;
-  const THeaderTypeState readerFlags = DirectoryFlags;
-  const uint32_t readerShift = SfxShift;
+  // Detection, run on this file just before (Execute, OpenArchiveDirectory), found where the
+  // directory is, as the reader takes it.
+  if (!FDeletePass) FDirectoryDamage.clear();
   int64_t deletedBytes = 0;
   std::string name;
   bool central = false;
-  auto* set = dynamic_cast<TVolumeSetStream*>(&Input);
   bool more = FindDirectory(name, Input, &List, central);
-  const int64_t size = Input.Size();
   int64_t read = 0;
   while (more) {
     ++read;
@@ -516,101 +448,118 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
     TCompFileInfo info;
     info.StoredName = FReadStoredName;
     info.Utf8Name = false;
-    if (FDeletePass) {
+    if (FDeletePass)
       List.Add(name, info);
-    } else if (central) {
-      info.RawHeader = CentralHeaderBuf;
-      info.Utf8Name = (GetLE16(CentralHeaderBuf, 8) & kFlagUtf8) != 0;
-      info.LocalOffset = FReadOffset + (set ? set->Start(GetLE16(CentralHeaderBuf, 34)) : FOffsetShift);
-      // The new archive is one file: every kept entry lies on its only disk. A disk number
-      // that a single file carries is wrong, and kept it would send the reader after a set
-      // (0xFFFF defers to the Zip64 block, whose fields depend on it).
-      if (set || GetLE16(info.RawHeader, 34) != 0xFFFF) PutLE16(info.RawHeader, 34, 0);
-      info.UnpackedHigh = ExtraHigh.UnpackedHigh;
-      info.PackedHigh = ExtraHigh.PackedHigh;
-      info.HeaderEnciphered = FReadEnciphered;
-      info.Extra = FReadExtra;
-      info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
-      info.Comment = FReadComment;
-      info.CommentLength = static_cast<uint32_t>(FReadComment.size());
-      // The directory names the entry, as the other tools list it, and updates match found
-      // files against that name; the reader shows the local header's. When they differ,
-      // which file the entry is cannot be told.
-      if (!LocalNameAgrees(Input, info.LocalOffset, info.StoredName)) FDirectoryDamaged = true;
-      if (FSwitch == swDelete && MatchesFileSpec(name, FFileSpec, &FExcludeSpec)) {
-        std::array<uint8_t, 30> local{};
-        if (info.LocalOffset + 30 <= size) {
-          Input.Seek(info.LocalOffset, soBeginning);
-          if (Input.Read(local.data(), 30) == 30) {
-            bool enc = false;
-            if (ClassifySignature(GetLE32(local, 0), hkLocal, enc) == hkLocal && enc) DecipherHeader(local, hkLocal);
-            deletedBytes += 30 + GetLE16(local, 26) + GetLE16(local, 28) + static_cast<int64_t>(GetLE32(local, 18)) +
-                            (static_cast<int64_t>(info.PackedHigh) << 32);
-          }
-        }
-        ++FFilesDeleted;
-        info.EntryAction = eaDrop;
-        List.Add(name, info);
-      } else {
-        info.EntryAction = eaKeep;
-        PutLE32(info.RawHeader, 42, static_cast<uint32_t>(info.LocalOffset - deletedBytes));
-        List.Add(name, info);
-      }
-    } else {
-      info.EntryAction = eaKeep;
-      info.LocalOffset = FReadPos;
-      info.HeaderEnciphered = FReadEnciphered;
-      info.PackedHigh = ExtraHigh.PackedHigh;
-      info.UnpackedHigh = ExtraHigh.UnpackedHigh;
-      info.Utf8Name = (GetLE16(LocalHeaderBuf, 6) & kFlagUtf8) != 0;
-      info.Extra = FReadExtra;
-      info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
-      info.RawHeader.fill(0);
-      PutLE32(info.RawHeader, 0, kCentralHeaderSignature);
-      // The readers take a name without flag bit 11 as the system's own bytes when a Unix tool
-      // made the entry, else as OEM text; a local header tells that only by its Unix extra
-      // blocks, and the directory record says it by its host.
-      if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size())) info.RawHeader[5] = kHostUnix;
-      std::copy(LocalHeaderBuf.begin() + 6, LocalHeaderBuf.begin() + 30, info.RawHeader.begin() + 8);
-      PutLE16(info.RawHeader, 30, info.ExtraLength);
-      PutLE32(info.RawHeader, 42, static_cast<uint32_t>(FReadPos));
-      List.Add(name, info);
-    }
+    else if (central)
+      AddDirectoryEntry(Input, name, info, deletedBytes, List);
+    else
+      AddLocalEntry(name, info, List);
     NextHeaderPos = afterHeader;
     more = ReadNextCentralHeader(name, Input, central);
   }
   if (FDeletePass) return;
-  if (central) {
-    // The end record counts the entries (the 22-byte record to 16 bits): a directory that
-    // ends sooner has lost entries, which an update would then drop for good.
+  CheckWhatEndsTheEntries(Input, central, read);
+  SetEntryLimits(List);
+}
+
+void TZipBase::AddDirectoryEntry(TStream32& Input, const std::string& Name, TCompFileInfo& Info,
+                                 int64_t& DeletedBytes, TCompHeaderList& List) {
+  Info.RawHeader = CentralHeaderBuf;
+  Info.Utf8Name = (GetLE16(CentralHeaderBuf, 8) & kFlagUtf8) != 0;
+  Info.LocalOffset = FReadOffset;
+  // The new archive is one file: every kept entry lies on its only disk. A disk number that a
+  // single file carries is wrong, and kept it would send the reader after a set (0xFFFF defers
+  // to the Zip64 block, whose fields depend on it).
+  if (dynamic_cast<TVolumeSetStream*>(&Input) != nullptr || GetLE16(Info.RawHeader, 34) != 0xFFFF)
+    PutLE16(Info.RawHeader, 34, 0);
+  Info.UnpackedHigh = ExtraHigh.UnpackedHigh;
+  Info.PackedHigh = ExtraHigh.PackedHigh;
+  Info.HeaderEnciphered = FReadEnciphered;
+  Info.Extra = FReadExtra;
+  Info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
+  Info.Comment = FReadComment;
+  Info.CommentLength = static_cast<uint32_t>(FReadComment.size());
+  // The directory names the entry, as the other tools list it, and updates match found files
+  // against that name; the reader shows the local header's. When they differ, which file the
+  // entry is cannot be told.
+  if (!LocalNameAgrees(Input, Info.LocalOffset, Info.StoredName))
+    MarkDamaged("the local name of " + Name + " differs from its directory name");
+  if (FSwitch == swDelete && MatchesFileSpec(Name, FFileSpec, &FExcludeSpec)) {
+    std::array<uint8_t, 30> local{};
+    if (Info.LocalOffset + 30 <= Input.Size()) {
+      Input.Seek(Info.LocalOffset, soBeginning);
+      if (Input.Read(local.data(), 30) == 30) {
+        bool enc = false;
+        if (ClassifySignature(GetLE32(local, 0), hkLocal, enc) == hkLocal && enc) DecipherHeader(local, hkLocal);
+        DeletedBytes += 30 + GetLE16(local, 26) + GetLE16(local, 28) + static_cast<int64_t>(GetLE32(local, 18)) +
+                        (static_cast<int64_t>(Info.PackedHigh) << 32);
+      }
+    }
+    ++FFilesDeleted;
+    Info.EntryAction = eaDrop;
+  } else {
+    Info.EntryAction = eaKeep;
+    PutLE32(Info.RawHeader, 42, static_cast<uint32_t>(Info.LocalOffset - DeletedBytes));
+  }
+  List.Add(Name, Info);
+}
+
+void TZipBase::AddLocalEntry(const std::string& Name, TCompFileInfo& Info, TCompHeaderList& List) {
+  Info.EntryAction = eaKeep;
+  Info.LocalOffset = FReadPos;
+  Info.HeaderEnciphered = FReadEnciphered;
+  Info.PackedHigh = ExtraHigh.PackedHigh;
+  Info.UnpackedHigh = ExtraHigh.UnpackedHigh;
+  Info.Utf8Name = (GetLE16(LocalHeaderBuf, 6) & kFlagUtf8) != 0;
+  Info.Extra = FReadExtra;
+  Info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
+  Info.RawHeader.fill(0);
+  PutLE32(Info.RawHeader, 0, kCentralHeaderSignature);
+  // The readers take a name without flag bit 11 as the system's own bytes when a Unix tool made
+  // the entry, else as OEM text; a local header tells that only by its Unix extra blocks, and
+  // the directory record says it by its host.
+  if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size())) Info.RawHeader[5] = kHostUnix;
+  std::copy(LocalHeaderBuf.begin() + 6, LocalHeaderBuf.begin() + 30, Info.RawHeader.begin() + 8);
+  PutLE16(Info.RawHeader, 30, Info.ExtraLength);
+  PutLE32(Info.RawHeader, 42, static_cast<uint32_t>(FReadPos));
+  List.Add(Name, Info);
+}
+
+void TZipBase::CheckWhatEndsTheEntries(TStream32& Input, bool Central, int64_t Read) {
+  if (Central) {
+    // The end record counts the entries (the 22-byte record to 16 bits): a directory that ends
+    // sooner has lost entries, which an update would then drop for good.
     const int64_t expected = FExpectedEntries;
-    if (expected >= 0 && (FExpectedFullCount ? read != expected : (read & 0xFFFF) != expected))
-      FDirectoryDamaged = true;
+    if (expected >= 0 && (FExpectedFullCount ? Read != expected : (Read & 0xFFFF) != expected))
+      MarkDamaged("the directory holds " + std::to_string(Read) + " entries where its end record counts " +
+                  std::to_string(expected));
     // The headers fill the directory to its end; only a digital signature may close it.
     if (!FEmptyDirectory && NextHeaderPos != FDirectoryEnd && !DigitalSignatureCloses(Input, NextHeaderPos))
-      FDirectoryDamaged = true;
-  } else if (read > 0) {
+      MarkDamaged("the directory ends before its end record");
+  } else if (Read > 0) {
     // Entries found by their local headers: the directory of the new archive goes where they
     // end, and what stands there must be the end of the file or the remains of a directory.
     FDirectoryPos = NextHeaderPos;
     std::array<uint8_t, 4> sig{};
     Input.Seek(NextHeaderPos, soBeginning);
     bool enc = false;
-    if (NextHeaderPos < size &&
+    if (NextHeaderPos < Input.Size() &&
         (Input.Read(sig.data(), 4) != 4 || (ClassifySignature(GetLE32(sig, 0), hkCentral, enc) != hkCentral &&
                                             ClassifySignature(GetLE32(sig, 0), hkEnd, enc) != hkEnd)))
-      FDirectoryDamaged = true;
+      MarkDamaged("something other than a directory follows the entries found by their local headers");
   }
-  if (set == nullptr && !ReaderListsTheSame(Input, central, List, readerStart, readerFlags, readerShift))
-    FDirectoryDamaged = true;
+}
+
+void TZipBase::SetEntryLimits(TCompHeaderList& List) {
   // Each stored entry ends where the next one (or the directory) begins. Two directory records
   // over one local header are the shape of a zip bomb: the reader lists the first and reports
   // the second as damaged, and an update must not turn it into an entry of its own.
   std::vector<int64_t> starts;
   for (int32_t i = 0; i < List.Count(); ++i) starts.push_back(List.Info(i).LocalOffset);
   std::sort(starts.begin(), starts.end());
-  if (std::adjacent_find(starts.begin(), starts.end()) != starts.end() || (!starts.empty() && starts.front() < 0))
-    FDirectoryDamaged = true;
+  if (std::adjacent_find(starts.begin(), starts.end()) != starts.end())
+    MarkDamaged("two directory records lead to one local header");
+  if (!starts.empty() && starts.front() < 0) MarkDamaged("a directory record leads outside the archive");
   for (int32_t i = 0; i < List.Count(); ++i) {
     TCompFileInfo& info = List.Info(i);
     const auto next = std::upper_bound(starts.begin(), starts.end(), info.LocalOffset);
@@ -639,39 +588,17 @@ bool TZipBase::DigitalSignatureCloses(TStream32& Input, int64_t Pos) {
          GetLE32(r, 0) == kDigitalSignatureSignature && Pos + 6 + GetLE16(r, 4) == FDirectoryEnd;
 }
 
-bool TZipBase::ReaderListsTheSame(TStream32& Input, bool Central, TCompHeaderList& List, int64_t ReaderStart,
-                                  THeaderTypeState Flags, uint32_t Shift) {
-  // Detection found local headers and nothing else: the reader walks them from there, past
-  // the marker that opens a split archive.
-  const bool byLocal = Flags == 1;
-  auto kindAt = [&](int64_t pos) {
-    std::array<uint8_t, 4> sig{};
-    bool enc = false;
-    if (pos < 0 || Input.Seek(pos, soBeginning) != pos || Input.Read(sig.data(), 4) != 4) return int32_t{hkNone};
-    if (GetLE32(sig, 0) == kDataDescriptorSignature) return int32_t{hkDataDescriptor};
-    for (const int32_t kind : {hkLocal, hkCentral})
-      if (ClassifySignature(GetLE32(sig, 0), kind, enc) == kind) return kind;
-    return int32_t{hkNone};
-  };
-  if (byLocal && kindAt(ReaderStart) == hkDataDescriptor) ReaderStart += 4;
-  if (Central && !FEmptyDirectory)
-    return !byLocal && ReaderStart == FDirectoryPos && Shift == static_cast<uint32_t>(FOffsetShift);
-  if (Central) {
-    const int32_t kind = kindAt(ReaderStart);
-    return kind != hkLocal && kind != hkCentral;
-  }
-  return List.Count() == 0 || (byLocal && ReaderStart == List.Info(0).LocalOffset);
-}
-
 int64_t TZipBase::MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, bool& Enciphered) {
   const int64_t start = Input.Position();
   const int64_t size = Input.Size();
+  FKeptFault = "no local header stands where its directory record says";
   if (Input.Read(LocalHeaderBuf.data(), 30) != 30) return 0;
   if (ClassifySignature(GetLE32(LocalHeaderBuf, 0), hkLocal, Enciphered) != hkLocal) return 0;
   if (Enciphered) DecipherHeader(LocalHeaderBuf, hkLocal);
   const uint16_t flags = GetLE16(LocalHeaderBuf, 6);
   const uint16_t nameLen = GetLE16(LocalHeaderBuf, 26);
   const uint16_t extraLen = GetLE16(LocalHeaderBuf, 28);
+  FKeptFault = "its local header runs past the end of the archive";
   if (start + 30 + nameLen + extraLen > size) return 0;
   std::vector<uint8_t> extra(extraLen);
   Input.Seek(start + 30 + nameLen, soBeginning);
@@ -687,13 +614,17 @@ int64_t TZipBase::MeasureStoredEntry(TStream32& Input, const std::array<uint8_t,
     int64_t unpacked = 0;
     EntrySizes(RawHeader, *FKeptInfo, centralPacked, unpacked);
   }
+  FKeptFault = "its local header and its directory record give different packed sizes";
   if (local.PackedSize != 0 && static_cast<uint32_t>(packed) != static_cast<uint32_t>(centralPacked)) return 0;
   packed = std::max(packed, centralPacked);
   int64_t count = 30 + nameLen + extraLen + packed;
   // The descriptor after the data belongs to the entry and goes along.
   if ((flags & kFlagDataDescriptor) != 0) count += DescriptorLength(Input, start + count, HasStandardZip64Field(extra));
+  FKeptFault = "its data runs past the end of the archive";
   if (start + count > size) return 0;
+  FKeptFault = "its data runs into the entry after it";
   if (FKeptInfo != nullptr && FKeptInfo->Limit >= 0 && start + count > FKeptInfo->Limit) return 0;
+  FKeptFault.clear();
   Input.Seek(start, soBeginning);
   return count;
 }
@@ -753,13 +684,10 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
 }
 
 bool TZipBase::OpenOldVolumes(std::unique_ptr<TStream32>& Old) {
-  std::vector<uint8_t> comment;
-  int64_t dir = 0;
-  bool enc = false;
-  if (!LocateEndRecord(*Old, comment, dir, enc) || FEndDisk == 0) return true;
+  if (EndRecordPos < 0 || EndRecordDisk() == 0) return true;
   // One part of a split set (name.z01 ... name.zip): the parts before this last one are asked
   // for through OnNextVolume, and the set is read as one stream.
-  const auto last = static_cast<int32_t>(FEndDisk);
+  const auto last = static_cast<int32_t>(EndRecordDisk());
   VolumeFileName = ArchiveFile();
   std::vector<std::unique_ptr<TStream32>> volumes;
   for (int32_t disk = 0; disk < last; ++disk) {
@@ -999,7 +927,7 @@ int32_t TZipBase::OpenArchiveDirectory() {
   FEntryCount = 0;
   CommentList.reset();
   if (FArchiveFile.empty()) return 0;
-  TTempFileStream in(this, 0x20, ArchiveFile(), "");
+  TTempFileStream in(this, platform::kModeReadDenyWrite, ArchiveFile(), "");
   if (in.Handle() < 0) {
     ReportError(ArchiveFile(), "", "0", E_OPEN_ERROR);
     return 0;
@@ -1014,12 +942,12 @@ int32_t TZipBase::OpenArchiveDirectory() {
   FSwitch = saved;
   // A comment is put into the archive by writing its directory anew in place: one part of a
   // set cannot take that, and a directory that lost entries would lose them for good.
-  if (FEndDisk != 0 || FArcType == atZipDS) {
+  if ((EndRecordPos >= 0 && EndRecordDisk() != 0) || FArcType == atZipDS) {
     ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
     return 0;
   }
-  if (FDirectoryDamaged) {
-    ReportError(ArchiveFile(), CurrentFileName(), "0", E_BAD_FILE_HEADER);
+  if (!FDirectoryDamage.empty()) {
+    ReportError(ArchiveFile(), FDirectoryDamage, "0", E_BAD_FILE_HEADER);
     return 0;
   }
   CommentList = std::move(list);
@@ -1070,7 +998,7 @@ void TZipBase::CommitComments() {
   if (GetCancel() || !list || !list->Modified || FDirectoryPos < 0) return;
   try {
     TTempFileStream out(this, platform::kModeCreate, ArchiveFile(), GetTempDir());
-    TTempFileStream in(this, 0x20, ArchiveFile(), "");
+    TTempFileStream in(this, platform::kModeReadDenyWrite, ArchiveFile(), "");
     if (in.Handle() < 0 || out.Handle() < 0) {
       out.Mode = 0;
       ReportError(ArchiveFile(), "", "0", E_OPEN_ERROR);

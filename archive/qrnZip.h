@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/qrnCompBase.h"
+#include "platform/volumes.h"
 
 class TDiskSpanObj;
 
@@ -98,36 +99,41 @@ class TZipBase : public TCompBase {
  protected:
   // On a removable drive the spanned writer takes over the directory (the disk check of the
   // run filled DriveType).
-  virtual bool ArchiveOnRemovableDrive() { return DiskManager && DiskManager->DriveType == 2; }
+  virtual bool ArchiveOnRemovableDrive() { return DiskManager && DiskManager->DriveType == platform::kDriveRemovable; }
   virtual bool SpanArchive(TStream32& Output, TCompHeaderList& List);
 
-  // Finds the end record in the last 32 KB and reads the archive comment into Comment. False
-  // when there is none, and also, with FDirectoryDamaged set, when the last one does not lead
-  // to its directory.
-  bool LocateEndRecord(TStream32& Input, std::vector<uint8_t>& Comment, int64_t& DirectoryOffset,
-                       bool& Enciphered);
+  // Takes the directory where detection's search found it (ArcOffset, DirectoryFlags, SfxShift,
+  // the end records), so that an update reads the entries that the reader lists. Central: the
+  // entries come from a directory starting at Start, else from local headers starting there.
+  // False when there is nothing to read: FDirectoryDamage then says why when the archive is
+  // damaged, and FDirectoryPos stays -1 when it is no archive this writer updates.
+  bool TakeDirectory(TStream32& Input, int64_t& Start, bool& Central);
+  // Keeps the first reason an update of the old archive is refused for.
+  void MarkDamaged(const std::string& Why);
   // Reads a header's name bytes (deciphered) into FReadStoredName.
   bool ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered);
   bool OpenOldVolumes(std::unique_ptr<TStream32>& Old) override;
   bool TakeOverSpannedSet() override;
-  // Where entries found without a directory begin: the first local header near the start.
-  int64_t FirstLocalHeader(TStream32& Input);
   // Reads the local header of the stored entry at Input's position into LocalHeaderBuf
   // (deciphered) and returns the bytes the entry takes from there: header, name, extra field,
   // data and a data descriptor. The data's size is the directory's (FKeptInfo), checked against
   // the local header's; 0 when they disagree, or when the entry would reach into the next one
   // or past the end of the archive. Input is left at the entry's start.
   int64_t MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, bool& Enciphered);
+  // The work-list entry of the header just read, from the directory or from a local header.
+  void AddDirectoryEntry(TStream32& Input, const std::string& Name, TCompFileInfo& Info, int64_t& DeletedBytes,
+                         TCompHeaderList& List);
+  void AddLocalEntry(const std::string& Name, TCompFileInfo& Info, TCompHeaderList& List);
+  // After the last entry: the count and the end of the directory, or what follows entries
+  // found by their local headers.
+  void CheckWhatEndsTheEntries(TStream32& Input, bool Central, int64_t Read);
+  // Where each stored entry must end (Limit); two entries at one place mark the archive damaged.
+  void SetEntryLimits(TCompHeaderList& List);
   // Whether the local header at Offset, when there is one, carries the name bytes the
   // directory gives the entry.
   bool LocalNameAgrees(TStream32& Input, int64_t Offset, const std::string& StoredName);
   // Whether a digital signature record at Pos ends exactly where the directory does.
   bool DigitalSignatureCloses(TStream32& Input, int64_t Pos);
-  // Whether the reader, starting where detection left it (ReaderStart, Flags, Shift), finds
-  // the entries of List where this directory reading found them: through the same directory
-  // with the same shift, nothing at all for an empty one, or the same first local header.
-  bool ReaderListsTheSame(TStream32& Input, bool Central, TCompHeaderList& List, int64_t ReaderStart,
-                          THeaderTypeState Flags, uint32_t Shift);
 
  private:
   int32_t FLeaveSpaceOnFirstDisk = 0;
@@ -138,15 +144,14 @@ class TZipBase : public TCompBase {
   bool FReadEnciphered = false;
   bool FReadCentral = false;
   int64_t FReadPos = 0;
-  int64_t FReadOffset = 0;  // the header's local-header offset, all 64 bits
+  // Where the header's entry begins in the stream read: its local header, moved by a prefix's
+  // shift or by the start of its volume in a set.
+  int64_t FReadOffset = 0;
   // What the end record says: entries (-1 unknown; FExpectedFullCount when not cut to 16
-  // bits), the number of its disk, whether the archive has no entries at all, and how far the
-  // archive's offsets lie from the file's (a prefix that the offsets do not count).
+  // bits), and whether the archive has no entries at all.
   int64_t FExpectedEntries = -1;
   bool FExpectedFullCount = false;
-  uint32_t FEndDisk = 0;
   bool FEmptyDirectory = false;
-  int64_t FOffsetShift = 0;
   // Where the directory ends: the end record, or the Zip64 end record before it.
   int64_t FDirectoryEnd = -1;
 };

@@ -24,6 +24,10 @@ inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50u;
 inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50u;
 // The record that may close a central directory (APPNOTE 4.3.13).
 inline constexpr uint32_t kDigitalSignatureSignature = 0x05054B50u;
+// Markers of 4 bytes before the first local header: "PK" 7 8 (the data-descriptor signature)
+// opens a split or spanned archive, "PK00" one that was to be spanned but fitted on one disk.
+inline constexpr int64_t kSplitMarkerSize = 4;
+inline constexpr uint32_t kSingleDiskSpanMarker = 0x30304B50u;
 
 // Hosts of the "version made by" field (its high byte) whose names are not in the OEM code page.
 inline constexpr uint8_t kHostUnix = 3;

@@ -77,8 +77,9 @@ class TRegisterQarno : public TComponent {
   // Detects the kind of the archive open in Stream and fills the detection fields; nullptr
   // gives atNA.
   TArcType DetectArcType(TStream32* Stream);
-  // The zip directory search: fills DirectoryFlags, SfxShift, CommentPos and the header copies;
-  // returns the directory position, a local-header position, 0 or -1.
+  // The zip directory search: fills DirectoryFlags, SfxShift, CommentPos, EndRecordPos,
+  // CommentLength and the header copies; returns the directory position, a local-header
+  // position, 0 or -1. The reader and the writer both take the directory from here.
   int64_t FindZipDirectory(TStream32& Stream);
   // VolumeLetter and VolumeNumber from the detected kind and the archive's extension.
   void SetVolumeNumbering();
@@ -86,6 +87,19 @@ class TRegisterQarno : public TComponent {
   // that was kept: the large one, the Zip64 one (the 22-byte record is then not kept) or the
   // 22-byte one.
   uint32_t EndRecordDisk() const;
+  // What the end record found says of the directory, from the record kept as EndRecordDisk
+  // reads it: the volume it starts on and its offset there (as stored), its size, its entries
+  // (the 22-byte and the large record count to 16 bits), and the number of the last volume.
+  bool LargeEnd() const;
+  bool Zip64End() const;
+  int32_t DirectoryVolume() const;
+  int64_t DirectoryOffset() const;
+  int64_t DirectorySize() const;
+  int64_t DirectoryEntries() const;
+  int32_t LastVolume() const;
+  // Where the records after the directory begin: the Zip64 end record, else the end record;
+  // -1 when no end record was found.
+  int64_t DirectoryEnd() const;
 
   // --- the single tests of detection ---
   // Modes of ArcTypeOfHeader: the dword starts the file, or lies inside a self-extractor.
@@ -112,6 +126,10 @@ class TRegisterQarno : public TComponent {
   int64_t ArchiveSize = 0;
   int64_t ArcOffset = 0;
   int64_t CommentPos = 0;
+  // The end record found by the last directory search (-1 none), also when the search went on
+  // to look for local headers because it led to no directory, and its comment's length.
+  int64_t EndRecordPos = -1;
+  uint16_t CommentLength = 0;
   uint32_t SfxShift = 0;
   THeaderTypeState DirectoryFlags = 0;
   std::array<uint8_t, 22> EndRecordBuf{};

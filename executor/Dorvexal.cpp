@@ -6,7 +6,9 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "manager/ArchiveName.h"
 #include "manager/Settings.h"
@@ -268,28 +270,47 @@ void TForm1::FormCreate() {
 
 void TForm1::Timer1Timer() {
   if (Busy) return;
-  int64_t now = MinuteOf(platform::Now());
-  if (FTestedMinute >= 0 && now < FTestedMinute - kRepeatedMinutes) FTestedMinute = -1;
+  std::vector<int64_t> minutes = MinutesToTest(MinuteOf(platform::Now()), false);
   // Two ticks can fall into one minute: a task runs once in its minute.
-  if (now <= FTestedMinute) return;
+  if (minutes.empty()) return;
   LoadTaskStore(TaskTable, TaskCount);
-  RunDueTasks(now, now);
+  RunDueTasks(minutes);
   // The minutes that passed while tasks ran got no tick of their own: each task due in one of
   // them runs now, once.
-  for (now = MinuteOf(platform::Now()); now > FTestedMinute; now = MinuteOf(platform::Now())) {
+  for (minutes = MinutesToTest(MinuteOf(platform::Now()), true); !minutes.empty();
+       minutes = MinutesToTest(MinuteOf(platform::Now()), true)) {
     LoadTaskStore(TaskTable, TaskCount);
-    RunDueTasks(std::max(FTestedMinute + 1, now - kMostCaughtUpMinutes), now);
+    RunDueTasks(minutes);
   }
 }
 
-void TForm1::RunDueTasks(int64_t FirstMinute, int64_t LastMinute) {
+std::vector<int64_t> TForm1::MinutesToTest(int64_t Now, bool PassedDuringRuns) {
+  if (!FTestedMinutes.empty() && Now < *FTestedMinutes.rbegin() - kRepeatedMinutes) FTestedMinutes.clear();
+  // A clock put back shows tested minutes again; those that were never tested are still due.
+  if (FTestedMinutes.contains(Now)) return {};
+  std::vector<int64_t> minutes;
+  const auto after = FTestedMinutes.lower_bound(Now);
+  if (after != FTestedMinutes.begin()) {
+    // Every minute between the last tested one and Now is untested.
+    for (int64_t minute = std::max(*std::prev(after) + 1, Now - kMostCaughtUpMinutes); minute < Now; ++minute) {
+      if (PassedDuringRuns || !platform::LocalTimeExists(MinuteStart(minute))) minutes.push_back(minute);
+    }
+  }
+  minutes.push_back(Now);
+  return minutes;
+}
+
+void TForm1::RunDueTasks(const std::vector<int64_t>& Minutes) {
   // Tested before any run: a run that raises does not make its minute's tasks run again.
-  FTestedMinute = LastMinute;
+  // Only what a clock put back by the repeated hour shows again is kept.
+  const int64_t newest = std::max(Minutes.back(), FTestedMinutes.empty() ? Minutes.back() : *FTestedMinutes.rbegin());
+  FTestedMinutes.insert(std::lower_bound(Minutes.begin(), Minutes.end(), newest - kRepeatedMinutes), Minutes.end());
+  FTestedMinutes.erase(FTestedMinutes.begin(), FTestedMinutes.lower_bound(newest - kRepeatedMinutes));
   std::vector<bool> ran(static_cast<size_t>(std::max(TaskCount, 1)), false);
   // The tests are independent: each runs the task when it holds, in this order.
   using TDueTest = bool (*)(const TTaskTable&, int32_t, const TTickClock&);
   static constexpr TDueTest kTests[] = {IsWeekdayDue, IsDailyDue, IsMonthlyDue, IsOneTimeDue};
-  for (int64_t minute = FirstMinute; minute <= LastMinute; ++minute) {
+  for (const int64_t minute : Minutes) {
     const TTickClock clock = TickClock(MinuteStart(minute));
     for (CurrentTask = 1; CurrentTask <= TaskCount - 1; ++CurrentTask) {
       for (TDueTest due : kTests) {
@@ -328,7 +349,7 @@ void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
   WriteBackupStartEntry(Table, Task, TBackupRun::Automatic, name);
   // A replacing run that fails leaves the old backup as it was.
   result = CompressTaskArchive(Zip1, Table(SourceDir, Task), archive, replace, "Dorvexal");
-  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, result.Added, result.Succeeded);
+  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, result.Added, result.Succeeded, result.Errors.Lines());
   if (ExecutorLogFlag != "0") WriteExecutorLogLine(Table(TaskName, Task), result.Succeeded);
   completed = true;
 }

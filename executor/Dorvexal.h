@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,7 +73,7 @@ class TForm1 : public QWidget {
   void FormCreate();
   // One tick; the timer runs it through the application's error report. Each minute is tested
   // once, however many ticks fall into it; after runs, the minutes that passed during them are
-  // tested too.
+  // tested too, and so are minutes that the local clock skipped (the change to summer time).
   void Timer1Timer();
   // Runs task Task of Table; Busy is set for the whole run and cleared at its end, also when a
   // log write raises (the error then goes on to the caller).
@@ -98,13 +99,18 @@ class TForm1 : public QWidget {
   bool Busy = false;
 
  private:
-  // Runs the tasks due in the minutes FirstMinute..LastMinute, each task once.
-  void RunDueTasks(int64_t FirstMinute, int64_t LastMinute);
+  // The minutes to test at minute Now, in their order: Now unless it was tested, and the untested
+  // minutes before it back to the last tested one, all of them when PassedDuringRuns, else only
+  // those that the local clock does not have.
+  std::vector<int64_t> MinutesToTest(int64_t Now, bool PassedDuringRuns);
+  // Runs the tasks due in Minutes, each task once.
+  void RunDueTasks(const std::vector<int64_t>& Minutes);
   void CreateImages();
   void CreateMenu();
   void CreateTrayIcon();
   void CreateZip();
 
-  // The last minute (since day 0 of the date-time) whose due tests were made; -1 before the first.
-  int64_t FTestedMinute = -1;
+  // The minutes (since day 0 of the date-time) whose due tests were made, as far back as a clock
+  // put back may show them again.
+  std::set<int64_t> FTestedMinutes;
 };

@@ -29,6 +29,7 @@ TForm2::TForm2(QWidget* parent) : TTaskEditorForm(parent, "Новая задач
   xpCheckBox1.SetCaption("C" "оздавать папку с именем задачи");
   xpCheckBox1.setGeometry(FolderBoxRect());
   PlaceButtons(xpButton1, "Создать", xpButton2, "Отменить");
+  OrderTabs({&Edit2, &SpeedButton1, &Edit3, &SpeedButton2, &xpCheckBox1}, xpButton1, xpButton2);
 
   connect(&Edit1, &QLineEdit::textChanged, this, [this] { platform::RunGuarded([this] { Edit1Change(); }); });
   connect(&SpeedButton1, &QToolButton::clicked, this, [this] { platform::RunGuarded([this] { SpeedButton1Click(); }); });

@@ -17,9 +17,6 @@ bool& OperationRunning() {
   return running;
 }
 
-// A box that reports a thousand unreadable files stays readable.
-constexpr size_t kShownErrors = 10;
-
 }  // namespace
 
 TArchiveOperation::TArchiveOperation() { OperationRunning() = true; }
@@ -40,22 +37,6 @@ TFormRun::TFormRun(bool& running, std::initializer_list<QWidget*> controls) : FR
 TFormRun::~TFormRun() {
   FRunning = false;
   for (QWidget* w : FControls) w->setEnabled(true);
-}
-
-void TEngineErrors::Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode) {
-  const auto same = [&](const TLine& l) { return l.Code == ECode && l.File == FileName; };
-  if (std::any_of(FLines.begin(), FLines.end(), same)) return;
-  std::string line = ErrorMessage(ECode);
-  if (!FileName.empty()) line += ": " + FileName;
-  if (!ExtendedMsg.empty() && ExtendedMsg != FileName) line += " (" + ExtendedMsg + ")";
-  FLines.push_back({ECode, FileName, std::move(line)});
-}
-
-std::string TEngineErrors::Text() const {
-  std::string text;
-  for (size_t i = 0; i < FLines.size() && i < kShownErrors; ++i) text += (i ? "\n" : "") + FLines[i].Text;
-  if (FLines.size() > kShownErrors) text += "\n... (+" + std::to_string(FLines.size() - kShownErrors) + ")";
-  return text;
 }
 
 void SetupProgressMeter(TKamsaMeter& meter, int x, int y) {

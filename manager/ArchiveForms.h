@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "manager/CentredDialog.h"
+#include "manager/TaskArchive.h"
 #include "manager/TaskStore.h"
 
 class QWidget;
@@ -42,26 +43,6 @@ class TFormRun {
   TArchiveOperation FOperation;
   bool& FRunning;
   std::vector<QWidget*> FControls;
-};
-
-// The OnError reports of one run, as lines for the user: the engine's text, the file, and the
-// extended message where there is one. An error is shown once: a later report of the same error
-// for the same file (the engine tells a failed step and then the run it ended) adds nothing.
-class TEngineErrors {
- public:
-  void Clear() { FLines.clear(); }
-  void Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode);
-  bool Empty() const { return FLines.empty(); }
-  // The first lines, and how many more there were.
-  std::string Text() const;
-
- private:
-  struct TLine {
-    int32_t Code;
-    std::string File;
-    std::string Text;
-  };
-  std::vector<TLine> FLines;
 };
 
 // A progress meter of the two forms: 265 x 17 at (x, y), white, bold, lowered bevel.

@@ -1,6 +1,7 @@
 #include "manager/Kalvenor.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <filesystem>
 
 #include "manager/Add.h"
+#include "manager/ArchiveForms.h"
 #include "manager/ArchiveName.h"
 #include "manager/Clear.h"
 #include "manager/Lokvist.h"
@@ -280,6 +282,11 @@ void TForm1::showEvent(QShowEvent* e) {
   QMainWindow::showEvent(e);
 }
 
+void TForm1::closeEvent(QCloseEvent* e) {
+  if (TArchiveOperation::Running()) return e->ignore();
+  QMainWindow::closeEvent(e);
+}
+
 void TForm1::FormCreate() {
   TaskCount = 1;
   ReadOrCreateSettings(MainSettings());
@@ -433,7 +440,16 @@ void TForm1::DeleteSelectedTaskFiles(int32_t task) {
   platform::RemoveDirectory(folder);  // stays while anything is left in it
 }
 
-void TForm1::ToolButton11Click() { StartProgram(ExecutorProgramPath()); }
+void TForm1::ToolButton11Click() {
+  // A second executor would end at once; the user learns that one already runs.
+  if (platform::LockHeld(ExecutorLockPath())) {
+    if (MainSettings().info == "1") {
+      platform::MessageBox("Исполнитель уже запущен.", "Результат", platform::MB_OK | platform::MB_ICONINFORMATION);
+    }
+    return;
+  }
+  StartProgram(ExecutorProgramPath());
+}
 
 void TForm1::ToolButton12Click() {
   if (platform::FileExists(HelpIndexPath())) return ShowForm(Form13);

@@ -113,6 +113,9 @@ class TForm1 : public QMainWindow {
  protected:
   bool event(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
+  // Refused while a backup or restore runs, as its form refuses: the program ends with this
+  // window, and must neither end under a run nor go on without a window.
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   void CreateToolBar();

@@ -12,6 +12,7 @@ std::string NormalisedFlag(const std::string& value) { return value == "1" ? "1"
 std::string DefaultRootFolder() { return platform::InstallDir(); }
 
 std::string ExecutorProgramPath() { return platform::ProgramDir() + "/Dorvexal"; }
+std::string ExecutorLockPath() { return platform::InstallDir() + "/Dorvexal.lock"; }
 
 void WriteFirstRunSettings(platform::TRegistry& registry, const std::string& rootFolder) {
   registry.WriteString("auto", "0");

@@ -30,6 +30,8 @@ std::string NormalisedFlag(const std::string& value);
 std::string DefaultRootFolder();
 // The executor program, started from the manager's own folder.
 std::string ExecutorProgramPath();
+// The file in the installation folder whose lock the running executor holds.
+std::string ExecutorLockPath();
 
 // Writes the first-run values into the open key, in their fixed order.
 void WriteFirstRunSettings(platform::TRegistry& registry, const std::string& rootFolder);

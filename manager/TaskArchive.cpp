@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "archive/qrnBase.h"
@@ -24,6 +25,9 @@ std::string TemporaryArchivePath(const std::string& finalPath, const std::string
   return path;
 }
 
+// A box that reports a thousand unreadable files stays readable.
+constexpr size_t kShownErrors = 10;
+
 // Not even a broken link: renaming onto the name replaces nothing.
 bool NothingAt(const std::string& path) {
   std::error_code ec;
@@ -31,6 +35,28 @@ bool NothingAt(const std::string& path) {
 }
 
 }  // namespace
+
+void TEngineErrors::Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode) {
+  const auto same = [&](const TLine& l) { return l.Code == ECode && l.File == FileName; };
+  if (std::any_of(FLines.begin(), FLines.end(), same)) return;
+  std::string line = ErrorMessage(ECode);
+  if (!FileName.empty()) line += ": " + FileName;
+  if (!ExtendedMsg.empty() && ExtendedMsg != FileName) line += " (" + ExtendedMsg + ")";
+  FLines.push_back({ECode, FileName, std::move(line)});
+}
+
+std::string TEngineErrors::Text() const {
+  std::string text;
+  for (size_t i = 0; i < FLines.size() && i < kShownErrors; ++i) text += (i ? "\n" : "") + FLines[i].Text;
+  if (FLines.size() > kShownErrors) text += "\n... (+" + std::to_string(FLines.size() - kShownErrors) + ")";
+  return text;
+}
+
+std::vector<std::string> TEngineErrors::Lines() const {
+  std::vector<std::string> lines;
+  for (const TLine& l : FLines) lines.push_back(l.Text);
+  return lines;
+}
 
 void SetTaskZipProperties(TZip& Zip) {
   Zip.SetAttributes({fsZeroAttr, fsReadOnly, fsArchive, fsCompressed, fsEncrypted});
@@ -62,6 +88,7 @@ TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, c
                                    bool Replace, const std::string& Program) {
   const std::string work = Replace ? TemporaryArchivePath(Archive, Program) : Archive;
   // Every report of the run is counted, and told under the names the user knows.
+  TTaskRunResult result;
   int32_t reports = 0;
   const TOnError userHandler = Zip.OnError;
   Zip.OnError = [&](TObject* Sender, const std::string& FileName, const std::string& ExtendedMsg,
@@ -69,7 +96,9 @@ TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, c
     ++reports;
     // Nothing to do means the source gave nothing: the archive is not what is wrong.
     const std::string file = ECode == E_NOTHING_TO_DO ? SourceFolder : FileName == work ? Archive : FileName;
-    if (userHandler) userHandler(Sender, file, ExtendedMsg == work ? Archive : ExtendedMsg, VolumeID, ECode);
+    const std::string extended = ExtendedMsg == work ? Archive : ExtendedMsg;
+    result.Errors.Add(file, extended, ECode);
+    if (userHandler) userHandler(Sender, file, extended, VolumeID, ECode);
   };
   struct TRestoreHandler {
     TZip& Zip;
@@ -77,7 +106,6 @@ TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, c
     ~TRestoreHandler() { Zip.OnError = Handler; }
   } restore{Zip, userHandler};
 
-  TTaskRunResult result;
   if (!platform::DirectoryExists(SourceFolder)) {
     Zip.ReportError(SourceFolder, "", "0", E_INVALID_DIRECTORY);
     return result;

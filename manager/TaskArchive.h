@@ -3,6 +3,7 @@
 // the archive's path and the compress run, with a replacing run that never loses the old archive.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "archive/qrnZip.h"
 
@@ -15,12 +16,36 @@ void SetTaskZipProperties(TZip& Zip);
 // under which the writer would store it anyway).
 std::string TaskArchivePath(const TZip& Zip, const std::string& BackupDir, const std::string& Name);
 
+// The OnError reports of one run, as lines for the user: the engine's text, the file, and the
+// extended message where there is one. An error is shown once: a later report of the same error
+// for the same file (the engine tells a failed step and then the run it ended) adds nothing.
+class TEngineErrors {
+ public:
+  void Clear() { FLines.clear(); }
+  void Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode);
+  bool Empty() const { return FLines.empty(); }
+  // The first lines, and how many more there were.
+  std::string Text() const;
+  // Every line.
+  std::vector<std::string> Lines() const;
+
+ private:
+  struct TLine {
+    int32_t Code;
+    std::string File;
+    std::string Text;
+  };
+  std::vector<TLine> FLines;
+};
+
 // What one run came to. It failed when the engine reported an error or when the source folder
 // gave no files at all (missing or empty); a run that found its files and had nothing new to add
 // succeeded with Added 0.
 struct TTaskRunResult {
   int32_t Added = 0;
   bool Succeeded = false;
+  // What the run reported, under the names the user knows.
+  TEngineErrors Errors;
 };
 
 // Runs Zip over every file of SourceFolder into Archive. A replacing run builds its archive under

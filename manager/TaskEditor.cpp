@@ -37,6 +37,17 @@ void Place(QWidget& w, int x, int y, int width, int height) { w.setGeometry(x, y
 
 }  // namespace
 
+TRadioButton::TRadioButton(QWidget* parent) : QRadioButton(parent) {
+  // Qt hands the Tab stop to the button that last had the focus; a selection made by the program
+  // (a form's activation) would leave it on a button that is not selected.
+  connect(this, &QAbstractButton::toggled, this, [this](bool checked) {
+    if (!checked || !parentWidget()) return;
+    for (QRadioButton* b : parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
+      if (b->autoExclusive()) b->setFocusPolicy(b == this ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+  });
+}
+
 void TRadioButton::mousePressEvent(QMouseEvent* e) {
   if (e->button() == Qt::LeftButton && OnMouseDown) platform::RunGuarded(OnMouseDown);
   QRadioButton::mousePressEvent(e);
@@ -198,6 +209,16 @@ void TTaskEditorForm::PlaceButtons(TxpButton& left, const char* leftCaption, Txp
   left.move(kFormWidth / 2 - kButtonWidth - 8, y);
   right.move(kFormWidth / 2 + 8, y);
   setFixedSize(kFormWidth, y + 25 + 14);
+}
+
+void TTaskEditorForm::OrderTabs(std::initializer_list<QWidget*> pathControls, QWidget& leftButton,
+                                QWidget& rightButton) {
+  std::vector<QWidget*> order{&Edit1};
+  order.insert(order.end(), pathControls);
+  order.insert(order.end(), {&RadioButton1, &RadioButton2, &ComboBox1, &ComboBox2, &DateTimePicker1,
+                             &DateTimePicker2, &RadioButton3, &RadioButton5, &Edit4, &RadioButton6, &RadioButton7,
+                             &Edit5, &leftButton, &rightButton});
+  for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 QRect TTaskEditorForm::FolderButtonRect(const QLineEdit& edit) const {

@@ -12,6 +12,7 @@
 #include <QTimeEdit>
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -20,12 +21,13 @@
 #include "manager/xpButton.h"
 
 // A radio button whose handler answers a mouse press on it, not a change of the selection by
-// the keyboard.
+// the keyboard. Of the buttons that exclude each other, Tab reaches the selected one, however it
+// was selected; the arrow keys move among them.
 class TRadioButton : public QRadioButton {
   Q_OBJECT
 
  public:
-  using QRadioButton::QRadioButton;
+  explicit TRadioButton(QWidget* parent = nullptr);
   std::function<void()> OnMouseDown;
 
  protected:
@@ -104,6 +106,9 @@ class TTaskEditorForm : public TCentredDialog {
 
   // Places the two buttons at the bottom, the left one first.
   void PlaceButtons(TxpButton& left, const char* leftCaption, TxpButton& right, const char* rightCaption);
+  // Tab goes through the controls as they stand, top to bottom and left to right: the name, the
+  // path controls given, the schedule, the copy type, the log and the two buttons.
+  void OrderTabs(std::initializer_list<QWidget*> pathControls, QWidget& leftButton, QWidget& rightButton);
   // The geometry of the folder buttons beside Edit2 and Edit3, and the row below them.
   QRect FolderButtonRect(const QLineEdit& edit) const;
   QRect FolderBoxRect() const;

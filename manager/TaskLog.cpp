@@ -1,5 +1,7 @@
 #include "manager/TaskLog.h"
 
+#include <cstdio>
+
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -26,6 +28,14 @@ void CheckWritable(const std::string& path, const std::vector<std::string>& line
   }
 }
 
+// One code point of valid UTF-8 at text[i]: its length, 0 when the bytes there are not one.
+size_t CodePointLength(const std::string& text, size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  return platform::IsValidUtf8(std::string_view(text).substr(i, length)) ? length : 0;
+}
+
 bool Logs(const TTaskTable& table, int32_t task) { return table(LogFlag, task) == "1"; }
 
 void AppendTaskLog(const TTaskTable& table, int32_t task, const std::vector<std::string>& lines) {
@@ -37,6 +47,33 @@ std::vector<std::string> ArchiveDeletionLines(const std::string& archivePath) {
 }
 
 }  // namespace
+
+std::string LogSafeText(const std::string& text) {
+  if (platform::Utf8ToCp1251(text)) return text;
+  std::string safe;
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = CodePointLength(text, i);
+    char escape[16];
+    if (length == 0) {
+      std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(text[i]));
+      safe += escape;
+      ++i;
+      continue;
+    }
+    const std::string point = text.substr(i, length);
+    if (platform::Utf8ToCp1251(point)) {
+      safe += point;
+    } else {
+      static constexpr unsigned kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+      unsigned code = static_cast<unsigned char>(point[0]) & kLeadBits[length];
+      for (size_t k = 1; k < length; ++k) code = (code << 6) | (static_cast<unsigned char>(point[k]) & 0x3F);
+      std::snprintf(escape, sizeof escape, "\\u%04X", code);
+      safe += escape;
+    }
+    i += length;
+  }
+  return safe;
+}
 
 bool IsPlainLogFileName(const std::string& logFile) {
   return !logFile.empty() && logFile != "." && logFile != ".." && logFile.find('/') == std::string::npos &&
@@ -92,11 +129,13 @@ void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run
 }
 
 // Both kinds of run end alike.
-void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int32_t added, bool succeeded) {
+void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int32_t added, bool succeeded,
+                         const std::vector<std::string>& failures) {
   if (!Logs(table, task)) return;
   std::vector<std::string> lines;
   if (!succeeded) {
     lines.push_back(kBackupFailureLine);
+    for (const std::string& failure : failures) lines.push_back(LogSafeText(failure));
   } else {
     lines.push_back("Резервное копирование успешно завершено, скопировано: " + std::to_string(added) + " файлов");
   }

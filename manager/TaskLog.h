@@ -22,6 +22,10 @@ bool IsPlainLogFileName(const std::string& logFile);
 // InstallDir() + "/" + logFile; EInOutError when logFile is not a plain name.
 std::string TaskLogPath(const std::string& logFile);
 
+// text as it can stand in a log: what code page 1251 cannot hold is written as \uXXXX, and a
+// byte that is not UTF-8 (a file name from another system) as \xFF, never as '?'.
+std::string LogSafeText(const std::string& text);
+
 // "date time" of this moment, in the fixed formats (08.12.2026 9:05:33).
 std::string LogStamp();
 
@@ -34,7 +38,9 @@ enum class TBackupRun : uint8_t { OnDemand, Automatic };
 void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run, const std::string& archiveName);
 // Lines 8-10: added is the number of files the run stored (0 for a run with nothing new to add);
 // line 8 is the failure line when the run did not succeed.
-void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added, bool succeeded);
+// A failed run names what it left out: failures follow the failure line, one line each.
+void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added, bool succeeded,
+                         const std::vector<std::string>& failures = {});
 
 // Restore: archivePath is the archive's full path.
 void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);

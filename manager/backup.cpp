@@ -119,7 +119,7 @@ void TForm5::xpButton1Click(TObject*) {
   WriteBackupStartEntry(task, 1, TBackupRun::OnDemand, FArchiveName);
   const TTaskRunResult result = RunBackup(task);
   FFileCount = result.Added;
-  WriteBackupEndEntry(task, 1, TBackupRun::OnDemand, result.Added, result.Succeeded);
+  WriteBackupEndEntry(task, 1, TBackupRun::OnDemand, result.Added, result.Succeeded, result.Errors.Lines());
   Label5.setText(kArchiveCaption);
   Label6.setText(kFileCaption);
   if (!result.Succeeded) {

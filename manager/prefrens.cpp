@@ -40,6 +40,7 @@ TForm4::TForm4(QWidget* parent) : TTaskEditorForm(parent, "Параметры з
   Form4 = this;
   Edit1.setReadOnly(true);
   PlaceButtons(xpButton2, "Изменить", xpButton1, "Выход");
+  OrderTabs({&Edit2, &Edit3}, xpButton2, xpButton1);
   for (QLineEdit* edit : {&Edit1, &Edit2, &Edit3}) edit->installEventFilter(this);
   xpButton1.OnClick = [this](TObject* s) { xpButton1Click(s); };
   xpButton2.OnClick = [this](TObject* s) { xpButton2Click(s); };

@@ -708,4 +708,42 @@ std::string ProgramDir() {
   return slash == std::string::npos || slash == 0 ? "/" : exe.substr(0, slash);
 }
 
+namespace {
+
+// Open-file-description locks: a second descriptor of the same process conflicts as another
+// process would, and the manager can test the lock without taking it.
+struct flock WholeFileLock(short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return lock;
+}
+
+}  // namespace
+
+ProcessLock::ProcessLock(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  struct flock lock = WholeFileLock(F_WRLCK);
+  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) {
+    fd_ = fd;
+    return;
+  }
+  heldElsewhere_ = errno == EAGAIN || errno == EACCES;
+  ::close(fd);
+}
+
+ProcessLock::~ProcessLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool LockHeld(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock lock = WholeFileLock(F_WRLCK);
+  const bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  ::close(fd);
+  return held;
+}
+
 }  // namespace platform

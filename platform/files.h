@@ -27,6 +27,8 @@ constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 // 1 write, 2 both) and bits 4-6 the sharing. Sharing is recorded only: POSIX has nothing
 // stronger than advisory locks, and other programs do not take them.
 constexpr uint16_t kModeCreate = 0xFFFF;
+// Read access, other writers refused: how an archive is opened to be read.
+constexpr uint16_t kModeReadDenyWrite = 0x20;
 int OpenFile(const std::string& path, uint16_t mode);  // -1 on failure, errno kept
 // The same, giving the file's size as the open found it.
 int OpenFile(const std::string& path, uint16_t mode, int64_t& size);
@@ -157,5 +159,26 @@ std::string InstallDirWithout(const std::string& programDir);
 bool HoldsInstallation(const std::string& dir);
 // The folder of the running program, without a trailing '/'.
 std::string ProgramDir();
+
+// --- locks between processes -------------------------------------------------------------
+// A lock on a file (created when missing), held until the holder is destroyed or its process
+// ends, however it ends: the system drops it with the process. It is seen by every other
+// process and by every other ProcessLock of this one; programs started meanwhile do not inherit it.
+class ProcessLock {
+ public:
+  explicit ProcessLock(const std::string& path);
+  ~ProcessLock();
+  ProcessLock(const ProcessLock&) = delete;
+  ProcessLock& operator=(const ProcessLock&) = delete;
+
+  // Another holder has it; false when it is held here, and when the file could not be opened.
+  bool HeldElsewhere() const { return heldElsewhere_; }
+
+ private:
+  int fd_ = -1;
+  bool heldElsewhere_ = false;
+};
+// Whether some holder has the lock on path now; takes nothing.
+bool LockHeld(const std::string& path);
 
 }  // namespace platform

@@ -6,9 +6,9 @@ packages=(
   cmake ninja-build g++ pkg-config
   zlib1g-dev
   qt6-base-dev fonts-dejavu-core
-  xvfb openbox x11-utils
+  xvfb openbox x11-utils libxcb1-dev
   libgtest-dev libgmock-dev
-  zip unzip 7zip libarchive-tools python3
+  zip unzip 7zip libarchive-tools python3 tzdata
   clang libclang-rt-14-dev
 )
 

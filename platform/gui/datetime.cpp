@@ -91,6 +91,27 @@ std::string TimeToStr(double dateTime) {
   return buf;
 }
 
+bool LocalTimeExists(double dateTime) {
+  int64_t days, ms;
+  Split(dateTime, days, ms);
+  int y, m, d;
+  CivilFromDays(days + kEpochOffset, y, m, d);
+  const int seconds = static_cast<int>(ms / 1000);
+  std::tm asked{};
+  asked.tm_year = y - 1900;
+  asked.tm_mon = m - 1;
+  asked.tm_mday = d;
+  asked.tm_hour = seconds / 3600;
+  asked.tm_min = seconds / 60 % 60;
+  asked.tm_sec = seconds % 60;
+  asked.tm_isdst = -1;
+  std::tm shown = asked;
+  // mktime moves a time that falls into a gap of the local clock out of it.
+  if (std::mktime(&shown) == static_cast<std::time_t>(-1)) return true;
+  return shown.tm_year == asked.tm_year && shown.tm_mon == asked.tm_mon && shown.tm_mday == asked.tm_mday &&
+         shown.tm_hour == asked.tm_hour && shown.tm_min == asked.tm_min;
+}
+
 void SetClockForTesting(std::function<double()> clock) { Clock() = std::move(clock); }
 
 }  // namespace platform

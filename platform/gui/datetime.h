@@ -13,6 +13,10 @@ double EncodeDateTime(int year, int month, int day, int hour, int minute, int se
 std::string DateToStr(double dateTime);  // 08.12.2026
 std::string TimeToStr(double dateTime);  // 9:05:33 (one-digit hour before 10)
 
+// False for a local time that the clock never shows, such as the hour that a change to summer
+// time leaves out (2:30 on 28.03.2027 in Europe/Berlin).
+bool LocalTimeExists(double dateTime);
+
 // Replaces the clock for tests; empty: the real clock.
 void SetClockForTesting(std::function<double()> clock);
 

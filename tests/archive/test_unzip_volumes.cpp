@@ -3,7 +3,9 @@
 // simulated removable disks labelled "PKBACK# 001" ... asked for through the disk events.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "platform/volumes.h"
@@ -145,6 +147,122 @@ TEST(UnZipVolumes, SpannedSetWithoutDiskEventsIsCancelled) {
   EXPECT_EQ(r.unzip.Extract(), 0);
   ASSERT_GE(r.Count(E_EVENT_NOT_ASSIGNED), 1);
   EXPECT_EQ(r.errors[0].ext.rfind("OnGetZip", 0), 0u);
+}
+
+// Guards overlapping entries passing in split and spanned sets, where the single-file check did
+// not look: fifty directory records over one member wrote it fifty times, and a member whose
+// stored data quotes another member's header came out beside it. Positions of a set compare as
+// (disk, offset), one base across its volumes; every record after the first over one header,
+// and a member that runs over the next one's header (on its own volume or a later one), is
+// refused as damaged, in a split set as on spanned disks.
+TEST(UnZipVolumes, OverlappingEntriesOfASetAreRefusedAsDamaged) {
+  if (!HaveTool("zip")) GTEST_SKIP() << "zip -s not available";
+  const auto inner = Build({Stored("inner.txt", "quoted data")}, false);
+  const std::string quoted(inner.begin(), inner.end());
+  struct Case {
+    const char* what;
+    size_t before;  // random bytes of outer.bin before the quoted member; 0: the usual set
+    int refused;
+  };
+  const std::vector<Case> cases = {{"fifty records over one member", 0, 49},
+                                   {"a member quoting a header on its own volume", 20000, 1},
+                                   {"a member quoting a header on the next volume", 70000, 1}};
+  for (const auto& c : cases) {
+    for (const bool spanned : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (spanned ? ", spanned" : ", split"));
+      Folder d;
+      if (c.before == 0) {
+        ASSERT_TRUE(MakeSplit(d));
+      } else {
+        Put(d / "src/outer.bin", writerfixture::Random(c.before, 5) + quoted + writerfixture::Random(3000, 6));
+        Put(d / "src/small.txt", "small");
+        ASSERT_EQ(Shell("cd '" + (d / "src") + "' && zip -q -s 64k -0 ../split.zip outer.bin small.txt"), 0);
+      }
+      const int volumes = VolumesOf(d);
+      std::vector<std::vector<uint8_t>> pieces;
+      for (int n = 1; n <= volumes; ++n)
+        pieces.push_back(zipfixture::ReadAll(n == volumes ? d / "split.zip" : d / ("split.z0" + std::to_string(n))));
+      // The directory on the last volume, before the end record; records go in after it.
+      std::vector<uint8_t>& last = pieces.back();
+      const size_t endAt = last.size() - TEndRecord::kSize;
+      auto end = TEndRecord::Decode(last.data() + endAt, TEndRecord::kSize);
+      ASSERT_TRUE(end && end->DirectoryDisk == volumes - 1 && end->DirectoryOffset + end->DirectorySize == endAt);
+      std::vector<uint8_t> added;
+      if (c.before == 0) {
+        auto big = TCentralHeader::Decode(last.data() + end->DirectoryOffset, TCentralHeader::kSize);
+        size_t at = end->DirectoryOffset;
+        while (std::string(reinterpret_cast<const char*>(last.data()) + at + TCentralHeader::kSize, big->NameLength) !=
+               "big.bin") {
+          at += TCentralHeader::kSize + big->NameLength + big->ExtraLength + big->CommentLength;
+          big = TCentralHeader::Decode(last.data() + at, TCentralHeader::kSize);
+          ASSERT_TRUE(big && big->Signature == kCentralHeaderSignature);
+        }
+        const size_t length = TCentralHeader::kSize + big->NameLength + big->ExtraLength + big->CommentLength;
+        for (int i = 0; i < c.refused; ++i) added.insert(added.end(), last.begin() + at, last.begin() + at + length);
+        end->TotalEntries = static_cast<uint16_t>(end->TotalEntries + c.refused);
+      } else {
+        // A directory record for the quoted member, where it stands in the set.
+        int disk = -1;
+        size_t offset = 0;
+        for (size_t n = 0; n < pieces.size() && disk < 0; ++n) {
+          const auto it = std::search(pieces[n].begin(), pieces[n].end(), inner.begin(), inner.begin() + 40);
+          if (it != pieces[n].end()) {
+            disk = static_cast<int>(n);
+            offset = static_cast<size_t>(it - pieces[n].begin());
+          }
+        }
+        ASSERT_EQ(disk, c.before < 60000 ? 0 : 1);
+        const auto l = TLocalHeader::Decode(inner.data(), inner.size());
+        TCentralHeader h;
+        h.VersionMadeBy = 20;
+        h.VersionNeeded = l->VersionNeeded;
+        h.Method = l->Method;
+        h.DosDateTime = l->DosDateTime;
+        h.Crc32 = l->Crc32;
+        h.PackedSize = l->PackedSize;
+        h.UnpackedSize = l->UnpackedSize;
+        h.NameLength = l->NameLength;
+        h.DiskNumberStart = static_cast<uint16_t>(disk);
+        h.ExternalAttributes = 0x20;
+        h.LocalHeaderOffset = static_cast<uint32_t>(offset);
+        const auto encoded = h.Encode();
+        added.insert(added.end(), encoded.begin(), encoded.end());
+        added.insert(added.end(), inner.begin() + TLocalHeader::kSize, inner.begin() + TLocalHeader::kSize + l->NameLength);
+        end->TotalEntries = static_cast<uint16_t>(end->TotalEntries + 1);
+      }
+      end->EntriesOnDisk = end->TotalEntries;
+      end->DirectorySize = static_cast<uint32_t>(end->DirectorySize + added.size());
+      last.resize(endAt);
+      last.insert(last.end(), added.begin(), added.end());
+      const auto record = end->Encode();
+      last.insert(last.end(), record.begin(), record.end());
+      zipfixture::WriteAll(d / "split.zip", last);
+
+      std::map<std::string, std::string> expected = Tree(d / "src");
+      if (c.before != 0) {
+        expected.erase("outer.bin");
+        expected["inner.txt"] = "quoted data";
+      }
+      std::unique_ptr<platform::SimulatedDrive> drive;
+      std::vector<std::string> events;
+      std::unique_ptr<Reader> r;
+      if (spanned) {
+        drive = SpannedDisks(d, volumes);
+        r = std::make_unique<Reader>(drive->Path() + "/set.zip", d / "dest");
+        ASSERT_EQ(r->unzip.ArcType(), atZipDS);
+        InsertDisksOnRequest(r->unzip, *drive, d, volumes, events);
+      } else {
+        r = std::make_unique<Reader>(d / "split.zip", d / "dest");
+        r->unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool exists, bool& cancel) {
+          cancel = !exists;
+        };
+      }
+      r->unzip.Extract();
+      EXPECT_EQ(Tree(d / "dest"), expected);
+      EXPECT_EQ(r->unzip.FilesFailed(), c.refused);
+      EXPECT_EQ(r->Count(E_BAD_FILE_HEADER), c.refused);
+    }
+  }
 }
 
 }  // namespace

@@ -1117,4 +1117,156 @@ TEST(WriterUpdate, ArchivesTheReaderReadsOtherwiseAreRefusedOrKeptWhole) {
   }
 }
 
+// An archive comment may hold 65,535 bytes: the end record before it, and the directory, are
+// found all the same. Every peer reads such archives, with data descriptors (written to a pipe)
+// or without; an update keeps the archive comment, the entry comments, the external attributes
+// and the extra fields of the directory.
+TEST(WriterUpdate, AnArchiveWithTheLongestCommentKeepsAllItHeld) {
+  const std::string make =
+      "import sys,zipfile\n"
+      "class Pipe:\n"
+      "  def __init__(self, f): self.f = f\n"
+      "  def write(self, b): return self.f.write(b)\n"
+      "  def flush(self): self.f.flush()\n"
+      "out = open(sys.argv[2], 'wb')\n"
+      "z = zipfile.ZipFile(Pipe(out) if sys.argv[1] == 'pipe' else out, 'w')\n"
+      "i = zipfile.ZipInfo('kept.txt', (2024, 5, 6, 7, 8, 10))\n"
+      "i.comment = b'an entry comment'\n"
+      "i.external_attr = (0o100640 << 16) | 0x21\n"
+      "i.extra = b'\\xfe\\xca\\x04\\x00tags'\n"
+      "z.writestr(i, b'what the archive held ' * 50)\n"
+      "z.comment = bytes(range(256)) * 255 + b'x' * 255\n"
+      "z.close()\n";
+  const std::string check =
+      "import sys,zipfile\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "i = z.getinfo('kept.txt')\n"
+      "ok = len(z.comment) == 65535 and z.comment[:256] == bytes(range(256))\n"
+      "ok = ok and i.comment == b'an entry comment' and i.external_attr == (0o100640 << 16) | 0x21\n"
+      "ok = ok and i.extra == b'\\xfe\\xca\\x04\\x00tags' and z.read('added.txt') == b'the new file'\n"
+      "sys.exit(0 if ok else 1)\n";
+  // A stream that cannot seek makes zipfile write data descriptors, as a zip piped out does.
+  for (const std::string how : {"file", "pipe"}) {
+    SCOPED_TRACE(how);
+    Folder d;
+    Put(d / "make.py", make);
+    Put(d / "check.py", check);
+    const std::string archive = d / "out.zip";
+    ASSERT_EQ(Shell("python3 " + Q(d / "make.py") + " " + how + " " + Q(archive)), 0);
+    Put(d / "new/added.txt", "the new file");
+    Writer w(archive, d / "new");
+    EXPECT_EQ(w.zip.Compress(), 1);
+    EXPECT_EQ(Shell("python3 " + Q(d / "check.py") + " " + Q(archive)), 0);
+    ExpectPeersAccept(archive);
+  }
+}
+
+// A directory may list the entries in another order than the file holds them. An update writes
+// the kept entries in the old file's order, so that the new archive holds its members as the old
+// one did, whatever the directory says.
+TEST(WriterUpdate, KeptEntriesStayInTheOrderOfTheFile) {
+  using unzipfixture::Stored;
+  Folder d;
+  const std::string archive = d / "out.zip";
+  zipfixture::WriteAll(archive, unzipfixture::Build({Stored("a.txt", "first"), Stored("b.txt", Text(2000)),
+                                                      Stored("c.txt", "third"), Stored("d.txt", Text(900))},
+                                                     true, {2, 0, 3, 1}));
+  Put(d / "new/added.txt", "the new file");
+  Writer w(archive, d / "new");
+  ASSERT_EQ(w.zip.Compress(), 1);
+  auto entries = EntriesOf(archive);
+  ASSERT_EQ(entries.size(), 5u);
+  std::vector<std::string> listed;
+  for (const auto& e : entries) listed.push_back(e.name);
+  EXPECT_EQ(listed, (std::vector<std::string>{"c.txt", "a.txt", "d.txt", "b.txt", "added.txt"}));
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.dataOffset < b.dataOffset; });
+  std::vector<std::string> inFile;
+  for (const auto& e : entries) inFile.push_back(e.name);
+  EXPECT_EQ(inFile, (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "d.txt", "added.txt"}));
+  ExpectPeersAccept(archive);
+}
+
+// Every refusal of a damaged old archive is the same "Bad file header"; its detail says which
+// check failed, so that each can be told apart in the log.
+TEST(WriterUpdate, EachRefusalOfADamagedArchiveSaysWhichCheckFailed) {
+  using unzipfixture::Build;
+  using unzipfixture::Stored;
+  struct Damaged {
+    std::vector<uint8_t> bytes;
+    std::string says;
+  };
+  std::vector<Damaged> table;
+  {
+    auto b = Build({Stored("a.txt", "first")});
+    Put16(b, b.size() - 2, 40);
+    table.push_back({b, "comment runs past the end of the file"});
+  }
+  {
+    auto b = Build({Stored("a.txt", "first")}, false);
+    Append(b, TEndRecord{}.Encode());
+    table.push_back({b, "entries stand before an end record that counts none"});
+  }
+  {
+    auto b = Build({Stored("a.txt", "first")});
+    const auto end = static_cast<std::ptrdiff_t>(RecordAt(b, kEndRecordSignature));
+    b.insert(b.begin() + end, {'s', 't', 'r', 'a', 'y'});
+    table.push_back({b, "end record does not lead to a directory"});
+  }
+  {
+    auto b = Build({Stored("a.txt", "first"), Stored("b.txt", "second"), Stored("c.txt", "third")});
+    Put16(b, RecordAt(b, kCentralHeaderSignature, 1) + 32, 0x200);
+    table.push_back({b, "record runs past the end of the directory"});
+  }
+  {
+    auto b = Build({Stored("a.txt", "first"), Stored("b.txt", "second")});
+    const size_t end = RecordAt(b, kEndRecordSignature);
+    Put16(b, end + 8, 3);
+    Put16(b, end + 10, 3);
+    table.push_back({b, "holds 2 entries where its end record counts 3"});
+  }
+  {
+    auto b = TwoRecordsOverOneHeader();
+    table.push_back({b, "two directory records lead to one local header"});
+  }
+  {
+    auto b = Build({Stored("other.txt", "keep me")});
+    std::copy_n("added.txt", 9, b.begin() + static_cast<std::ptrdiff_t>(RecordAt(b, kCentralHeaderSignature) + 46));
+    table.push_back({b, "local name of added.txt differs from its directory name"});
+  }
+  table.push_back({WithZip64End(Build({Stored("a.txt", "first")}), 1, uint64_t{INT64_MAX}),
+                   "directory's size does not reach"});
+  {
+    auto b = Build({Stored("a.txt", "first"), Stored("b.txt", "second")});
+    Put32(b, RecordAt(b, kLocalHeaderSignature, 1) + 18, 5);
+    table.push_back({b, "b.txt: its local header and its directory record give different packed sizes"});
+  }
+  {
+    auto e = Stored("a.txt", "first");
+    e.flags = kFlagDataDescriptor;
+    auto b = Build({e}, false);
+    Put32(b, 18, 0);
+    table.push_back({b, "keeps its sizes after its data"});
+  }
+
+  std::vector<std::string> details;
+  for (const Damaged& row : table) {
+    SCOPED_TRACE(row.says);
+    Folder d;
+    const std::string archive = d / "out.zip";
+    zipfixture::WriteAll(archive, row.bytes);
+    Put(d / "new/added.txt", "the new file");
+    Writer w(archive, d / "new");
+    ProgramAnswers(w.zip);
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(zipfixture::ReadAll(archive) == row.bytes) << "the archive was changed";
+    std::string detail;
+    for (const auto& r : w.errors)
+      if (r.code == E_BAD_FILE_HEADER) detail = r.ext;
+    EXPECT_NE(detail.find(row.says), std::string::npos) << "said: " << detail;
+    details.push_back(detail);
+  }
+  std::sort(details.begin(), details.end());
+  EXPECT_EQ(std::adjacent_find(details.begin(), details.end()), details.end()) << "two refusals say the same";
+}
+
 }  // namespace

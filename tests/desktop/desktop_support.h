@@ -6,13 +6,17 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -35,6 +39,30 @@ inline std::string WindowManagerCaption(const QWidget& w) {
   const qsizetype last = out.lastIndexOf('"');
   if (first < 0 || last <= first) return "(no caption: " + out.toStdString() + ")";
   return out.mid(first + 1, last - first - 1).replace("\\\"", "\"").toStdString();
+}
+
+// Asks the window manager to close w, as its close button does (_NET_CLOSE_WINDOW): the window
+// manager then sends the window its WM_DELETE_WINDOW. False when there is no X connection.
+inline bool CloseByWindowManager(const QWidget& w) {
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11) return false;
+  xcb_connection_t* c = x11->connection();
+  static constexpr char kName[] = "_NET_CLOSE_WINDOW";
+  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof kName - 1, kName), nullptr);
+  if (!atom) return false;
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = static_cast<xcb_window_t>(w.winId());
+  event.type = atom->atom;
+  event.data.data32[0] = XCB_CURRENT_TIME;
+  event.data.data32[1] = 2;  // the request comes from the user
+  std::free(atom);
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(c);
+  return true;
 }
 
 // Every box the programs show goes through the real QMessageBox. A user clicks its default button

@@ -72,14 +72,20 @@ TEST(DamagedExtract, ArchiveCommentIsNoObstacle) {
 }
 
 // Cut at its directory, an archive with sizes in the local headers is walked header by header
-// and every file still comes out (no OnCorruptZipHeader handler: the walk goes on).
+// and every file still comes out (no OnCorruptZipHeader handler: the walk goes on); the missing
+// directory is reported, so the run is no success.
 TEST(DamagedExtract, CutBeforeTheDirectoryIsWalkedByLocalHeaders) {
   Folder d;
   const Tree source = MakeSource(d / "src");
   InfoZip(d);
   Reader r(CutAtDirectory(d), d / "out");
+  EXPECT_EQ(r.Extract(), FileCount(source));
+  ASSERT_EQ(r.errors.size(), 1u) << Describe(r.errors);
+  EXPECT_EQ(r.errors[0].code, E_BAD_FILE_HEADER);
+  EXPECT_EQ(r.FailedVerdicts(), 0);
+  EXPECT_EQ(r.unzip.FilesFailed(), 0);
   // Attributes live only in the directory, so the read-only bit is lost here.
-  ExpectIntact(r, source, d / "out", {.readOnly = false});
+  ExpectSameTree(source, Snapshot(d / "out"), {.readOnly = false});
 }
 
 // A streamed archive cut at its directory has only data descriptors for sizes: its members
@@ -91,6 +97,78 @@ TEST(DamagedExtract, CutStreamedArchivePassesNothingFalse) {
   Reader r(CutAtDirectory(d), d / "out");
   r.Extract();
   ExpectPassedMeansIntact(r, d / "out", d / "src");
+}
+
+// Guards an archive read without its directory passing as a restore: the walk of its local
+// headers stopped without a word where a member of zip -P is followed by its data descriptor
+// (one file of seven came out) and where the file was cut, and behind a program stub shorter
+// than 17,000 bytes it began only at 17,000 bytes. Info-ZIP, 7-Zip and Python refuse each of
+// these archives. Here the missing directory is reported, a member cut short fails, and every
+// whole member comes out.
+TEST(DamagedExtract, ArchiveWithoutItsDirectoryIsReportedAndWalkedToItsEnd) {
+  Folder d;
+  std::vector<std::string> names;
+  for (int i = 1; i <= 7; ++i) {
+    names.push_back("f" + std::to_string(i) + ".bin");
+    Put(d / ("src/" + names.back()), Random(2500 * static_cast<size_t>(i), 60 + static_cast<uint32_t>(i)));
+  }
+  std::string list;
+  for (const auto& n : names) list += " " + n;
+  ASSERT_EQ(Shell("cd " + Q(d / "src") + " && zip -q -P secret " + Q(d / "a.zip") + list), 0);
+  ASSERT_EQ(Shell("cd " + Q(d / "src") + " && zip -q " + Q(d / "plain.zip") + list), 0);
+  const std::string locked = Bytes(d / "a.zip");
+  const std::string plain = Bytes(d / "plain.zip");
+  auto header = [&d](const std::string& archive, int index) {
+    return static_cast<size_t>(AskPython(d, "z.infolist()[" + std::to_string(index) + "].header_offset", archive));
+  };
+  struct Case {
+    const char* what;
+    std::string bytes;
+    int intact;  // the first members that come out whole
+    int failed;
+  };
+  const size_t fourth = header(d / "a.zip", 3);
+  std::vector<Case> cases = {
+      {"zip -P cut by one byte", locked.substr(0, locked.size() - 1), 7, 0},
+      {"zip -P cut inside the fourth member's data", locked.substr(0, fourth + 200), 3, 1},
+      {"zip -P cut inside the fourth local header", locked.substr(0, fourth + 10), 3, 1},
+      {"plain cut at the fifth local header", plain.substr(0, header(d / "plain.zip", 4)), 4, 0},
+  };
+  // A stub of a program, with a local header signature of its own, in front of the plain
+  // archive cut at its directory.
+  const std::string stub = "MZ" + Random(5000, 3) + "PK\x03\x04" + std::string(40, '\0') + Random(900, 4);
+  cases.push_back({"plain behind a program stub", stub + plain.substr(0, static_cast<size_t>(AskPython(d, "z.start_dir", d / "plain.zip"))), 7, 0});
+  ASSERT_GT(cases.back().bytes.size(), 17000u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder t;
+    Write(t / "x.zip", c.bytes);
+    const std::string x = Q(t / "x.zip");
+    // bsdtar reads members as they come and refuses only those cut short.
+    EXPECT_NE(Shell("unzip -tq -P secret " + x + " >/dev/null 2>&1"), 0);
+    EXPECT_NE(Shell("7zz t -psecret " + x + " >/dev/null 2>&1"), 0);
+    EXPECT_NE(Shell(PythonCommand() + " -c \"import sys,zipfile; zipfile.ZipFile(sys.argv[1]).testzip()\" " + x +
+                    " >/dev/null 2>&1"),
+              0);
+    if (c.failed > 0) {
+      EXPECT_NE(Shell("bsdtar --passphrase secret -xOf " + x + " >/dev/null 2>&1"), 0);
+    }
+    Reader r(t / "x.zip", t / "out", "secret");
+    r.Extract();
+    EXPECT_TRUE(r.Reported(E_BAD_FILE_HEADER)) << Describe(r.errors);
+    EXPECT_EQ(r.unzip.FilesFailed(), c.failed);
+    const Tree out = Snapshot(t / "out");
+    EXPECT_EQ(FileCount(out), c.intact);
+    for (int i = 0; i < c.intact; ++i) {
+      const auto it = out.find(names[static_cast<size_t>(i)]);
+      if (it == out.end()) {
+        ADD_FAILURE() << "missing " << names[static_cast<size_t>(i)];
+        continue;
+      }
+      EXPECT_TRUE(it->second.bytes == Bytes(d / ("src/" + names[static_cast<size_t>(i)]))) << it->first;
+    }
+    ExpectPassedMeansIntact(r, t / "out", d / "src");
+  }
 }
 
 // One flipped byte inside one deflated member fails that member only.

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <set>
+#include <sstream>
 
 #include "manager/backup.h"
 #include "platform/files.h"
@@ -50,6 +51,15 @@ class BackupForm : public archiveform::ArchiveFormTest {
   }
   static std::string EndBlock(const std::string& line) {
     return line + "\r\n08.12.2026 9:05:33 Завершение задачи\r\n" + std::string(14, ' ') + "\r\n";
+  }
+  // A failed run's line 8, followed by what the run left out: the lines its error box lists.
+  static std::string FailureLines(const std::string& boxText) {
+    std::string lines = kFailure;
+    const size_t listed = boxText.find("\n\n");
+    if (listed == std::string::npos) return lines;
+    std::istringstream rest(boxText.substr(listed + 2));
+    for (std::string line; std::getline(rest, line);) lines += "\r\n" + line;
+    return lines;
   }
 
   TForm5 backup_form_;
@@ -194,7 +204,8 @@ TEST_F(BackupForm, FailedRunsSayWhyWriteTheFailureLineAndKeepTheOldArchive) {
     EXPECT_EQ(box.text.rfind(kFailure, 0), 0u) << box.text;
     EXPECT_NE(box.text.find(c.engineText), std::string::npos) << box.text;
     EXPECT_EQ(box.text.find("успешно"), std::string::npos) << box.text;
-    EXPECT_EQ(LogEntries().substr(before.size()), StartBlock(source_, backup_, "Backup.zip") + EndBlock(kFailure));
+    EXPECT_EQ(LogEntries().substr(before.size()),
+              StartBlock(source_, backup_, "Backup.zip") + EndBlock(FailureLines(box.text)));
     const std::string kept = std::filesystem::is_directory(Archive()) ? root_ + "/kept.zip" : Archive();
     EXPECT_EQ(ReadBytes(kept), old) << "the old archive is kept byte for byte";
     for (const auto& name : BackupFolder()) EXPECT_EQ(name, "Backup.zip") << "left behind";
@@ -219,7 +230,8 @@ TEST_F(BackupForm, ErrorsNameTheFoldersAndArchivesTheUserKnowsEachOnce) {
   Click(backup_form_.xpButton1);
   ASSERT_EQ(answerer_.Boxes().size(), 1u);
   EXPECT_EQ(answerer_.Boxes()[0].text, std::string(kFailure) + "\n\nInvalid directory: " + source_);
-  EXPECT_EQ(LogEntries(), StartBlock(source_, backup_, "Backup.zip") + EndBlock(kFailure));
+  EXPECT_EQ(LogEntries(), StartBlock(source_, backup_, "Backup.zip") +
+                              EndBlock(std::string(kFailure) + "\r\nInvalid directory: " + source_));
 
   // The backup's volume fills up while the finished archive is copied onto it from a temporary
   // folder on another volume.
@@ -284,7 +296,7 @@ TEST_F(BackupForm, FileVanishingDuringTheRunIsAFailureAndKeepsTheOldArchive) {
   EXPECT_NE(answerer_.Boxes()[0].text.find("Error opening file: " + source_ + "/"), std::string::npos)
       << answerer_.Boxes()[0].text;
   EXPECT_EQ(ReadBytes(Archive()), old) << "a backup that misses files replaces nothing";
-  EXPECT_NE(LogEntries().find(EndBlock(kFailure)), std::string::npos);
+  EXPECT_NE(LogEntries().find(EndBlock(FailureLines(answerer_.Boxes()[0].text))), std::string::npos);
   EXPECT_EQ(BackupFolder(), std::set<std::string>{"Backup.zip"});
 }
 
@@ -321,7 +333,7 @@ TEST_F(BackupForm, WhatCannotBeReadIsNamedAndTheRestStaysWhereItReplacesNothing)
   EXPECT_EQ(text.rfind(kFailure, 0), 0u) << text;
   EXPECT_NE(text.find("Error opening file: " + closedFile), std::string::npos) << text;
   EXPECT_NE(text.find("Error opening file: " + closedFolder + "/"), std::string::npos) << text;
-  EXPECT_EQ(LogEntries(), StartBlock(source_, backup_, "08_12_2026-09_05.zip") + EndBlock(kFailure));
+  EXPECT_EQ(LogEntries(), StartBlock(source_, backup_, "08_12_2026-09_05.zip") + EndBlock(FailureLines(text)));
   EXPECT_EQ(BackupFolder(), std::set<std::string>{"08_12_2026-09_05.zip"});
   std::string out;
   EXPECT_EQ(Run("unzip -t " + Quoted(archive), &out), 0) << out;

@@ -3,7 +3,11 @@
 // start without a store.
 #include "tests/manager/mainwindow_fixture.h"
 
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QToolButton>
+
+#include <filesystem>
 
 #include "manager/Lokvist.h"
 #include "manager/backup.h"
@@ -133,6 +137,40 @@ TEST_F(MainWindowTest, ExecutorStartsFromTheProgramFolder) {
   QTest::mouseClick(&form.ToolButton11, Qt::LeftButton);
   form.N15.trigger();
   EXPECT_EQ(started_, std::vector<std::string>(2, platform::ProgramDir() + "/Dorvexal"));
+  EXPECT_TRUE(Shown().empty());
+}
+
+// A second executor on the same installation folder would run every due task again, into the
+// same archives: it ends at once, and the manager starts none while one runs. The lock goes with
+// the process that held it, however that ends.
+TEST_F(MainWindowTest, OneExecutorRunsPerInstallationFolder) {
+  Store({});
+  Settings("1", "0", "1");
+  const QString program = QString::fromStdString(std::string(TARVELO_BINARY_DIR) + "/executor/Dorvexal");
+  ASSERT_TRUE(std::filesystem::exists(program.toStdString()));
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  QProcess first, second;
+  for (QProcess* executor : {&first, &second}) executor->setProcessEnvironment(environment);
+  first.start(program, {});
+  ASSERT_TRUE(first.waitForStarted(10000));
+  ASSERT_TRUE(QTest::qWaitFor([] { return platform::LockHeld(ExecutorLockPath()); }, 10000));
+  second.start(program, {});
+  EXPECT_TRUE(second.waitForFinished(10000)) << "a second executor keeps running";
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(first.state(), QProcess::Running);
+
+  TForm1& form = Open();
+  QTest::mouseClick(&form.ToolButton11, Qt::LeftButton);
+  form.N15.trigger();
+  EXPECT_TRUE(started_.empty());
+  EXPECT_EQ(Shown(), std::vector<std::string>(2, "Исполнитель уже запущен."));
+
+  first.kill();
+  ASSERT_TRUE(first.waitForFinished(10000));
+  QTest::mouseClick(&form.ToolButton11, Qt::LeftButton);
+  EXPECT_EQ(started_, std::vector<std::string>{platform::ProgramDir() + "/Dorvexal"});
   EXPECT_TRUE(Shown().empty());
 }
 
