@@ -18,10 +18,12 @@ constexpr const char* kDefaultStoreTypes[] = {".ACE", ".ARC", ".ARJ", ".BH",  ".
                                               ".JAR", ".LHA", ".LZH", ".PAK", ".PK3", ".PK_", ".RAR", ".TAR",
                                               ".TGZ", ".UUE", ".UU",  ".WAR", ".XXE", ".Z",   ".ZIP", ".ZOO"};
 
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 bool SameTextAscii(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
   return true;
 }
 
@@ -39,9 +41,8 @@ std::string ExtensionOf(const std::string& Name) {
 // that the file changed after the CRC pass.
 class TSourceFile : public TFileStream32 {
  public:
-  explicit TSourceFile(const std::string& Name) : TFileStream32(Name, 0x40) {
-    if (FHandle >= 0) FSnapshotSize = TStream32::Size();
-  }
+  // Opened in Folder, a descriptor of the file's folder (negative: by its full name).
+  TSourceFile(const std::string& Name, int Folder) : TSourceFile(OpenSource(Name, Folder)) {}
   int64_t Size() override { return FSnapshotSize; }
   int32_t Read(void* Buffer, int32_t Count) override {
     const int64_t at = Position();
@@ -66,6 +67,15 @@ class TSourceFile : public TFileStream32 {
   bool KeepCrc = false;
 
  private:
+  explicit TSourceFile(std::pair<int, int64_t> Opened)
+      : TFileStream32(Opened.first, Opened.second), FSnapshotSize(Opened.first >= 0 ? Opened.second : 0) {}
+  static std::pair<int, int64_t> OpenSource(const std::string& Name, int Folder) {
+    int64_t size = 0;
+    const int fd = Folder >= 0 ? platform::OpenFileIn(Folder, NamePart(Name), 0x40, size)
+                               : platform::OpenFile(Name, 0x40, size);
+    return {fd, size};
+  }
+
   int64_t FSnapshotSize = 0;
   uint32_t FPassCrc = 0xFFFFFFFFu;
   int64_t FPassEnd = 0;
@@ -114,23 +124,33 @@ std::string FoldNameCase(const std::string& Name) {
 int32_t TCompHeaderList::Add(const std::string& Name, const TCompFileInfo& Info) {
   const int32_t index = Count();
   if (!AddHeader(Info, Name, 0, 0, nullptr)) throw E_RAISE("Out of memory");
-  FIndex[Name].push_back(index);
+  if (FIndexed) FIndex[Name].push_back(index);
   return index;
 }
 
 void TCompHeaderList::SetName(int32_t i, const std::string& Name) {
-  auto it = FIndex.find(Names[i]);
-  if (it != FIndex.end()) {
-    auto& v = it->second;
-    v.erase(std::remove(v.begin(), v.end(), i), v.end());
-    if (v.empty()) FIndex.erase(it);
+  if (FIndexed) {
+    auto it = FIndex.find(Names[i]);
+    if (it != FIndex.end()) {
+      auto& v = it->second;
+      v.erase(std::remove(v.begin(), v.end(), i), v.end());
+      if (v.empty()) FIndex.erase(it);
+    }
+    auto& v = FIndex[Name];
+    v.insert(std::lower_bound(v.begin(), v.end(), i), i);
   }
   Names[i] = Name;
-  auto& v = FIndex[Name];
-  v.insert(std::lower_bound(v.begin(), v.end(), i), i);
+}
+
+void TCompHeaderList::BuildIndex() const {
+  FIndex.clear();
+  FIndex.reserve(static_cast<size_t>(Count()));
+  for (int32_t i = 0; i < Count(); ++i) FIndex[Names[i]].push_back(i);
+  FIndexed = true;
 }
 
 int32_t TCompHeaderList::IndexOfName(const std::string& Name) const {
+  if (!FIndexed) BuildIndex();
   auto it = FIndex.find(Name);
   return it == FIndex.end() || it->second.empty() ? -1 : it->second.front();
 }
@@ -140,6 +160,7 @@ void TCompHeaderList::ClearNames() { Clear(); }
 void TCompHeaderList::Clear() {
   ClearList();
   FIndex.clear();
+  FIndexed = false;
   Modified = false;
 }
 
@@ -681,6 +702,11 @@ std::vector<int32_t> TCompBase::WritingOrder(TCompHeaderList& List) {
 }
 
 void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& List) {
+  // The folder of the files added is not held past the loop: a removable drive must come free.
+  struct TReleaseFolder {
+    platform::TFolderHandle& Folder;
+    ~TReleaseFolder() { Folder.Close(); }
+  } release{FSourceFolder};
   if (OnElapsedTime && !Timer.Running()) Timer.Start();
   const int32_t maxCount = FFilesDeleted;
   FFilesDeleted = 0;
@@ -1003,7 +1029,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
 
   TDeflateType level = FDeflateType;
   if (level != dtDeflateS && IsStoredType(FCurrentFileName)) level = dtDeflateS;
-  TSourceFile in(source);
+  TSourceFile in(source, FSourceFolder.For(FolderPart(source)));
   if (in.Handle() < 0) {
     ReportError(source, "", "0", E_OPEN_ERROR);
     return false;
@@ -1057,7 +1083,8 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   if (level == dtDeflateS) {
     success = StoreFile(in, Output, state);
   } else if (size <= 256) {
-    TMemoryStream32 mem;
+    TMemoryStream32& mem = FSmallDeflated;
+    mem.Rewind();
     uint32_t crc = CryptState().Crc32;
     success = DeflateFile(&in, &mem, state, crc, level, progress, -15) && !GetCancel();
     CryptState().Crc32 = crc;

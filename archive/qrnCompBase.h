@@ -74,7 +74,8 @@ struct TFileInfoRecord {
 // for a stored entry) and its record with the raw central header; once the archive comment
 // (the shared block). Names are indexed as they stand (names that differ only in letter case
 // are different files here), so placing N found files against N stored entries costs N
-// look-ups of constant time instead of N linear searches.
+// look-ups of constant time instead of N linear searches. The index is built at the first
+// look-up and kept from then on: a run that never looks a name up (a new archive) keeps none.
 class TCompHeaderList : public TObject, public TCompHeaderObj<TCompFileInfo> {
  public:
   TCompHeaderList() { InitList(); }
@@ -91,7 +92,10 @@ class TCompHeaderList : public TObject, public TCompHeaderObj<TCompFileInfo> {
   bool Modified = false;  // the comments were changed
 
  private:
-  std::unordered_map<std::string, std::vector<int32_t>> FIndex;
+  void BuildIndex() const;
+
+  mutable std::unordered_map<std::string, std::vector<int32_t>> FIndex;
+  mutable bool FIndexed = false;
 };
 
 // Case folding for masks matched without case: ASCII and Cyrillic letters.
@@ -306,6 +310,10 @@ class TCompBase : public TZipCommon {
   TCompFileInfo* FCurInfo = nullptr;
   std::string FLocalName;
   std::vector<uint8_t> FRecordBytes;  // where WriteLocalRecord assembles
+  TMemoryStream32 FSmallDeflated;     // where a small file is deflated first
+  // The folder of the files being added, held open while the entry loop runs, so that opening
+  // each file looks up its name alone instead of walking its whole path again.
+  platform::TFolderHandle FSourceFolder;
   // The entry counter of the last loop (the entries visited), read by the directory writer.
   int32_t FEntryCount = 0;
   // Where the temporary output lives.

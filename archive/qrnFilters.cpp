@@ -10,11 +10,28 @@
 namespace {
 
 // A deflate state costs a quarter megabyte to set up; an archive of many small files would
-// spend more time there than deflating. Finished states are kept, one per level, and reset.
+// spend more time there than deflating. Finished states are kept, one per level and memory
+// level, and reset.
 struct TDeflatePool {
-  TDeflateHandle Free[4];
+  TDeflateHandle Free[4][10];
 };
 thread_local TDeflatePool DeflatePool;
+
+// Every reset clears the state's hash table, 64 KiB at memory level 8: for a file of a few
+// hundred bytes that is more work than deflating it. A smaller level halves the table per step
+// and the symbol buffer with it; the level taken is the smallest whose buffer (2^(level + 6)
+// symbols, one kept free) still holds one symbol per input byte, so the input is deflated as
+// one block, as at level 8. Stored blocks (level 0) are sized by that buffer: they keep 8.
+int MemLevelFor(int Level, int64_t SizeHint) {
+  if (Level == 0 || SizeHint < 0) return 8;
+  int memLevel = 1;
+  while (memLevel < 8 && SizeHint >= (int64_t{1} << (memLevel + 6))) ++memLevel;
+  return memLevel;
+}
+
+// The 128 KiB output buffer of a filter stream, kept for the next stream: allocating and freeing
+// a block that large for every small member costs more than its data.
+thread_local TTransferBuffer SpareFilterBuffer;
 
 // An inflate state takes several zeroed allocations to set up; for a small member that is most
 // of the work. The last finished state is kept with its window bits and reset for the next one
@@ -61,7 +78,17 @@ int DeflateLevelOf(TDeflateType DeflateType) {
 
 TCustomStream::TCustomStream(TStream32* Target, bool WithBuffer) : FTarget(Target) {
   if (FTarget != nullptr) FSavedPosition = FTarget->Position();
-  if (WithBuffer) FBuffer.resize(kFilterBufferSize);
+  if (WithBuffer) {
+    if (SpareFilterBuffer.size() == static_cast<size_t>(kFilterBufferSize))
+      std::swap(FBuffer, SpareFilterBuffer);
+    else
+      FBuffer.resize(kFilterBufferSize);
+  }
+}
+
+TCustomStream::~TCustomStream() {
+  if (FBuffer.size() == static_cast<size_t>(kFilterBufferSize) && SpareFilterBuffer.size() == 0)
+    std::swap(FBuffer, SpareFilterBuffer);
 }
 
 int32_t TCustomStream::Seek(int32_t, uint16_t) { return -1; }
@@ -78,22 +105,24 @@ void TCustomStream::WriteTarget(const uint8_t* Data, int32_t Count) {
 
 // --- TCompressStream -------------------------------------------------------------------------
 
-TCompressStream::TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits)
+TCompressStream::TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits, int64_t SizeHint)
     : TCustomStream(Target) {
+  FMemLevel = MemLevelFor(DeflateLevelOf(DeflateType), SizeHint);
   InitDeflate(DeflateType, WindowBits);
 }
 
 void TCompressStream::InitDeflate(TDeflateType DeflateType, int WindowBits) {
   FLevel = DeflateLevelOf(DeflateType);
   FWindowBits = WindowBits;
-  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)];
+  if (FLevel == 0) FMemLevel = 8;
+  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)][FMemLevel];
   if (WindowBits == -15 && pooled) {
     FZ = std::move(pooled);
     deflateReset(FZ.get());
   } else {
     auto z = std::make_unique<z_stream>();
     std::memset(z.get(), 0, sizeof(z_stream));
-    if (deflateInit2(z.get(), FLevel, Z_DEFLATED, WindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(z.get(), FLevel, Z_DEFLATED, WindowBits, FMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
       throw EStreamError("Error initialising deflate");
     FZ.reset(z.release());
   }
@@ -116,7 +145,7 @@ TCompressStream::~TCompressStream() {
   } catch (...) {
     // Only a stream abandoned by an exception gets here; that exception is already on its way.
   }
-  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)];
+  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)][FMemLevel];
   if (FWindowBits == -15 && !pooled) pooled = std::move(FZ);
 }
 
@@ -405,7 +434,7 @@ bool DeflateFile(TStream32* InFile, TStream32* OutStream, const TFilterState& St
                  TDeflateType DeflateType, TNotifyEvent ProgressHandler, int WindowBits) {
   bool ok;
   {
-    TCompressStream z(OutStream, DeflateType, WindowBits);
+    TCompressStream z(OutStream, DeflateType, WindowBits, InFile->Size());
     z.State = State;
     z.ProgressHandler = ProgressHandler;
     z.ActiveProgressHandler = ProgressHandler;

@@ -39,7 +39,7 @@ using TDeflateHandle = std::unique_ptr<z_stream, TDeflateEnd>;
 class TCustomStream : public TStream32 {
  public:
   explicit TCustomStream(TStream32* Target, bool WithBuffer = true);
-  ~TCustomStream() override = default;
+  ~TCustomStream() override;
 
   using TStream32::Seek;
   using TStream32::SetSize;
@@ -65,7 +65,9 @@ class TCustomStream : public TStream32 {
 
 class TCompressStream : public TCustomStream {
  public:
-  TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits);
+  // SizeHint: how many bytes will be written, when known (-1 when not): a small input gets a
+  // deflate state whose hash table is no larger than it needs.
+  TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits, int64_t SizeHint = -1);
   ~TCompressStream() override;
 
   int32_t Read(void* Buffer, int32_t Count) override;  // -1: write-only
@@ -91,6 +93,7 @@ class TCompressStream : public TCustomStream {
   TDeflateHandle FZ;
   int FLevel = 0;
   int FWindowBits = -15;
+  int FMemLevel = 8;
 };
 
 class TStoreStream : public TCustomStream {

@@ -309,6 +309,8 @@ struct TBlocksState {
   uint8_t* End;    // Window + ring size
   uint8_t* Read;   // next byte to deliver
   uint8_t* Write;  // next byte to decode into
+  // How many bytes from the window's start may hold data since the window was last cleared.
+  uint32_t Dirty;
   uint32_t WSize;
   bool HasCheck;  // Adler-32 of the output, wrapped mode only
   uint32_t CheckValue;
@@ -399,6 +401,12 @@ bool PeekCode(TCursor& C, const THuft* T, uint32_t TBits, THuft& Out, uint32_t& 
   }
 }
 
+// The whole ring (and the slack after it) may hold data once the write pointer went round.
+void WrapWrite(TBlocksState* S) {
+  S->Write = S->Window;
+  S->Dirty = RingSize(S) + kCopySlack;
+}
+
 // Copies window bytes from Read towards Write into the caller's output. Delivering at least one
 // byte counts as progress.
 void Flush(TBlocksState* S, TInflateStreamRec* Z, bool& Progress) {
@@ -416,7 +424,7 @@ void Flush(TBlocksState* S, TInflateStreamRec* Z, bool& Progress) {
     }
     if (S->Read != S->End) break;
     S->Read = S->Window;
-    if (S->Write == S->End) S->Write = S->Window;
+    if (S->Write == S->End) WrapWrite(S);
   }
 }
 
@@ -425,11 +433,11 @@ void Flush(TBlocksState* S, TInflateStreamRec* Z, bool& Progress) {
 bool MakeRoom(TBlocksState* S, TInflateStreamRec* Z, bool& Progress) {
   if (Room(S) > 0) return true;
   if (S->Write == S->End && S->Read != S->Window) {
-    S->Write = S->Window;
+    WrapWrite(S);
     if (Room(S) > 0) return true;
   }
   Flush(S, Z, Progress);
-  if (S->Write == S->End && S->Read != S->Window) S->Write = S->Window;
+  if (S->Write == S->End && S->Read != S->Window) WrapWrite(S);
   return Room(S) > 0;
 }
 
@@ -680,6 +688,9 @@ int32_t InflateCodes(TBlocksState* S, TInflateStreamRec* Z, TCursor& C) {
 
 void ResetBlocks(TBlocksState* S, TInflateStreamRec* Z, uint32_t* Check) {
   if (Check != nullptr) *Check = S->CheckValue;
+  // The fast loop's word stores may reach kCopySlack bytes past the write pointer.
+  const uint32_t reached = static_cast<uint32_t>(S->Write - S->Window) + kCopySlack;
+  S->Dirty = std::min(std::max(S->Dirty, reached), RingSize(S) + kCopySlack);
   S->Mode = bmType;
   S->BitBuf = 0;
   S->BitCount = 0;
@@ -973,6 +984,7 @@ int32_t StreamInflateInit(TInflateStreamRec* Strm, int32_t WindowBits, int32_t R
   }
   b->Window = static_cast<uint8_t*>(mem);
   b->End = b->Window + ring;
+  b->Dirty = ring + kCopySlack;  // whatever the allocator left there
   b->HasCheck = !st->Raw;
   StreamInflateReset(Strm);
   return siOK;
@@ -991,8 +1003,10 @@ int32_t StreamInflateReset(TInflateStreamRec* Strm) {
   TBlocksState* b = st->Blocks;
   ResetBlocks(b, Strm, nullptr);
   // Distances past the start of a stream read zeros, whatever the allocator or an earlier stream
-  // left in the window.
-  std::memset(b->Window, 0, RingSize(b) + kCopySlack);
+  // left in the window. Only what was written since the last clearing is cleared again: a member
+  // of a few hundred bytes does not pay for a whole window.
+  std::memset(b->Window, 0, b->Dirty);
+  b->Dirty = 0;
   return siOK;
 }
 

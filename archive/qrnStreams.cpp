@@ -20,6 +20,9 @@ bool FitsInt32(int64_t v) {
 [[noreturn]] void RaiseRange() { throw ERangeError("Range check error"); }
 [[noreturn]] void RaiseOutOfMemory() { throw EStreamError("Out of memory while expanding memory stream"); }
 
+// The error of a write that just fell short; a short write without one counts as a full disk.
+int FailedWriteError() { return platform::LastError() != 0 ? platform::LastError() : ENOSPC; }
+
 }  // namespace
 
 // --- TStream32 ----------------------------------------------------------------------------
@@ -99,6 +102,7 @@ THandleStream32::~THandleStream32() { FHandle = -1; }
 void THandleStream32::SetSize(int32_t NewSize) { SetSize(static_cast<int64_t>(NewSize)); }
 
 void THandleStream32::SetSize(int64_t NewSize) {
+  FlushWrites();
   Seek(NewSize, soBeginning);
   DropBlocks();
   if (!platform::TruncateFile(FHandle, NewSize)) throw EInOutError(std::strerror(platform::LastError()));
@@ -107,6 +111,7 @@ void THandleStream32::SetSize(int64_t NewSize) {
 
 int32_t THandleStream32::Read(void* Buffer, int32_t Count) {
   if (FHandle < 0 || Count <= 0) return 0;
+  if (FPendingLength > 0 && !PutDownPending()) return 0;
   const int32_t n = FReadBlocks ? ReadThroughBlocks(static_cast<uint8_t*>(Buffer), Count)
                                 : platform::ReadFileAt(FHandle, Buffer, Count, FPosition);
   FPosition += n;
@@ -115,11 +120,66 @@ int32_t THandleStream32::Read(void* Buffer, int32_t Count) {
 
 int32_t THandleStream32::Write(const void* Buffer, int32_t Count) {
   if (FHandle < 0 || Count <= 0) return 0;
+  if (FPending) return WriteBehind(static_cast<const uint8_t*>(Buffer), Count);
   DropBlocks();
   const int32_t n = platform::WriteFileAt(FHandle, Buffer, Count, FPosition);
   FPosition += n;
   FSize = std::max(FSize, FPosition);
   return n;
+}
+
+void THandleStream32::SetWriteBehind(bool On) {
+  if (!On) {
+    FlushWrites();
+    FPending.reset();
+  } else if (!FPending && FHandle >= 0) {
+    DropBlocks();
+    FPending = std::make_unique_for_overwrite<uint8_t[]>(kWriteBehindSize);
+    FPendingLength = 0;
+  }
+}
+
+void THandleStream32::FlushWrites() {
+  if (!PutDownPending()) throw EWriteError("Stream write error");
+}
+
+bool THandleStream32::PutDownPending() {
+  if (FWriteError == 0 && FPendingLength > 0) {
+    const int32_t n = FPendingLength;
+    FPendingLength = 0;
+    if (platform::WriteFileAt(FHandle, FPending.get(), n, FPendingStart) != n) FWriteError = FailedWriteError();
+  }
+  // Whoever hears of the failure later hears of it as it was (a full disk stays one).
+  if (FWriteError != 0) platform::SetLastError(FWriteError);
+  return FWriteError == 0;
+}
+
+int32_t THandleStream32::WriteBehind(const uint8_t* Data, int32_t Count) {
+  if (FWriteError != 0) {
+    platform::SetLastError(FWriteError);
+    return 0;
+  }
+  // A write that continues or overwrites what is collected joins it (the local header that is
+  // rewritten once its entry's sizes are known is mostly still here).
+  const bool joins = FPendingLength > 0 && FPosition >= FPendingStart &&
+                     FPosition <= FPendingStart + FPendingLength &&
+                     FPosition + Count <= FPendingStart + kWriteBehindSize;
+  if (!joins) {
+    if (!PutDownPending()) return 0;
+    if (Count >= kWriteBehindSize / 2) {
+      const int32_t n = platform::WriteFileAt(FHandle, Data, Count, FPosition);
+      if (n != Count) FWriteError = FailedWriteError();
+      FPosition += n;
+      FSize = std::max(FSize, FPosition);
+      return n;
+    }
+    FPendingStart = FPosition;
+  }
+  std::memcpy(FPending.get() + (FPosition - FPendingStart), Data, static_cast<size_t>(Count));
+  FPendingLength = static_cast<int32_t>(std::max<int64_t>(FPendingLength, FPosition + Count - FPendingStart));
+  FPosition += Count;
+  FSize = std::max(FSize, FPosition);
+  return Count;
 }
 
 int32_t THandleStream32::Seek(int32_t Offset, uint16_t Origin) {

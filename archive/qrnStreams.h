@@ -127,6 +127,17 @@ class THandleStream32 : public TStream32 {
   int32_t Handle() const { return FHandle; }
   uint16_t ShareMode() const { return FShareMode; }
 
+  // Collects writes in memory and puts them down in pieces of kWriteBehindSize, so that the
+  // many small records of an archive of small files cost no system call each. Only for a file
+  // that this stream alone writes and that is given up whole when a write fails: a failed
+  // write is found at the next flush, and every write after it fails too. Reads, truncations
+  // and FlushWrites put the collected bytes down first; a stream destroyed without a flush
+  // drops them.
+  void SetWriteBehind(bool On);
+  // Puts the collected bytes down; raises EWriteError when they cannot be.
+  void FlushWrites();
+  static constexpr int32_t kWriteBehindSize = 262144;
+
   // The blocks that reads of a read-only file go through. A read of at least kDirectReadSize
   // bytes that finds nothing kept goes straight into the caller's buffer (a copy of a whole
   // file, a decoder's input): a block would only add a copy there.
@@ -152,9 +163,17 @@ class THandleStream32 : public TStream32 {
   TReadBlock* BlockAt(int64_t Pos, bool Load);
   void DropBlocks();
 
+  // False when the collected bytes could not be put down.
+  bool PutDownPending();
+  int32_t WriteBehind(const uint8_t* Data, int32_t Count);
+
   bool FReadBlocks = false;
   uint64_t FUseClock = 0;
   std::array<TReadBlock, 2> FBlocks;
+  std::unique_ptr<uint8_t[]> FPending;  // set while writes are collected
+  int64_t FPendingStart = 0;            // file offset of the first collected byte
+  int32_t FPendingLength = 0;
+  int FWriteError = 0;  // the error of a failed collected write: every later write fails too
 };
 
 // A handle stream that closes its descriptor when destroyed.
@@ -196,6 +215,11 @@ class TMemoryStream32 : public TCustomMemoryStream32 {
   void SetSize(int32_t NewSize) override;
   int32_t Write(const void* Buffer, int32_t Count) override;
   void Clear();
+  // Empties the stream but keeps its block, for a stream used again and again for small data.
+  void Rewind() {
+    FSize = 0;
+    FPosition = 0;
+  }
   int32_t Capacity() const { return FCapacity; }
 
  protected:

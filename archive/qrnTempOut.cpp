@@ -85,6 +85,8 @@ TTempFileStream::TTempFileStream(TZipCommon* AOwner, uint16_t AMode, const std::
     : TFileStream32(Opened, AMode), Owner(AOwner), TempName(Opened), IsTemporary(AMode == platform::kModeCreate),
       Mode(AMode) {
   if (IsTemporary) FinalName = FileName;
+  // Nobody else writes the new archive, and a failed write fails the run that builds it.
+  if (IsTemporary) SetWriteBehind(true);
 }
 
 TTempFileStream::~TTempFileStream() {
@@ -112,6 +114,7 @@ void TTempFileStream::MoveToFinal() {
   try {
     const bool same = SameDrive(TempName, FolderOf(FinalName));
     const int64_t size = Size();
+    FlushWrites();
     if (!platform::FlushFile(FHandle)) throw EWriteError("Error writing to file");
     if (same && FHandle >= 0 && platform::CloseFile(FHandle)) FHandle = -1;
     Owner->MoveTempFile(this, FinalName, size, same, TempName);

@@ -1,6 +1,7 @@
 #include "archive/qrnUnBase.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "archive/qrnCrypt.h"
@@ -12,6 +13,9 @@ constexpr uint16_t kReadDenyWrite = 0x20;
 constexpr uint32_t kAttrArchiveOnly = 0x20;
 // Entries in work are written to hidden files of this prefix beside their targets.
 constexpr const char* kOutputTempPrefix = ".qrn";
+// An entry of at most this size goes down in one write; where no file of its name exists it is
+// written under that name (see OpenOutput).
+constexpr int64_t kInPlaceLimit = 32768;
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -210,29 +214,47 @@ bool TUnBase::OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& 
   DiscardOutput();
   if (Entry.Encrypted() && PasswordFailed) return true;
   if (Name.empty()) return false;
+  const std::string folder = FolderPart(Name);
+  // A killed run never removes the entry it was writing here; a live run's claim keeps its own.
+  if (FSweptFolders.insert(folder).second) platform::RemoveTempLeftovers(folder, kOutputTempPrefix);
+  // A small entry where nothing of that name exists is written under the name itself: creating
+  // and renaming a staged file would cost more than its data. Made new, it replaces nothing; an
+  // entry that fails its checks or never comes to them is removed (DiscardOutput) as its staged
+  // file would be; and as it goes down in one write, a killed run cannot leave part of its data
+  // under its name. Larger entries are staged, so a killed run leaves them as leftovers that a
+  // later run removes. The folder is made when the file cannot be: most entries go to a folder
+  // that is already there. An entry of a split archive may wait between its parts for the next
+  // disk: it is staged whatever its size.
+  auto take = [&](int Fd, const std::string& File, bool InPlace, bool ModeSet) {
+    FOutputTemp = File;
+    FOutputTarget = Name;
+    FOutputInPlace = InPlace;
+    FOutputModeSet = ModeSet;
+    Output = std::make_unique<TFileStream32>(Fd, 0);
+    return true;
+  };
+  int fd = -1;
+  const bool split = FArcType == atZipDS || FArcType == atZipMV;
+  if (!split && Entry.UnpackedSize >= 0 && Entry.UnpackedSize <= kInPlaceLimit) {
+    fd = platform::CreateNewFile(Name);
+    if (fd < 0 && platform::LastError() == ENOENT && !folder.empty() && ForceDirectories(folder))
+      fd = platform::CreateNewFile(Name);
+  }
+  if (fd >= 0) return take(fd, Name, true, true);
   // What could not be opened for writing is not replaced either.
   const uint32_t existing = platform::GetFileAttributes(Name);
   if (existing != platform::kInvalidAttributes &&
       (existing & (platform::kAttrReadOnly | platform::kAttrDirectory)) != 0)
     return false;
-  const std::string folder = FolderPart(Name);
-  // The entry is written beside its file and takes its place only once it passed its checks
-  // (CheckCrc): a damaged or cancelled entry never replaces a good file. A file that replaces
-  // none is made with the mode it keeps. Its folder is made when the file cannot be: most
-  // entries go to a folder that is already there.
+  // Over a file, the entry is written beside it and takes its place only once it passed its
+  // checks (CheckCrc): a damaged or cancelled entry never replaces a good file. A file that
+  // replaces none (a name that came free meanwhile) is made with the mode it keeps.
   const bool replacesNone = existing == platform::kInvalidAttributes;
-  // A killed run never removes the entry it was writing here; a live run's claim keeps its own.
-  if (FSweptFolders.insert(folder).second) platform::RemoveTempLeftovers(folder, kOutputTempPrefix);
   std::string temp;
-  int fd = platform::CreateTempFile(folder, kOutputTempPrefix, replacesNone, temp);
+  fd = platform::CreateTempFile(folder, kOutputTempPrefix, replacesNone, temp);
   if (fd < 0 && !folder.empty() && ForceDirectories(folder))
     fd = platform::CreateTempFile(folder, kOutputTempPrefix, replacesNone, temp);
-  if (fd < 0) return false;
-  FOutputTemp = temp;
-  FOutputTarget = Name;
-  FOutputModeSet = replacesNone;
-  Output = std::make_unique<TFileStream32>(fd, 0);
-  return true;
+  return fd >= 0 && take(fd, temp, false, replacesNone);
 }
 
 void TUnBase::DiscardOutput() {
@@ -243,6 +265,11 @@ void TUnBase::DiscardOutput() {
 
 bool TUnBase::CommitOutput() {
   if (FOutputTemp.empty()) return true;
+  if (FOutputInPlace) {
+    FOutputTemp.clear();
+    FOutputTarget.clear();
+    return true;
+  }
   const bool moved = platform::RenameFile(FOutputTemp, FOutputTarget);
   if (!moved) ReportError(FOutputTarget, "", "0", E_WRITE_ERROR);
   if (moved) FOutputTemp.clear();  // nothing left to remove
@@ -291,14 +318,18 @@ bool TUnBase::AskPassword(TStream32& Archive) {
 
 void TUnBase::EndFile(std::unique_ptr<TStream32>& Output, const std::string& Name, uint32_t Attributes,
                       uint32_t DosDateTime) {
+  uint32_t date = GetFileDate(DosDateTime);
+  if (date == 0) date = kDefaultDosDateTime;
+  const int64_t modified = platform::LocalDosTimeToUnixTime(date);
+  // The date goes on through the open file, which is done with; a failure is ignored.
+  const auto* handle = dynamic_cast<const THandleStream32*>(Output.get());
+  const bool dated = handle != nullptr && handle->Handle() >= 0 && platform::SetFileModifiedTime(handle->Handle(), modified);
   if (!CloseOutput(Output)) ReportError(Name, "", "0", E_CLOSE_ERROR);
   // Date and attributes go on the written file, which keeps them when it takes Name's place.
   const bool staged = !FOutputTemp.empty() && Name == FOutputTarget;
   const std::string& file = staged ? FOutputTemp : Name;
   if (staged && !FOutputModeSet) platform::SetPublishedMode(file, Name);
-  uint32_t date = GetFileDate(DosDateTime);
-  if (date == 0) date = kDefaultDosDateTime;
-  platform::SetFileModifiedTime(file, platform::LocalDosTimeToUnixTime(date));  // a failure is ignored
+  if (!dated) platform::SetFileModifiedTime(file, modified);
   if (FRestoreFileAttr && Attributes != kAttrArchiveOnly) platform::SetFileAttributes(file, Attributes);
 }
 

@@ -131,6 +131,7 @@ class TUnBase : public TZipCommon {
   std::string FOutputTemp;    // the file the entry in work is written to, until its verdict
   std::string FOutputTarget;  // the file it is to replace
   bool FOutputModeSet = false;  // the written file has the mode it keeps (it replaces none)
+  bool FOutputInPlace = false;  // written under the target's own name, where no file was
   // Folders this run has cleared of what killed runs left there.
   std::unordered_set<std::string> FSweptFolders;
 };

@@ -129,7 +129,28 @@ int OpenFile(const std::string& path, uint16_t mode) {
   return OpenFile(path, mode, size);
 }
 
-int OpenFile(const std::string& path, uint16_t mode, int64_t& size) {
+int OpenFile(const std::string& path, uint16_t mode, int64_t& size) { return OpenFileIn(AT_FDCWD, path, mode, size); }
+
+int OpenFolder(const std::string& path) {
+  const int fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return fd < 0 ? fail(-1) : fd;
+}
+
+int TFolderHandle::For(const std::string& path) {
+  if (fd_ >= 0 && path == path_) return fd_;
+  Close();
+  fd_ = OpenFolder(path);
+  if (fd_ >= 0) path_ = path;
+  return fd_;
+}
+
+void TFolderHandle::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+}
+
+int OpenFileIn(int folder, const std::string& path, uint16_t mode, int64_t& size) {
   int flags = O_CLOEXEC;
   if (mode == kModeCreate) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
@@ -149,7 +170,7 @@ int OpenFile(const std::string& path, uint16_t mode, int64_t& size) {
       return fail(-1);
     }
   }
-  int fd = ::open(path.c_str(), flags, 0666);
+  int fd = ::openat(folder, path.c_str(), flags, 0666);
   if (fd < 0) return fail(-1);
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -269,6 +290,7 @@ int64_t FileSizeOf(int fd) {
 }
 
 int LastError() { return lastError; }
+void SetLastError(int Error) { lastError = Error; }
 bool LastErrorIsDiskFull() { return lastError == ENOSPC || lastError == EFBIG || lastError == EDQUOT; }
 
 uint32_t GetFileAttributes(const std::string& path) {
@@ -384,15 +406,29 @@ int64_t LocalDosTimeToUnixTime(uint32_t dos) {
   tm.tm_min = static_cast<int>((dos >> 5) & 63);
   tm.tm_sec = static_cast<int>((dos & 31) * 2);
   tm.tm_isdst = -1;
+  // Without TZ, every mktime looks at /etc/localtime again: a system call for each extracted
+  // file. Where the zone's offset from UTC is the same a day before and a day after, the time is
+  // the fields read as UTC less that offset, as mktime would find; near a change mktime decides.
+  struct tm utc = tm;
+  const time_t asUtc = timegm(&utc);
+  if (asUtc != static_cast<time_t>(-1)) {
+    struct tm before {}, after {};
+    const time_t dayBefore = asUtc - 86400, dayAfter = asUtc + 86400;
+    if (localtime_r(&dayBefore, &before) && localtime_r(&dayAfter, &after) && before.tm_gmtoff == after.tm_gmtoff)
+      return static_cast<int64_t>(asUtc) - before.tm_gmtoff;
+  }
   return static_cast<int64_t>(mktime(&tm));
 }
 
 bool SetFileModifiedTime(const std::string& path, int64_t seconds) {
-  struct timespec times[2];
-  times[0].tv_sec = static_cast<time_t>(seconds);
-  times[0].tv_nsec = 0;
-  times[1] = times[0];
+  const struct timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
   if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return fail(false);
+  return true;
+}
+
+bool SetFileModifiedTime(int fd, int64_t seconds) {
+  const struct timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+  if (::futimens(fd, times) != 0) return fail(false);
   return true;
 }
 
@@ -475,6 +511,11 @@ int CreateTempFile(const std::string& folder, const std::string& prefix, bool pu
   }
   errno = EEXIST;
   return fail(-1);
+}
+
+int CreateNewFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  return fd < 0 ? fail(-1) : fd;
 }
 
 int RemoveTempLeftovers(const std::string& folder, const std::string& prefix) {

@@ -32,6 +32,26 @@ constexpr uint16_t kModeReadDenyWrite = 0x20;
 int OpenFile(const std::string& path, uint16_t mode);  // -1 on failure, errno kept
 // The same, giving the file's size as the open found it.
 int OpenFile(const std::string& path, uint16_t mode, int64_t& size);
+// The same for name (no folder part) in the folder that OpenFolder opened, for reading: the
+// refusals of a simulated drive go by full path and are not seen here.
+int OpenFileIn(int folder, const std::string& name, uint16_t mode, int64_t& size);
+// A descriptor that names a folder for OpenFileIn (it reads nothing), -1 on failure.
+int OpenFolder(const std::string& path);
+// The last folder asked for, kept open for OpenFileIn until another is asked for or Close.
+class TFolderHandle {
+ public:
+  TFolderHandle() = default;
+  TFolderHandle(const TFolderHandle&) = delete;
+  TFolderHandle& operator=(const TFolderHandle&) = delete;
+  ~TFolderHandle() { Close(); }
+  // The descriptor of path, -1 when it cannot be opened.
+  int For(const std::string& path);
+  void Close();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
 int32_t ReadFile(int fd, void* buffer, int32_t count);  // bytes read, 0 on failure
 int32_t WriteFile(int fd, const void* buffer, int32_t count);  // bytes written, 0 on failure
 // As ReadFile and WriteFile, at offset; the descriptor's own position is neither used nor moved.
@@ -44,6 +64,8 @@ bool CloseFile(int fd);
 int64_t FileSizeOf(int fd);  // -1 on failure
 // The errno of the last failed call of this thread, and whether it was "disk full".
 int LastError();
+// Makes Error the last error again, for a failure that is reported after other calls.
+void SetLastError(int Error);
 bool LastErrorIsDiskFull();
 
 // --- metadata ----------------------------------------------------------------------------
@@ -86,6 +108,8 @@ uint32_t UnixTimeToLocalDosTime(int64_t seconds);
 // A local DOS date-time back to seconds since the epoch.
 int64_t LocalDosTimeToUnixTime(uint32_t dos);
 bool SetFileModifiedTime(const std::string& path, int64_t seconds);
+// The same through an open descriptor of the file.
+bool SetFileModifiedTime(int fd, int64_t seconds);
 
 // --- folders and files -------------------------------------------------------------------
 bool DirectoryExists(const std::string& path);
@@ -102,6 +126,10 @@ std::string MakeTempFile(const std::string& folder, const std::string& prefix);
 // its full name. With published set the file is made with the mode a new file gets (0666 less
 // the umask) and needs no SetPublishedMode when it replaces nothing.
 int CreateTempFile(const std::string& folder, const std::string& prefix, bool published, std::string& name);
+// Makes the file path, which must not exist yet (no file, folder or link of that name), with the
+// mode a new file gets; its descriptor (read and write), or -1 with the error kept (EEXIST: the
+// name is taken).
+int CreateNewFile(const std::string& path);
 // Removes from folder what runs that were killed left of their temporary files: regular files of
 // this user named "<prefix>XXXXXX", not empty, last changed before this call, whose claim no live
 // process holds. Returns how many it removed.

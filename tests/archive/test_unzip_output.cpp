@@ -283,6 +283,77 @@ TEST(UnZipOutput, AFailingEntryNeverReplacesAnExistingFile) {
   platform::SetFileAttributes(d / "dest/f.txt", 0);
 }
 
+// Guards the restore of small entries where no file of their name exists, which are written
+// under that name rather than staged: one that fails in any way leaves nothing at all (no partial
+// file, no staged file), one that passes has the mode a new file gets, its date and its
+// read-only bit, and a name that a folder holds is left to the folder.
+TEST(UnZipOutput, ASmallEntryWhereNoFileWasLeavesNothingWhenItFails) {
+  auto badCrc = Stored("f.txt", "new content");
+  badCrc.crc ^= 1;
+  auto shortData = Stored("f.txt", "0123456789");
+  shortData.unpacked = 20;
+  auto damaged = Stored("f.txt", std::string(40, '\xFF'));
+  damaged.method = 8;
+  damaged.unpacked = 100;
+  auto unsupported = Stored("f.txt", "0123456789");
+  unsupported.method = 7;
+  struct Case {
+    const char* what;
+    RawEntry entry;
+    std::function<void(Reader&)> arrange;
+  };
+  const std::vector<Case> cases = {
+      {"crc", badCrc, nullptr},
+      {"size", shortData, nullptr},
+      {"damaged data", damaged, nullptr},
+      {"unsupported method", unsupported, nullptr},
+      {"refused write", Stored("f.txt", "content"),
+       [](Reader& r) {
+         r.unzip.OutputHook = [](TStream32*, uint8_t*, int32_t, int32_t, int32_t, bool) { return 0; };
+       }},
+      {"cancelled", Stored("f.txt", "content"),
+       [](Reader& r) { r.unzip.OnProgress = [&r](TObject*, uint8_t, uint8_t) { r.unzip.SetCancel(true); }; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder d;
+    zipfixture::WriteAll(d / "x.zip", Build({c.entry}));
+    std::filesystem::create_directories(d / "dest");
+    Reader r(d / "x.zip", d / "dest");
+    if (c.arrange) c.arrange(r);
+    r.unzip.Extract();
+    EXPECT_FALSE(r.Passed("f.txt"));
+    EXPECT_EQ(r.unzip.FilesFailed(), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d / "dest"), {}), 0) << "nothing left behind";
+  }
+
+  Folder d;
+  auto fresh = Stored("new/f.txt", "new");
+  fresh.attributes = 0x21;
+  fresh.dos = (uint32_t{2001 - 1980} << 25) | (3u << 21) | (4u << 16);  // 2001-03-04 00:00:00
+  zipfixture::WriteAll(d / "x.zip", Build({fresh, Stored("plain.txt", "plain"), Stored("taken", "file")}));
+  std::filesystem::create_directories(d / "dest/taken");
+  Put(d / "dest/taken/inside.txt", "kept");
+  Reader r(d / "x.zip", d / "dest");
+  const mode_t mask = ::umask(022);
+  r.unzip.Extract();
+  ::umask(mask);
+  EXPECT_TRUE(r.Passed("f.txt"));
+  EXPECT_TRUE(r.Passed("plain.txt"));
+  EXPECT_FALSE(r.Passed("taken"));
+  EXPECT_EQ(Tree(d / "dest"), (std::map<std::string, std::string>{
+                                  {"new/f.txt", "new"}, {"plain.txt", "plain"}, {"taken/inside.txt", "kept"}}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d / "dest"), {}), 3);
+  struct stat st {};
+  ASSERT_EQ(stat((d / "dest/new/f.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  EXPECT_EQ(st.st_mtime, platform::LocalDosTimeToUnixTime(fresh.dos));
+  ASSERT_EQ(stat((d / "dest/plain.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(st.st_mtime, platform::LocalDosTimeToUnixTime(Stored("", "").dos));
+  platform::SetFileAttributes(d / "dest/new/f.txt", 0);
+}
+
 TEST(UnZipOutput, NameCodePages) {
   Folder d;
   auto utf8 = Stored("привет.txt", "u");

@@ -8,6 +8,7 @@
 
 #include "archive/qrnBase.h"
 #include "archive/qrnEndian.h"
+#include "platform/volumes.h"
 #include "tests/archive/reader_listing.h"
 #include "tests/archive/unzip_fixture.h"
 #include "tests/archive/writer_fixture.h"
@@ -194,6 +195,37 @@ TEST(WriterUpdate, FailedRunLeavesTheArchiveExactlyAsItWas) {
   EXPECT_TRUE(failed);
   EXPECT_FALSE(w.errors.empty());
   EXPECT_TRUE(Slurp(d / "out.zip") == before);
+}
+
+// Guards the temporary archive's collected writes: a temporary folder that fills up part-way
+// through the entries (when a collected piece is put down, or a large file goes straight to it)
+// fails the run as a full disk, reported, whether it builds a new archive or updates one; the
+// old archive stays byte for byte and nothing is left in the temporary folder.
+TEST(WriterUpdate, ATemporaryFolderThatFillsUpFailsTheRunAsAFullDisk) {
+  Folder d;
+  for (int i = 0; i < 1500; ++i) Put(d / ("src/f" + std::to_string(i) + ".bin"), Random(300, static_cast<uint32_t>(i)));
+  Put(d / "src/large.bin", Random(200000, 7));
+  platform::SimulatedDrive temp(d / "temp", 300000, "TEMP", 1);
+  {
+    Writer w(d / "new.zip", d / "src");
+    w.zip.SetTempDir(temp.Path());
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_DISK_FULL));
+    EXPECT_FALSE(std::filesystem::exists(d / "new.zip"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.Path()), {}), 0) << "nothing left behind";
+  }
+  {
+    Writer w(d / "old.zip", d / "src");
+    ASSERT_EQ(w.zip.Compress(), 1501);
+  }
+  const auto before = Slurp(d / "old.zip");
+  Put(d / "src/new.txt", "one more");
+  Writer w(d / "old.zip", d / "src");
+  w.zip.SetTempDir(temp.Path());
+  EXPECT_EQ(w.zip.Compress(), 0);
+  EXPECT_TRUE(w.Reported(E_DISK_FULL));
+  EXPECT_TRUE(Slurp(d / "old.zip") == before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.Path()), {}), 0) << "nothing left behind";
 }
 
 // A file that cannot be read as it was found (a log rotated or truncated while it is read) must
