@@ -10,24 +10,11 @@
 namespace {
 
 // A deflate state costs a quarter megabyte to set up; an archive of many small files would
-// spend more time there than deflating. Finished states are kept, one per level and memory
-// level, and reset.
+// spend more time there than deflating. Finished states are kept, one per level, and reset.
 struct TDeflatePool {
-  TDeflateHandle Free[4][10];
+  TDeflateHandle Free[4];
 };
 thread_local TDeflatePool DeflatePool;
-
-// Every reset clears the state's hash table, 64 KiB at memory level 8: for a file of a few
-// hundred bytes that is more work than deflating it. A smaller level halves the table per step
-// and the symbol buffer with it; the level taken is the smallest whose buffer (2^(level + 6)
-// symbols, one kept free) still holds one symbol per input byte, so the input is deflated as
-// one block, as at level 8. Stored blocks (level 0) are sized by that buffer: they keep 8.
-int MemLevelFor(int Level, int64_t SizeHint) {
-  if (Level == 0 || SizeHint < 0) return 8;
-  int memLevel = 1;
-  while (memLevel < 8 && SizeHint >= (int64_t{1} << (memLevel + 6))) ++memLevel;
-  return memLevel;
-}
 
 // The 128 KiB output buffer of a filter stream, kept for the next stream: allocating and freeing
 // a block that large for every small member costs more than its data.
@@ -105,24 +92,22 @@ void TCustomStream::WriteTarget(const uint8_t* Data, int32_t Count) {
 
 // --- TCompressStream -------------------------------------------------------------------------
 
-TCompressStream::TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits, int64_t SizeHint)
+TCompressStream::TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits)
     : TCustomStream(Target) {
-  FMemLevel = MemLevelFor(DeflateLevelOf(DeflateType), SizeHint);
   InitDeflate(DeflateType, WindowBits);
 }
 
 void TCompressStream::InitDeflate(TDeflateType DeflateType, int WindowBits) {
   FLevel = DeflateLevelOf(DeflateType);
   FWindowBits = WindowBits;
-  if (FLevel == 0) FMemLevel = 8;
-  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)][FMemLevel];
+  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)];
   if (WindowBits == -15 && pooled) {
     FZ = std::move(pooled);
     deflateReset(FZ.get());
   } else {
     auto z = std::make_unique<z_stream>();
     std::memset(z.get(), 0, sizeof(z_stream));
-    if (deflateInit2(z.get(), FLevel, Z_DEFLATED, WindowBits, FMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(z.get(), FLevel, Z_DEFLATED, WindowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
       throw EStreamError("Error initialising deflate");
     FZ.reset(z.release());
   }
@@ -145,7 +130,7 @@ TCompressStream::~TCompressStream() {
   } catch (...) {
     // Only a stream abandoned by an exception gets here; that exception is already on its way.
   }
-  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)][FMemLevel];
+  TDeflateHandle& pooled = DeflatePool.Free[PoolSlot(FLevel)];
   if (FWindowBits == -15 && !pooled) pooled = std::move(FZ);
 }
 
@@ -434,7 +419,7 @@ bool DeflateFile(TStream32* InFile, TStream32* OutStream, const TFilterState& St
                  TDeflateType DeflateType, TNotifyEvent ProgressHandler, int WindowBits) {
   bool ok;
   {
-    TCompressStream z(OutStream, DeflateType, WindowBits, InFile->Size());
+    TCompressStream z(OutStream, DeflateType, WindowBits);
     z.State = State;
     z.ProgressHandler = ProgressHandler;
     z.ActiveProgressHandler = ProgressHandler;

@@ -65,9 +65,7 @@ class TCustomStream : public TStream32 {
 
 class TCompressStream : public TCustomStream {
  public:
-  // SizeHint: how many bytes will be written, when known (-1 when not): a small input gets a
-  // deflate state whose hash table is no larger than it needs.
-  TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits, int64_t SizeHint = -1);
+  TCompressStream(TStream32* Target, TDeflateType DeflateType, int WindowBits);
   ~TCompressStream() override;
 
   int32_t Read(void* Buffer, int32_t Count) override;  // -1: write-only
@@ -93,7 +91,6 @@ class TCompressStream : public TCustomStream {
   TDeflateHandle FZ;
   int FLevel = 0;
   int FWindowBits = -15;
-  int FMemLevel = 8;
 };
 
 class TStoreStream : public TCustomStream {
