@@ -331,7 +331,8 @@ class TCompBase : public TZipCommon {
   // The stored entry being copied, for the format to size it from its directory record, and
   // why it could not be when it could not.
   TCompFileInfo* FKeptInfo = nullptr;
-  std::string FKeptFault;
+  // A fixed text: it is set before each check of every kept entry, and a copy costs there.
+  const char* FKeptFault = "";
   // The run failed in a way that must leave the old archive as it was.
   bool FRunFailed = false;
   // The archive reached its place without the temporary output's move (spanned disks).

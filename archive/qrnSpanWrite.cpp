@@ -470,7 +470,7 @@ void TDiskSpanObj::SetLabel(const std::string& Label) {
 // --- an earlier set on the disk in the drive -------------------------------------------------
 
 bool TZipBase::TakeOverSpannedSet() {
-  constexpr THeaderTypeState kWholeDirectory = 0x02 | 0x04;  // directory confirmed, end record found
+  constexpr THeaderTypeState kWholeDirectory = hfCentral | hfEnd;
   if ((DirectoryFlags & kWholeDirectory) == kWholeDirectory && EndRecordDisk() == 0) {
     // A set that fits on one disk is a whole archive, its "PK" 7 8 marker aside: it is updated
     // as any other (a spanned run asks before it replaces the file).

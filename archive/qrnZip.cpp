@@ -65,6 +65,8 @@ int64_t DescriptorLength(TStream32& Input, int64_t Pos, bool Zip64) {
   return (hasSig ? 4 : 0) + 4 + (Zip64 ? 16 : 8);
 }
 
+}  // namespace
+
 // The parts of a split set read as one stream: volume after volume, each starting where the one
 // before it ends. Positions in the set are a volume's start plus the offset in that volume.
 class TVolumeSetStream : public TStream32 {
@@ -110,6 +112,8 @@ class TVolumeSetStream : public TStream32 {
   int64_t FSize = 0;
   int64_t FPosition = 0;
 };
+
+namespace {
 
 std::array<uint8_t, 10> CentralZip64(const TCompFileInfo& Info) {
   TZip64Extra x;
@@ -279,6 +283,8 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
   FEmptyDirectory = false;
   FDirectoryEnd = -1;
   Central = false;
+  // Looked up once: every record of the directory asks.
+  FReadSet = dynamic_cast<TVolumeSetStream*>(&Input);
   if (EndRecordPos < 0) {
     // Without an end record the reader walks the local headers, from past the marker that
     // opens a split archive; without those either, this is no archive to update.
@@ -287,8 +293,7 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
     return true;
   }
   // One part of a set was searched, the last: its positions lie that far into the set.
-  auto* set = dynamic_cast<TVolumeSetStream*>(&Input);
-  const int64_t base = set ? set->Start(EndRecordDisk()) : 0;
+  const int64_t base = FReadSet ? FReadSet->Start(EndRecordDisk()) : 0;
   if (base < 0 || CommentPos + CommentLength > Input.Size() - base) {
     MarkDamaged("the archive comment runs past the end of the file");
     return false;
@@ -298,8 +303,8 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
   FExpectedFullCount = Zip64End();
   FDirectoryEnd = base + DirectoryEnd();
   int64_t dir = FDirectoryEnd;
-  if (set) {
-    const int64_t dirBase = set->Start(static_cast<uint32_t>(DirectoryVolume()));
+  if (FReadSet) {
+    const int64_t dirBase = FReadSet->Start(static_cast<uint32_t>(DirectoryVolume()));
     if (dirBase < 0) {
       MarkDamaged("the end record names a volume the set does not have");
       return false;
@@ -338,9 +343,8 @@ bool TZipBase::FindDirectory(std::string& Name, TStream32& Input, TCompHeaderLis
     int64_t start = 0;
     if (!TakeDirectory(Input, start, DirectoryFound)) return false;
     if (DirectoryFound && List != nullptr) {
-      auto* set = dynamic_cast<TVolumeSetStream*>(&Input);
       List->SharedBlock.assign(CommentLength, 0);
-      Input.Seek((set ? set->Start(EndRecordDisk()) : 0) + CommentPos, soBeginning);
+      Input.Seek((FReadSet ? FReadSet->Start(EndRecordDisk()) : 0) + CommentPos, soBeginning);
       ReadExact(Input, List->SharedBlock.data(), CommentLength);
     }
     NextHeaderPos = start;
@@ -390,9 +394,9 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
       FReadExtra = record.Extra;
       FReadComment = record.Comment;
       ExtraHigh = record.High;
-      if (auto* set = dynamic_cast<TVolumeSetStream*>(&Input)) {
+      if (FReadSet != nullptr) {
         // The offsets of a set count from the start of each volume.
-        const int64_t volume = set->Start(GetLE16(CentralHeaderBuf, 34));
+        const int64_t volume = FReadSet->Start(GetLE16(CentralHeaderBuf, 34));
         FReadOffset = volume < 0 ? -1 : volume + Full(record.Sizes.LocalHeaderOffset, record.High.OffsetHigh);
       } else {
         FReadOffset = ShiftedLocalOffset(record, SfxShift);
@@ -470,7 +474,7 @@ void TZipBase::AddDirectoryEntry(TStream32& Input, const std::string& Name, TCom
   // The new archive is one file: every kept entry lies on its only disk. A disk number that a
   // single file carries is wrong, and kept it would send the reader after a set (0xFFFF defers
   // to the Zip64 block, whose fields depend on it).
-  if (dynamic_cast<TVolumeSetStream*>(&Input) != nullptr || GetLE16(Info.RawHeader, 34) != 0xFFFF)
+  if (FReadSet != nullptr || GetLE16(Info.RawHeader, 34) != 0xFFFF)
     PutLE16(Info.RawHeader, 34, 0);
   Info.UnpackedHigh = ExtraHigh.UnpackedHigh;
   Info.PackedHigh = ExtraHigh.PackedHigh;
@@ -624,7 +628,7 @@ int64_t TZipBase::MeasureStoredEntry(TStream32& Input, const std::array<uint8_t,
   if (start + count > size) return 0;
   FKeptFault = "its data runs into the entry after it";
   if (FKeptInfo != nullptr && FKeptInfo->Limit >= 0 && start + count > FKeptInfo->Limit) return 0;
-  FKeptFault.clear();
+  FKeptFault = "";
   Input.Seek(start, soBeginning);
   return count;
 }

@@ -14,6 +14,7 @@
 #include "platform/volumes.h"
 
 class TDiskSpanObj;
+class TVolumeSetStream;
 
 // What ListEntries tells of the new entry it lists when OnRead fires.
 struct TCompEntryInfo {
@@ -147,6 +148,9 @@ class TZipBase : public TCompBase {
   // Where the header's entry begins in the stream read: its local header, moved by a prefix's
   // shift or by the start of its volume in a set.
   int64_t FReadOffset = 0;
+  // The old archive as a set of volumes, while its directory is read (TakeDirectory looks once);
+  // null for a single file.
+  TVolumeSetStream* FReadSet = nullptr;
   // What the end record says: entries (-1 unknown; FExpectedFullCount when not cut to 16
   // bits), and whether the archive has no entries at all.
   int64_t FExpectedEntries = -1;

@@ -27,6 +27,18 @@ void ExpectDamaged(const std::vector<uint8_t>& bytes, const std::map<std::string
   }
 }
 
+// Text files <prefix>0.txt ... of size, size + step, ... bytes in d/src, zipped there by
+// Info-ZIP into d/a.zip in the order of their names; false when zip failed.
+bool ZipTexts(const Folder& d, const std::string& prefix, int count, size_t size, size_t step,
+              std::map<std::string, std::string>& source) {
+  for (int i = 0; i < count; ++i) {
+    const std::string name = prefix + std::to_string(i) + ".txt";
+    source[name] = writerfixture::Text(size + step * static_cast<size_t>(i));
+    Put(d / ("src/" + name), source[name]);
+  }
+  return Shell("cd '" + (d / "src") + "' && zip -q ../a.zip " + prefix + "*.txt") == 0;
+}
+
 TEST(UnZipEntries, OwnWriterRoundTripWithFoldersDatesAndEmptyFiles) {
   Folder d;
   Put(d / "src/a.txt", "hello");
@@ -358,12 +370,7 @@ TEST(UnZipEntries, LocalHeaderThatDisagreesWithItsDirectoryRecordFailsTheEntry) 
   if (!HaveTool("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
   Folder d;
   std::map<std::string, std::string> source;
-  for (int i = 0; i < 4; ++i) {
-    const std::string name = "file" + std::to_string(i) + ".txt";
-    source[name] = writerfixture::Text(3000 + 100 * static_cast<size_t>(i));
-    Put(d / ("src/" + name), source[name]);
-  }
-  ASSERT_EQ(Shell("cd '" + (d / "src") + "' && zip -q ../a.zip file0.txt file1.txt file2.txt file3.txt"), 0);
+  ASSERT_TRUE(ZipTexts(d, "file", 4, 3000, 100, source));
   const auto zip = zipfixture::ReadAll(d / "a.zip");
   const auto entries = zipfixture::Entries(zip);
   ASSERT_EQ(entries.size(), 4u);
@@ -515,12 +522,7 @@ TEST(UnZipEntries, FailedEntriesOfADamagedDirectoryAreBoundedByWhatItCouldHold) 
   if (!HaveTool("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
   Folder d;
   std::map<std::string, std::string> source;
-  for (int i = 0; i < 8; ++i) {
-    const std::string name = "g" + std::to_string(i) + ".txt";
-    source[name] = writerfixture::Text(900 + 50 * static_cast<size_t>(i));
-    Put(d / ("src/" + name), source[name]);
-  }
-  ASSERT_EQ(Shell("cd '" + (d / "src") + "' && zip -q ../a.zip g*.txt"), 0);
+  ASSERT_TRUE(ZipTexts(d, "g", 8, 900, 50, source));
   const auto zip = zipfixture::ReadAll(d / "a.zip");
   const size_t end = zip.size() - TEndRecord::kSize;
   ASSERT_EQ(GetLE32(zip, end), kEndRecordSignature);
