@@ -31,6 +31,8 @@ enum : int32_t {
   E_WRITE_PROTECTED = 25171,
   E_FILE_NOT_FOUND = 25192,
   E_OPEN_ERROR = 25235,
+  // Not an error: the text with which a file that holds no data and is not stored is named.
+  E_NOT_STORED = 25239,
   E_UNSUPPORTED_TYPE = 25244,
   E_OUT_OF_MEMORY = 25253,
   E_NOTHING_TO_DO = 25268,

@@ -656,6 +656,9 @@ void TCompBase::BuildFileList(TCompHeaderList& List) {
     scan.OnScanFailure = [this](TObject*, const std::string& Path, int Error) {
       ReportError(Path, std::strerror(Error), "0", E_OPEN_ERROR);
     };
+    scan.OnScanLeftOut = [this](TObject*, const std::string& Path, const std::string& Reason) {
+      if (OnNotStored) OnNotStored(this, Path, Reason);
+    };
     scan.OnRootDirChange = [this](TObject*, const std::string& Dir) { FScanRoot = AddSlash(Dir); };
     scan.SetOwnerList(&List);
     scan.SetFoundFileProc([this, &List](const std::string& Path, const platform::FindData& Data, TObject*) {
@@ -1031,7 +1034,7 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   if (level != dtDeflateS && IsStoredType(FCurrentFileName)) level = dtDeflateS;
   TSourceFile in(source, FSourceFolder.For(FolderPart(source)));
   if (in.Handle() < 0) {
-    ReportError(source, "", "0", E_OPEN_ERROR);
+    ReportError(source, std::strerror(platform::LastError()), "0", E_OPEN_ERROR);
     return false;
   }
   const int64_t size = in.Size();

@@ -100,11 +100,20 @@ TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, c
     result.Errors.Add(file, extended, ECode);
     if (userHandler) userHandler(Sender, file, extended, VolumeID, ECode);
   };
+  const TOnNotStored userNotStored = Zip.OnNotStored;
+  Zip.OnNotStored = [&](TObject* Sender, const std::string& FileName, const std::string& Reason) {
+    result.NotStored.push_back(ErrorMessage(E_NOT_STORED) + ": " + FileName + " (" + Reason + ")");
+    if (userNotStored) userNotStored(Sender, FileName, Reason);
+  };
   struct TRestoreHandler {
     TZip& Zip;
     const TOnError& Handler;
-    ~TRestoreHandler() { Zip.OnError = Handler; }
-  } restore{Zip, userHandler};
+    const TOnNotStored& NotStored;
+    ~TRestoreHandler() {
+      Zip.OnError = Handler;
+      Zip.OnNotStored = NotStored;
+    }
+  } restore{Zip, userHandler, userNotStored};
 
   if (!platform::DirectoryExists(SourceFolder)) {
     Zip.ReportError(SourceFolder, "", "0", E_INVALID_DIRECTORY);

@@ -46,6 +46,8 @@ struct TTaskRunResult {
   bool Succeeded = false;
   // What the run reported, under the names the user knows.
   TEngineErrors Errors;
+  // The files that hold no data and were not stored, one line each; they do not fail the run.
+  std::vector<std::string> NotStored;
 };
 
 // Runs Zip over every file of SourceFolder into Archive. A replacing run builds its archive under

@@ -130,7 +130,7 @@ void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run
 
 // Both kinds of run end alike.
 void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int32_t added, bool succeeded,
-                         const std::vector<std::string>& failures) {
+                         const std::vector<std::string>& failures, const std::vector<std::string>& notStored) {
   if (!Logs(table, task)) return;
   std::vector<std::string> lines;
   if (!succeeded) {
@@ -139,6 +139,7 @@ void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int3
   } else {
     lines.push_back("Резервное копирование успешно завершено, скопировано: " + std::to_string(added) + " файлов");
   }
+  for (const std::string& file : notStored) lines.push_back(LogSafeText(file));
   lines.push_back(LogStamp() + " Завершение задачи");
   lines.push_back(kBlankLine14);
   AppendTaskLog(table, task, lines);

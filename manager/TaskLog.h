@@ -40,7 +40,8 @@ void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run
 // line 8 is the failure line when the run did not succeed.
 // A failed run names what it left out: failures follow the failure line, one line each.
 void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added, bool succeeded,
-                         const std::vector<std::string>& failures = {});
+                         const std::vector<std::string>& failures = {},
+                         const std::vector<std::string>& notStored = {});
 
 // Restore: archivePath is the archive's full path.
 void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);

@@ -363,13 +363,23 @@ std::vector<FindData> listFolder(const std::string& folder, std::vector<ListFail
     struct stat st = lst;
     const bool link = S_ISLNK(lst.st_mode);
     if (link) {
-      if (::fstatat(dfd, e->d_name, &st, 0) != 0) {  // a link to nothing, or to what cannot be reached
-        failed(name, errno);
+      if (::fstatat(dfd, e->d_name, &st, 0) != 0) {
+        // A target that does not exist holds nothing; one that cannot be reached may hold data.
+        const int error = errno;
+        const bool none = error == ENOENT || error == ENOTDIR || error == ELOOP;
+        if (failures) failures->push_back({name, error, none ? NoData::NoTarget : NoData::None, true});
         continue;
       }
       if (S_ISDIR(st.st_mode) && !failures) continue;
     }
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;  // FIFOs, sockets, devices
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {  // never opened
+      const NoData kind = S_ISFIFO(st.st_mode)  ? NoData::Fifo
+                          : S_ISSOCK(st.st_mode) ? NoData::Socket
+                          : S_ISCHR(st.st_mode)  ? NoData::CharDevice
+                                                 : NoData::BlockDevice;
+      if (failures) failures->push_back({name, 0, kind, link});
+      continue;
+    }
     out.push_back(FindData{name, attributesOf(name, st), static_cast<int64_t>(st.st_size),
                            static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
                            static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), link});
