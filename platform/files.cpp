@@ -178,8 +178,10 @@ int OpenFileIn(int folder, const std::string& path, uint16_t mode, int64_t& size
     errno = EISDIR;
     return fail(-1);
   }
-  // O_NONBLOCK is the only status flag set above.
-  if (flags & O_NONBLOCK) fcntl(fd, F_SETFL, 0);
+  // O_NONBLOCK is the only status flag set above. A file that gives its size as 0 and is only
+  // read keeps it: such a file may be a pseudo-file that waits for data (the kernel's message
+  // log), whose read must fail rather than hold the run; on a real file the flag does nothing.
+  if ((flags & O_NONBLOCK) && !(st.st_size == 0 && (flags & O_ACCMODE) == O_RDONLY)) fcntl(fd, F_SETFL, 0);
   size = static_cast<int64_t>(st.st_size);
   return fd;
 }
