@@ -237,7 +237,7 @@ void TForm7::xpButton3Click(TObject*) {
   int32_t n = 0;
   const bool succeeded = RunRestore(n);
   FFileCount = n;
-  WriteRestoreEndEntry(task, 1, n, succeeded);
+  WriteRestoreEndEntry(task, 1, n, succeeded, FErrors.Lines());
   Label4.setText(kFileCaption);
   Label3.setText(kArchiveCaption);
   if (!succeeded) {

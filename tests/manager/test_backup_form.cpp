@@ -55,14 +55,7 @@ class BackupForm : public archiveform::ArchiveFormTest {
     return line + "\r\n08.12.2026 9:05:33 Завершение задачи\r\n" + std::string(14, ' ') + "\r\n";
   }
   // A failed run's line 8, followed by what the run left out: the lines its error box lists.
-  static std::string FailureLines(const std::string& boxText) {
-    std::string lines = kFailure;
-    const size_t listed = boxText.find("\n\n");
-    if (listed == std::string::npos) return lines;
-    std::istringstream rest(boxText.substr(listed + 2));
-    for (std::string line; std::getline(rest, line);) lines += "\r\n" + line;
-    return lines;
-  }
+  static std::string FailureLines(const std::string& boxText) { return BoxAsLogLines(kFailure, boxText); }
 
   TForm5 backup_form_;
 };

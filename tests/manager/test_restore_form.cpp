@@ -44,6 +44,8 @@ class RestoreForm : public archiveform::ArchiveFormTest {
     for (const auto& e : std::filesystem::directory_iterator(source_)) std::filesystem::remove_all(e.path());
   }
   void ShowForm() { ShowFrom(form_->ToolButton9, restore_form_); }
+  // A failed restore's line 7, followed by the lines its error box lists.
+  static std::string FailureLines(const std::string& boxText) { return BoxAsLogLines(kFailure, boxText); }
 
   std::vector<std::string> Listed() const { return restore_form_.FileListBox1.Names(); }
   // Presses on the list's row of name (or below the rows when name is empty).
@@ -273,9 +275,11 @@ TEST_F(RestoreForm, DamagedOrForeignArchivesAreReportedAsFailures) {
     EXPECT_EQ(box.text.rfind(kFailure, 0), 0u) << box.text;
     EXPECT_GT(box.text.size(), std::string(kFailure).size() + 2) << "the box says what failed";
     EXPECT_NE(box.text.find(c.engineText), std::string::npos) << box.text;
+    // The log names what failed as the box does, a line each, after the failure line.
     const std::string entry = LogEntries().substr(before.size());
-    EXPECT_NE(entry.find(std::string(kFailure) + "\r\n08.12.2026 9:05:33 Завершение задачи"), std::string::npos)
+    EXPECT_NE(entry.find(FailureLines(box.text) + "\r\n08.12.2026 9:05:33 Завершение задачи"), std::string::npos)
         << entry;
+    EXPECT_NE(entry.find(std::string(kFailure) + "\r\n" + c.engineText), std::string::npos) << entry;
     EXPECT_EQ(entry.find("успешно"), std::string::npos) << entry;
     before = LogEntries();
   }
