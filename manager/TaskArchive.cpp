@@ -45,6 +45,10 @@ void TEngineErrors::Add(const std::string& FileName, const std::string& Extended
   FLines.push_back({ECode, FileName, std::move(line)});
 }
 
+void TEngineErrors::AddLine(const std::string& FileName, const std::string& Line) {
+  FLines.push_back({0, FileName, Line});
+}
+
 std::string TEngineErrors::Text() const {
   std::string text;
   for (size_t i = 0; i < FLines.size() && i < kShownErrors; ++i) text += (i ? "\n" : "") + FLines[i].Text;

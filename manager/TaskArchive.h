@@ -23,6 +23,8 @@ class TEngineErrors {
  public:
   void Clear() { FLines.clear(); }
   void Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode);
+  // A line of the program's own about FileName, shown as it stands.
+  void AddLine(const std::string& FileName, const std::string& Line);
   bool Empty() const { return FLines.empty(); }
   // The first lines, and how many more there were.
   std::string Text() const;
