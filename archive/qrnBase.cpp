@@ -28,6 +28,7 @@ const std::map<int32_t, const char*>& messageTable() {
       {25171, "disk is write protected"},
       {25192, "File not found"},
       {25235, "Error opening file"},
+      {25239, "Not stored, holds no file data"},
       {25244, "Invalid or unsupported archive type for this operation"},
       {25253, "Out of memory"},
       {25268, "Nothing to do"},

@@ -31,6 +31,8 @@ enum : int32_t {
   E_WRITE_PROTECTED = 25171,
   E_FILE_NOT_FOUND = 25192,
   E_OPEN_ERROR = 25235,
+  // Not an error: the text with which a file that holds no data and is not stored is named.
+  E_NOT_STORED = 25239,
   E_UNSUPPORTED_TYPE = 25244,
   E_OUT_OF_MEMORY = 25253,
   E_NOTHING_TO_DO = 25268,
@@ -402,8 +404,12 @@ class TZipCommon : public TRegisterQarno {
   // Count, else ArchiveFile.
   std::string GetVolumeName(int32_t Index, int32_t Count);
   // Bytes written through WriteBlock's output rules; short counts are reported (25136), a full
-  // disk raises (25160).
+  // disk raises (25160), both through ReportShortWrite.
   int32_t WriteBlock(TStream32* Output, uint8_t* Buffer, int32_t CrcFlag, int32_t Count, int32_t CrcMode);
+  // WriteBlock's report of a write that fell short: a full disk sets FilesDone to 0 and raises,
+  // anything else counts the entry off FilesDone and reports. A writer names the archive it
+  // writes, with the entry in work as the extended message.
+  virtual void ReportShortWrite(bool DiskFull);
   // Adds Count bytes to the CRC register of CrcMode (16 or 32; other modes none).
   void UpdateCrc(int32_t CrcMode, const uint8_t* Buffer, int32_t Count);
   // Copies a stored entry of PackedSize bytes (Flags: its general-purpose flags) to Output;

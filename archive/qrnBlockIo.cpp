@@ -370,17 +370,21 @@ int32_t TZipCommon::WriteBlock(TStream32* Output, uint8_t* Buffer, int32_t CrcFl
   }
   if (written < Count) {
     // Only a write that fell short is judged by the platform's last error, which may be stale.
-    if (OutputMode != 3 && platform::LastErrorIsDiskFull()) {
-      FilesDone = 0;
-      RaiseError(Throw_E_RAISE, ArchiveFile(), FCurrentFileName, "0", E_DISK_FULL);
-      return written;
-    }
-    if (FilesDone > 0) --FilesDone;
-    ReportError(ArchiveFile(), FCurrentFileName, "0", E_WRITE_ERROR);
+    ReportShortWrite(OutputMode != 3 && platform::LastErrorIsDiskFull());
     return written;
   }
   if (CrcFlag == 1) UpdateCrc(CrcMode, Buffer, written);
   return written;
+}
+
+void TZipCommon::ReportShortWrite(bool DiskFull) {
+  if (DiskFull) {
+    FilesDone = 0;
+    RaiseError(Throw_E_RAISE, ArchiveFile(), FCurrentFileName, "0", E_DISK_FULL);
+    return;
+  }
+  if (FilesDone > 0) --FilesDone;
+  ReportError(ArchiveFile(), FCurrentFileName, "0", E_WRITE_ERROR);
 }
 
 int32_t TZipCommon::WriteEncrypted(TStream32* Output, uint8_t* Buffer, int32_t CrcFlag, int32_t Count,

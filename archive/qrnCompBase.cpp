@@ -1,8 +1,12 @@
 #include "archive/qrnCompBase.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "archive/qrnCrypt.h"
 #include "archive/qrnEndian.h"
@@ -39,6 +43,9 @@ std::string ExtensionOf(const std::string& Name) {
 // read to its end, and the short read raises EReadError. With KeepCrc, a pass that reads it from
 // the start leaves the CRC-32 of what it read, so the data pass of an enciphered file can tell
 // that the file changed after the CRC pass.
+//
+// A file that the file system gives as empty may hold data all the same (/proc, /sys): TakeWhole
+// reads it to its end once, into memory, and every pass then reads those bytes.
 class TSourceFile : public TFileStream32 {
  public:
   // Opened in Folder, a descriptor of the file's folder (negative: by its full name).
@@ -51,7 +58,14 @@ class TSourceFile : public TFileStream32 {
       FPassEnd = 0;
     }
     Count = static_cast<int32_t>(std::clamp<int64_t>(FSnapshotSize - at, 0, Count));
-    const int32_t n = THandleStream32::Read(Buffer, Count);
+    int32_t n;
+    if (FWhole) {
+      if (Count > 0) std::memcpy(Buffer, FWhole->data() + at, static_cast<size_t>(Count));
+      Seek(int64_t{Count}, soCurrent);
+      n = Count;
+    } else {
+      n = THandleStream32::Read(Buffer, Count);
+    }
     if (KeepCrc && n > 0 && at == FPassEnd) {
       Crc32Update(Buffer, static_cast<size_t>(n), FPassCrc);
       FPassEnd += n;
@@ -66,6 +80,32 @@ class TSourceFile : public TFileStream32 {
 
   bool KeepCrc = false;
 
+  // Reads a file whose size was 0 to its end. False when a read fails (the platform's last error
+  // says why) or when it holds more than kWholeLimit bytes (last error EFBIG).
+  bool TakeWhole() {
+    auto whole = std::make_unique<std::vector<uint8_t>>();
+    std::array<uint8_t, 65536> block;
+    for (;;) {
+      platform::SetLastError(0);
+      const int32_t n = THandleStream32::Read(block.data(), static_cast<int32_t>(block.size()));
+      if (n <= 0) {
+        if (platform::LastError() != 0) return false;
+        break;
+      }
+      if (whole->size() + static_cast<size_t>(n) > kWholeLimit) {
+        platform::SetLastError(EFBIG);
+        return false;
+      }
+      whole->insert(whole->end(), block.begin(), block.begin() + n);
+    }
+    FSnapshotSize = static_cast<int64_t>(whole->size());
+    FWhole = std::move(whole);
+    SetPosition(0);
+    return true;
+  }
+  // More than this from a file of no size is not held in memory: such a file is reported.
+  static constexpr size_t kWholeLimit = size_t{64} << 20;
+
  private:
   explicit TSourceFile(std::pair<int, int64_t> Opened)
       : TFileStream32(Opened.first, Opened.second), FSnapshotSize(Opened.first >= 0 ? Opened.second : 0) {}
@@ -77,6 +117,7 @@ class TSourceFile : public TFileStream32 {
   }
 
   int64_t FSnapshotSize = 0;
+  std::unique_ptr<std::vector<uint8_t>> FWhole;
   uint32_t FPassCrc = 0xFFFFFFFFu;
   int64_t FPassEnd = 0;
 };
@@ -656,6 +697,9 @@ void TCompBase::BuildFileList(TCompHeaderList& List) {
     scan.OnScanFailure = [this](TObject*, const std::string& Path, int Error) {
       ReportError(Path, std::strerror(Error), "0", E_OPEN_ERROR);
     };
+    scan.OnScanLeftOut = [this](TObject*, const std::string& Path, const std::string& Reason) {
+      if (OnNotStored) OnNotStored(this, Path, Reason);
+    };
     scan.OnRootDirChange = [this](TObject*, const std::string& Dir) { FScanRoot = AddSlash(Dir); };
     scan.SetOwnerList(&List);
     scan.SetFoundFileProc([this, &List](const std::string& Path, const platform::FindData& Data, TObject*) {
@@ -1031,8 +1075,17 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   if (level != dtDeflateS && IsStoredType(FCurrentFileName)) level = dtDeflateS;
   TSourceFile in(source, FSourceFolder.For(FolderPart(source)));
   if (in.Handle() < 0) {
-    ReportError(source, "", "0", E_OPEN_ERROR);
+    ReportError(source, std::strerror(platform::LastError()), "0", E_OPEN_ERROR);
     return false;
+  }
+  if (in.Size() == 0) {
+    if (!in.TakeWhole()) {
+      ReportError(source, std::strerror(platform::LastError()), "0", E_READ_ERROR);
+      return false;
+    }
+    // Bytes the scan did not count: the run's progress takes them in.
+    ArchiveTotal += in.Size();
+    BytesLeft += in.Size();
   }
   const int64_t size = in.Size();
   FEncrypt = size > 0 && !FPassword.empty();

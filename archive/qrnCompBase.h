@@ -194,6 +194,10 @@ class TCompBase : public TZipCommon {
   TOnClearDisk OnClearDisk;
   TOnInsertDisk OnInsertDisk;
   TOnFileExists OnDiskSpanFileExists;
+  // A file of the source that holds no data and is not stored (a FIFO, a socket, a device, a
+  // link to one or to nothing): nothing of it is lost, so it is no error, but the user may be
+  // told. Reason is in the engine's words.
+  TOnNotStored OnNotStored;
 
  protected:
   // The kind an update works on: where detection recognised nothing, the zip directory search

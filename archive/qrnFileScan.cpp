@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <set>
@@ -206,6 +207,21 @@ int32_t CompareText(const std::string& a, const std::string& b, bool caseSensiti
   if (i < a.size()) return 1;
   if (j < b.size()) return -1;
   return 0;
+}
+
+// Why an entry that holds no file data is left out.
+std::string NoDataReason(const platform::ListFailure& x) {
+  using platform::NoData;
+  std::string what;
+  switch (x.noData) {
+    case NoData::Fifo: what = "named pipe (FIFO)"; break;
+    case NoData::Socket: what = "socket"; break;
+    case NoData::CharDevice: what = "character device"; break;
+    case NoData::BlockDevice: what = "block device"; break;
+    case NoData::NoTarget: return std::string("link to nothing: ") + std::strerror(x.error);
+    case NoData::None: break;
+  }
+  return x.link ? "link to a " + what : what;
 }
 
 std::string Extension(const std::string& name) {
@@ -464,7 +480,8 @@ void TqrnFileScan::WalkFolder(const std::string& Folder, const TMultiMasks& Mask
   // and a deep tree costs heap, not call stack. Linked folders wait until every real folder is
   // walked, so that a folder of the tree is found under its own path and not a link's. Each
   // folder is entered once, known by device and inode: a link to a parent cannot loop, and two
-  // links to one folder store it once. Special files never appear in a listing.
+  // links to one folder store it once. Special files never appear in a listing: the owner hears
+  // of them through OnScanLeftOut.
   struct Frame {
     std::string Folder;
     std::vector<platform::FindData> Entries;
@@ -495,6 +512,13 @@ void TqrnFileScan::WalkFolder(const std::string& Folder, const TMultiMasks& Mask
       std::vector<platform::ListFailure> failures;
       entries = platform::ReadFolder(f, failures);
       for (const platform::ListFailure& x : failures) {
+        if (x.noData != platform::NoData::None) {
+          // Nothing of it is lost, but the owner may name it.
+          const bool matched = std::any_of(Masks.begin(), Masks.end(),
+                                           [&](const TMultiMask& m) { return m.Mask().Match(x.name); });
+          if (matched && OnScanLeftOut) OnScanLeftOut(this, f + x.name, NoDataReason(x));
+          continue;
+        }
         // A group folder that does not exist is walked with no result; anything else that
         // cannot be read leaves files out, and the owner must hear of it.
         if (x.name.empty() && isRoot && (x.error == ENOENT || x.error == ENOTDIR)) continue;

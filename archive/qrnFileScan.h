@@ -106,8 +106,12 @@ using TFoundFileProc = std::function<void(const std::string& Path, const platfor
 
 // Something below a scanned folder that the walk could not read, so whatever it holds is not
 // among the found files: a folder that cannot be listed (Path ends in '/'), an entry whose
-// metadata cannot be read, a link whose target is missing or cannot be reached. Error is errno.
+// metadata cannot be read, a link whose target cannot be reached. Error is errno.
 using TOnScanFailure = std::function<void(TObject* Sender, const std::string& Path, int Error)>;
+// Something below a scanned folder that holds no file data and is left out for that reason: a
+// FIFO, a socket, a device, a link to one of them, or a link to nothing. Reason says which, in
+// the engine's words. Only entries whose names match a mask of the group are reported.
+using TOnScanLeftOut = std::function<void(TObject* Sender, const std::string& Path, const std::string& Reason)>;
 
 class TqrnFileScan : public TComponent {
  public:
@@ -148,6 +152,7 @@ class TqrnFileScan : public TComponent {
   TOnRootDirChange OnRootDirChange;
   TOnRecurseDir OnRecurseDir;
   TOnScanFailure OnScanFailure;
+  TOnScanLeftOut OnScanLeftOut;
 
   // Run state.
   // A non-empty mask string (comma-separated masks) selects root-folder mode; SetFileSpec

@@ -110,6 +110,7 @@ using TOnScanFileEvent = std::function<void(TObject* Sender, const std::string& 
 using TOnFinishedEvent = std::function<void(TObject* Sender, int32_t FilesCount, int64_t FilesSize)>;
 using TOnRootDirChange = std::function<void(TObject* Sender, const std::string& Dir)>;
 using TOnRecurseDir = std::function<void(TObject* Sender, const std::string& Directory)>;
+using TOnNotStored = std::function<void(TObject* Sender, const std::string& FileName, const std::string& Reason)>;
 using TOnElapsedTime = std::function<void(TObject* Sender, float ElapsedTime)>;
 using TOnDeleteFile = std::function<void(TObject* Sender, const std::string& FileName, int32_t Count, int32_t MaxCount)>;
 using TOnError = std::function<void(TObject* Sender, const std::string& FileName, const std::string& ExtendedMsg,

@@ -115,6 +115,7 @@ void TUnBase::ResetRun() {
   VolumeFileName = ArchiveFile();
   FExcludeSpec.Clear();
   FFilesFailed = 0;
+  FOutputFull = false;
   FSweptFolders.clear();
   FBytesWritten = 0;
 }
@@ -375,6 +376,18 @@ int32_t TUnBase::WriteDecrypted(TStream32* Output, uint8_t* Buffer, int32_t CrcF
   }
   if (written < Count) FEntryDamaged = true;
   return written;
+}
+
+void TUnBase::ReportShortWrite(bool DiskFull) {
+  EntryNotDecoded();
+  if (DiskFull) {
+    FOutputFull = true;
+    FilesDone = 0;
+    RaiseError(Throw_E_RAISE, FCurrentFileName, "", "0", E_DISK_FULL);
+    return;
+  }
+  if (FilesDone > 0) --FilesDone;
+  ReportError(FCurrentFileName, "", "0", E_WRITE_ERROR);
 }
 
 void TUnBase::AdvanceProgress(const TUnEntry& Record) {

@@ -103,6 +103,9 @@ class TUnBase : public TZipCommon {
   // FilesDone (the entry keeps its count and fails its verdict instead).
   int32_t WriteDecrypted(TStream32* Output, uint8_t* Buffer, int32_t CrcFlag, int32_t Count, int32_t CrcMode,
                          bool Decrypt) override;
+  // What could not be written is the file of the entry in work: the report names it, and its
+  // failed verdict adds no report of its own. A full disk also ends the run (OutputFull).
+  void ReportShortWrite(bool DiskFull) override;
   // The written file of the entry in work takes its target's place; false (reported) when it
   // cannot. DiscardOutput removes it instead.
   bool CommitOutput();
@@ -127,6 +130,8 @@ class TUnBase : public TZipCommon {
   // The entry in work was not decoded (password, output, folder): its failed verdict was
   // reported by its own step, or left silent on purpose.
   bool FEntryNotDecoded = false;
+  // A write of this run found the disk full: nothing after it would fit, and the driver stops.
+  bool FOutputFull = false;
   int64_t FEntryWritten = 0;  // bytes of the entry in work put down
   std::string FOutputTemp;    // the file the entry in work is written to, until its verdict
   std::string FOutputTarget;  // the file it is to replace

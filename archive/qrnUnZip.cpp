@@ -553,7 +553,7 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   ArchiveTotal = UnpackedTotal;
   std::string stored;
   int32_t i = 0;
-  for (; i < FList.Count() && !GetCancel(); ++i) {
+  for (; i < FList.Count() && !GetCancel() && !FOutputFull; ++i) {
     FCurrentIndex = i;
     const TUnZipRecord r = *FList.GetHeader(i);
     if (!OpenDiskOf(Archive, r, i == 0)) break;
@@ -613,8 +613,9 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
                             Entry.Crc == 0;
     ExtractEntryFile(Archive, r.Attributes);
   }
-  // The files that a missing disk or volume kept from being read did not come out either.
-  for (; FVolumeMissing && i < FList.Count(); ++i) {
+  // The files that a missing disk or volume, or a full disk, kept from being read did not come
+  // out either.
+  for (; (FVolumeMissing || FOutputFull) && i < FList.Count(); ++i) {
     if (!isFolderRecord(*FList.GetHeader(i))) CountFailed();
   }
 }

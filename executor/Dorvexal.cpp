@@ -349,7 +349,8 @@ void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
   WriteBackupStartEntry(Table, Task, TBackupRun::Automatic, name);
   // A replacing run that fails leaves the old backup as it was.
   result = CompressTaskArchive(Zip1, Table(SourceDir, Task), archive, replace, "Dorvexal");
-  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, result.Added, result.Succeeded, result.Errors.Lines());
+  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, result.Added, result.Succeeded, result.Errors.Lines(),
+                      result.NotStored);
   if (ExecutorLogFlag != "0") WriteExecutorLogLine(Table(TaskName, Task), result.Succeeded);
   completed = true;
 }

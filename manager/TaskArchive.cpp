@@ -45,6 +45,10 @@ void TEngineErrors::Add(const std::string& FileName, const std::string& Extended
   FLines.push_back({ECode, FileName, std::move(line)});
 }
 
+void TEngineErrors::AddLine(const std::string& FileName, const std::string& Line) {
+  FLines.push_back({0, FileName, Line});
+}
+
 std::string TEngineErrors::Text() const {
   std::string text;
   for (size_t i = 0; i < FLines.size() && i < kShownErrors; ++i) text += (i ? "\n" : "") + FLines[i].Text;
@@ -100,11 +104,20 @@ TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, c
     result.Errors.Add(file, extended, ECode);
     if (userHandler) userHandler(Sender, file, extended, VolumeID, ECode);
   };
+  const TOnNotStored userNotStored = Zip.OnNotStored;
+  Zip.OnNotStored = [&](TObject* Sender, const std::string& FileName, const std::string& Reason) {
+    result.NotStored.push_back(ErrorMessage(E_NOT_STORED) + ": " + FileName + " (" + Reason + ")");
+    if (userNotStored) userNotStored(Sender, FileName, Reason);
+  };
   struct TRestoreHandler {
     TZip& Zip;
     const TOnError& Handler;
-    ~TRestoreHandler() { Zip.OnError = Handler; }
-  } restore{Zip, userHandler};
+    const TOnNotStored& NotStored;
+    ~TRestoreHandler() {
+      Zip.OnError = Handler;
+      Zip.OnNotStored = NotStored;
+    }
+  } restore{Zip, userHandler, userNotStored};
 
   if (!platform::DirectoryExists(SourceFolder)) {
     Zip.ReportError(SourceFolder, "", "0", E_INVALID_DIRECTORY);

@@ -23,6 +23,8 @@ class TEngineErrors {
  public:
   void Clear() { FLines.clear(); }
   void Add(const std::string& FileName, const std::string& ExtendedMsg, int32_t ECode);
+  // A line of the program's own about FileName, shown as it stands.
+  void AddLine(const std::string& FileName, const std::string& Line);
   bool Empty() const { return FLines.empty(); }
   // The first lines, and how many more there were.
   std::string Text() const;
@@ -46,6 +48,8 @@ struct TTaskRunResult {
   bool Succeeded = false;
   // What the run reported, under the names the user knows.
   TEngineErrors Errors;
+  // The files that hold no data and were not stored, one line each; they do not fail the run.
+  std::vector<std::string> NotStored;
 };
 
 // Runs Zip over every file of SourceFolder into Archive. A replacing run builds its archive under

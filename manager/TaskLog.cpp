@@ -1,5 +1,6 @@
 #include "manager/TaskLog.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/codepage.h"
@@ -36,6 +37,13 @@ size_t CodePointLength(const std::string& text, size_t i) {
   return platform::IsValidUtf8(std::string_view(text).substr(i, length)) ? length : 0;
 }
 
+// A character that would break or garble a log line: C0 controls (newline, carriage return,
+// tab, ...) and DEL.
+bool IsControl(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b < 0x20 || b == 0x7F;
+}
+
 bool Logs(const TTaskTable& table, int32_t task) { return table(LogFlag, task) == "1"; }
 
 void AppendTaskLog(const TTaskTable& table, int32_t task, const std::vector<std::string>& lines) {
@@ -49,7 +57,8 @@ std::vector<std::string> ArchiveDeletionLines(const std::string& archivePath) {
 }  // namespace
 
 std::string LogSafeText(const std::string& text) {
-  if (platform::Utf8ToCp1251(text)) return text;
+  const bool plain = std::none_of(text.begin(), text.end(), [](char c) { return IsControl(c); });
+  if (plain && platform::Utf8ToCp1251(text)) return text;
   std::string safe;
   for (size_t i = 0; i < text.size();) {
     const size_t length = CodePointLength(text, i);
@@ -61,13 +70,14 @@ std::string LogSafeText(const std::string& text) {
       continue;
     }
     const std::string point = text.substr(i, length);
-    if (platform::Utf8ToCp1251(point)) {
+    if (!IsControl(point[0]) && platform::Utf8ToCp1251(point)) {
       safe += point;
     } else {
       static constexpr unsigned kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
       unsigned code = static_cast<unsigned char>(point[0]) & kLeadBits[length];
       for (size_t k = 1; k < length; ++k) code = (code << 6) | (static_cast<unsigned char>(point[k]) & 0x3F);
-      std::snprintf(escape, sizeof escape, "\\u%04X", code);
+      // A fixed width for each form, so that no digit that follows can be read as part of it.
+      std::snprintf(escape, sizeof escape, code > 0xFFFF ? "\\U%08X" : "\\u%04X", code);
       safe += escape;
     }
     i += length;
@@ -130,7 +140,7 @@ void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run
 
 // Both kinds of run end alike.
 void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int32_t added, bool succeeded,
-                         const std::vector<std::string>& failures) {
+                         const std::vector<std::string>& failures, const std::vector<std::string>& notStored) {
   if (!Logs(table, task)) return;
   std::vector<std::string> lines;
   if (!succeeded) {
@@ -139,6 +149,7 @@ void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun, int3
   } else {
     lines.push_back("Резервное копирование успешно завершено, скопировано: " + std::to_string(added) + " файлов");
   }
+  for (const std::string& file : notStored) lines.push_back(LogSafeText(file));
   lines.push_back(LogStamp() + " Завершение задачи");
   lines.push_back(kBlankLine14);
   AppendTaskLog(table, task, lines);
@@ -156,13 +167,15 @@ void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::st
   AppendTaskLog(table, task, lines);
 }
 
-void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted, bool succeeded) {
+void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted, bool succeeded,
+                          const std::vector<std::string>& failures) {
   if (!Logs(table, task)) return;
   std::vector<std::string> lines;
   if (succeeded) {
     lines.push_back("Востановление успешно завершено, востановлено: " + std::to_string(extracted) + " файлов");
   } else {
     lines.push_back(kRestoreFailureLine);
+    for (const std::string& failure : failures) lines.push_back(LogSafeText(failure));
   }
   lines.push_back(LogStamp() + " Завершение задачи");
   lines.push_back(kBlankLine14);

@@ -22,8 +22,9 @@ bool IsPlainLogFileName(const std::string& logFile);
 // InstallDir() + "/" + logFile; EInOutError when logFile is not a plain name.
 std::string TaskLogPath(const std::string& logFile);
 
-// text as it can stand in a log: what code page 1251 cannot hold is written as \uXXXX, and a
-// byte that is not UTF-8 (a file name from another system) as \xFF, never as '?'.
+// text as one line of a log: what code page 1251 cannot hold is written as \uXXXX (\UXXXXXXXX
+// beyond U+FFFF), a control character such as a newline as \uXXXX too, and a byte that is not
+// UTF-8 (a file name from another system) as \xFF, never as '?'.
 std::string LogSafeText(const std::string& text);
 
 // "date time" of this moment, in the fixed formats (08.12.2026 9:05:33).
@@ -38,15 +39,18 @@ enum class TBackupRun : uint8_t { OnDemand, Automatic };
 void WriteBackupStartEntry(const TTaskTable& table, int32_t task, TBackupRun run, const std::string& archiveName);
 // Lines 8-10: added is the number of files the run stored (0 for a run with nothing new to add);
 // line 8 is the failure line when the run did not succeed.
-// A failed run names what it left out: failures follow the failure line, one line each.
+// A failed run names what it left out: failures follow the failure line, one line each. The
+// files that hold no data and were not stored (notStored) follow, after a success line too.
 void WriteBackupEndEntry(const TTaskTable& table, int32_t task, TBackupRun run, int32_t added, bool succeeded,
-                         const std::vector<std::string>& failures = {});
+                         const std::vector<std::string>& failures = {},
+                         const std::vector<std::string>& notStored = {});
 
 // Restore: archivePath is the archive's full path.
 void WriteRestoreStartEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
 // Line 7 is the failure line when the restore did not succeed (archive not opened, an entry
-// damaged).
-void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted, bool succeeded);
+// damaged), followed by failures, one line each.
+void WriteRestoreEndEntry(const TTaskTable& table, int32_t task, int32_t extracted, bool succeeded,
+                          const std::vector<std::string>& failures = {});
 
 void WriteArchiveDeletionEntry(const TTaskTable& table, int32_t task, const std::string& archivePath);
 // Raises the I/O error that the deletion entry of archivePath would meet (a log that cannot be

@@ -119,7 +119,8 @@ void TForm5::xpButton1Click(TObject*) {
   WriteBackupStartEntry(task, 1, TBackupRun::OnDemand, FArchiveName);
   const TTaskRunResult result = RunBackup(task);
   FFileCount = result.Added;
-  WriteBackupEndEntry(task, 1, TBackupRun::OnDemand, result.Added, result.Succeeded, result.Errors.Lines());
+  WriteBackupEndEntry(task, 1, TBackupRun::OnDemand, result.Added, result.Succeeded, result.Errors.Lines(),
+                      result.NotStored);
   Label5.setText(kArchiveCaption);
   Label6.setText(kFileCaption);
   if (!result.Succeeded) {

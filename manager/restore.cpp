@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "archive/qrnCompBase.h"
@@ -31,16 +32,23 @@ void ShowError(const std::string& text) {
   platform::MessageBox(text, kErrorCaption, platform::MB_OK | platform::MB_ICONERROR);
 }
 
-// A new hidden folder inside target for one restore; empty when none can be made.
-std::string MakeStagingFolder(const std::string& target) {
+// A new hidden folder inside target for one restore; empty when none can be made, with the line
+// that tells the user why in failure.
+std::string MakeStagingFolder(const std::string& target, std::string& failure) {
   static uint32_t counter = 0;
   std::error_code ec;
   std::filesystem::create_directories(target, ec);
+  if (ec) {
+    failure = "Невозможно создать папку: " + target + " (" + ec.message() + ")";
+    return std::string();
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string path =
         JoinPath(target, ".~Kalvenor-restore-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
     if (std::filesystem::create_directory(path, ec)) return path;
+    if (ec) break;
   }
+  failure = "Невозможно записать в папку: " + target + (ec ? " (" + ec.message() + ")" : std::string());
   return std::string();
 }
 
@@ -178,9 +186,10 @@ bool TForm7::RunRestore(int32_t& extracted) {
   // The entries come out into a hidden folder beside the files they restore, and only those that
   // came out intact take the place of the files there: a damaged entry never overwrites the
   // file the user still has.
-  FStaging = MakeStagingFolder(target);
+  std::string failure;
+  FStaging = MakeStagingFolder(target, failure);
   if (FStaging.empty()) {
-    FErrors.Add(target, "", E_INVALID_DIRECTORY);
+    FErrors.AddLine(target, failure);
     extracted = 0;
     return false;
   }
@@ -218,7 +227,7 @@ int32_t TForm7::PublishIntact(const std::string& target) {
     if (platform::RenameFile((fs::path(FStaging) / rel).string(), to.string())) {
       ++placed;
     } else {
-      FErrors.Add(to.string(), "", E_WRITE_ERROR);
+      FErrors.Add(to.string(), std::strerror(platform::LastError()), E_WRITE_ERROR);
     }
   }
   fs::remove_all(FStaging, ec);
@@ -237,7 +246,7 @@ void TForm7::xpButton3Click(TObject*) {
   int32_t n = 0;
   const bool succeeded = RunRestore(n);
   FFileCount = n;
-  WriteRestoreEndEntry(task, 1, n, succeeded);
+  WriteRestoreEndEntry(task, 1, n, succeeded, FErrors.Lines());
   Label4.setText(kFileCaption);
   Label3.setText(kArchiveCaption);
   if (!succeeded) {

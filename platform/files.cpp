@@ -178,8 +178,10 @@ int OpenFileIn(int folder, const std::string& path, uint16_t mode, int64_t& size
     errno = EISDIR;
     return fail(-1);
   }
-  // O_NONBLOCK is the only status flag set above.
-  if (flags & O_NONBLOCK) fcntl(fd, F_SETFL, 0);
+  // O_NONBLOCK is the only status flag set above. A file that gives its size as 0 and is only
+  // read keeps it: such a file may be a pseudo-file that waits for data (the kernel's message
+  // log), whose read must fail rather than hold the run; on a real file the flag does nothing.
+  if ((flags & O_NONBLOCK) && !(st.st_size == 0 && (flags & O_ACCMODE) == O_RDONLY)) fcntl(fd, F_SETFL, 0);
   size = static_cast<int64_t>(st.st_size);
   return fd;
 }
@@ -363,13 +365,23 @@ std::vector<FindData> listFolder(const std::string& folder, std::vector<ListFail
     struct stat st = lst;
     const bool link = S_ISLNK(lst.st_mode);
     if (link) {
-      if (::fstatat(dfd, e->d_name, &st, 0) != 0) {  // a link to nothing, or to what cannot be reached
-        failed(name, errno);
+      if (::fstatat(dfd, e->d_name, &st, 0) != 0) {
+        // A target that does not exist holds nothing; one that cannot be reached may hold data.
+        const int error = errno;
+        const bool none = error == ENOENT || error == ENOTDIR || error == ELOOP;
+        if (failures) failures->push_back({name, error, none ? NoData::NoTarget : NoData::None, true});
         continue;
       }
       if (S_ISDIR(st.st_mode) && !failures) continue;
     }
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;  // FIFOs, sockets, devices
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {  // never opened
+      const NoData kind = S_ISFIFO(st.st_mode)  ? NoData::Fifo
+                          : S_ISSOCK(st.st_mode) ? NoData::Socket
+                          : S_ISCHR(st.st_mode)  ? NoData::CharDevice
+                                                 : NoData::BlockDevice;
+      if (failures) failures->push_back({name, 0, kind, link});
+      continue;
+    }
     out.push_back(FindData{name, attributesOf(name, st), static_cast<int64_t>(st.st_size),
                            static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
                            static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), link});

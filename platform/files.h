@@ -91,15 +91,23 @@ std::optional<FindData> StatPath(const std::string& path);
 // folders are listed as files are not, so a walk never descends into one). "." and ".." are
 // not listed. The order is the file system's. Empty when the folder cannot be read.
 std::vector<FindData> ListDirectory(const std::string& folder);
+// Entries that hold no file data, so that leaving them out loses nothing: special files, and a
+// link that leads to nothing (its target missing, or a loop of links).
+enum class NoData : uint8_t { None, Fifo, Socket, CharDevice, BlockDevice, NoTarget };
 // What a listing could not read: an entry (its name), or the folder itself (empty name); errno.
+// An entry left out because it holds no data has noData set (and error 0 unless noData is
+// NoTarget); link says that the entry is a symbolic link to what noData names.
 struct ListFailure {
   std::string name;
   int error;
+  NoData noData = NoData::None;
+  bool link = false;
 };
 // Lists a folder for a walk that must account for everything in it: links to folders are listed
-// as folders (link set), and whatever could not be read goes to failures: the folder itself when
-// it cannot be opened or read to its end, an entry whose metadata cannot be read, a link whose
-// target is missing or cannot be reached. FIFOs, sockets and devices are left out as above.
+// as folders (link set), and whatever is not listed goes to failures: the folder itself when it
+// cannot be opened or read to its end, an entry whose metadata cannot be read, a link whose
+// target cannot be reached; and, marked as holding no data, FIFOs, sockets, devices, links to
+// them and links to nothing.
 std::vector<FindData> ReadFolder(const std::string& folder, std::vector<ListFailure>& failures);
 bool IsSymlinkToDirectory(const std::string& path);
 

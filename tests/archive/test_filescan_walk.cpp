@@ -1,9 +1,7 @@
 // The scanner on a real tree: hidden folders, read-only files, special files, linked folders
 // that loop, the attribute tests, scan groups, events, cancelling and the owner's callback.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +17,7 @@
 
 #include "archive/qrnFileScan.h"
 #include "platform/hooks.h"
+#include "tests/support/UnixSocket.h"
 
 namespace fs = std::filesystem;
 
@@ -58,22 +57,11 @@ class FileScanWalk : public ::testing::Test {
     fs::create_directory(root_ + ".cache");
     WriteFile(root_ + ".cache/h.txt", 23);
     ASSERT_EQ(::mkfifo((root_ + "fifo").c_str(), 0644), 0);
-    MakeSocket(root_ + "sock");
+    testsupport::MakeSocket(root_ + "sock");
     fs::create_directory_symlink(".", root_ + "loop");
     fs::create_directory_symlink("..", root_ + "sub/up");
     fs::create_symlink("a.txt", root_ + "link.txt");
     fs::create_symlink("nowhere", root_ + "dangling");
-  }
-
-  static void MakeSocket(const std::string& path) {
-    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(s, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    ASSERT_LT(path.size(), sizeof addr.sun_path);
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::close(s);
   }
 
   // Relative names of everything the per-entry callback received ("sub/" for a folder).

@@ -2,13 +2,17 @@
 // the task log's blocks, the executor log's lines, the tray states, the busy flag, replacing
 // runs that must keep the old archive when they fail, and the menu commands.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -18,6 +22,7 @@
 #include "executor_fixture.h"
 #include "platform/errors.h"
 #include "tests/support/OrdinaryUser.h"
+#include "tests/support/UnixSocket.h"
 
 namespace {
 
@@ -627,6 +632,107 @@ TEST_F(Tick, AFolderThatCannotBeReadFailsTheRunNamedAndWhatCouldBeReadIsStored) 
       << log;
   EXPECT_EQ(log.find("успешно"), std::string::npos);
   EXPECT_EQ(form.Trayloom1->IconIndex(), 7);
+}
+
+// What holds no file data (a FIFO, a socket, a device, a link to one of them, a link to nothing
+// such as a browser profile's "lock", a loop of links) is named in the task log as not stored,
+// with the reason, and fails nothing; what holds data and cannot be read (a file of mode 000, a
+// link whose target lies in a folder the user may not enter) still fails the run.
+TEST_F(Tick, WhatHoldsNoDataIsNamedAsNotStoredAndOnlyWhatCannotBeReadFails) {
+  SetLogf("1");
+  const std::string locked = Root + "/locked";
+  fs::create_directories(locked);
+  std::ofstream(locked + "/secret.txt") << "kept from this user";
+  struct Row {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+    const char* line;  // what the log says after the entry's path
+    bool fails;
+  };
+  const Row rows[] = {
+      {"pipe", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }, " (named pipe (FIFO))", false},
+      {"socket", [](const std::string& p) { testsupport::MakeSocket(p); }, " (socket)", false},
+      {"null", [](const std::string& p) { fs::create_symlink("/dev/null", p); }, " (link to a character device)", false},
+      {"pipe-link", [](const std::string& p) { fs::create_symlink("pipe", p); }, " (link to a named pipe (FIFO))", false},
+      {"lock", [](const std::string& p) { fs::create_symlink("127.0.1.1:+4242", p); },
+       " (link to nothing: No such file or directory)", false},
+      {"loop", [](const std::string& p) { fs::create_symlink("loop", p); },
+       " (link to nothing: Too many levels of symbolic links)", false},
+      {"closed.txt",
+       [](const std::string& p) {
+         std::ofstream(p) << "mine alone";
+         fs::permissions(p, fs::perms::none);
+       },
+       " (Permission denied)", true},
+      {"secret", [&](const std::string& p) { fs::create_symlink(locked + "/secret.txt", p); }, " (Permission denied)",
+       true},
+  };
+  TTask quiet;
+  quiet.Name = "Особые";
+  quiet.Source = MakeSource("quiet");
+  quiet.Backup = MakeBackup("quiet-backup");
+  quiet.LogFile = "Особые.log";
+  TTask closed;
+  closed.Name = "Закрытые";
+  closed.Source = MakeSource("closed");
+  closed.Backup = MakeBackup("closed-backup");
+  closed.LogFile = "Закрытые.log";
+  // The lines each task's log must hold after its result line, in any order.
+  std::multiset<std::string> quietLines, closedLines;
+  for (const Row& r : rows) {
+    for (const TTask* t : {&quiet, &closed}) {
+      if (r.fails && t == &quiet) continue;
+      const std::string path = t->Source + "/" + r.name;
+      r.make(path);
+      (t == &quiet ? quietLines : closedLines)
+          .insert((r.fails ? "Error opening file: " : "Not stored, holds no file data: ") + path + r.line);
+    }
+  }
+  WriteStore({quiet, closed});
+  TForm1 form;
+  fs::permissions(locked, fs::perms::none);
+  {
+    const testsupport::TOrdinaryUser user;
+    const bool refused = user.CannotList(locked);
+    if (!refused) {
+      fs::permissions(locked, fs::perms::owner_all);
+      GTEST_SKIP() << "this process reads folders of mode 000 and cannot give that up";
+    }
+    form.Timer1Timer();
+  }
+  fs::permissions(locked, fs::perms::owner_all);
+
+  // The result line of each task's entry, and the lines after it up to the closing stamp.
+  auto resultOf = [&](const TTask& t, std::multiset<std::string>& after) {
+    std::istringstream log(ReadText(Home + "/" + t.LogFile));
+    std::string result;
+    bool started = false;
+    for (std::string line; std::getline(log, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.ends_with(" Старт копирования")) {
+        started = true;
+      } else if (line.ends_with(" Завершение задачи")) {
+        break;
+      } else if (started && result.empty()) {
+        result = line;
+      } else if (started) {
+        after.insert(line);
+      }
+    }
+    return result;
+  };
+  std::multiset<std::string> quietGot, closedGot;
+  EXPECT_EQ(resultOf(quiet, quietGot), "Резервное копирование успешно завершено, скопировано: 3 файлов");
+  EXPECT_EQ(quietGot, quietLines);
+  EXPECT_EQ(resultOf(closed, closedGot), "Невозможно произвести копирование файлов из-за внутренней ошибки! ");
+  EXPECT_EQ(closedGot, closedLines);
+  EXPECT_EQ(ExecutorLog(), "08.12.2026 9:05:30-> Выполнение задачи  :Особые - OK\r\n"
+                           "08.12.2026 9:05:30-> Выполнение задачи  :Закрытые - ERROR!\r\n");
+  const std::string zip = quiet.Backup + "/08_12_2026-09_05.zip";
+  EXPECT_EQ(Shell("unzip -tq " + Quote(zip)), 0);
+  auto entries = Entries(zip);
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"a.txt", "b.txt", "sub/c.txt"}));
 }
 
 TEST_F(Tick, AddingRunTakesTheNewContentOfAChangedFile) {

@@ -176,6 +176,60 @@ TEST(InteropWriter, CyrillicPasswordIsKeyedInCp1251AndOtherTextIsRefused) {
   EXPECT_FALSE(std::filesystem::exists(d / "refused.zip"));
 }
 
+// Files of /proc and /sys give their size as 0 and hold data all the same: a link to one in the
+// source is stored with every byte it reads, under sizes and a CRC that every peer checks, with
+// and without a password and whether it is deflated or stored. A file that is truly empty stays
+// an empty entry.
+TEST(InteropWriter, FilesThatGiveTheirSizeAsZeroAreStoredWithTheirBytes) {
+  struct Row {
+    const char* name;
+    const char* target;
+    bool stable;  // reads the same each time, so the stored bytes can be compared
+  };
+  const Row rows[] = {{"version", "/proc/version", true},
+                      {"osrelease.txt", "/proc/sys/kernel/osrelease", true},
+                      {"mounts.zip", "/proc/self/mounts", true},  // a known archive extension: stored
+                      {"cpuinfo", "/proc/cpuinfo", false},
+                      {"empty.txt", nullptr, true}};
+  for (const std::string password : {"", "Pa55word"}) {
+    SCOPED_TRACE(password.empty() ? "no password" : "with a password");
+    Folder d;
+    std::map<std::string, std::string> expected;
+    for (const Row& r : rows) {
+      if (r.target == nullptr) {
+        Put(d / ("src/" + std::string(r.name)), "");
+      } else {
+        std::filesystem::create_directories(d / "src");
+        std::filesystem::create_symlink(r.target, d / ("src/" + std::string(r.name)));
+      }
+      if (r.stable) expected[r.name] = r.target ? Slurp(r.target) : "";
+    }
+    Writer w(d / "out.zip", d / "src");
+    w.zip.SetPassword(password);
+    EXPECT_EQ(w.zip.Compress(), static_cast<int32_t>(std::size(rows)));
+    EXPECT_TRUE(w.errors.empty());
+
+    const std::string p = password.empty() ? "" : " -P " + password;
+    EXPECT_EQ(Shell("unzip -tq" + p + " " + Q(d / "out.zip")), 0);
+    EXPECT_EQ(Shell("7zz t" + (password.empty() ? std::string() : " -p" + password) + " " + Q(d / "out.zip")), 0);
+    EXPECT_EQ(Shell("python3 -c \"import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); z.setpassword(sys.argv[2].encode()); "
+                    "sys.exit(z.testzip() is not None)\" " + Q(d / "out.zip") + " " + Q(password)),
+              0);
+    for (const auto& e : EntriesOf(d / "out.zip")) {
+      SCOPED_TRACE(e.name);
+      EXPECT_EQ(e.local.UnpackedSize, e.central.UnpackedSize);
+      EXPECT_EQ(e.local.Crc32, e.central.Crc32);
+      if (e.name != "empty.txt") {
+        EXPECT_GT(e.central.UnpackedSize, 0u);
+      }
+    }
+    std::filesystem::create_directories(d / "x");
+    ASSERT_EQ(Shell("cd " + Q(d / "x") + " && unzip -qq" + p + " " + Q(d / "out.zip")), 0);
+    for (const auto& [name, bytes] : expected) EXPECT_EQ(Slurp(d / ("x/" + name)), bytes) << name;
+    EXPECT_FALSE(Slurp(d / "x/cpuinfo").empty());
+  }
+}
+
 // The benchmark driver runs the writer as the programs' task runs do, so what it measures is
 // what a user gets: a second run over a changed folder replaces the changed file's entry.
 TEST(InteropWriter, ArcbenchCompressRunsTheProgramsTaskRun) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "manager/TaskLog.h"
@@ -59,6 +60,17 @@ class ArchiveFormTest : public mainwindow::MainWindowTest {
     const std::string bytes = platform::Cp1251ToUtf8(ReadBytes(LogPath()));
     const std::string head = platform::Cp1251ToUtf8(header_);
     return bytes.compare(0, head.size(), head) == 0 ? bytes.substr(head.size()) : bytes;
+  }
+
+  // A failed run's failure line with the lines its error box lists after it (the box's text
+  // below its first blank line), as the task log holds them.
+  static std::string BoxAsLogLines(const std::string& failureLine, const std::string& boxText) {
+    std::string lines = failureLine;
+    const size_t listed = boxText.find("\n\n");
+    if (listed == std::string::npos) return lines;
+    std::istringstream rest(boxText.substr(listed + 2));
+    for (std::string line; std::getline(rest, line);) lines += "\r\n" + line;
+    return lines;
   }
 
   // Source files: a few small ones in the folder and below, names in Cyrillic.

@@ -5,8 +5,10 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -53,14 +55,7 @@ class BackupForm : public archiveform::ArchiveFormTest {
     return line + "\r\n08.12.2026 9:05:33 Завершение задачи\r\n" + std::string(14, ' ') + "\r\n";
   }
   // A failed run's line 8, followed by what the run left out: the lines its error box lists.
-  static std::string FailureLines(const std::string& boxText) {
-    std::string lines = kFailure;
-    const size_t listed = boxText.find("\n\n");
-    if (listed == std::string::npos) return lines;
-    std::istringstream rest(boxText.substr(listed + 2));
-    for (std::string line; std::getline(rest, line);) lines += "\r\n" + line;
-    return lines;
-  }
+  static std::string FailureLines(const std::string& boxText) { return BoxAsLogLines(kFailure, boxText); }
 
   TForm5 backup_form_;
 };
@@ -355,6 +350,50 @@ TEST_F(BackupForm, WhatCannotBeReadIsNamedAndTheRestStaysWhereItReplacesNothing)
   EXPECT_NE(answerer_.Boxes()[0].text.find("Error opening file: " + closedFolder + "/"), std::string::npos);
   EXPECT_EQ(ReadBytes(archive), first);
   EXPECT_EQ(BackupFolder(), std::set<std::string>{"08_12_2026-09_05.zip"});
+}
+
+// What holds no file data is named in the task log as not stored, with the reason, as the
+// executor names it, and the run succeeds with the files there are.
+TEST_F(BackupForm, WhatHoldsNoDataIsNamedAsNotStoredAndTheRunSucceeds) {
+  Task("new", "Backup.zip", "1");
+  const auto files = SmallFiles();
+  struct Row {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"канал", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }, "named pipe (FIFO)"},
+      {"папка/устройство", [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); },
+       "link to a character device"},
+      {"lock", [](const std::string& p) { std::filesystem::create_symlink("127.0.1.1:+4242", p); },
+       "link to nothing: No such file or directory"},
+  };
+  std::set<std::string> expected;
+  for (const Row& r : rows) {
+    const std::string path = source_ + "/" + r.name;
+    r.make(path);
+    expected.insert("Not stored, holds no file data: " + path + " (" + r.reason + ")");
+  }
+  OpenWithTask();
+  ShowForm();
+  Click(backup_form_.xpButton1);
+  ASSERT_EQ(answerer_.Boxes().size(), 1u);
+  EXPECT_EQ(answerer_.Boxes()[0].text, "Резервное копирование успешно завершено, скопировано: 3 файлов");
+  const std::string entry = LogEntries();
+  const std::string start = StartBlock(source_, backup_, "Backup.zip") +
+                            "Резервное копирование успешно завершено, скопировано: 3 файлов\r\n";
+  ASSERT_EQ(entry.rfind(start, 0), 0u) << entry;
+  std::set<std::string> named;
+  std::istringstream rest(entry.substr(start.size()));
+  for (std::string line; std::getline(rest, line) && !line.ends_with("Завершение задачи\r");) {
+    named.insert(line.substr(0, line.size() - 1));
+  }
+  EXPECT_EQ(named, expected);
+  const std::string peer = root_ + "/peer";
+  std::string out;
+  ASSERT_EQ(PeerExtract(Archive(), peer, &out), 0) << out;
+  EXPECT_TRUE(Tree(peer) == files);
 }
 
 TEST_F(BackupForm, MetersMoveAndTheFormAnswersDuringALongRun) {

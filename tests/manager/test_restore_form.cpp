@@ -9,6 +9,7 @@
 #include "manager/TaskArchive.h"
 #include "manager/restore.h"
 #include "platform/gui/datetime.h"
+#include "platform/volumes.h"
 #include "tests/manager/archiveform_fixture.h"
 #include "tests/support/OrdinaryUser.h"
 
@@ -44,6 +45,8 @@ class RestoreForm : public archiveform::ArchiveFormTest {
     for (const auto& e : std::filesystem::directory_iterator(source_)) std::filesystem::remove_all(e.path());
   }
   void ShowForm() { ShowFrom(form_->ToolButton9, restore_form_); }
+  // A failed restore's line 7, followed by the lines its error box lists.
+  static std::string FailureLines(const std::string& boxText) { return BoxAsLogLines(kFailure, boxText); }
 
   std::vector<std::string> Listed() const { return restore_form_.FileListBox1.Names(); }
   // Presses on the list's row of name (or below the rows when name is empty).
@@ -273,9 +276,11 @@ TEST_F(RestoreForm, DamagedOrForeignArchivesAreReportedAsFailures) {
     EXPECT_EQ(box.text.rfind(kFailure, 0), 0u) << box.text;
     EXPECT_GT(box.text.size(), std::string(kFailure).size() + 2) << "the box says what failed";
     EXPECT_NE(box.text.find(c.engineText), std::string::npos) << box.text;
+    // The log names what failed as the box does, a line each, after the failure line.
     const std::string entry = LogEntries().substr(before.size());
-    EXPECT_NE(entry.find(std::string(kFailure) + "\r\n08.12.2026 9:05:33 Завершение задачи"), std::string::npos)
+    EXPECT_NE(entry.find(FailureLines(box.text) + "\r\n08.12.2026 9:05:33 Завершение задачи"), std::string::npos)
         << entry;
+    EXPECT_NE(entry.find(std::string(kFailure) + "\r\n" + c.engineText), std::string::npos) << entry;
     EXPECT_EQ(entry.find("успешно"), std::string::npos) << entry;
     before = LogEntries();
   }
@@ -289,6 +294,65 @@ TEST_F(RestoreForm, DamagedOrForeignArchivesAreReportedAsFailures) {
   EXPECT_TRUE(restored == intact) << "the intact entries differ";
   for (const auto& e : std::filesystem::directory_iterator(source_)) {
     EXPECT_NE(e.path().filename().string().rfind(".~", 0), 0u) << e.path();
+  }
+}
+
+// A restore that cannot write where it restores says so once, naming the folder or the file and
+// why, in the box and in the task log: a folder the user may not write into, one that cannot be
+// made, a disk that fills up (the file it filled up on, not the archive and a name of the run's
+// own, and no second line that the file fails its CRC check).
+TEST_F(RestoreForm, WhereARestoreCannotWriteItSaysWhyOnce) {
+  namespace fs = std::filesystem;
+  const std::string home = source_;
+  Task("new", "Backup.zip", "1");
+  SmallFiles();
+  LargeFiles(1, 200 * 1024);
+  Pack(backup_ + "/Backup.zip");
+  EmptySource();
+  platform::SimulatedDrive stick(root_ + "/stick", 100 * 1024, "STICK", 7);
+  fs::create_directories(root_ + "/closed");
+  struct Row {
+    std::string folder;  // the task's source folder, where the restore goes
+    fs::perms mode;      // of the folder that refuses, when one does
+    std::string refusing;
+    std::string line;
+  };
+  const Row rows[] = {
+      {home, fs::perms::owner_read | fs::perms::owner_exec, home,
+       "Невозможно записать в папку: " + home + " (Permission denied)"},
+      {root_ + "/closed/Документы", fs::perms::owner_read | fs::perms::owner_exec, root_ + "/closed",
+       "Невозможно создать папку: " + root_ + "/closed/Документы (Permission denied)"},
+      {stick.Path() + "/Документы", fs::perms::owner_all, "", "Disk full: " + stick.Path() + "/Документы/большой0.dat"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.folder);
+    source_ = row.folder;
+    Task("new", "Backup.zip", "1");
+    OpenWithTask();
+    ShowForm();
+    Choose("Backup.zip");
+    answerer_.Clear();
+    if (!row.refusing.empty()) fs::permissions(row.refusing, row.mode);
+    struct TReopen {
+      std::string Folder;
+      ~TReopen() {
+        if (!Folder.empty()) fs::permissions(Folder, fs::perms::owner_all);
+      }
+    } reopen{row.refusing};
+    {
+      const testsupport::TOrdinaryUser user;
+      if (!row.refusing.empty() && !user.CannotWriteInto(row.refusing))
+        GTEST_SKIP() << "this process writes into folders without write permission and cannot give that up";
+      Click(restore_form_.xpButton3);
+    }
+    ASSERT_EQ(answerer_.Boxes().size(), 1u);
+    EXPECT_EQ(answerer_.Boxes()[0].text, std::string(kFailure) + "\n\n" + row.line);
+    EXPECT_EQ(LogEntries(), "->\r\nВостановление по требованию\r\n08.12.2026 9:05:33 Запуск задачи \r\n"
+                            "Каталог данных: " + row.folder + "\r\nИмя файла резервной копии: " + backup_ +
+                                "/Backup.zip\r\n08.12.2026 9:05:33 Старт востановления\r\n" + kFailure + "\r\n" +
+                                row.line + "\r\n08.12.2026 9:05:33 Завершение задачи\r\n" + std::string(14, ' ') +
+                                "\r\n");
+    EXPECT_FALSE(fs::exists(row.folder + "/большой0.dat"));
   }
 }
 

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "manager/TaskLog.h"
 #include "platform/codepage.h"
@@ -99,6 +102,42 @@ TEST_F(TaskLog, RestoreAndDeletionEntries) {
                                   "01_12_2026-10_00.zip", "02_12_2026-10_00.zip", "03_12_2026-10_00.zip", "   ",
                                   "Удаление завершено, удалено: 3 файлов", "   "});
   EXPECT_EQ(ReadBytes(LogPath()), Header() + restore + deletion + mass);
+}
+
+// A name in a log line is written so that it stays one line and reads back one way: a control
+// character (a newline splits the entry) and a character code page 1251 cannot hold become an
+// escape of fixed width, \u for the 16-bit range and \U beyond it, so that a digit after it is
+// never taken for part of it; a byte that is not UTF-8 becomes \x.
+TEST_F(TaskLog, NamesInLinesStayOneLineAndReadBackOneWay) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"smile\xF0\x9F\x98\x80" "0.txt", "smile\\U0001F6000.txt"},
+      {"two\nlines.txt", "two\\u000Alines.txt"},
+      {"cr\rlf.txt", "cr\\u000Dlf.txt"},
+      {"tab\tbed", "tab\\u0009bed"},
+      {"del\x7F", "del\\u007F"},
+      {"\xE4\xB8\xAD" "0.txt", "\\u4E2D0.txt"},
+      {"latin\xFF.txt", "latin\\xFF.txt"},
+      {"Отчёт.txt", "Отчёт.txt"},
+  };
+  WriteTaskLogHeader("1", "Документы.log");
+  std::vector<std::string> failures, notStored;
+  std::vector<std::string> restore;
+  for (const auto& [name, logged] : rows) {
+    EXPECT_EQ(LogSafeText(name), logged) << logged;
+    failures.push_back("Error opening file: /src/" + name);
+    notStored.push_back("Not stored, holds no file data: /src/" + name + " (socket)");
+  }
+  WriteBackupEndEntry(table_, 1, TBackupRun::Automatic, 0, false, failures, notStored);
+  WriteRestoreEndEntry(table_, 1, 0, false, failures);
+  std::string backupLines = Lines({"Невозможно произвести копирование файлов из-за внутренней ошибки! "});
+  std::string restoreLines = Lines({"Невозможно произвести востановление файлов из-за внутренней ошибки! "});
+  for (const auto& [name, logged] : rows) {
+    backupLines += Lines({"Error opening file: /src/" + logged});
+    restoreLines += Lines({"Error opening file: /src/" + logged});
+  }
+  for (const auto& [name, logged] : rows) backupLines += Lines({"Not stored, holds no file data: /src/" + logged + " (socket)"});
+  const std::string end = Lines({"08.12.2026 9:05:33 Завершение задачи", std::string(14, ' ')});
+  EXPECT_EQ(ReadBytes(LogPath()), Header() + backupLines + end + restoreLines + end);
 }
 
 TEST_F(TaskLog, NothingIsTouchedUnlessLogFlagIsExactlyOne) {
