@@ -194,6 +194,15 @@ bool IsFolder(const std::string& Path) {
   return ::lstat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
+  ::chmod(path, 0700);
+  return ::remove(path);
+}
+
+// The folder of the input in work; a finding removes it too, as runs that go on after one
+// would fill the temporary folder.
+std::string gRoot;
+
 [[noreturn]] void Finding(const char* What, const std::string& Path, const std::string& Content) {
   std::fprintf(stderr, "restore-tree finding: %s: %s (%zu bytes", What, Path.c_str(), Content.size());
   if (!Content.empty()) {
@@ -206,6 +215,7 @@ bool IsFolder(const std::string& Path) {
     std::fprintf(stderr, "%s\"", Content.size() > 80 ? "..." : "");
   }
   std::fprintf(stderr, ")\n");
+  ::nftw(gRoot.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
   std::abort();
 }
 
@@ -217,10 +227,6 @@ int Collect(const char* path, const struct stat*, int type, struct FTW*) {
   return 0;
 }
 
-int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
-  ::chmod(path, 0700);
-  return ::remove(path);
-}
 
 }  // namespace
 
@@ -237,7 +243,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 16)) return 0;
   char tmpl[] = "/tmp/fuzz-restore-tree-XXXXXX";
   if (!::mkdtemp(tmpl)) return 0;
-  const std::string root = tmpl;
+  gRoot = tmpl;
+  const std::string& root = gRoot;
   const std::string archive = root + "/backup.zip";
   const std::string out = root + "/out";
   if (FILE* f = std::fopen(archive.c_str(), "wb")) {
