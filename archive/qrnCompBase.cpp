@@ -299,6 +299,7 @@ void TCompBase::WriteZip64Extra(TStream32&, TCompFileInfo&) {}
 void TCompBase::ReadCentralDirectory(TStream32&, TCompHeaderList&) {}
 bool TCompBase::OpenOldVolumes(std::unique_ptr<TStream32>&) { return true; }
 bool TCompBase::TakeOverSpannedSet() { return false; }
+bool TCompBase::OpenSpannedSet(std::unique_ptr<TStream32>&) { return false; }
 void TCompBase::CommitComments() { TextOperation(ArchiveFile()); }
 void TCompBase::ListEntries(TCompHeaderList&) {}
 bool TCompBase::GetFileComment(int32_t, std::string&, std::string&) { return false; }
@@ -523,18 +524,18 @@ bool TCompBase::DetectExistingArchive(TRunStreams& Run) {
   FArcType = UpdateKind(kind);
   Run.Old = std::move(file);
   if (Run.OldSize == 0) return true;
-  // The old copy of this archive on spanned disks: the spanned writer replaces it disk by disk,
-  // on the user's answer, so the run goes on as for a new archive.
   if (TakeOverSpannedSet()) {
-    Run.Old.reset();
-    Run.OldSize = 0;
-    return true;
+    // The old copy of this archive on spanned disks: its disks are read in turn and it is
+    // updated as a single archive is, its entries kept; the spanned writer then replaces it
+    // disk by disk, on the user's answer.
+    if (!OpenSpannedSet(Run.Old)) return false;
+  } else {
+    // Another kind of archive, or a set spread over removable disks that nobody can change, is
+    // never replaced by a zip of the new files alone.
+    if (FArcType == atZipDS || !IsZipFamily(FArcType))
+      RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
+    if (!OpenOldVolumes(Run.Old)) return false;
   }
-  // Another kind of archive, or a set spread over removable disks, is never replaced by a zip
-  // of the new files alone.
-  if (FArcType == atZipDS || !IsZipFamily(FArcType))
-    RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
-  if (!OpenOldVolumes(Run.Old)) return false;
   Run.OldSize = Run.Old->Size();
   return true;
 }

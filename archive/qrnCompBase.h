@@ -256,9 +256,13 @@ class TCompBase : public TZipCommon {
   // run then stops and the archive stays as it was).
   virtual bool OpenOldVolumes(std::unique_ptr<TStream32>& Old);
   // Whether the existing archive, just detected, is one disk of an earlier set on spanned
-  // disks that this run replaces rather than updates (its entries lie on other disks). May
-  // settle the detected kind of a set that fits on one disk.
+  // disks whose other disks this run asks for (its entries lie on them), and which it writes
+  // anew onto the disks. May settle the detected kind of a set that fits on one disk.
   virtual bool TakeOverSpannedSet();
+  // Reads the disks of that set in turn and puts a stream over the whole set in Old's place,
+  // as OpenOldVolumes does for a split set. False when the set cannot be had (the run then
+  // stops and the set stays as it was).
+  virtual bool OpenSpannedSet(std::unique_ptr<TStream32>& Old);
 
   // --- per-file operations ---
   void ScanFilter(const std::string& Path, const platform::FindData& Data, TCompHeaderList& List);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <map>
 #include <optional>
 
 #include "archive/qrnCrypt.h"
@@ -347,6 +348,27 @@ bool TDiskSpanObj::PrepareDisk() {
   return OpenDiskFile();
 }
 
+bool TDiskSpanObj::InsertDiskOfOldSet(int32_t Number) {
+  const std::string volume = std::to_string(Number);
+  if (!OnInsertDisk) {
+    Report("OnInsertDisk", volume, E_EVENT_NOT_ASSIGNED);
+    return false;
+  }
+  for (int32_t requests = 1;; ++requests) {
+    if (requests > kMaxDiskRequests) {
+      if (FReportError) FReportError(DiskServices->Drive, "0", volume, E_NOT_ACCESSIBLE);
+      return false;
+    }
+    bool cancel = true;
+    OnInsertDisk(this, volume, cancel);
+    if (cancel && !Cancelled()) Owner->SetCancel(true);
+    if (Cancelled()) return false;
+    if (DiskServices->CheckDiskOfPath(ArchiveName(), nullptr, nullptr, FReportError, FRaiseError, false) &&
+        DiskServices->SpanVolumeNumber == Number && platform::FileExists(ArchiveName()))
+      return true;
+  }
+}
+
 bool TDiskSpanObj::FilledInThisRun() {
   const uint32_t serial = DiskServices->SerialNumber;
   for (const TFilledDisk& f : FFilledDisks)
@@ -477,9 +499,61 @@ bool TZipBase::TakeOverSpannedSet() {
     if (FArcType == atZipDS) FArcType = atZip;
     return false;
   }
-  // One disk of a larger set (or one whose directory cannot be found): its entries cannot be
-  // had without the other disks, so only a run that adds the files anew can replace it, and
-  // only where it spans too, onto a disk that a spanned run labelled.
+  // One disk of a larger set (or one whose directory cannot be found): its entries lie on the
+  // other disks, which only a run that spans too can ask for, from a disk that a spanned run
+  // labelled.
   return ArchiveOnRemovableDrive() && OnInsertDisk && DiskManager && DiskManager->SpanVolumeNumber > 0 &&
          (FSwitch == swAdd || FSwitch == swMove);
+}
+
+bool TZipBase::LastPieceOfSet(TStream32& Piece, int32_t Number) {
+  // The set's end record stands at the very end of its last disk and names that disk; one
+  // inside an entry's data (a zip that was backed up) names no disk of this set, or does not
+  // end its piece.
+  FindZipDirectory(Piece);
+  return (DirectoryFlags & hfEnd) != 0 && EndRecordDisk() == static_cast<uint32_t>(Number - 1) &&
+         CommentPos + CommentLength == Piece.Size();
+}
+
+std::unique_ptr<TStream32> TZipBase::CopyOfPiece(TStream32& Piece) {
+  auto copy = std::make_unique<TTempFileStream>(this, platform::kModeCreate, ArchiveFile(), GetTempDir());
+  if (copy->Handle() < 0) RaiseError(Throw_EFOpenError, GetTempDir(), "", "0", E_OPEN_ERROR);
+  copy->Mode = 0;  // discarded with the stream
+  copy->CancelFlag = CancelRef;
+  Piece.SetPosition(0);
+  const int64_t size = Piece.Size();
+  if (size > 0 && copy->CopyFrom(&Piece, size) != size) RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_READ_ERROR);
+  return copy;
+}
+
+bool TZipBase::OpenSpannedSet(std::unique_ptr<TStream32>& Old) {
+  // Each disk's piece is copied into TempDir while its disk is in the drive: a removable disk
+  // is not held open while another one goes in, and the new set is written onto these same
+  // disks once its temporary archive holds every kept entry.
+  TDiskSpanObj disks(this, CancelRef, nullptr, DiskManager.get(), nullptr);
+  disks.OnInsertDisk = OnInsertDisk;
+  const int32_t inDrive = DiskManager->SpanVolumeNumber;
+  std::map<int32_t, std::unique_ptr<TStream32>> pieces;
+  pieces[inDrive] = CopyOfPiece(*Old);
+  Old.reset();
+  int32_t last = LastPieceOfSet(*pieces[inDrive], inDrive) ? inDrive : 0;
+  for (int32_t n = 1; last == 0 || n <= last; ++n) {
+    if (n > 0xFFFF) RaiseError(Throw_E_RAISE, ArchiveFile(), "", std::to_string(n), E_BAD_FILE_HEADER);
+    if (pieces.count(n) == 0) {
+      if (!disks.InsertDiskOfOldSet(n)) return false;
+      TTempFileStream piece(this, platform::kModeReadDenyWrite, ArchiveFile(), "");
+      if (piece.Handle() < 0) {
+        ReportError(ArchiveFile(), "", std::to_string(n), E_OPEN_ERROR);
+        return false;
+      }
+      pieces[n] = CopyOfPiece(piece);
+    }
+    if (last == 0 && LastPieceOfSet(*pieces[n], n)) last = n;
+  }
+  // The state of detection is the last disk's, as for the last volume of a split set.
+  DetectArcType(pieces[last].get());
+  std::vector<std::unique_ptr<TStream32>> volumes;
+  for (int32_t n = 1; n <= last; ++n) volumes.push_back(std::move(pieces[n]));
+  ReadAsOneSet(Old, std::move(volumes));
+  return true;
 }

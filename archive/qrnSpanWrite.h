@@ -46,6 +46,11 @@ class TDiskSpanObj : public TDiskCommon {
   // across disks (readers of split sets cannot join a header from two volumes); only entry
   // data, names past a disk's reserve and the directory as a whole cross disks.
   bool KeepTogether(int64_t Count);
+  // Asks through OnInsertDisk for disk Number of the set already on the disks, until the drive
+  // holds it: its label carries that number and the archive is on it. It is only read, so a
+  // write-protected disk will do. False when the request is refused (the run is cancelled) or
+  // goes unanswered.
+  bool InsertDiskOfOldSet(int32_t Number);
   // Writes the central directory and the end record (the large one when the directory begins
   // 4 GiB or more into its disk) from the disk file's end on; true when all of it was written.
   bool WriteDirectory();

@@ -700,11 +700,15 @@ bool TZipBase::OpenOldVolumes(std::unique_ptr<TStream32>& Old) {
     volumes.push_back(std::move(volume));
   }
   volumes.push_back(std::move(Old));
-  auto set = std::make_unique<TVolumeSetStream>(std::move(volumes));
+  ReadAsOneSet(Old, std::move(volumes));
+  return true;
+}
+
+void TZipBase::ReadAsOneSet(std::unique_ptr<TStream32>& Old, std::vector<std::unique_ptr<TStream32>> Volumes) {
+  auto set = std::make_unique<TVolumeSetStream>(std::move(Volumes));
   set->CancelFlag = CancelRef;
   Old = std::move(set);
   FArcType = atZipMV;
-  return true;
 }
 
 // --- writing the directory -------------------------------------------------------------------

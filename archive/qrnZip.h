@@ -115,6 +115,13 @@ class TZipBase : public TCompBase {
   bool ReadEntryName(TStream32& Input, int32_t Length, bool Enciphered);
   bool OpenOldVolumes(std::unique_ptr<TStream32>& Old) override;
   bool TakeOverSpannedSet() override;
+  bool OpenSpannedSet(std::unique_ptr<TStream32>& Old) override;
+  // Whether Piece, the copy of disk Number of a spanned set, is the set's last disk.
+  bool LastPieceOfSet(TStream32& Piece, int32_t Number);
+  // A copy in TempDir of the piece of the disk in the drive, discarded with its stream.
+  std::unique_ptr<TStream32> CopyOfPiece(TStream32& Piece);
+  // Puts one stream over the volumes of a set, in order, in Old's place.
+  void ReadAsOneSet(std::unique_ptr<TStream32>& Old, std::vector<std::unique_ptr<TStream32>> Volumes);
   // Reads the local header of the stored entry at Input's position into LocalHeaderBuf
   // (deciphered) and returns the bytes the entry takes from there: header, name, extra field,
   // data and a data descriptor. The data's size is the directory's (FKeptInfo), checked against

@@ -77,6 +77,28 @@ struct SpanRig {
   void Source(int count, size_t size, uint32_t seed = 1) {
     for (int i = 0; i < count; ++i) Put(d / ("src/f" + std::to_string(100 + i) + ".bin"), Random(size, seed + i));
   }
+  // The disks of an earlier set go back into the drive in the order asked for, fresh ones after
+  // them; the request for disk refused is refused.
+  void ReuseDisks(const std::string& refused = {}) {
+    onInsert = [this, refused](const std::string& volume, bool& cancel) {
+      if (volume == refused) return;
+      const int n = std::stoi(volume);
+      if (std::filesystem::exists(Disk(n))) {
+        drive.ReinsertDisk(Disk(n));
+        disks.push_back(Disk(n));
+      } else {
+        Insert(n);
+      }
+      cancel = false;
+    };
+  }
+  // The programs' answers in an update: a changed file replaces its entry, an entry is never
+  // renamed.
+  void AnswerAsThePrograms() {
+    w.zip.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, int64_t, int64_t,
+                             int32_t, int32_t, bool& replace) { replace = true; };
+    w.zip.OnRenameDupeFile = [](TObject*, const std::string&, std::string&, bool& rename) { rename = false; };
+  }
   std::string Piece(int n) { return Slurp(Disk(n) + "/" + name); }
   std::string LabelOf(int n) {
     drive.ReinsertDisk(Disk(n));

@@ -5,6 +5,7 @@
 // set used for the next backup.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "archive/qrnBase.h"
@@ -444,19 +445,6 @@ TEST(SpanWriteDisks, OverwrittenSetGoesOnlyWhenTheNewOneIsCompleteOrTheRunSaysSo
 }
 
 TEST(SpanWriteDisks, NextBackupOntoTheDisksOfAnEarlierSetReplacesItOnTheAnswer) {
-  // The disks of an earlier set go back into the drive in the order asked for.
-  const auto reuseDisks = [](SpanRig& r) {
-    r.onInsert = [&r](const std::string& volume, bool& cancel) {
-      const int n = std::stoi(volume);
-      if (std::filesystem::exists(r.Disk(n))) {
-        r.drive.ReinsertDisk(r.Disk(n));
-        r.disks.push_back(r.Disk(n));
-      } else {
-        r.Insert(n);
-      }
-      cancel = false;
-    };
-  };
   const auto answerOverwrite = [](SpanRig& r, int& asked) {
     r.w.zip.OnDiskSpanFileExists = [&asked](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
       ++asked;
@@ -473,13 +461,19 @@ TEST(SpanWriteDisks, NextBackupOntoTheDisksOfAnEarlierSetReplacesItOnTheAnswer) 
     ASSERT_EQ(r.UsedDisks().size(), 3u);
     r.Source(8, 20000);
     r.asked.clear();
-    reuseDisks(r);
+    r.ReuseDisks();
+    r.AnswerAsThePrograms();
     int existsAsked = 0;
     answerOverwrite(r, existsAsked);
     r.drive.ReinsertDisk(r.Disk(inDrive));
-    EXPECT_EQ(r.w.zip.Compress(), 8);
+    EXPECT_EQ(r.w.zip.Compress(), 1);  // the new file; the seven are kept
     EXPECT_TRUE(r.w.errors.empty());
-    EXPECT_EQ(r.asked, (std::vector<std::string>{"1", "2", "3"}));
+    // The other disks of the old set are read first, then every disk is written anew.
+    std::vector<std::string> wanted;
+    for (int n = 1; n <= 3; ++n)
+      if (n != inDrive) wanted.push_back(std::to_string(n));
+    wanted.insert(wanted.end(), {"1", "2", "3"});
+    EXPECT_EQ(r.asked, wanted);
     EXPECT_EQ(existsAsked, 3);  // each old piece goes only on the answer
     EXPECT_TRUE(r.PeersAgree());
   }
@@ -495,7 +489,7 @@ TEST(SpanWriteDisks, NextBackupOntoTheDisksOfAnEarlierSetReplacesItOnTheAnswer) 
     ASSERT_EQ(r.UsedDisks().size(), 1u);
     ASSERT_EQ(r.Piece(1).substr(0, 4), std::string("PK\x07\x08", 4));
     Put(r.d / "src/new.txt", "written since");
-    reuseDisks(r);
+    r.ReuseDisks();
     int existsAsked = 0;
     answerOverwrite(r, existsAsked);
     if (!spanning) r.w.zip.OnInsertDisk = nullptr;
@@ -503,6 +497,60 @@ TEST(SpanWriteDisks, NextBackupOntoTheDisksOfAnEarlierSetReplacesItOnTheAnswer) 
     EXPECT_FALSE(r.w.Reported(25244));
     EXPECT_EQ(existsAsked, spanning ? 1 : 0);
     EXPECT_TRUE(r.PeersAgree());
+  }
+}
+
+TEST(SpanWriteDisks, AddRunOntoSeveralDisksKeepsTheEntriesOfFilesGoneFromTheSource) {
+  // A set of 7 files over three disks; since then two files left the source, one grew and one
+  // is new. The add run keeps the two, as it does in a single archive, whichever disk of the
+  // set is in the drive; a disk of the old set refused while it is read fails the run, and the
+  // old set stays as it was.
+  struct Row {
+    int inDrive;
+    std::string refused;  // the disk the user refuses to bring back; empty: none
+  };
+  for (const Row& row : {Row{1, ""}, Row{2, ""}, Row{3, ""}, Row{3, "1"}, Row{1, "2"}}) {
+    SCOPED_TRACE("disk " + std::to_string(row.inDrive) + " in the drive, refused '" + row.refused + "'");
+    SpanRig r(64 * 1024);
+    r.Source(7, 20000);
+    ASSERT_EQ(r.w.zip.Compress(), 7);
+    ASSERT_EQ(r.UsedDisks().size(), 3u);
+    std::map<std::string, std::string> expected;
+    for (int i = 0; i < 7; ++i) {
+      const std::string name = "f" + std::to_string(100 + i) + ".bin";
+      expected[name] = Slurp(r.d / ("src/" + name));
+    }
+    std::vector<std::string> oldPieces;
+    for (int n = 1; n <= 3; ++n) oldPieces.push_back(r.Piece(n));
+    for (const char* gone : {"f101.bin", "f105.bin"}) std::filesystem::remove(r.d / (std::string("src/") + gone));
+    expected["f103.bin"] = Random(21000, 77);
+    Put(r.d / "src/f103.bin", expected["f103.bin"]);
+    expected["f107.bin"] = Random(20000, 78);
+    Put(r.d / "src/f107.bin", expected["f107.bin"]);
+    r.AnswerAsThePrograms();
+    r.w.zip.OnDiskSpanFileExists = [](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+      m = omOverwrite;
+    };
+    r.ReuseDisks(row.refused);
+    r.drive.ReinsertDisk(r.Disk(row.inDrive));
+    r.asked.clear();
+    if (!row.refused.empty()) {
+      EXPECT_EQ(r.w.zip.Compress(), 0);
+      EXPECT_TRUE(r.w.Reported(25443));
+      for (int n = 1; n <= 3; ++n) EXPECT_TRUE(r.Piece(n) == oldPieces[static_cast<size_t>(n - 1)]) << "disk " << n;
+      EXPECT_TRUE(std::filesystem::is_empty(r.d / "tmp"));  // the copies of the disks read
+      continue;
+    }
+    EXPECT_EQ(r.w.zip.Compress(), 2);  // f103 anew and f107
+    EXPECT_TRUE(r.w.errors.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(r.d / "tmp"));
+    const std::string last = r.SplitSet(r.d / "split");
+    ASSERT_EQ(Shell("7zz x -y -o" + Q(r.d / "x7") + " " + Q(last)), 0);
+    std::map<std::string, std::string> got;
+    for (const auto& e : std::filesystem::directory_iterator(r.d / "x7"))
+      got[e.path().filename().string()] = Slurp(e.path().string());
+    EXPECT_EQ(got.size(), expected.size());
+    for (const auto& [name, content] : expected) EXPECT_TRUE(got[name] == content) << name;
   }
 }
 
