@@ -18,7 +18,8 @@ export XDG_RUNTIME_DIR
 chmod 700 "$XDG_RUNTIME_DIR"
 
 echo "== build and test"
-cmake -S . -B build -G Ninja -DTARVELO_WERROR=ON
+# The tests are switched on here, also in a build folder that ./run.sh made without them.
+cmake -S . -B build -G Ninja -DTARVELO_WERROR=ON -DTARVELO_TESTS=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" -E '^desktop_tests$'
 

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QRect>
 #include <QStyleHints>
 #include <QToolTip>
 #include <QWidget>
@@ -269,9 +270,12 @@ bool TTrayloom::PrepareIconData() {
   FTray->setIcon(FIcon);
   const QString tip = FShowHint && !FHint.empty() ? CutTip(QString::fromStdString(FHint)) : QString();
   if (tip == FTip) return true;
-  // A tray shows its tooltip once, when the mouse comes to rest on the icon, and keeps that text
-  // while it is up: a tooltip showing the old text takes the new one at once.
-  if (QToolTip::isVisible() && !FTip.isEmpty() && QToolTip::text() == FTip) {
+  // A tray shows its tooltip once, when the mouse comes to rest on the icon, keeps that text while
+  // it is up and takes it away after some seconds. A hint that changes under the resting mouse (a
+  // run that starts or ends) shows at once: in place of the old text, or anew when that has gone.
+  // Another program's tooltip is left alone.
+  const bool oursUp = QToolTip::isVisible() && !FTip.isEmpty() && QToolTip::text() == FTip;
+  if (oursUp || (!QToolTip::isVisible() && MouseOnIcon())) {
     if (tip.isEmpty()) {
       QToolTip::hideText();
     } else {
@@ -281,6 +285,13 @@ bool TTrayloom::PrepareIconData() {
   FTip = tip;
   FTray->setToolTip(tip);
   return true;
+}
+
+bool TTrayloom::MouseOnIcon() const {
+  if (!FIconVisible || !FTray->isVisible()) return false;
+  // Empty where the tray does not tell where the icon is.
+  const QRect icon = FTray->geometry();
+  return icon.isValid() && icon.contains(QCursor::pos());
 }
 
 bool TTrayloom::AddTrayIcon() {

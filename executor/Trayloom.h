@@ -216,6 +216,8 @@ class TTrayloom : public QObject, public TComponent {
   void OwnerWindowProc(QEvent* Event);
   void OwnerMinimizing();
   bool PrepareIconData();
+  // The mouse is over the icon in the tray.
+  bool MouseOnIcon() const;
   int32_t NextCycleIndex() const;
 
   QPointer<QWidget> FOwner;

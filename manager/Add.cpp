@@ -76,6 +76,8 @@ void TForm2::FormActivate() {
   RadioButton1.setChecked(true);
   RadioButton3.setChecked(true);
   RadioButton6.setChecked(true);
+  // Without a log there is no log name to give, whatever an earlier visit chose.
+  Edit5.setEnabled(false);
   DisableSchedule();
 }
 

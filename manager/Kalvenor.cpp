@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -10,6 +11,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "manager/Add.h"
@@ -61,6 +63,24 @@ void ShowForm(QWidget* form) {
   form->show();
   form->raise();
   form->activateWindow();
+}
+
+// The narrowest the description's font is made to fit its column; below it the text would be
+// hard to read, and is cut with its full text in the cell's hint.
+constexpr int kNarrowestStretch = 60;
+
+// The grid's font, condensed as far as text needs to show whole in width pixels. The columns
+// keep their widths; a font wider than the one they were made for cuts off the date and time at
+// the end of a schedule, what a user checks most.
+QFont FittingFont(const QFont& font, const QString& text, int width) {
+  QFont fitted = font;
+  const int full = QFontMetrics(fitted).horizontalAdvance(text);
+  if (full <= width || full <= 0) return fitted;
+  int stretch = std::max(kNarrowestStretch, 100 * width / full);
+  for (;; --stretch) {
+    fitted.setStretch(stretch);
+    if (stretch <= kNarrowestStretch || QFontMetrics(fitted).horizontalAdvance(text) <= width) return fitted;
+  }
 }
 
 // First n characters (or what the text holds).
@@ -270,6 +290,12 @@ void TForm1::SetColumnWidths() {
   StringGrid1.setColumnWidth(0, kPictureWidth + kLineWidth);
 }
 
+int TForm1::DescriptionTextWidth() const {
+  // An item's text stands between margins of the style inside the cell, which ends at the line.
+  const int margin = StringGrid1.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &StringGrid1) + 1;
+  return StringGrid1.columnWidth(2) - kLineWidth - 2 * margin;
+}
+
 bool TForm1::event(QEvent* e) {
   if (e->type() == QEvent::WindowActivate) platform::RunGuarded([this] { FormActivate(); });
   return QMainWindow::event(e);
@@ -322,7 +348,8 @@ void TForm1::FillTaskGrid(int32_t count) {
     StringGrid1.setRowHeight(r, kRowHeight + kLineWidth);
     StringGrid1.setItem(r, 1, new QTableWidgetItem(QString::fromStdString(TaskTable(TaskName, r))));
     auto* description = new QTableWidgetItem(QString::fromStdString(TaskDescription(TaskTable, r)));
-    description->setToolTip(description->text());  // a long description is cut at the column's edge
+    description->setFont(FittingFont(StringGrid1.font(), description->text(), DescriptionTextWidth()));
+    description->setToolTip(description->text());  // for a text too long even for the narrowest font
     StringGrid1.setItem(r, 2, description);
     if (havePicture) FRowPictures[static_cast<size_t>(r)] = picture;
   }

@@ -122,6 +122,8 @@ class TForm1 : public QMainWindow {
   void CreateMenu();
   void CreateGrid();
   void SetColumnWidths();
+  // The width that a description's text has in its column.
+  int DescriptionTextWidth() const;
   // The guard of the actions on the selected task; true when the form may be shown.
   bool TaskGuard();
   void DeleteSelectedTaskFiles(int32_t task);

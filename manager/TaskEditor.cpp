@@ -41,11 +41,26 @@ TRadioButton::TRadioButton(QWidget* parent) : QRadioButton(parent) {
   // Qt hands the Tab stop to the button that last had the focus; a selection made by the program
   // (a form's activation) would leave it on a button that is not selected.
   connect(this, &QAbstractButton::toggled, this, [this](bool checked) {
-    if (!checked || !parentWidget()) return;
-    for (QRadioButton* b : parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
-      if (b->autoExclusive()) b->setFocusPolicy(b == this ? Qt::StrongFocus : Qt::ClickFocus);
-    }
+    if (checked) TakeTabStop(this);
   });
+}
+
+void TRadioButton::TakeTabStop(QRadioButton* selected) {
+  QWidget* group = selected->parentWidget();
+  if (!group) return;
+  for (QRadioButton* b : group->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
+    if (b->autoExclusive()) b->setFocusPolicy(b == selected ? Qt::StrongFocus : Qt::ClickFocus);
+  }
+}
+
+void TRadioButton::focusInEvent(QFocusEvent* e) {
+  QRadioButton::focusInEvent(e);
+  // The focus given back to a button that is no longer selected, as a form shown again gives it
+  // to the control that had it last, leaves the Tab stop with the selected one.
+  if (isChecked() || !parentWidget()) return;
+  for (QRadioButton* b : parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) {
+    if (b->autoExclusive() && b->isChecked()) TakeTabStop(b);
+  }
 }
 
 void TRadioButton::mousePressEvent(QMouseEvent* e) {

@@ -4,12 +4,10 @@
 // checks that refuse what the task store or the file system cannot take before anything is
 // written.
 #include <QComboBox>
-#include <QDateEdit>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTimeEdit>
 
 #include <functional>
 #include <initializer_list>
@@ -19,6 +17,7 @@
 #include "manager/CentredDialog.h"
 #include "manager/TaskStore.h"
 #include "manager/xpButton.h"
+#include "platform/gui/picker.h"
 
 // A radio button whose handler answers a mouse press on it, not a change of the selection by
 // the keyboard. Of the buttons that exclude each other, Tab reaches the selected one, however it
@@ -32,6 +31,11 @@ class TRadioButton : public QRadioButton {
 
  protected:
   void mousePressEvent(QMouseEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+
+ private:
+  // Makes selected the one button of its group that Tab reaches.
+  static void TakeTabStop(QRadioButton* selected);
 };
 
 inline constexpr const char* kOnDemand = "По требованию";
@@ -83,9 +87,9 @@ class TTaskEditorForm : public TCentredDialog {
   QLabel Label4{&GroupBox2};
   QComboBox ComboBox2{&GroupBox2};
   QLabel Label5{&GroupBox2};
-  QDateEdit DateTimePicker1{&GroupBox2};
+  platform::DateTimePicker DateTimePicker1{QDate(), &GroupBox2};
   QLabel Label6{&GroupBox2};
-  QTimeEdit DateTimePicker2{&GroupBox2};
+  platform::DateTimePicker DateTimePicker2{QTime(), &GroupBox2};
   QGroupBox GroupBox3{this};
   TRadioButton RadioButton3{&GroupBox3};
   TRadioButton RadioButton5{&GroupBox3};

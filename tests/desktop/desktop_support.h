@@ -17,6 +17,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -114,7 +115,13 @@ class RealBoxes {
   std::vector<Box> boxes_;
 };
 
-// Lets the window manager and the event loop settle: activations after a box closes arrive late.
-inline void Settle(int ms = 400) { QTest::qWait(ms); }
+// Returns once a call queued now has run, so every event queued before it has been delivered:
+// what an input set off within the program (a close deferred to the event loop, say) has happened
+// by then, and a test may say that it did not happen.
+inline bool QueuedEventsDelivered(int timeoutMs = 3000) {
+  auto reached = std::make_shared<bool>(false);
+  QMetaObject::invokeMethod(qApp, [reached] { *reached = true; }, Qt::QueuedConnection);
+  return QTest::qWaitFor([reached] { return *reached; }, timeoutMs);
+}
 
 }  // namespace desktop

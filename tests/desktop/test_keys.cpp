@@ -32,11 +32,10 @@ TEST_F(Keys, EscapeClosesNoArchiveForm) {
     ShowFrom(c.button, c.form);
     QWidget* focus = QApplication::focusWidget();
     QTest::keyClick(focus ? focus : &c.form, Qt::Key_Escape);
-    desktop::Settle(200);
+    ASSERT_TRUE(desktop::QueuedEventsDelivered());
     EXPECT_TRUE(c.form.isVisible()) << c.name;
     Click(c.exit);
-    desktop::Settle(200);
-    EXPECT_FALSE(c.form.isVisible()) << c.name << ": \"Выход\" closes it";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !c.form.isVisible(); }, 3000)) << c.name << ": \"Выход\" closes it";
   }
   Form11 = nullptr;
 }

@@ -1,12 +1,16 @@
 // The window painted offscreen: the row picture at x 1, y r x 21 of every task row, also in a
-// grid scrolled past more rows than fit.
+// grid scrolled past more rows than fit; every schedule shown whole in its column.
 #include "tests/manager/mainwindow_fixture.h"
 
+#include <QFontMetrics>
 #include <QImage>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 
 namespace {
 
+using mainwindow::Automatic;
 using mainwindow::MainWindowTest;
 using mainwindow::OnDemand;
 
@@ -65,6 +69,42 @@ TEST_F(GridPicture, AMissingPictureStillListsEveryTask) {
   EXPECT_NE(answerer_.Boxes()[0].text.find("1.bmp"), std::string::npos);
   EXPECT_EQ(Cell(1, 1), "A");
   EXPECT_EQ(Cell(2, 1), "B");
+}
+
+TEST_F(MainWindowTest, EveryScheduleShowsWholeWithItsDateAndTime) {
+  const std::vector<TTaskRecord> tasks = {
+      Automatic("Разовая", "Одноразовая", "Понедельник", "09.12.2026", "9:05:00"),
+      Automatic("Воскресная", "Еженедельная", "Воскресение", "09.12.2026", "23:59:00"),
+      Automatic("Понедельничная", "Еженедельная", "Понедельник", "09.12.2026", "23:59:00"),
+      Automatic("Месячная", "Ежемесячная", "Понедельник", "28.12.2026", "10:30:00"),
+      Automatic("Дневная", "Ежедневная", "Понедельник", "09.12.2026", "9:05:00"),
+      OnDemand("По запросу"),
+  };
+  Store(tasks);
+  TForm1& form = Open();
+  TStringGrid& grid = form.StringGrid1;
+  ASSERT_EQ(grid.rowCount(), static_cast<int>(tasks.size()) + 1);
+  // The text's room as the style lays the item out: the cell inside its grid line, less the
+  // style's text margin at each side.
+  const int margin = grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1;
+  for (int r = 1; r < grid.rowCount(); ++r) {
+    const QTableWidgetItem* item = grid.item(r, 2);
+    ASSERT_NE(item, nullptr) << r;
+    SCOPED_TRACE(item->text().toStdString());
+    QStyleOptionViewItem option;
+    option.initFrom(grid.viewport());
+    option.rect = grid.visualRect(grid.model()->index(r, 2));
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.text = item->text();
+    option.font = item->font().resolve(grid.font());
+    option.fontMetrics = QFontMetrics(option.font);
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    const QRect text = grid.style()->subElementRect(QStyle::SE_ItemViewItemText, &option, &grid);
+    EXPECT_LE(option.fontMetrics.horizontalAdvance(item->text()), text.width() - 2 * margin);
+    EXPECT_EQ(option.fontMetrics.height(), QFontMetrics(grid.font()).height()) << "as high as every other text";
+    EXPECT_EQ(grid.columnWidth(2), TForm1::kDescriptionWidth + 1) << "the columns keep their widths";
+  }
+  EXPECT_EQ(Cell(2, 2), "Автоматическая, Еженедельная, Воскресение, 23:59");
 }
 
 }  // namespace
