@@ -81,6 +81,8 @@ std::string ErrorMessage(int32_t Code) {
   return "Error " + std::to_string(Code);
 }
 
+int32_t WriteFailureCode() { return platform::LastErrorIsDiskFull() ? E_DISK_FULL : E_WRITE_ERROR; }
+
 // --- TqrnTimer ---------------------------------------------------------------------------
 
 TqrnTimer::TqrnTimer() : TickSource(&platform::TickCount) {}
@@ -269,7 +271,7 @@ void TZipCommon::MoveTempFile(TStream32* Source, const std::string& FinalName, i
 }
 
 void TZipCommon::FailMove(const std::string& FinalName) {
-  RaiseError(&Throw_E_RAISE, FinalName, "", "0", platform::LastErrorIsDiskFull() ? E_DISK_FULL : E_WRITE_ERROR);
+  RaiseError(&Throw_E_RAISE, FinalName, "", "0", WriteFailureCode());
   // Cancelled: RaiseError reported 25443 and raised nothing, but the move still did not happen.
   Throw_E_RAISE(ErrorMessage(E_USER_CANCELED));
 }

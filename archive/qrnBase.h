@@ -50,6 +50,10 @@ enum : int32_t {
 std::string ErrorMessage(int32_t Code);
 inline std::string LoadStr(int32_t Code) { return ErrorMessage(Code); }
 
+// The code of a write that failed just now: 25160 when the system said the disk is full, else
+// 25136.
+int32_t WriteFailureCode();
+
 // --- elapsed time ----------------------------------------------------------------------------
 // Measures a run in milliseconds of the tick count; pauses (time in user dialogs) are not
 // counted. Pauses nest: only the outermost Pause/Resume pair moves the start.
