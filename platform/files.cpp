@@ -279,7 +279,13 @@ bool FlushFile(int fd) {
 
 bool CloseFile(int fd) {
   if (fd < 0) return false;
+  // A simulated share that takes more than it holds says so here, as a real one does.
+  const int refusal = simulation::driveCount.load(std::memory_order_relaxed) != 0 ? simulation::CloseRefusal(fd) : 0;
   if (::close(fd) != 0) return fail(false);
+  if (refusal != 0) {
+    errno = refusal;
+    return fail(false);
+  }
   return true;
 }
 
@@ -558,6 +564,12 @@ bool SetPublishedMode(const std::string& path, const std::string& replacing) {
     mode_t mask = ::umask(0);
     ::umask(mask);
     mode = 0666 & ~mask;
+  }
+  if (simulation::driveCount.load(std::memory_order_relaxed) != 0) {
+    if (int refusal = simulation::ModeRefusal(path)) {
+      errno = refusal;
+      return fail(false);
+    }
   }
   if (::chmod(path.c_str(), mode) != 0) return fail(false);
   return true;

@@ -60,6 +60,9 @@ int32_t WriteFileAt(int fd, const void* buffer, int32_t count, int64_t offset);
 int64_t SeekFile(int fd, int64_t offset, int origin);  // origin 0 begin, 1 current, 2 end; -1 on failure
 bool TruncateFile(int fd, int64_t size);
 bool FlushFile(int fd);
+// The descriptor is gone afterwards whatever the result (as close(2) leaves it on Linux); false
+// when the system reported an error, such as the write error that a network share keeps until
+// the close.
 bool CloseFile(int fd);
 int64_t FileSizeOf(int fd);  // -1 on failure
 // The errno of the last failed call of this thread, and whether it was "disk full".
