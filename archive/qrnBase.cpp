@@ -1,6 +1,7 @@
 #include "archive/qrnBase.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <map>
 
@@ -80,6 +81,12 @@ std::string ErrorMessage(int32_t Code) {
   auto it = table.find(Code);
   if (it != table.end()) return it->second;
   return "Error " + std::to_string(Code);
+}
+
+int32_t WriteFailureCode() { return platform::LastErrorIsDiskFull() ? E_DISK_FULL : E_WRITE_ERROR; }
+
+std::string ModeNotSetMessage(int Error) {
+  return std::string("its permissions could not be set: ") + std::strerror(Error);
 }
 
 // --- TqrnTimer ---------------------------------------------------------------------------
@@ -237,6 +244,27 @@ std::string TZipCommon::MakeTempFileName(const std::string& Folder) {
 
 void TZipCommon::RaiseWriteError() { RaiseError(&Throw_E_RAISE, FCurrentFileName, "", "0", E_WRITE_ERROR); }
 
+bool TZipCommon::SetPublishedMode(const std::string& File, const std::string& Name, int32_t Code) {
+  if (platform::SetPublishedMode(File, Name)) return true;
+  ReportModeNotSet(Name, platform::LastError(), Code);
+  return false;
+}
+
+void TZipCommon::ReportModeNotSet(const std::string& Name, int Error, int32_t Code) {
+  ReportError(Name, ModeNotSetMessage(Error), "0", Code);
+}
+
+// An archive that cannot take the old one's permissions is still the run's sound backup: it goes
+// in place, and the report says that it kept those of a temporary file (its owner's alone). It is
+// reported once it has the name: after a refused rename the copy that follows gets its own mode.
+bool TZipCommon::RenameIntoPlace(const std::string& File, const std::string& FinalName) {
+  const bool moded = platform::SetPublishedMode(File, FinalName);
+  const int modeError = platform::LastError();
+  if (!platform::RenameFile(File, FinalName)) return false;
+  if (!moded) ReportModeNotSet(FinalName, modeError, E_WRITE_ERROR);
+  return true;
+}
+
 void TZipCommon::FireTmpFileMoveBegin(const std::string& Archive, const std::string& TempFileName, TObject* Sender) {
   if (OnTmpFileMoveBegin) OnTmpFileMoveBegin(Sender ? Sender : this, Archive, TempFileName);
 }
@@ -254,8 +282,7 @@ void TZipCommon::MoveTempFile(TStream32* Source, const std::string& FinalName, i
                         platform::DeviceOf(TempName) == platform::DeviceOf(folderOf(FinalName));
   if (sameFileSystem) {
     if (!flushFile(TempName)) FailMove(FinalName);
-    platform::SetPublishedMode(TempName, FinalName);
-    if (platform::RenameFile(TempName, FinalName)) return;
+    if (RenameIntoPlace(TempName, FinalName)) return;
     // One device can still span two mounts (bind mounts): fall back to copying.
     if (platform::LastError() != EXDEV) FailMove(FinalName);
   }
@@ -270,7 +297,7 @@ void TZipCommon::MoveTempFile(TStream32* Source, const std::string& FinalName, i
 }
 
 void TZipCommon::FailMove(const std::string& FinalName) {
-  RaiseError(&Throw_E_RAISE, FinalName, "", "0", platform::LastErrorIsDiskFull() ? E_DISK_FULL : E_WRITE_ERROR);
+  RaiseError(&Throw_E_RAISE, FinalName, "", "0", WriteFailureCode());
   // Cancelled: RaiseError reported 25443 and raised nothing, but the move still did not happen.
   Throw_E_RAISE(ErrorMessage(E_USER_CANCELED));
 }
@@ -290,9 +317,8 @@ void TZipCommon::CopyOverFinal(TStream32& Source, const std::string& FinalName, 
     output.ProgressHandler = [this](TObject* Sender) { ReportTempMoveProgress(Sender); };
     output.CopyFrom(&Source, Size);
     if (GetCancel()) Throw_E_RAISE(ErrorMessage(E_USER_CANCELED));
-    if (output.Size() != Size || !platform::FlushFile(output.Handle())) FailMove(FinalName);
+    if (output.Size() != Size || !platform::FlushFile(output.Handle()) || !output.Close()) FailMove(FinalName);
   }
-  platform::SetPublishedMode(Staging, FinalName);
-  if (!platform::RenameFile(Staging, FinalName)) FailMove(FinalName);
+  if (!RenameIntoPlace(Staging, FinalName)) FailMove(FinalName);
   guard.Commit();
 }

@@ -52,6 +52,13 @@ enum : int32_t {
 std::string ErrorMessage(int32_t Code);
 inline std::string LoadStr(int32_t Code) { return ErrorMessage(Code); }
 
+// The code of a write that failed just now: 25160 when the system said the disk is full, else
+// 25136.
+int32_t WriteFailureCode();
+// The extended message of a finished file that could not be given the permissions it is
+// published with, naming the system's reason (an errno).
+std::string ModeNotSetMessage(int Error);
+
 // --- elapsed time ----------------------------------------------------------------------------
 // Measures a run in milliseconds of the tick count; pauses (time in user dialogs) are not
 // counted. Pauses nest: only the outermost Pause/Resume pair moves the start.
@@ -300,6 +307,13 @@ class TZipCommon : public TRegisterQarno {
   std::string MakeTempFileName(const std::string& Folder);
   // RaiseError(E_RAISE, CurrentFileName, "", "0", 25136).
   void RaiseWriteError();
+  // Gives the finished File the permissions it takes Name's place with (those of the file Name,
+  // else the user's default); a failure is reported against Name with Code, and false returned.
+  bool SetPublishedMode(const std::string& File, const std::string& Name, int32_t Code);
+  // Renames the finished archive File onto FinalName (atomically) with the permissions it is
+  // published with; false, with the rename's error kept, when the rename failed. When the
+  // permissions cannot be set the archive still goes in place, and that is reported (25136).
+  bool RenameIntoPlace(const std::string& File, const std::string& FinalName);
   // Sender is the component unless another object is named (the memory image passes itself).
   void FireTmpFileMoveBegin(const std::string& Archive, const std::string& TempFileName, TObject* Sender = nullptr);
   void FireTmpFileMoveEnd(TObject* Sender = nullptr);
@@ -426,7 +440,8 @@ class TZipCommon : public TRegisterQarno {
   // The same walk over a field already in memory.
   static bool ParseExtraField(std::span<const uint8_t> Field, TExtraHigh& Result, int32_t HeaderKind,
                               TExtraSizes& Sizes);
-  // Frees a file output (OutputMode 0); other outputs belong to their owner.
+  // Closes and frees a file output (OutputMode 0): false when the close failed. Other outputs
+  // belong to their owner.
   bool CloseOutput(std::unique_ptr<TStream32>& Output);
   bool IsFileOutput() const { return OutputMode == 0; }
   static bool IsKnownArcType(TArcType Kind) { return ::IsKnownArcType(Kind); }
@@ -472,4 +487,5 @@ class TZipCommon : public TRegisterQarno {
  private:
   // Reports 25136 and raises, also when the run is cancelled.
   [[noreturn]] void FailMove(const std::string& FinalName);
+  void ReportModeNotSet(const std::string& Name, int Error, int32_t Code);
 };

@@ -490,13 +490,13 @@ bool TZipCommon::ParseExtraField(std::span<const uint8_t> data, TExtraHigh& Resu
 
 bool TZipCommon::CloseOutput(std::unique_ptr<TStream32>& Output) {
   switch (OutputMode) {
-    case 0:
-      try {
-        Output.reset();
-        return true;
-      } catch (...) {
-        return false;
-      }
+    case 0: {
+      // A file whose close fails (a full network share says so only then) may not hold its data.
+      auto* file = dynamic_cast<TFileStream32*>(Output.get());
+      const bool closed = file == nullptr || file->Close();
+      Output.reset();
+      return closed;
+    }
     case 1:
     case 2:
     case 3:

@@ -674,7 +674,7 @@ void TCompBase::Execute(TCompHeaderList& List) {
     // A failure of the streams has not been reported yet: the caller must hear of it.
     FFilesAdded = FFilesDeleted = 0;
     run.KeepArchive();
-    const int32_t code = platform::LastErrorIsDiskFull() ? E_DISK_FULL : E_WRITE_ERROR;
+    const int32_t code = WriteFailureCode();
     EndRun(run);
     ReportError(ArchiveFile(), e.what(), "0", code);
     throw;
@@ -1175,12 +1175,11 @@ bool TCompBase::CompressFile(TStream32& Output, int32_t Index, TCompHeaderList& 
   const int64_t packed = end - afterName;
   FinishLocalHeader(packed, size);
   info.PackedHigh = static_cast<uint16_t>(static_cast<uint64_t>(end - extraEnd) >> 32);
-  try {
-    Output.Seek(start, soBeginning);
-    WriteLocalRecord(Output, GetHeadPtr(), GetLocalHeadSize(), FLocalName);
-    WriteZip64Extra(Output, info);
-  } catch (...) {
-  }
+  // A local header that cannot be completed fails the run as any write of the archive does:
+  // an entry whose header keeps its placeholder sizes must never be published.
+  Output.Seek(start, soBeginning);
+  WriteLocalRecord(Output, GetHeadPtr(), GetLocalHeadSize(), FLocalName);
+  WriteZip64Extra(Output, info);
   Output.Seek(end, soBeginning);
   if (success) BuildCentralHeader(Index, attributes, List);
   return success;

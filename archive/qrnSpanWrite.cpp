@@ -283,7 +283,7 @@ bool TDiskSpanObj::NextDisk() {
 bool TDiskSpanObj::CloseDiskFile() {
   if (!DiskFile) return true;
   // The user takes the disk out next: its piece must be on it, not in the page cache.
-  const bool flushed = platform::FlushFile(DiskFile->Handle());
+  const bool flushed = platform::FlushFile(DiskFile->Handle()) && DiskFile->Close();
   DiskFile.reset();
   if (!FFilledDisks.empty()) {
     FFilledDisks.back().PieceSize = FWrittenHere;
@@ -297,7 +297,10 @@ bool TDiskSpanObj::CloseDiskFile() {
 
 bool TDiskSpanObj::ReplaceOldArchive() {
   const std::string name = ArchiveName();
-  platform::SetPublishedMode(FPieceName, name);
+  // The piece takes the old one's permissions before that goes; a piece that cannot is still
+  // put in place, and that is reported.
+  const bool moded = platform::SetPublishedMode(FPieceName, name);
+  const int modeError = platform::LastError();
   // The old archive goes where DeleteOptions sends it; when it cannot, the rename replaces it.
   DeleteArchiveFile(name, Owner->DeleteOptions());
   const bool renamed = platform::RenameFile(FPieceName, name);
@@ -306,6 +309,7 @@ bool TDiskSpanObj::ReplaceOldArchive() {
     Report("", std::to_string(DiskNumber), E_WRITE_ERROR);
     return false;
   }
+  if (!moded) Report(ModeNotSetMessage(modeError), std::to_string(DiskNumber), E_WRITE_ERROR);
   FPieceName = name;
   FReplacesOld = false;
   return true;

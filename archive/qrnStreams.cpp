@@ -244,8 +244,19 @@ void THandleStream32::DropBlocks() {
   for (TReadBlock& b : FBlocks) b.Start = -1;
 }
 
-TFileStream32::~TFileStream32() {
-  if (FHandle >= 0 && platform::CloseFile(FHandle)) FHandle = -1;
+TFileStream32::~TFileStream32() { CloseHandle(); }
+
+bool TFileStream32::Close() {
+  const bool written = PutDownPending();
+  return CloseHandle() && written;
+}
+
+bool TFileStream32::CloseHandle() {
+  if (FHandle < 0) return true;
+  // The descriptor is released whatever close says: closing it again could close another file.
+  const int32_t handle = FHandle;
+  FHandle = -1;
+  return platform::CloseFile(handle);
 }
 
 // --- TCustomMemoryStream32 ----------------------------------------------------------------

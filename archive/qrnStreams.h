@@ -145,6 +145,9 @@ class THandleStream32 : public TStream32 {
   static constexpr int32_t kDirectReadSize = 32768;
 
  protected:
+  // False when the collected bytes could not be put down.
+  bool PutDownPending();
+
   int32_t FHandle = -1;
   uint16_t FShareMode = 0;
   int64_t FPosition = 0;
@@ -163,8 +166,6 @@ class THandleStream32 : public TStream32 {
   TReadBlock* BlockAt(int64_t Pos, bool Load);
   void DropBlocks();
 
-  // False when the collected bytes could not be put down.
-  bool PutDownPending();
   int32_t WriteBehind(const uint8_t* Data, int32_t Count);
 
   bool FReadBlocks = false;
@@ -181,6 +182,13 @@ class TFileStream32 : public THandleStream32 {
  public:
   using THandleStream32::THandleStream32;
   ~TFileStream32() override;
+  // Puts down what writes collected and closes the file now: false when either fails, as a full
+  // network share may say only at the close. The stream has no file afterwards either way.
+  bool Close();
+
+ protected:
+  // Closes the descriptor, dropping what writes collected; false when the close failed.
+  bool CloseHandle();
 };
 
 // A stream over a block of memory it does not own; writing is not supported at this level.

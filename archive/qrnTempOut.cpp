@@ -91,7 +91,7 @@ TTempFileStream::TTempFileStream(TZipCommon* AOwner, uint16_t AMode, const std::
 
 TTempFileStream::~TTempFileStream() {
   if (!FMoveTried && std::uncaught_exceptions() <= FUncaught) PublishForgotten(Owner, FinalName, [this] { MoveToFinal(); });
-  if (FHandle >= 0 && platform::CloseFile(FHandle)) FHandle = -1;
+  CloseHandle();
   if (IsTemporary && !TempName.empty()) platform::DeleteFile(TempName);
 }
 
@@ -116,7 +116,7 @@ void TTempFileStream::MoveToFinal() {
     const int64_t size = Size();
     FlushWrites();
     if (!platform::FlushFile(FHandle)) throw EWriteError("Error writing to file");
-    if (same && FHandle >= 0 && platform::CloseFile(FHandle)) FHandle = -1;
+    if (same && !Close()) throw EWriteError("Error writing to file");
     Owner->MoveTempFile(this, FinalName, size, same, TempName);
   } catch (...) {
     const bool full = platform::LastErrorIsDiskFull();

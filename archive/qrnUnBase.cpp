@@ -325,11 +325,18 @@ void TUnBase::EndFile(std::unique_ptr<TStream32>& Output, const std::string& Nam
   // The date goes on through the open file, which is done with; a failure is ignored.
   const auto* handle = dynamic_cast<const THandleStream32*>(Output.get());
   const bool dated = handle != nullptr && handle->Handle() >= 0 && platform::SetFileModifiedTime(handle->Handle(), modified);
-  if (!CloseOutput(Output)) ReportError(Name, "", "0", E_CLOSE_ERROR);
+  // A file that could not be finished (its close failed, as on a full network share, or it
+  // cannot take the permissions of the file it replaces) is no restored file: it is reported
+  // here and removed at the verdict, and a file it was to replace stays as it was.
+  if (!CloseOutput(Output)) {
+    ReportError(Name, std::strerror(platform::LastError()), "0", E_CLOSE_ERROR);
+    EntryNotDecoded();
+  }
   // Date and attributes go on the written file, which keeps them when it takes Name's place.
   const bool staged = !FOutputTemp.empty() && Name == FOutputTarget;
   const std::string& file = staged ? FOutputTemp : Name;
-  if (staged && !FOutputModeSet) platform::SetPublishedMode(file, Name);
+  if (staged && !FOutputModeSet && !FEntryNotDecoded && !SetPublishedMode(file, Name, E_CLOSE_ERROR))
+    EntryNotDecoded();
   if (!dated) platform::SetFileModifiedTime(file, modified);
   if (FRestoreFileAttr && Attributes != kAttrArchiveOnly) platform::SetFileAttributes(file, Attributes);
 }

@@ -57,7 +57,8 @@ class TUnBase : public TZipCommon {
   // Creates the output for file Name (and its folder): a new file beside Name, which takes
   // Name's place when the entry passes its verdict (CheckCrc) and is removed otherwise.
   bool OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& Name, const std::string& StoredName);
-  // Date and attributes of the finished output, then closes it.
+  // Dates the finished output, closes it and gives it its attributes. An output whose close
+  // fails, or that cannot take the permissions of the file it replaces, fails the entry (25138).
   void EndFile(std::unique_ptr<TStream32>& Output, const std::string& Name, uint32_t Attributes, uint32_t DosDateTime);
   // Progress for an entry that is not decoded.
   void AdvanceProgress(const TUnEntry& Record);
@@ -127,8 +128,8 @@ class TUnBase : public TZipCommon {
   int32_t FFilesFailed = 0;
   int64_t FBytesWritten = 0;
   bool FEntryDamaged = false;
-  // The entry in work was not decoded (password, output, folder): its failed verdict was
-  // reported by its own step, or left silent on purpose.
+  // The entry in work was not decoded or not finished (password, output, folder, close): its
+  // failed verdict was reported by its own step, or left silent on purpose.
   bool FEntryNotDecoded = false;
   // A write of this run found the disk full: nothing after it would fit, and the driver stops.
   bool FOutputFull = false;

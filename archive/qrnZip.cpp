@@ -679,7 +679,7 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
   try {
     WriteLocalRecord(Output, local.data(), 30, newName);
   } catch (const EWriteError&) {
-    RaiseWriteError();
+    RaiseError(Throw_E_RAISE, FCurrentFileName, "", "0", WriteFailureCode());
   }
   // The extra field, the data and a descriptor after it go across as they are.
   const int64_t rest = count - 30 - oldNameLen;
@@ -886,7 +886,7 @@ bool TZipBase::WriteCentralDirectory(TStream32& Output, TCompHeaderList& List) {
   try {
     return WriteCentralHeaders(Output, List);
   } catch (const EWriteError&) {
-    RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", E_WRITE_ERROR);
+    RaiseError(Throw_E_RAISE, ArchiveFile(), "", "0", WriteFailureCode());
     return false;
   }
 }

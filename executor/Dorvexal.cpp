@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 
 #include "manager/ArchiveName.h"
@@ -195,12 +196,15 @@ bool IsOneTimeDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock
 
 std::string ExecutorLogPath() { return platform::InstallDir() + "/Dorvexal.log"; }
 
-void WriteExecutorLogLine(const std::string& TaskName, bool Succeeded) {
+void WriteExecutorLogLine(const std::string& TaskName, bool Succeeded, const std::vector<std::string>& LogFailures) {
   const double now = platform::Now();
+  const std::string stamp = platform::DateToStr(now) + " " + platform::TimeToStr(now);
   platform::TextFile log(ExecutorLogPath());
   log.AppendCreating();
-  log.WriteLn(platform::DateToStr(now) + " " + platform::TimeToStr(now) + "-> Выполнение задачи  :" + TaskName +
-              (Succeeded ? " - OK" : " - ERROR!"));
+  // The error names a path, which may hold what code page 1251 cannot.
+  for (const std::string& failure : LogFailures)
+    log.WriteLn(stamp + "-> Ошибка записи журнала задачи  :" + TaskName + " - " + LogSafeText(failure));
+  log.WriteLn(stamp + "-> Выполнение задачи  :" + TaskName + (Succeeded ? " - OK" : " - ERROR!"));
   log.Close();
 }
 
@@ -328,7 +332,7 @@ void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
   Trayloom1->SetHint("Выполнение задачи " + Table(TaskName, Task));
   TTaskRunResult result;
   bool completed = false;
-  // Every run ends the same way, also when a log write raises on the way out.
+  // Every run ends the same way, also when something raises on the way out.
   struct TEndOfRun {
     TForm1& Form;
     bool& Busy;
@@ -346,13 +350,36 @@ void TForm1::RunTask(bool& Busy, int32_t Task, const TTaskTable& Table) {
   const std::string name = replace ? Table(ArchiveName, Task) : DateTimeArchiveName();
   const std::string archive = TaskArchivePath(Zip1, Table(BackupDir, Task), name);
 
-  WriteBackupStartEntry(Table, Task, TBackupRun::Automatic, name);
+  // A task log that cannot be written never stops the backup, and no box waits for an answer
+  // while later tasks fall due: the run goes on, and the executor's log says what failed.
+  std::vector<std::string> logFailures;
+  const auto toTaskLog = [&logFailures](const auto& write) {
+    try {
+      write();
+    } catch (const std::exception& e) {
+      if (std::find(logFailures.begin(), logFailures.end(), e.what()) == logFailures.end())
+        logFailures.emplace_back(e.what());
+    }
+  };
+  toTaskLog([&] { WriteBackupStartEntry(Table, Task, TBackupRun::Automatic, name); });
   // A replacing run that fails leaves the old backup as it was.
   result = CompressTaskArchive(Zip1, Table(SourceDir, Task), archive, replace, "Dorvexal");
-  WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, result.Added, result.Succeeded, result.Errors.Lines(),
-                      result.NotStored);
-  if (ExecutorLogFlag != "0") WriteExecutorLogLine(Table(TaskName, Task), result.Succeeded);
-  completed = true;
+  toTaskLog([&] {
+    WriteBackupEndEntry(Table, Task, TBackupRun::Automatic, result.Added, result.Succeeded, result.Errors.Lines(),
+                        result.NotStored);
+  });
+  const bool taskLogged = logFailures.empty();
+  if (ExecutorLogFlag != "0") {
+    try {
+      WriteExecutorLogLine(Table(TaskName, Task), result.Succeeded, logFailures);
+      logFailures.clear();  // told there
+    } catch (const std::exception& e) {
+      logFailures.emplace_back(e.what());
+    }
+  }
+  // What no log took goes to the standard error, which a desktop session keeps.
+  for (const std::string& failure : logFailures) std::fprintf(stderr, "Dorvexal: %s\n", failure.c_str());
+  completed = taskLogged && logFailures.empty();
 }
 
 void TForm1::N1Click() {

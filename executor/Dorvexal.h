@@ -45,8 +45,11 @@ bool IsOneTimeDue(const TTaskTable& Table, int32_t Task, const TTickClock& Clock
 // InstallDir() + "/Dorvexal.log".
 std::string ExecutorLogPath();
 // Appends "date time-> Выполнение задачи  :<name> - OK" (or " - ERROR!"), creating the log when
-// it is missing; an I/O failure raises EInOutError.
-void WriteExecutorLogLine(const std::string& TaskName, bool Succeeded);
+// it is missing; an I/O failure raises EInOutError. Each of LogFailures (the errors of a task log
+// that could not be written in this run) goes before it on a line of its own:
+// "date time-> Ошибка записи журнала задачи  :<name> - <error>".
+void WriteExecutorLogLine(const std::string& TaskName, bool Succeeded,
+                          const std::vector<std::string>& LogFailures = {});
 
 // The programs that the tray menu starts, from the executor's own folder.
 std::string LogViewerProgramPath();  // ProgramDir() + "/Lokvist"
@@ -75,8 +78,10 @@ class TForm1 : public QWidget {
   // once, however many ticks fall into it; after runs, the minutes that passed during them are
   // tested too, and so are minutes that the local clock skipped (the change to summer time).
   void Timer1Timer();
-  // Runs task Task of Table; Busy is set for the whole run and cleared at its end, also when a
-  // log write raises (the error then goes on to the caller).
+  // Runs task Task of Table; Busy is set for the whole run and cleared at its end. A log that
+  // cannot be written neither stops the run nor raises: a task log's failure is told in the
+  // executor's log, and one of the executor's log on the standard error; the icon then shows
+  // the failure image, whatever the backup came to.
   void RunTask(bool& Busy, int32_t Task, const TTaskTable& Table);
   void N1Click();
   void N2Click();

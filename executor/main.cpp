@@ -7,8 +7,9 @@
 #include "platform/gui/application.h"
 
 int main(int argc, char** argv) {
-  // A lock that cannot be had for another reason (a folder that cannot be written) does not
-  // keep the executor from running: a lost backup is worse.
+  // The lock holds also where the executor may not write. One that cannot be had at all (a
+  // folder that cannot even be read) does not keep the executor from running: a lost backup is
+  // worse.
   const platform::ProcessLock running(ExecutorLockPath());
   if (running.HeldElsewhere()) return 0;
   platform::Application app(argc, argv);

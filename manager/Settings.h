@@ -30,7 +30,8 @@ std::string NormalisedFlag(const std::string& value);
 std::string DefaultRootFolder();
 // The executor program, started from the manager's own folder.
 std::string ExecutorProgramPath();
-// The file in the installation folder whose lock the running executor holds.
+// The lock of the running executor (platform::ProcessLock): it locks the installation folder
+// itself, or this file in it where the folder cannot be locked.
 std::string ExecutorLockPath();
 
 // Writes the first-run values into the open key, in their fixed order.

@@ -139,12 +139,10 @@ TTaskRunResult CompressTaskArchive(TZip& Zip, const std::string& SourceFolder, c
       Replace && (result.Succeeded || (result.Added > 0 && platform::FileExists(work) && NothingAt(Archive)));
   bool published = false;
   if (publish) {
-    platform::SetPublishedMode(work, Archive);
-    published = platform::RenameFile(work, Archive);
-    if (!published) {
-      Zip.ReportError(Archive, "", "0", E_WRITE_ERROR);
-      result.Succeeded = false;
-    }
+    published = Zip.RenameIntoPlace(work, Archive);
+    if (!published) Zip.ReportError(Archive, "", "0", E_WRITE_ERROR);
+    // An archive that went in place without the old one's permissions was reported so.
+    result.Succeeded = reports == 0;
   }
   if (Replace && !published) platform::DeleteFile(work);
   if (!result.Succeeded) result.Added = 0;

@@ -9,10 +9,12 @@
 #include <dirent.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <unordered_map>
 #include <fcntl.h>
 #include <limits.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -281,7 +283,13 @@ bool FlushFile(int fd) {
 
 bool CloseFile(int fd) {
   if (fd < 0) return false;
+  // A simulated share that takes more than it holds says so here, as a real one does.
+  const int refusal = simulation::driveCount.load(std::memory_order_relaxed) != 0 ? simulation::CloseRefusal(fd) : 0;
   if (::close(fd) != 0) return fail(false);
+  if (refusal != 0) {
+    errno = refusal;
+    return fail(false);
+  }
   return true;
 }
 
@@ -571,6 +579,12 @@ bool SetPublishedMode(const std::string& path, const std::string& replacing) {
     ::umask(mask);
     mode = 0666 & ~mask;
   }
+  if (simulation::driveCount.load(std::memory_order_relaxed) != 0) {
+    if (int refusal = simulation::ModeRefusal(path)) {
+      errno = refusal;
+      return fail(false);
+    }
+  }
   if (::chmod(path.c_str(), mode) != 0) return fail(false);
   return true;
 }
@@ -722,27 +736,66 @@ std::string ProgramDir() {
 
 namespace {
 
-// Open-file-description locks: a second descriptor of the same process conflicts as another
-// process would, and the manager can test the lock without taking it.
-struct flock WholeFileLock(short type) {
-  struct flock lock {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  return lock;
+// The folder of path, without a trailing '/'.
+std::string lockFolder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The descriptors that carry the lock of path, in the order it is tried: the folder, else the
+// file (made when missing and the folder lets it be).
+int openFolderForLock(const std::string& path) {
+  return ::open(lockFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+int openFileForLock(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  return fd >= 0 ? fd : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+enum class LockTry { Taken, Busy, Unsupported };
+
+// Holders keep the lock exclusive; LockHeld only looks, with a shared lock for an instant. A
+// holder that meets only such a look tries again: a look must never turn a holder away.
+LockTry takeLock(int fd) {
+  constexpr int kTries = 1000;
+  for (int i = 0; i < kTries; ++i) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return LockTry::Taken;
+    if (errno != EWOULDBLOCK) return LockTry::Unsupported;
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK ? LockTry::Busy : LockTry::Unsupported;
+    ::flock(fd, LOCK_UN);
+    ::sched_yield();
+  }
+  return LockTry::Busy;
+}
+
+// Whether someone holds fd's file locked exclusively; nullopt when it cannot be locked at all.
+std::optional<bool> lockedElsewhere(int fd) {
+  if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+    ::flock(fd, LOCK_UN);
+    return false;
+  }
+  if (errno == EWOULDBLOCK) return true;
+  return std::nullopt;
 }
 
 }  // namespace
 
 ProcessLock::ProcessLock(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  struct flock lock = WholeFileLock(F_WRLCK);
-  if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) {
-    fd_ = fd;
-    return;
+  for (int (*openForLock)(const std::string&) : {openFolderForLock, openFileForLock}) {
+    const int fd = openForLock(path);
+    if (fd < 0) continue;
+    const LockTry got = takeLock(fd);
+    if (got == LockTry::Taken) {
+      fd_ = fd;
+      return;
+    }
+    ::close(fd);
+    if (got == LockTry::Busy) {
+      heldElsewhere_ = true;
+      return;
+    }
   }
-  heldElsewhere_ = errno == EAGAIN || errno == EACCES;
-  ::close(fd);
 }
 
 ProcessLock::~ProcessLock() {
@@ -750,10 +803,15 @@ ProcessLock::~ProcessLock() {
 }
 
 bool LockHeld(const std::string& path) {
+  // The folder when it can be locked at all: a holder has it then, never the file.
+  if (const int folder = openFolderForLock(path); folder >= 0) {
+    const std::optional<bool> held = lockedElsewhere(folder);
+    ::close(folder);
+    if (held) return *held;
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  struct flock lock = WholeFileLock(F_WRLCK);
-  const bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  const bool held = lockedElsewhere(fd).value_or(false);
   ::close(fd);
   return held;
 }

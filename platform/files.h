@@ -60,6 +60,9 @@ int32_t WriteFileAt(int fd, const void* buffer, int32_t count, int64_t offset);
 int64_t SeekFile(int fd, int64_t offset, int origin);  // origin 0 begin, 1 current, 2 end; -1 on failure
 bool TruncateFile(int fd, int64_t size);
 bool FlushFile(int fd);
+// The descriptor is gone afterwards whatever the result (as close(2) leaves it on Linux); false
+// when the system reported an error, such as the write error that a network share keeps until
+// the close.
 bool CloseFile(int fd);
 int64_t FileSizeOf(int fd);  // -1 on failure
 // The errno of the last failed call of this thread, and whether it was "disk full".
@@ -169,9 +172,14 @@ bool HoldsInstallation(const std::string& dir);
 std::string ProgramDir();
 
 // --- locks between processes -------------------------------------------------------------
-// A lock on a file (created when missing), held until the holder is destroyed or its process
-// ends, however it ends: the system drops it with the process. It is seen by every other
-// process and by every other ProcessLock of this one; programs started meanwhile do not inherit it.
+// The lock that lets one holder at a time run on a folder: an exclusive flock on the folder that
+// holds path, held until the holder is destroyed or its process ends, however it ends: the system
+// drops it with the process. It is seen by every other process and by every other ProcessLock of
+// this one; programs started meanwhile do not inherit it. A flock needs a descriptor opened for
+// reading only, so the lock holds for every user who may read the folder: where the folder
+// cannot be written and path not made, and where path belongs to another user. Where the folder
+// itself cannot be opened or locked (a file system that locks no folders), the file path takes its
+// place, opened for writing where it can be and for reading where it cannot.
 class ProcessLock {
  public:
   explicit ProcessLock(const std::string& path);
@@ -179,14 +187,14 @@ class ProcessLock {
   ProcessLock(const ProcessLock&) = delete;
   ProcessLock& operator=(const ProcessLock&) = delete;
 
-  // Another holder has it; false when it is held here, and when the file could not be opened.
+  // Another holder has it; false when it is held here, and when nothing could be locked.
   bool HeldElsewhere() const { return heldElsewhere_; }
 
  private:
   int fd_ = -1;
   bool heldElsewhere_ = false;
 };
-// Whether some holder has the lock on path now; takes nothing.
+// Whether some holder has the lock of path now; takes nothing that a ProcessLock would miss.
 bool LockHeld(const std::string& path);
 
 }  // namespace platform

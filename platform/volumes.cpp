@@ -100,6 +100,8 @@ struct DriveState {
   bool hasDisk = false;
   std::string diskReal;   // real path of the disk folder in the drive
   bool writeProtected = false;
+  bool fullOnlyAtClose = false;
+  bool modesRefused = false;
 };
 
 // The one registry of simulated drives, and the labels and serials of every disk folder seen,
@@ -666,6 +668,16 @@ void SimulatedDrive::SetWriteProtected(bool on) {
   stateOf(registry(), this)->writeProtected = on;
 }
 
+void SimulatedDrive::SetFullOnlyAtClose(bool on) {
+  std::lock_guard lock(registry().mutex);
+  stateOf(registry(), this)->fullOnlyAtClose = on;
+}
+
+void SimulatedDrive::SetModesRefused(bool on) {
+  std::lock_guard lock(registry().mutex);
+  stateOf(registry(), this)->modesRefused = on;
+}
+
 bool SimulatedDrive::HasDisk() const {
   std::lock_guard lock(registry().mutex);
   return stateOf(registry(), this)->hasDisk;
@@ -713,25 +725,33 @@ int RenameRefusal(const std::string& from, const std::string& to) {
   return a && b && a->owner == b->owner ? 0 : EXDEV;
 }
 
-int32_t WriteAllowance(int fd, int64_t offset, int32_t count, int& error) {
+namespace {
+
+// The drive whose disk holds the file open as fd.
+std::optional<DriveState> driveOfDescriptor(int fd) {
   char buf[PATH_MAX];
   std::string link = "/proc/self/fd/" + std::to_string(fd);
   ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
-  if (n <= 0) return count;
+  if (n <= 0) return std::nullopt;
   std::string file(buf, static_cast<size_t>(n));
-  DriveState drive;
-  {
-    std::lock_guard lock(registry().mutex);
-    auto& v = registry().drives;
-    auto it = v.begin();
-    while (it != v.end() && !(it->hasDisk && isUnder(file, it->diskReal))) ++it;
-    if (it == v.end()) return count;
-    drive = *it;
+  std::lock_guard lock(registry().mutex);
+  for (const auto& d : registry().drives) {
+    if (d.hasDisk && isUnder(file, d.diskReal)) return d;
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int32_t WriteAllowance(int fd, int64_t offset, int32_t count, int& error) {
+  const auto found = driveOfDescriptor(fd);
+  if (!found) return count;
+  const DriveState& drive = *found;
   if (drive.writeProtected) {
     error = EROFS;
     return 0;
   }
+  if (drive.fullOnlyAtClose) return count;
   struct stat st;
   const off_t pos = offset >= 0 ? static_cast<off_t>(offset) : ::lseek(fd, 0, SEEK_CUR);
   if (::fstat(fd, &st) != 0 || pos < 0) return count;
@@ -742,6 +762,19 @@ int32_t WriteAllowance(int fd, int64_t offset, int32_t count, int& error) {
   int64_t allowed = static_cast<int64_t>(count) - (growth - room);
   error = ENOSPC;
   return allowed < 0 ? 0 : static_cast<int32_t>(allowed);
+}
+
+int CloseRefusal(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return 0;
+  const auto drive = driveOfDescriptor(fd);
+  if (!drive || !drive->fullOnlyAtClose) return 0;
+  return bytesUnder(drive->diskReal) > drive->capacity ? ENOSPC : 0;
+}
+
+int ModeRefusal(const std::string& path) {
+  const auto drive = simulatedDriveOf(path);
+  return drive && drive->modesRefused ? EPERM : 0;
 }
 
 }  // namespace simulation

@@ -98,6 +98,12 @@ bool SetVolumeLabel(const std::string& path, const std::string& label);
 // disk refuses to open files for writing with EROFS; platform::RenameFile into or out of the
 // drive fails with EXDEV, as between two file systems. Throws std::runtime_error when path
 // cannot be made.
+//
+// Two kinds of disk can be played as well. One that reports a full disk only when the file is
+// closed, as a network share does: writes beyond the capacity go down, and platform::CloseFile
+// of a file written there fails with ENOSPC while the disk holds more than its capacity. One that
+// keeps no Unix modes and refuses to change them: platform::SetPublishedMode of a file there
+// fails with EPERM.
 class SimulatedDrive {
  public:
   static constexpr size_t kMaxLabel = 11;  // FAT's limit, which SetVolumeLabel enforces
@@ -115,6 +121,8 @@ class SimulatedDrive {
   void ReinsertDisk(const std::string& folder, bool writeProtected = false);
   void EjectDisk();
   void SetWriteProtected(bool on);
+  void SetFullOnlyAtClose(bool on);
+  void SetModesRefused(bool on);
 
   const std::string& Path() const { return path_; }
   bool HasDisk() const;
@@ -138,6 +146,11 @@ int OpenRefusal(const std::string& path);
 // How many of count bytes a write at offset (-1: the current position of fd) may put down;
 // error gets ENOSPC or EROFS when fewer than count.
 int32_t WriteAllowance(int fd, int64_t offset, int32_t count, int& error);
+// 0, or the errno with which closing fd (still open) fails: ENOSPC for a file open for writing on
+// a disk that reports a full disk only at the close and now holds more than its capacity.
+int CloseRefusal(int fd);
+// 0, or the errno with which changing the mode of path is refused: EPERM on a disk without modes.
+int ModeRefusal(const std::string& path);
 // 0, or the errno with which renaming from onto to is refused: EXDEV when the two lie on
 // different simulated drives, or only one of them on one.
 int RenameRefusal(const std::string& from, const std::string& to);

@@ -4,6 +4,8 @@
 // stream that holds the archive.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -14,6 +16,7 @@
 #include "archive/qrnTempOut.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
+#include "tests/archive/spanwrite_fixture.h"
 
 namespace {
 
@@ -285,4 +288,58 @@ TEST(TempOutput, CompleteArchiveThatNobodyPublishedIsPutInPlaceNotDropped) {
   ASSERT_NO_THROW(fileOutput(dir / "missing/backup.zip", "new archive").reset());
   EXPECT_FALSE(codes.empty());
   EXPECT_EQ(entriesIn(dir.Path()), 1u);
+}
+
+// Guards the permissions of a published archive. The temporary file it is built in is its
+// owner's alone; an archive that cannot take the permissions it is published with (a disk that
+// keeps no Unix modes) still goes in place, complete, as the run's backup, but never without a
+// word: the run reports it (25136) against the archive. So whether the archive is renamed into
+// place, copied there from another file system or from memory, or is a spanned piece that
+// replaces an older one.
+TEST(MoveTempFile, AnArchiveThatCannotTakeItsPermissionsIsReported) {
+  struct Case {
+    const char* what;
+    bool tempOnTheDisk;
+    TCompressionMethod method;
+    bool spanned;
+  };
+  const std::vector<Case> cases = {
+      {"renamed into place", true, cmTempFile, false},
+      {"copied from another file system", false, cmTempFile, false},
+      {"written from memory", false, cmInMemory, false},
+      {"a spanned piece over an older one", false, cmTempFile, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Spanned: four files over two disks, the second of which holds a piece of an older set.
+    const int files = c.spanned ? 4 : 2;
+    spanfixture::SpanRig r(c.spanned ? 64 * 1024 : 1000000);
+    r.Source(files, c.spanned ? 20000 : 2000);
+    const std::string piece = r.Disk(c.spanned ? 2 : 1) + "/" + r.name;
+    if (c.spanned) {
+      writerfixture::Put(piece, "a piece of an older set");
+      r.w.zip.OnDiskSpanFileExists = [](TObject*, const std::string&, TDateTime, TOverwriteMode& m) {
+        m = omOverwrite;
+      };
+    } else {
+      r.w.zip.OnInsertDisk = nullptr;  // nobody changes disks: an ordinary archive
+    }
+    if (c.tempOnTheDisk) {
+      std::filesystem::create_directories(r.d / "floppy/tmp");
+      r.w.zip.SetTempDir(r.d / "floppy/tmp");
+    }
+    r.w.zip.SetCompressionMethod(c.method);
+    r.drive.SetModesRefused(true);
+    EXPECT_EQ(r.w.zip.Compress(), files);
+    EXPECT_EQ(r.w.errors.size(), 1u);
+    for (const auto& e : r.w.errors) {
+      EXPECT_EQ(e.code, E_WRITE_ERROR);
+      EXPECT_EQ(e.file, r.d / ("floppy/" + r.name));
+      EXPECT_EQ(e.ext, "its permissions could not be set: Operation not permitted");
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(piece.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "what the report tells";
+    EXPECT_TRUE(r.PeersAgree());
+  }
 }

@@ -228,6 +228,55 @@ TEST(WriterUpdate, ATemporaryFolderThatFillsUpFailsTheRunAsAFullDisk) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.Path()), {}), 0) << "nothing left behind";
 }
 
+// Guards the code of a full temporary folder: one that fills while the directory of many small
+// entries is written fails the run as a full disk (25160), as it does anywhere else in the run,
+// never as another write error, whether the run builds a new archive or updates one; the old
+// archive stays byte for byte and nothing is left in the temporary folder.
+TEST(WriterUpdate, ATemporaryFolderThatFillsWhileTheDirectoryIsWrittenIsAFullDisk) {
+  Folder d;
+  // Long names make a directory of some 700 KB, several times the pieces the output puts down.
+  const std::string folder = "a-folder-whose-name-makes-every-directory-record-long/";
+  for (int i = 0; i < 6000; ++i) Put(d / ("src/" + folder + "file-" + std::to_string(i) + ".txt"), "x");
+  struct Case {
+    const char* what;
+    bool update;
+  };
+  for (const Case c : {Case{"new archive", false}, Case{"update", true}}) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(d / "out.zip");
+    if (c.update) {
+      Writer w(d / "out.zip", d / "src");
+      ASSERT_EQ(w.zip.Compress(), 6000);
+      Put(d / "src/new.txt", "one more");
+    }
+    const auto before = Slurp(d / "out.zip");
+    // Where the directory lies in the archive this run writes: the temporary folder is made to
+    // fill half-way through it.
+    {
+      Writer w(d / "out.zip", d / "src");
+      ASSERT_GT(w.zip.Compress(), 0);
+    }
+    const auto written = zipfixture::ReadAll(d / "out.zip");
+    const auto end = TEndRecord::Decode(written.data() + written.size() - TEndRecord::kSize, TEndRecord::kSize);
+    ASSERT_TRUE(end.has_value());
+    ASSERT_GT(end->DirectorySize, 2u * THandleStream32::kWriteBehindSize);
+    if (c.update) {
+      Put(d / "out.zip", before);
+    } else {
+      std::filesystem::remove(d / "out.zip");
+    }
+    platform::SimulatedDrive temp(d / "temp", int64_t{end->DirectoryOffset} + end->DirectorySize / 2, "TEMP", 1);
+    Writer w(d / "out.zip", d / "src");
+    w.zip.SetTempDir(temp.Path());
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_DISK_FULL));
+    EXPECT_FALSE(w.Reported(E_WRITE_ERROR)) << "a full disk is named as such";
+    EXPECT_EQ(Slurp(d / "out.zip"), before);
+    EXPECT_EQ(std::filesystem::exists(d / "out.zip"), c.update);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.Path()), {}), 0) << "nothing left behind";
+  }
+}
+
 // A file that cannot be read as it was found (a log rotated or truncated while it is read) must
 // not cost the whole backup: it is reported as unreadable and left out, its stored entry stays,
 // and every other file reaches the archive. A file that grows while it is read is stored as it

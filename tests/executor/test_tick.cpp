@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -517,26 +521,87 @@ TEST_F(Tick, TaskDeletedFromTheStoreNoLongerRunsAndAMissingStoreKeepsTheTable) {
   EXPECT_EQ(Count(ExecutorLog(), ":Документы - OK"), 3);
 }
 
-TEST_F(Tick, FailingLogWriteEndsTheRunAndRaisesToTheErrorReport) {
-  TTask task;
-  task.Source = MakeSource("data");
-  task.Backup = MakeBackup("backup");
-  WriteStore({task});
-  fs::create_directories(Home + "/" + task.LogFile);  // the log's name is taken by a folder
-  TForm1 form;
-  EXPECT_THROW(form.Timer1Timer(), EInOutError);
-  EXPECT_FALSE(form.Busy);
-  EXPECT_FALSE(form.Trayloom1->CycleIcons());
-  EXPECT_EQ(form.Trayloom1->Hint(), kExecutorTitle);
-  EXPECT_EQ(form.Trayloom1->IconIndex(), 7);
-  EXPECT_TRUE(FilesIn(task.Backup).empty());  // the run stopped before the archive
+// Guards the backup against its logs: a task log that cannot be written (its name taken by a
+// folder, a file the user may not write, an installation folder the user may not write) never
+// stops the run nor raises into a box that would wait while later tasks fall due. The archive is
+// written, the task log's failure is told in the executor's log, and what that cannot take goes
+// to the standard error; the icon shows the failure image.
+TEST_F(Tick, ALogThatCannotBeWrittenNeverStopsTheBackup) {
+  const auto taskLog = [this] { return Home + "/" + TTask().LogFile; };
+  // Takes the write permissions from path (made as an empty file when missing) and names it.
+  const auto readOnly = [](const std::string& path) {
+    if (!fs::exists(path)) std::ofstream(path) << "";
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    return path;
+  };
+  const std::string ran = "08.12.2026 9:05:30-> Выполнение задачи  :Документы - OK\r\n";
+  const std::string taskLogFailed = "08.12.2026 9:05:30-> Ошибка записи журнала задачи  :Документы - ";
+  struct Case {
+    const char* what;
+    std::function<std::string()> arrange;  // what refuses writing; empty: root is refused as well
+    std::string executorLog;
+    std::vector<std::string> standardError;  // lines; none: nothing goes there
+    bool taskLogWhole = false;               // the task log holds the whole entry
+  };
+  const std::vector<Case> cases = {
+      {"the task log's name is taken by a folder",
+       [&] {
+         fs::create_directories(taskLog());
+         return std::string();
+       },
+       taskLogFailed + "Is a folder: " + taskLog() + "\r\n" + ran, {}},
+      {"the task log may not be written", [&] { return readOnly(taskLog()); },
+       taskLogFailed + "Access denied: " + taskLog() + "\r\n" + ran, {}},
+      {"the executor's log may not be written", [&] { return readOnly(ExecutorLogPath()); }, "",
+       {"Dorvexal: Access denied: " + ExecutorLogPath()}, true},
+      {"the installation folder may not be written", [&] { return readOnly(Home); },
+       "", {"Dorvexal: Access denied: " + taskLog(), "Dorvexal: Access denied: " + ExecutorLogPath()}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Root + "/backup");
+    fs::remove_all(Home);
+    fs::create_directories(Home);
+    TTask task;
+    task.Source = MakeSource("data");
+    task.Backup = MakeBackup("backup");
+    WriteStore({task});
+    const std::string refusing = c.arrange();
+    TForm1 form;
+    std::string standardError;
+    {
+      std::optional<testsupport::TOrdinaryUser> user;
+      if (!refusing.empty()) {
+        user.emplace();
+        const int fd = fs::is_directory(refusing) ? -1 : ::open(refusing.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) ::close(fd);
+        if (fd >= 0 || (fs::is_directory(refusing) && !user->CannotWriteInto(refusing))) {
+          fs::permissions(Home, fs::perms::owner_all, fs::perm_options::add);
+          GTEST_SKIP() << "this process writes everywhere";
+        }
+      }
+      testing::internal::CaptureStderr();
+      EXPECT_NO_THROW(form.Timer1Timer());
+      standardError = testing::internal::GetCapturedStderr();
+    }
+    fs::permissions(Home, fs::perms::owner_all, fs::perm_options::add);
 
-  // The task's next minute runs it again once the log can be written.
-  fs::remove(Home + "/" + task.LogFile);
-  SetClock(2026, 12, 9, 9, 5, 30);
-  form.Timer1Timer();
-  EXPECT_EQ(FilesIn(task.Backup).size(), 1u);
-  EXPECT_EQ(form.Trayloom1->IconIndex(), 0);
+    const std::string zip = task.Backup + "/08_12_2026-09_05.zip";
+    EXPECT_EQ(Shell("unzip -tq " + Quote(zip)), 0) << "the backup ran";
+    EXPECT_EQ(Entries(zip).size(), 3u);
+    EXPECT_FALSE(form.Busy);
+    EXPECT_FALSE(form.Trayloom1->CycleIcons());
+    EXPECT_EQ(form.Trayloom1->Hint(), kExecutorTitle);
+    EXPECT_EQ(form.Trayloom1->IconIndex(), kFailedImage);
+    EXPECT_EQ(ExecutorLog(), c.executorLog);
+    std::string expectedError;
+    for (const std::string& l : c.standardError) expectedError += l + "\n";
+    EXPECT_EQ(standardError, expectedError);
+    if (c.taskLogWhole) {
+      EXPECT_NE(ReadText(taskLog()).find("скопировано: 3 файлов"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(Tick, MenuStartsLogViewerAndManagerFromTheProgramFolderAndResetsTheImage) {

@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
+#include "tests/support/OrdinaryUser.h"
 
 namespace {
 
@@ -146,6 +147,56 @@ TEST(Files, PublishedFileTakesTheModeOfTheFileItReplaces) {
   umask(mask);
   ASSERT_EQ(stat(tmp.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+// Guards the one executor per installation folder: its lock must hold for a user who may not
+// write there, in a folder without write permission and where the lock file belongs to another
+// user, as it does in an ordinary folder. One holder at a time; a look at the lock takes nothing.
+TEST(Files, AProcessLockHoldsWhereTheUserCannotWrite) {
+  struct Case {
+    const char* what;
+    bool readOnlyFolder;
+    bool lockFileOfAnotherUser;
+  };
+  for (const Case c : {Case{"an ordinary folder", false, false}, Case{"a folder the user cannot write", true, false},
+                       Case{"a lock file of another user", false, true}}) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string lock = dir.path() + "/Dorvexal.lock";
+    if (c.lockFileOfAnotherUser) {
+      touch(lock, "");
+      ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
+      ASSERT_EQ(chown(lock.c_str(), 65534, 65534), 0);
+    }
+    if (c.readOnlyFolder) {
+      ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    }
+    {
+      const testsupport::TOrdinaryUser user;
+      if (c.readOnlyFolder && !user.CannotWriteInto(dir.path())) {
+        GTEST_SKIP() << "this process writes everywhere";
+      }
+      const int probe = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
+      if (c.lockFileOfAnotherUser && probe >= 0) {
+        ::close(probe);
+        GTEST_SKIP() << "this process writes every file";
+      }
+      EXPECT_FALSE(platform::LockHeld(lock));
+      {
+        const platform::ProcessLock first(lock);
+        EXPECT_FALSE(first.HeldElsewhere());
+        EXPECT_TRUE(platform::LockHeld(lock));
+        const platform::ProcessLock second(lock);
+        EXPECT_TRUE(second.HeldElsewhere()) << "two holders at once";
+        EXPECT_TRUE(platform::LockHeld(lock));
+      }
+      EXPECT_FALSE(platform::LockHeld(lock)) << "the lock goes with its holder";
+      const platform::ProcessLock next(lock);
+      EXPECT_FALSE(next.HeldElsewhere());
+      EXPECT_TRUE(platform::LockHeld(lock));
+    }
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  }
 }
 
 TEST(Files, TempFileIsUniqueAndMade) {
