@@ -28,39 +28,7 @@ work=$(cd "$work" && pwd)
 tree="$work/tree"
 files=100000
 
-make_tree() {
-  # A fixed seed, sizes and contents: the same tree on every machine. Four files in five are
-  # text of words and numbers, the fifth random bytes (most of which deflate cannot shrink).
-  python3 - "$tree" "$files" <<'EOF'
-import os, random, sys
-root, count = sys.argv[1], int(sys.argv[2])
-rng = random.Random(20240611)
-words = ("backup archive folder file task schedule daily weekly report invoice letter photo "
-         "music notes draft budget plan list copy data table index readme config settings").split()
-folders = 100
-for d in range(folders):
-    os.makedirs(os.path.join(root, "d%02d" % d), exist_ok=True)
-for i in range(count):
-    size = rng.randint(10, 400)
-    if i % 5 == 4:
-        data = bytes(rng.getrandbits(8) for _ in range(size))
-        name = "f%05d.bin" % i
-    else:
-        out = []
-        n = 0
-        while n < size:
-            w = rng.choice(words) if rng.random() < 0.8 else str(rng.randint(0, 99999))
-            sep = "\n" if rng.random() < 0.1 else " "
-            out.append(w + sep)
-            n += len(w) + 1
-        data = "".join(out).encode()[:size]
-        name = "f%05d.txt" % i
-    with open(os.path.join(root, "d%02d" % (i % folders), name), "wb") as f:
-        f.write(data)
-    # Fixed times, so that nothing looks changed to an update run.
-    os.utime(os.path.join(root, "d%02d" % (i % folders), name), (1700000000 + i, 1700000000 + i))
-EOF
-}
+make_tree() { python3 "$(dirname "$0")/make_trees.py" many "$tree" "$files"; }
 
 if [ ! -f "$work/.tree-complete" ]; then
   rm -rf "$tree"

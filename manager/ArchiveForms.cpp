@@ -48,6 +48,33 @@ void SetupProgressMeter(TKamsaMeter& meter, int x, int y) {
   meter.SetBevelOuter(bvLowered);
 }
 
+TProgressPace::TProgressPace(TKamsaMeter& ByFile, TKamsaMeter& ByArchive) : FByFile(ByFile), FByArchive(ByArchive) {}
+
+void TProgressPace::Start() {
+  FAnyDrawn = false;
+  FLastByFile = FLastByArchive = 0;
+  FByFile.SetPosition(0);
+  FByArchive.SetPosition(0);
+}
+
+bool TProgressPace::Report(uint8_t ProgressByFile, uint8_t ProgressByArchive) {
+  FLastByFile = ProgressByFile;
+  const auto now = std::chrono::steady_clock::now();
+  const bool due = !FAnyDrawn || ProgressByArchive != FLastByArchive || now - FDrawn >= kProgressInterval;
+  FLastByArchive = ProgressByArchive;
+  if (!due) return false;
+  FAnyDrawn = true;
+  FDrawn = now;
+  FByFile.SetPosition(ProgressByFile);
+  FByArchive.SetPosition(ProgressByArchive);
+  return true;
+}
+
+void TProgressPace::Finish() {
+  FByFile.SetPosition(FLastByFile);
+  FByArchive.SetPosition(FLastByArchive);
+}
+
 TArchiveForm::TArchiveForm(QWidget* parent, const char* caption, int clientWidth, int clientHeight)
     : TCentredDialog(parent, caption, clientWidth, clientHeight) {}
 

@@ -3,6 +3,7 @@
 // errors an engine run reported, and form activations as the manager's forms count them.
 #include <QEvent>
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -47,6 +48,32 @@ class TFormRun {
 
 // A progress meter of the two forms: 265 x 17 at (x, y), white, bold, lowered bevel.
 void SetupProgressMeter(TKamsaMeter& meter, int x, int y);
+
+// The pace at which a form draws the engine's progress reports. The engine reports per file and
+// per block; drawing the meters and the file's name for each of 100,000 small files would take
+// longer than the run itself. A report is drawn when the whole archive's percentage moved (at most
+// 101 times a run, so the archive meter misses no step) and otherwise when the last drawing is
+// kProgressInterval old; at the end of a run the meters show its last report.
+class TProgressPace {
+ public:
+  static constexpr std::chrono::milliseconds kProgressInterval{250};
+
+  TProgressPace(TKamsaMeter& ByFile, TKamsaMeter& ByArchive);
+  // A new run: both meters at 0, and its first report is drawn.
+  void Start();
+  // Takes a report; true when it is to be drawn now, and then the meters show it (the caller
+  // draws its captions).
+  bool Report(uint8_t ProgressByFile, uint8_t ProgressByArchive);
+  // The end of a run: the meters show its last report.
+  void Finish();
+
+ private:
+  TKamsaMeter& FByFile;
+  TKamsaMeter& FByArchive;
+  std::chrono::steady_clock::time_point FDrawn;
+  bool FAnyDrawn = false;
+  uint8_t FLastByFile = 0, FLastByArchive = 0;
+};
 
 // What the backup and restore forms are built on: a centred dialog that takes the settings and
 // the selected task at every activation, and that cannot be closed while its run goes on.

@@ -107,9 +107,10 @@ TTaskRunResult TForm5::RunBackup(const TTaskTable& task) {
   const bool replace = task(CopyType, 1) == "new";
   FRunArchive = TaskArchivePath(Zip1, task(BackupDir, 1), FArchiveName);
   FErrors.Clear();
-  KamsaMeter1.SetPosition(0);
-  KamsaMeter2.SetPosition(0);
-  return CompressTaskArchive(Zip1, task(SourceDir, 1), FRunArchive, replace, "Kalvenor");
+  FProgress.Start();
+  TTaskRunResult result = CompressTaskArchive(Zip1, task(SourceDir, 1), FRunArchive, replace, "Kalvenor");
+  FProgress.Finish();
+  return result;
 }
 
 void TForm5::xpButton1Click(TObject*) {
@@ -136,8 +137,7 @@ void TForm5::xpButton1Click(TObject*) {
 void TForm5::xpButton2Click(TObject*) { close(); }
 
 void TForm5::Zip1Progress(TObject*, uint8_t ProgressByFile, uint8_t ProgressByArchive) {
-  KamsaMeter1.SetPosition(ProgressByFile);
-  KamsaMeter2.SetPosition(ProgressByArchive);
+  if (!FProgress.Report(ProgressByFile, ProgressByArchive)) return;
   Label6.setText(QString::fromStdString(Zip1.CurrentFileName()));
   // The name the archive gets, not the temporary one a replacing run writes under.
   Label5.setText(QString::fromStdString(FRunArchive));

@@ -64,4 +64,5 @@ class TForm5 : public TArchiveForm {
   int32_t FFileCount = 0;
   // The archive of the run in progress, as the user knows it.
   std::string FRunArchive;
+  TProgressPace FProgress{KamsaMeter1, KamsaMeter2};
 };

@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 #include <QStyle>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,12 @@ std::string MakeStagingFolder(const std::string& target, std::string& failure) {
   }
   failure = "Невозможно записать в папку: " + target + (ec ? " (" + ec.message() + ")" : std::string());
   return std::string();
+}
+
+// Not even a broken link stands under the name.
+bool NothingAt(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
 }  // namespace
@@ -178,8 +185,7 @@ bool TForm7::RunRestore(int32_t& extracted) {
   const TFormRun run(FRunning, {&xpButton1, &xpButton2, &xpButton3, &FileListBox1});
   FErrors.Clear();
   FIntact.clear();
-  KamsaMeter1.SetPosition(0);
-  KamsaMeter2.SetPosition(0);
+  FProgress.Start();
   // Resolved once: the staged files are walked and matched under one name, also when an older
   // or hand-made task store holds a relative folder.
   const std::string target = platform::AbsolutePath(FTask(SourceDir, 1));
@@ -198,6 +204,7 @@ bool TForm7::RunRestore(int32_t& extracted) {
   UnZip1.FileSpec().Add("*.*");
   UnZip1.SetExtractDir(FStaging);
   UnZip1.Extract();
+  FProgress.Finish();
   // The count the user is shown is of the files that reached the folder.
   extracted = PublishIntact(target);
   FStaging.clear();
@@ -208,29 +215,52 @@ bool TForm7::RunRestore(int32_t& extracted) {
 }
 
 int32_t TForm7::PublishIntact(const std::string& target) {
+  const int32_t placed = PublishFolder(FStaging, target);
+  std::error_code ec;
+  std::filesystem::remove_all(FStaging, ec);
+  return placed;
+}
+
+bool TForm7::AllIntact(const std::string& folder, int32_t& files) const {
   namespace fs = std::filesystem;
   std::error_code ec;
-  std::vector<fs::path> files;
-  for (auto it = fs::recursive_directory_iterator(FStaging, ec); !ec && it != fs::recursive_directory_iterator();
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
-    const fs::path rel = fs::relative(it->path(), FStaging, ec);
-    if (it->is_directory(ec) && !it->is_symlink(ec)) {
-      fs::create_directories(fs::path(target) / rel, ec);  // the stored folders, also empty ones
-    } else if (FIntact.count(it->path().string())) {
-      files.push_back(rel);
-    }
+    if (it->is_directory(ec)) continue;
+    if (!FIntact.count(it->path().string())) return false;
+    ++files;
   }
+  return !ec;
+}
+
+int32_t TForm7::PublishFolder(const std::string& staged, const std::string& target) {
+  namespace fs = std::filesystem;
   int32_t placed = 0;
-  for (const fs::path& rel : files) {
-    const fs::path to = fs::path(target) / rel;
-    fs::create_directories(to.parent_path(), ec);
-    if (platform::RenameFile((fs::path(FStaging) / rel).string(), to.string())) {
-      ++placed;
-    } else {
-      FErrors.Add(to.string(), std::strerror(platform::LastError()), E_WRITE_ERROR);
+  std::error_code ec;
+  // The staged names are listed, not looked up one by one: no file costs more than its rename.
+  for (auto it = fs::directory_iterator(staged, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const std::string from = it->path().string();
+    const std::string to = JoinPath(target, it->path().filename().string());
+    std::error_code kind;
+    if (it->is_directory(kind)) {
+      // A folder the target lacks goes over whole, one rename for all its files, when every file
+      // in it is intact.
+      int32_t files = 0;
+      if (NothingAt(to) && AllIntact(from, files) && platform::RenameFile(from, to)) {
+        placed += files;
+        continue;
+      }
+      std::error_code made;
+      fs::create_directories(to, made);  // the stored folders, also empty ones
+      placed += PublishFolder(from, to);
+    } else if (FIntact.count(from)) {
+      if (platform::RenameFile(from, to)) {
+        ++placed;
+      } else {
+        FErrors.Add(to, std::strerror(platform::LastError()), E_WRITE_ERROR);
+      }
     }
   }
-  fs::remove_all(FStaging, ec);
   return placed;
 }
 
@@ -285,8 +315,7 @@ void TForm7::xpButton2Click(TObject*) {
 void TForm7::xpButton1Click(TObject*) { close(); }
 
 void TForm7::UnZip1Progress(TObject*, uint8_t ProgressByFile, uint8_t ProgressByArchive) {
-  KamsaMeter1.SetPosition(ProgressByFile);
-  KamsaMeter2.SetPosition(ProgressByArchive);
+  if (!FProgress.Report(ProgressByFile, ProgressByArchive)) return;
   Label4.setText(QString::fromStdString(TargetPath(UnZip1.CurrentFileName())));
   Label3.setText(QString::fromStdString(UnZip1.ArchiveFile()));
 }

@@ -71,6 +71,11 @@ class TForm7 : public TArchiveForm {
   // Moves the intact files of the staging folder into target and removes the folder; the number
   // of files that reached target.
   int32_t PublishIntact(const std::string& target);
+  // Moves the intact files of staged, a folder of the staging folder, into target, folders that
+  // target lacks as a whole; the number of files that reached target.
+  int32_t PublishFolder(const std::string& staged, const std::string& target);
+  // True when every file below folder came out intact; files counts them.
+  bool AllIntact(const std::string& folder, int32_t& files) const;
   // A path of the staging folder as it is in the target folder.
   std::string TargetPath(const std::string& path) const;
 
@@ -80,4 +85,5 @@ class TForm7 : public TArchiveForm {
   // The folder the run in progress extracts into, and the outputs whose verdict passed.
   std::string FStaging;
   std::set<std::string> FIntact;
+  TProgressPace FProgress{KamsaMeter1, KamsaMeter2};
 };

@@ -23,6 +23,7 @@ void ProcessMessages() {
 }
 
 void SetMessagePump(MessagePump pump) { hooks().pump = std::move(pump); }
+MessagePump CurrentMessagePump() { return hooks().pump; }
 
 int DefaultAnswer(uint32_t flags) {
   int buttons[3] = {IDOK, 0, 0};

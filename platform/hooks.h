@@ -40,6 +40,7 @@ using MessageBoxHandler = std::function<int(const std::string& text, const std::
 // Lets the application process its pending window messages.
 void ProcessMessages();
 void SetMessagePump(MessagePump pump);  // empty: pump nothing
+MessagePump CurrentMessagePump();
 
 // The application's title, the caption of the boxes that the engine shows itself: the one a
 // program set, else the program's name.

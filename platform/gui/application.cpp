@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <stdexcept>
 
 #include "platform/files.h"
@@ -17,6 +18,19 @@ namespace platform {
 namespace {
 
 Application* gApplication = nullptr;
+
+// The engine lets pending messages run before each block and each file: on 100,000 small files
+// that is a few hundred thousand turns of the event loop, which together cost more than the files
+// themselves. A turn is taken when the last one ended kPumpInterval ago: at most 10,000 a second,
+// far more than a click, a Cancel or a repaint needs.
+constexpr std::chrono::microseconds kPumpInterval{100};
+
+void PumpMessages() {
+  static std::chrono::steady_clock::time_point last;
+  if (std::chrono::steady_clock::now() - last < kPumpInterval) return;
+  QCoreApplication::processEvents();
+  last = std::chrono::steady_clock::now();
+}
 
 struct BoxButton {
   QMessageBox::StandardButton button;
@@ -81,7 +95,7 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   gApplication = this;
   // The executor lives behind a hidden main form; only the main form's closing ends a program.
   setQuitOnLastWindowClosed(false);
-  SetMessagePump([] { QCoreApplication::processEvents(); });
+  SetMessagePump(PumpMessages);
   SetMessageBoxHandler(ShowQtMessageBox);
 }
 
