@@ -78,8 +78,9 @@ std::optional<std::string> unicodePathName(std::span<const uint8_t> Extra, const
       Crc32Update(Stored.data(), Stored.size(), crc);
       const auto name = Extra.subspan(at + 9, size - 5);
       std::string text(name.begin(), name.end());
+      // Where both code pages give the same text (box-drawing characters), it is the name.
       if ((crc ^ 0xFFFFFFFFu) == GetLE32(Extra, at + 5) && platform::IsValidUtf8(text) &&
-          platform::ConvertCodePage(Stored, "CP437", "UTF-8") != text)
+          (platform::ConvertCodePage(Stored, "CP437", "UTF-8") != text || platform::Cp866ToUtf8(Stored) == text))
         return text;
     }
     at += 4 + size;

@@ -230,6 +230,8 @@ std::string TCompBase::EncodeStoredName(const std::string& Local, bool, bool& Ut
 void TCompBase::SetStoredName(TCompFileInfo& Info, const std::string& Local, bool Folder) const {
   Info.StoredName = EncodeStoredName(Local, Folder, Info.Utf8Name);
   Info.RawName = !platform::IsValidUtf8(Local);
+  const bool oem = !Info.Utf8Name && !Info.RawName && !platform::IsAscii(Info.StoredName);
+  Info.UnicodeName = oem ? Local : std::string();
 }
 
 bool TCompBase::IsStoredType(const std::string& Name) const {
@@ -757,6 +759,8 @@ void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& Li
         if (cur.Refreshed && Old != nullptr) {
           cur.RawHeader = cur.OldHeader;
           cur.LocalOffset = cur.OldLocalOffset;
+          cur.Extra = cur.OldExtra;
+          cur.ExtraLength = static_cast<uint16_t>(cur.Extra.size());
           cur.EntryAction = eaKeep;
           cur.Refreshed = false;
           KeepEntry(*Old, Output, List, i);
@@ -853,6 +857,7 @@ void TCompBase::PlaceFile(const std::string& Path, const platform::FindData& Dat
     if (!info.Refreshed) {
       info.OldHeader = info.RawHeader;
       info.OldLocalOffset = info.LocalOffset;
+      info.OldExtra = info.Extra;
     }
     info.Refreshed = true;
     info.EntryAction = eaCompress;
@@ -1016,8 +1021,16 @@ bool TCompBase::AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList
   FCurInfo = &info;
   FLocalName = info.StoredName;
   StartLocalHeader(List, Index);
-  FinishLocalHeader(0, 0);
+  // The header goes down once its extra field is known, as a file's does.
+  const int64_t start = Output.Position();
   WriteLocalRecord(Output, GetHeadPtr(), GetLocalHeadSize(), FLocalName);
+  const int64_t afterName = Output.Position();
+  WriteZip64Extra(Output, info);
+  const int64_t end = Output.Position();
+  FinishLocalHeader(end - afterName, 0);
+  Output.Seek(start, soBeginning);
+  WriteLocalRecord(Output, GetHeadPtr(), GetLocalHeadSize(), FLocalName);
+  Output.Seek(end, soBeginning);
   BuildCentralHeader(Index, platform::kAttrDirectory, List);
   return true;
 }
