@@ -862,6 +862,7 @@ void TCompBase::PlaceFile(const std::string& Path, const platform::FindData& Dat
     info.Refreshed = true;
     info.EntryAction = eaCompress;
     info.SourceName = full;
+    info.Mode = Data.mode;
     info.RootLength = static_cast<int32_t>(FScanRoot.size());
     info.UnpackedHigh = static_cast<uint16_t>(static_cast<uint64_t>(found.UnpackedSize) >> 32);
     HeaderFromFileInfo(info.RawHeader, info, found);
@@ -894,6 +895,7 @@ void TCompBase::AddFoundFile(const std::string& FullName, const platform::FindDa
   info.UnpackedHigh = folder ? 0 : static_cast<uint16_t>(static_cast<uint64_t>(Data.size) >> 32);
   info.RootLength = static_cast<int32_t>(FScanRoot.size());
   info.SourceName = FullName;
+  info.Mode = Data.mode;
   info.Replaces = Replaces;
   TFileInfoRecord rec;
   rec.UnpackedSize = folder ? 0 : Data.size;

@@ -230,6 +230,9 @@ bool TUnBase::OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& 
     FOutputTarget = Name;
     FOutputInPlace = InPlace;
     FOutputModeSet = ModeSet;
+    // A private file is private from its first byte on.
+    if (FRestoreFileAttr && Entry.Permissions >= 0)
+      platform::SetFilePermissions(Fd, static_cast<uint32_t>(Entry.Permissions));
     Output = std::make_unique<TFileStream32>(Fd, 0);
     return true;
   };
@@ -328,9 +331,12 @@ void TUnBase::EndFile(std::unique_ptr<TStream32>& Output, const std::string& Nam
   // Date and attributes go on the written file, which keeps them when it takes Name's place.
   const bool staged = !FOutputTemp.empty() && Name == FOutputTarget;
   const std::string& file = staged ? FOutputTemp : Name;
-  if (staged && !FOutputModeSet) platform::SetPublishedMode(file, Name);
+  // An entry that carries its permission bits has them from when its file was made (OpenOutput);
+  // others take the mode of the file they replace, or a new file's.
+  const bool ownMode = FRestoreFileAttr && Entry.Permissions >= 0;
+  if (staged && !FOutputModeSet && !ownMode) platform::SetPublishedMode(file, Name);
   if (!dated) platform::SetFileModifiedTime(file, modified);
-  if (FRestoreFileAttr && Attributes != kAttrArchiveOnly) platform::SetFileAttributes(file, Attributes);
+  if (FRestoreFileAttr && !ownMode && Attributes != kAttrArchiveOnly) platform::SetFileAttributes(file, Attributes);
 }
 
 bool TUnBase::CheckCrc(uint8_t Kind, uint32_t StoredCrc) {

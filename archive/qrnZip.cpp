@@ -289,7 +289,7 @@ void TZipBase::BuildCentralHeader(int32_t Index, uint32_t ExternalAttributes, TC
   PutLE16(CentralHeaderBuf, 36, 1);
   PutLE32(CentralHeaderBuf, 38, ExternalAttributes);
   PutLE32(CentralHeaderBuf, 42, static_cast<uint32_t>(info.LocalOffset));
-  if (info.RawName) MarkUnixHost(CentralHeaderBuf);
+  MarkUnixHost(CentralHeaderBuf, info.Mode);
   info.RawHeader = CentralHeaderBuf;
 }
 

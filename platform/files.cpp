@@ -313,6 +313,14 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
   return true;
 }
 
+bool SetFilePermissions(const std::string& path, uint32_t permissions) {
+  return ::chmod(path.c_str(), static_cast<mode_t>(permissions & 0777)) == 0 || fail(false);
+}
+
+bool SetFilePermissions(int fd, uint32_t permissions) {
+  return ::fchmod(fd, static_cast<mode_t>(permissions & 0777)) == 0 || fail(false);
+}
+
 std::optional<FindData> StatPath(const std::string& path) {
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0) {
@@ -322,7 +330,8 @@ std::optional<FindData> StatPath(const std::string& path) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::nullopt;
   return FindData{baseName(path), attributesOf(baseName(path), st), static_cast<int64_t>(st.st_size),
                   static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
-                  static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+                  static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), false,
+                  static_cast<uint32_t>(st.st_mode)};
 }
 
 bool IsSymlinkToDirectory(const std::string& path) {
@@ -372,7 +381,8 @@ std::vector<FindData> listFolder(const std::string& folder, std::vector<ListFail
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;  // FIFOs, sockets, devices
     out.push_back(FindData{name, attributesOf(name, st), static_cast<int64_t>(st.st_size),
                            static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
-                           static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), link});
+                           static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), link,
+                           static_cast<uint32_t>(st.st_mode)});
   }
   return out;
 }

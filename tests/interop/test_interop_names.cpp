@@ -9,6 +9,43 @@ using namespace namesfixture;
 
 namespace {
 
+// Guards names that need UTF-8 (CJK, emoji, Greek): stored with flag bit 11 but a DOS host,
+// Debian's unzip listed and extracted them as OEM text ("emoji\xad\x83\xc7.txt"). They say a
+// Unix host, with the file's mode, and every peer reads them.
+TEST(EntryNames, Utf8NamesSayAUnixHostSoEveryPeerReadsThem) {
+  const std::map<std::string, std::string> source = {{"日本/名前.txt", "1"},
+                                                     {"emoji😀.txt", "2"},
+                                                     {"Ελληνικά.txt", "3"},
+                                                     {"中文 文件.txt", "4"},
+                                                     {"Ж и 😀.txt", "5"}};
+  Folder d;
+  for (const auto& [name, bytes] : source) Put(d / ("src/" + name), bytes);
+  ASSERT_EQ(Backup(d / "a.zip", d / "src"), 5);
+  for (const auto& e : writerfixture::EntriesOf(d / "a.zip")) {
+    ASSERT_TRUE(source.count(e.name)) << e.name;
+    EXPECT_NE(e.central.Flags & kFlagUtf8, 0) << e.name;
+    EXPECT_EQ(e.central.VersionMadeBy >> 8, kHostUnix) << e.name;
+    struct stat st {};
+    ASSERT_EQ(stat((d / ("src/" + e.name)).c_str(), &st), 0);
+    EXPECT_EQ(e.central.ExternalAttributes >> 16, st.st_mode) << e.name;
+  }
+  writerfixture::ExpectPeersAccept(d / "a.zip");
+  std::set<std::string> names;
+  for (const auto& [name, bytes] : source) names.insert(name);
+  EXPECT_EQ(UnzipListing(d / "a.zip"), names);
+  EXPECT_EQ(SevenZipListing(d / "a.zip"), names);
+  EXPECT_EQ(BsdtarListing(d / "a.zip"), names);
+  const auto python = Lines("python3 -c \"import sys,zipfile\nfor n in zipfile.ZipFile(sys.argv[1]).namelist(): "
+                            "print(n)\" " + Q(d / "a.zip"));
+  EXPECT_EQ(std::set<std::string>(python.begin(), python.end()), names);
+  for (const std::string peer : {"unzip", "7z", "bsdtar"}) {
+    ASSERT_EQ(PeerExtract(peer, d / "a.zip", d / peer), 0) << peer;
+    EXPECT_EQ(Files(Snapshot(d / peer)), source) << peer;
+  }
+  Reader r(d / "a.zip", d / "out");
+  ExpectIntact(r, Snapshot(d / "src"), d / "out");
+}
+
 // Guards Russian names: stored in CP866, as the programs always stored them, every Linux peer
 // listed and extracted them as garbage. Each such name carries Info-ZIP's Unicode Path field in
 // its local and central header, which unzip, 7-Zip and bsdtar take; an update keeps the field of
@@ -22,7 +59,7 @@ TEST(EntryNames, Cp866NamesCarryTheirUnicodePathForThePeers) {
   // "│box│.txt" reads alike in code pages 866 and 437.
   const std::vector<Row> rows = {{"Документы/Отчёт.txt", true}, {"Ёлка.txt", true}, {"plain.txt", false},
                                  {"Папка/файл.txt", true},       {"│рамка│.txt", true}, {"│box│.txt", true},
-                                 {"Пустая папка/", true}};
+                                 {"日本.txt", false},            {"Пустая папка/", true}};
   Folder d;
   std::map<std::string, std::string> source;
   for (const Row& r : rows) {
