@@ -262,6 +262,8 @@ class TZipCommon : public TRegisterQarno {
   // Closes Stream and opens the next volume into it.
   virtual bool NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, int32_t Count);
   virtual int32_t ReadBlock(TStream32& Stream, int32_t Count, int32_t CrcMode, bool Decipher, uint8_t* Buffer);
+  // Readers: CurrentFileName := the entry name (in local form, '/' between folders) placed under
+  // ExtractDir, never outside it.
   virtual void SetCurrentFileName(const std::string& Name);
   virtual void GarbleBuffer(bool Flag, uint8_t* Buffer, int32_t Count);
   // Reports through OnError, then raises ExceptionClass with the code's text, unless the run is

@@ -222,9 +222,9 @@ void TCompBase::SetCurrentFileName(const std::string& Name) { FCurrentFileName =
 
 std::string TCompBase::EncodeStoredName(const std::string& Local, bool, bool& Utf8) const {
   // Folder names take the same code page as file names, so that a reader decodes a path of
-  // folder entries and file entries alike.
+  // folder entries and file entries alike. A '\' of a local name is one of its bytes.
   Utf8 = false;
-  return LocalToStoredName(BackslashToSlash(Local), FTranslateOemChar, Utf8);
+  return LocalToStoredName(Local, FTranslateOemChar, Utf8);
 }
 
 void TCompBase::SetStoredName(TCompFileInfo& Info, const std::string& Local, bool Folder) const {

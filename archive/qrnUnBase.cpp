@@ -391,13 +391,10 @@ void TUnBase::AdvanceProgress(const TUnEntry& Record) {
 // --- names ---------------------------------------------------------------------------------
 
 std::string TUnBase::PathDirPart(const std::string& Path) {
-  if (Path.size() == 3 && Path.find(':') != std::string::npos) return Path;
-  const size_t p = Path.find_last_of("/\\:");
+  // Names and masks separate folders by '/' alone: a '\' or a ':' is a byte of a name.
+  const size_t p = Path.rfind('/');
   if (p == std::string::npos || p == 0) return {};
-  std::string dir = Path.substr(0, p + 1);
-  const bool driveRoot = dir.size() == 3 && dir[1] == ':';
-  if (!driveRoot && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
-  return dir;
+  return Path.substr(0, p);
 }
 
 bool TUnBase::MatchesEntrySpec(const std::string& Name, const TStrings& Specs, const TStrings& Excludes,

@@ -568,8 +568,11 @@ void TZipBase::AddLocalEntry(const std::string& Name, TCompFileInfo& Info, TComp
   PutLE32(Info.RawHeader, 0, kCentralHeaderSignature);
   // The readers take a name without flag bit 11 as the system's own bytes when a Unix tool made
   // the entry, else as OEM text; a local header tells that only by its Unix extra blocks, and
-  // the directory record says it by its host.
-  if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size())) Info.RawHeader[5] = kHostUnix;
+  // the directory record says it by its host. A '\' of a local header's name is a byte of it,
+  // as the reader shows it: a plain ASCII name keeps it under a Unix host, which says the same.
+  if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size()) ||
+      (FReadStoredName.find('\\') != std::string::npos && platform::IsAscii(FReadStoredName)))
+    Info.RawHeader[5] = kHostUnix;
   std::copy(LocalHeaderBuf.begin() + 6, LocalHeaderBuf.begin() + 30, Info.RawHeader.begin() + 8);
   PutLE16(Info.RawHeader, 30, Info.ExtraLength);
   PutLE32(Info.RawHeader, 42, static_cast<uint32_t>(FReadPos));
