@@ -16,6 +16,7 @@ constexpr const char* kOutputTempPrefix = ".qrn";
 // An entry of at most this size goes down in one write; where no file of its name exists it is
 // written under that name (see OpenOutput).
 constexpr int64_t kInPlaceLimit = 32768;
+constexpr const char* kNameTaken = "an earlier entry of the archive came out under this name";
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -116,6 +117,7 @@ void TUnBase::ResetRun() {
   FExcludeSpec.Clear();
   FFilesFailed = 0;
   FSweptFolders.clear();
+  FPlacedFiles.clear();
   FBytesWritten = 0;
 }
 
@@ -167,6 +169,14 @@ bool TUnBase::BeginFile(bool IsFolder) {
     OnBegin(this, FCurrentFileName, FilesDone + 1, extract);
   }
   if (GetCancel() || !extract) return false;
+  // Two entries that come out under one name (a name stored twice, names that differ only in
+  // what the cleaning of a path drops): the file already put down stays, as replacing it would
+  // lose it without a word, and the later entry is named as not restored.
+  if (FPlacedFiles.count(FCurrentFileName) != 0) {
+    ReportError(FCurrentFileName, kNameTaken, "0", E_WRITE_ERROR);
+    CountFailed();
+    return false;
+  }
 
   if (!FConfirmOverwrites) {
     const bool accepted = FOverwriteMode == omOverwrite && !FCurrentFileName.empty();
@@ -269,13 +279,17 @@ void TUnBase::DiscardOutput() {
 bool TUnBase::CommitOutput() {
   if (FOutputTemp.empty()) return true;
   if (FOutputInPlace) {
+    FPlacedFiles.insert(FOutputTarget);
     FOutputTemp.clear();
     FOutputTarget.clear();
     return true;
   }
   const bool moved = platform::RenameFile(FOutputTemp, FOutputTarget);
   if (!moved) ReportError(FOutputTarget, "", "0", E_WRITE_ERROR);
-  if (moved) FOutputTemp.clear();  // nothing left to remove
+  if (moved) {
+    FPlacedFiles.insert(FOutputTarget);
+    FOutputTemp.clear();  // nothing left to remove
+  }
   DiscardOutput();
   return moved;
 }

@@ -137,4 +137,6 @@ class TUnBase : public TZipCommon {
   bool FOutputInPlace = false;  // written under the target's own name, where no file was
   // Folders this run has cleared of what killed runs left there.
   std::unordered_set<std::string> FSweptFolders;
+  // The files this run has put down: a later entry of the same name never replaces one.
+  std::unordered_set<std::string> FPlacedFiles;
 };
