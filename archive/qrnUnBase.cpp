@@ -119,6 +119,7 @@ void TUnBase::ResetRun() {
   FSweptFolders.clear();
   FPlacedFiles.clear();
   FBytesWritten = 0;
+  FNewFileMode = platform::NewFileMode();
 }
 
 int32_t TUnBase::RunExtraction(std::unique_ptr<TStream32>& Archive, TStream32*& Output) {
@@ -240,8 +241,10 @@ bool TUnBase::OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& 
     FOutputTarget = Name;
     FOutputInPlace = InPlace;
     FOutputModeSet = ModeSet;
-    // A private file is private from its first byte on.
-    if (FRestoreFileAttr && Entry.Permissions >= 0)
+    // A private file is private from its first byte on. Most files want the mode they were
+    // made with, and keep it.
+    const uint32_t made = InPlace || ModeSet ? FNewFileMode : FNewFileMode & 0600u;
+    if (FRestoreFileAttr && Entry.Permissions >= 0 && static_cast<uint32_t>(Entry.Permissions) != made)
       platform::SetFilePermissions(Fd, static_cast<uint32_t>(Entry.Permissions));
     Output = std::make_unique<TFileStream32>(Fd, 0);
     return true;

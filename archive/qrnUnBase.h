@@ -139,4 +139,6 @@ class TUnBase : public TZipCommon {
   std::unordered_set<std::string> FSweptFolders;
   // The files this run has put down: a later entry of the same name never replaces one.
   std::unordered_set<std::string> FPlacedFiles;
+  // The permissions a new file gets in this run (0666 less the umask).
+  uint32_t FNewFileMode = 0644;
 };

@@ -559,15 +559,19 @@ int RemoveTempLeftovers(const std::string& folder, const std::string& prefix) {
   return removed;
 }
 
+uint32_t NewFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~static_cast<uint32_t>(mask);
+}
+
 bool SetPublishedMode(const std::string& path, const std::string& replacing) {
   struct stat st;
   mode_t mode;
   if (::stat(replacing.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     mode = st.st_mode & 07777;
   } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+    mode = static_cast<mode_t>(NewFileMode());
   }
   if (::chmod(path.c_str(), mode) != 0) return fail(false);
   return true;

@@ -142,6 +142,8 @@ int RemoveTempLeftovers(const std::string& folder, const std::string& prefix);
 // Temporary files are made 0600. Before one is published under `replacing`, it takes that
 // file's permissions, or the user's default (0666 less the umask) when there is none.
 bool SetPublishedMode(const std::string& path, const std::string& replacing);
+// The permissions a new file gets: 0666 less the umask.
+uint32_t NewFileMode();
 // The system temporary folder with a trailing '/': $TMPDIR or /tmp.
 std::string SystemTempPath();
 // Moves a file to the freedesktop.org Trash of the user (with its .trashinfo).
