@@ -4,6 +4,7 @@
 // backup of a folder as the programs make it.
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 #include <set>
@@ -48,7 +49,8 @@ inline std::vector<std::string> UnicodePathFields(const std::vector<uint8_t>& Ex
   for (size_t at = 0; at + 4 <= Extra.size();) {
     const size_t size = Extra[at + 2] | size_t{Extra[at + 3]} << 8;
     if (at + 4 + size > Extra.size()) break;
-    if (Extra[at] == 0x75 && Extra[at + 1] == 0x70) out.emplace_back(Extra.begin() + at + 4, Extra.begin() + at + 4 + size);
+    const auto body = Extra.begin() + static_cast<std::ptrdiff_t>(at + 4);
+    if (Extra[at] == 0x75 && Extra[at + 1] == 0x70) out.emplace_back(body, body + static_cast<std::ptrdiff_t>(size));
     at += 4 + size;
   }
   return out;
@@ -88,7 +90,10 @@ inline std::set<std::string> BsdtarListing(const std::string& Archive) {
   std::set<std::string> out;
   for (const auto& l : Lines("bsdtar -tf " + writerfixture::Q(Archive))) {
     std::string name;
-    for (size_t i = 0; i < l.size(); ++i) name += (l[i] == '\\' && i + 1 < l.size() && l[i + 1] == '\\') ? l[i++] : l[i];
+    for (size_t i = 0; i < l.size(); ++i) {
+      name += l[i];
+      if (l[i] == '\\' && i + 1 < l.size() && l[i + 1] == '\\') ++i;
+    }
     out.insert(name);
   }
   return out;
