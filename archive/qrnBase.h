@@ -271,6 +271,8 @@ class TZipCommon : public TRegisterQarno {
   // Closes Stream and opens the next volume into it.
   virtual bool NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, int32_t Count);
   virtual int32_t ReadBlock(TStream32& Stream, int32_t Count, int32_t CrcMode, bool Decipher, uint8_t* Buffer);
+  // Readers: CurrentFileName := the entry name (in local form, '/' between folders) placed under
+  // ExtractDir, never outside it.
   virtual void SetCurrentFileName(const std::string& Name);
   virtual void GarbleBuffer(bool Flag, uint8_t* Buffer, int32_t Count);
   // Reports through OnError, then raises ExceptionClass with the code's text, unless the run is
@@ -310,6 +312,7 @@ class TZipCommon : public TRegisterQarno {
   // Gives the finished File the permissions it takes Name's place with (those of the file Name,
   // else the user's default); a failure is reported against Name with Code, and false returned.
   bool SetPublishedMode(const std::string& File, const std::string& Name, int32_t Code);
+  void ReportModeNotSet(const std::string& Name, int Error, int32_t Code);
   // Renames the finished archive File onto FinalName (atomically) with the permissions it is
   // published with; false, with the rename's error kept, when the rename failed. When the
   // permissions cannot be set the archive still goes in place, and that is reported (25136).
@@ -487,5 +490,4 @@ class TZipCommon : public TRegisterQarno {
  private:
   // Reports 25136 and raises, also when the run is cancelled.
   [[noreturn]] void FailMove(const std::string& FinalName);
-  void ReportModeNotSet(const std::string& Name, int Error, int32_t Code);
 };

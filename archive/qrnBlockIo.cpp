@@ -78,8 +78,9 @@ std::optional<std::string> unicodePathName(std::span<const uint8_t> Extra, const
       Crc32Update(Stored.data(), Stored.size(), crc);
       const auto name = Extra.subspan(at + 9, size - 5);
       std::string text(name.begin(), name.end());
+      // Where both code pages give the same text (box-drawing characters), it is the name.
       if ((crc ^ 0xFFFFFFFFu) == GetLE32(Extra, at + 5) && platform::IsValidUtf8(text) &&
-          platform::ConvertCodePage(Stored, "CP437", "UTF-8") != text)
+          (platform::ConvertCodePage(Stored, "CP437", "UTF-8") != text || platform::Cp866ToUtf8(Stored) == text))
         return text;
     }
     at += 4 + size;
@@ -116,21 +117,21 @@ void TZipCommon::SetCurrentFileName(const std::string& Name) {
   std::string target = AddSlash(FExtractDir);
   if (target[0] != '/') target = currentFolder() + target;
 
-  // The stored name is split at both separators; a drive, leading separators, "." and ".."
-  // are dropped, so the result always lies inside the target folder.
-  std::string name = hasDrivePrefix(Name) ? Name.substr(2) : Name;
+  // The entry's name in local form (DecodeEntryName has turned the separators and the drive of
+  // a DOS or Windows host) is split at '/'; leading separators, "." and ".." are dropped, so the
+  // result always lies inside the target folder. A '\' or a ':' is a byte of a name here.
+  const std::string& name = Name;
   std::vector<std::string> parts;
   std::string part;
   for (size_t i = 0; i <= name.size(); ++i) {
-    if (i == name.size() || isSep(name[i])) {
+    if (i == name.size() || name[i] == '/') {
       if (!part.empty() && part != "." && part != "..") parts.push_back(part);
       part.clear();
     } else {
       part += name[i];
     }
   }
-  // A name that was only a drive ("e:") names the target folder itself, as ".." does.
-  const bool folderEntry = !name.empty() && isSep(name.back());
+  const bool folderEntry = name.back() == '/';
   std::string fileName;
   if (!folderEntry && !parts.empty()) {
     fileName = parts.back();
@@ -182,21 +183,29 @@ std::string TZipCommon::MakeStoredName(const std::string& FileName, const std::s
 
 std::string TZipCommon::DecodeEntryName(const std::string& Stored, uint16_t Flags, int32_t Host,
                                         std::span<const uint8_t> Extra) const {
-  if ((Flags & kFlagUtf8) != 0) return StoredToLocalName(Stored, false);
-  if (const auto unicode = unicodePathName(Extra, Stored)) return StoredToLocalName(*unicode, false);
-  // Unix tools store a name's bytes as the system has them, UTF-8 here, without flag bit 11;
-  // names from DOS and Windows hosts are in the OEM code page. A local header names no host:
-  // a Unix tool's extra block tells one. A Unix-made name that is not UTF-8 is kept as its
-  // bytes when the entry has no such block, as this writer stores a name the system holds in
-  // no code page; with one it came from an archiver on a system in another code page (CP866
-  // archives made on Linux exist), and the OEM translation reads it.
-  const bool unixHost = Host == kHostUnix || Host == kHostMacOsX;
-  bool asStored = false;
-  if (unixHost || Host == kHostUnknown) {
-    const bool unixBlock = HasUnixExtraBlock(Extra.data(), Extra.size());
-    asStored = platform::IsValidUtf8(Stored) ? unixHost || unixBlock : unixHost && !unixBlock;
+  std::string name;
+  if ((Flags & kFlagUtf8) != 0) {
+    name = Stored;
+  } else if (auto unicode = unicodePathName(Extra, Stored)) {
+    name = std::move(*unicode);
+  } else {
+    // Unix tools store a name's bytes as the system has them, UTF-8 here, without flag bit 11;
+    // names from DOS and Windows hosts are in the OEM code page. A local header names no host:
+    // a Unix tool's extra block tells one. A Unix-made name that is not UTF-8 is kept as its
+    // bytes when the entry has no such block, as this writer stores a name the system holds in
+    // no code page; with one it came from an archiver on a system in another code page (CP866
+    // archives made on Linux exist), and the OEM translation reads it.
+    const bool unixHost = IsUnixHost(Host);
+    bool asStored = false;
+    if (unixHost || Host == kHostUnknown) {
+      const bool unixBlock = HasUnixExtraBlock(Extra.data(), Extra.size());
+      asStored = platform::IsValidUtf8(Stored) ? unixHost || unixBlock : unixHost && !unixBlock;
+    }
+    name = StoredToLocalName(Stored, FTranslateOemChar && !asStored);
   }
-  return StoredToLocalName(Stored, FTranslateOemChar && !asStored);
+  // Only a DOS or Windows host writes '\' between folders and a drive before them. A local
+  // header names no host: its '\' stays a byte, which never moves a file into another folder.
+  return IsDosHost(Host) ? DosNameToLocal(name) : name;
 }
 
 bool TZipCommon::IsExcluded(const std::string& FileName, const std::string& BaseFolder) const {

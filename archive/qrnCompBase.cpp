@@ -263,14 +263,16 @@ void TCompBase::SetCurrentFileName(const std::string& Name) { FCurrentFileName =
 
 std::string TCompBase::EncodeStoredName(const std::string& Local, bool, bool& Utf8) const {
   // Folder names take the same code page as file names, so that a reader decodes a path of
-  // folder entries and file entries alike.
+  // folder entries and file entries alike. A '\' of a local name is one of its bytes.
   Utf8 = false;
-  return LocalToStoredName(BackslashToSlash(Local), FTranslateOemChar, Utf8);
+  return LocalToStoredName(Local, FTranslateOemChar, Utf8);
 }
 
 void TCompBase::SetStoredName(TCompFileInfo& Info, const std::string& Local, bool Folder) const {
   Info.StoredName = EncodeStoredName(Local, Folder, Info.Utf8Name);
   Info.RawName = !platform::IsValidUtf8(Local);
+  const bool oem = !Info.Utf8Name && !Info.RawName && !platform::IsAscii(Info.StoredName);
+  Info.UnicodeName = oem ? Local : std::string();
 }
 
 bool TCompBase::IsStoredType(const std::string& Name) const {
@@ -802,6 +804,8 @@ void TCompBase::EntryLoop(TStream32& Output, TStream32* Old, TCompHeaderList& Li
         if (cur.Refreshed && Old != nullptr) {
           cur.RawHeader = cur.OldHeader;
           cur.LocalOffset = cur.OldLocalOffset;
+          cur.Extra = cur.OldExtra;
+          cur.ExtraLength = static_cast<uint16_t>(cur.Extra.size());
           cur.EntryAction = eaKeep;
           cur.Refreshed = false;
           KeepEntry(*Old, Output, List, i);
@@ -898,10 +902,12 @@ void TCompBase::PlaceFile(const std::string& Path, const platform::FindData& Dat
     if (!info.Refreshed) {
       info.OldHeader = info.RawHeader;
       info.OldLocalOffset = info.LocalOffset;
+      info.OldExtra = info.Extra;
     }
     info.Refreshed = true;
     info.EntryAction = eaCompress;
     info.SourceName = full;
+    info.Mode = Data.mode;
     info.RootLength = static_cast<int32_t>(FScanRoot.size());
     info.UnpackedHigh = static_cast<uint16_t>(static_cast<uint64_t>(found.UnpackedSize) >> 32);
     HeaderFromFileInfo(info.RawHeader, info, found);
@@ -934,6 +940,7 @@ void TCompBase::AddFoundFile(const std::string& FullName, const platform::FindDa
   info.UnpackedHigh = folder ? 0 : static_cast<uint16_t>(static_cast<uint64_t>(Data.size) >> 32);
   info.RootLength = static_cast<int32_t>(FScanRoot.size());
   info.SourceName = FullName;
+  info.Mode = Data.mode;
   info.Replaces = Replaces;
   TFileInfoRecord rec;
   rec.UnpackedSize = folder ? 0 : Data.size;
@@ -1061,8 +1068,16 @@ bool TCompBase::AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList
   FCurInfo = &info;
   FLocalName = info.StoredName;
   StartLocalHeader(List, Index);
-  FinishLocalHeader(0, 0);
+  // The header goes down once its extra field is known, as a file's does.
+  const int64_t start = Output.Position();
   WriteLocalRecord(Output, GetHeadPtr(), GetLocalHeadSize(), FLocalName);
+  const int64_t afterName = Output.Position();
+  WriteZip64Extra(Output, info);
+  const int64_t end = Output.Position();
+  FinishLocalHeader(end - afterName, 0);
+  Output.Seek(start, soBeginning);
+  WriteLocalRecord(Output, GetHeadPtr(), GetLocalHeadSize(), FLocalName);
+  Output.Seek(end, soBeginning);
   BuildCentralHeader(Index, platform::kAttrDirectory, List);
   return true;
 }

@@ -46,11 +46,17 @@ struct TCompFileInfo {
   bool Utf8Name = false;
   // A name the file system holds in no code page (not UTF-8): its bytes are stored as they are.
   bool RawName = false;
-  // A stored entry that a found file refreshes in place keeps its old header here, so that it
-  // can be copied as it was when the file cannot be read.
+  // A name stored in the OEM code page that is not plain ASCII: the name in UTF-8, which the
+  // entry also carries for the readers that do not take the OEM code page (empty otherwise).
+  std::string UnicodeName;
+  // The file's st_mode as the scan found it (type and permission bits); 0 when unknown.
+  uint32_t Mode = 0;
+  // A stored entry that a found file refreshes in place keeps its old header and extra field
+  // here, so that it can be copied as it was when the file cannot be read.
   bool Refreshed = false;
   std::array<uint8_t, 46> OldHeader{};
   int64_t OldLocalOffset = 0;
+  std::vector<uint8_t> OldExtra;
   // A stored entry dropped because a found file replaces it, and the new entry that does: the
   // stored entry goes only once its replacement is written.
   int32_t ReplacedBy = -1;
@@ -282,7 +288,7 @@ class TCompBase : public TZipCommon {
   bool AddFolderEntry(TStream32& Output, int32_t Index, TCompHeaderList& List);
   // Stored name bytes of a local name, and whether they are UTF-8.
   std::string EncodeStoredName(const std::string& Local, bool Folder, bool& Utf8) const;
-  // Names an entry after its local name: StoredName, Utf8Name and RawName.
+  // Names an entry after its local name: StoredName, Utf8Name, RawName and UnicodeName.
   void SetStoredName(TCompFileInfo& Info, const std::string& Local, bool Folder) const;
   bool IsStoredType(const std::string& Name) const;
 

@@ -89,7 +89,14 @@ std::string StoredToLocalName(const std::string& Stored, bool Translate, uint16_
   if (Stored.empty()) return {};
   std::string name = Stored;
   if (Translate && (Flags & kUtf8NameFlag) == 0) name = platform::Cp866ToUtf8(name);
-  return BackslashToSlash(name);
+  return name;
+}
+
+std::string DosNameToLocal(const std::string& Name) {
+  std::string name = BackslashToSlash(Name);
+  const bool drive = name.size() >= 3 && name[1] == ':' && name[2] == '/' &&
+                     ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+  return drive ? name.substr(2) : name;
 }
 
 std::string LocalToStoredName(const std::string& Local, bool Translate) {
@@ -100,14 +107,13 @@ std::string LocalToStoredName(const std::string& Local, bool Translate) {
 std::string LocalToStoredName(const std::string& Local, bool Translate, bool& NeedsUtf8Flag) {
   NeedsUtf8Flag = false;
   if (Local.empty()) return {};
-  std::string name = BackslashToSlash(Local);
-  if (platform::IsAscii(name)) return name;
+  if (platform::IsAscii(Local)) return Local;
   if (Translate) {
-    if (auto oem = platform::Utf8ToCp866(name)) return *oem;
+    if (auto oem = platform::Utf8ToCp866(Local)) return *oem;
   }
   // Kept as UTF-8: readers learn it from bit 11 instead of misreading it as CP866.
-  NeedsUtf8Flag = platform::IsValidUtf8(name);
-  return name;
+  NeedsUtf8Flag = platform::IsValidUtf8(Local);
+  return Local;
 }
 
 std::string AnsiToOemName(const std::string& Name, bool Translate) {

@@ -180,17 +180,22 @@ std::string RemoveSlash(const std::string& Path);
 std::string SlashToBackslash(const std::string& Name);
 std::string BackslashToSlash(const std::string& Name);
 
-// A stored entry name to a local one: '\' and '/' become '/'; with Translate the name is read
-// as CP866. The overload takes the entry's general-purpose flags: with bit 11 the stored name
-// is UTF-8 and is never passed through CP866.
+// A stored entry name to a local one: with Translate the name is read as CP866. The overload
+// takes the entry's general-purpose flags: with bit 11 the stored name is UTF-8 and is never
+// passed through CP866. Stored and local names both separate folders by '/' alone; a '\' is a
+// byte of the name (DosNameToLocal turns the names of DOS and Windows hosts).
 std::string StoredToLocalName(const std::string& Stored, bool Translate);
 std::string StoredToLocalName(const std::string& Stored, bool Translate, uint16_t Flags);
 constexpr uint16_t kUtf8NameFlag = 0x0800;  // general-purpose flag bit 11
-// A local (UTF-8) name to a stored one: '\' becomes '/'; with Translate the name is written in
-// CP866. A name that CP866 cannot hold (or any non-ASCII name without Translate) stays UTF-8,
-// and NeedsUtf8Flag tells the caller to set flag bit 11 for it.
+// A local (UTF-8) name to a stored one: with Translate the name is written in CP866. A name
+// that CP866 cannot hold (or any non-ASCII name without Translate) stays UTF-8, and
+// NeedsUtf8Flag tells the caller to set flag bit 11 for it. A '\' stays a byte of the name.
 std::string LocalToStoredName(const std::string& Local, bool Translate);
 std::string LocalToStoredName(const std::string& Local, bool Translate, bool& NeedsUtf8Flag);
+// A name as a DOS or Windows host writes it, in local form: '\' separates folders, and a letter
+// and a colon before a separator are a drive, which is dropped ("c:\dir\a.txt" gives
+// "/dir/a.txt"). A colon elsewhere ("c:data.txt") stays a byte of the name.
+std::string DosNameToLocal(const std::string& Name);
 // UTF-8 to CP866 when Translate and CP866 holds the name; else unchanged.
 std::string AnsiToOemName(const std::string& Name, bool Translate);
 

@@ -16,6 +16,7 @@ constexpr const char* kOutputTempPrefix = ".qrn";
 // An entry of at most this size goes down in one write; where no file of its name exists it is
 // written under that name (see OpenOutput).
 constexpr int64_t kInPlaceLimit = 32768;
+constexpr const char* kNameTaken = "an earlier entry of the archive came out under this name";
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -117,7 +118,9 @@ void TUnBase::ResetRun() {
   FFilesFailed = 0;
   FOutputFull = false;
   FSweptFolders.clear();
+  FPlacedFiles.clear();
   FBytesWritten = 0;
+  FNewFileMode = platform::NewFileMode();
 }
 
 int32_t TUnBase::RunExtraction(std::unique_ptr<TStream32>& Archive, TStream32*& Output) {
@@ -168,6 +171,14 @@ bool TUnBase::BeginFile(bool IsFolder) {
     OnBegin(this, FCurrentFileName, FilesDone + 1, extract);
   }
   if (GetCancel() || !extract) return false;
+  // Two entries that come out under one name (a name stored twice, names that differ only in
+  // what the cleaning of a path drops): the file already put down stays, as replacing it would
+  // lose it without a word, and the later entry is named as not restored.
+  if (FPlacedFiles.count(FCurrentFileName) != 0) {
+    ReportError(FCurrentFileName, kNameTaken, "0", E_WRITE_ERROR);
+    CountFailed();
+    return false;
+  }
 
   if (!FConfirmOverwrites) {
     const bool accepted = FOverwriteMode == omOverwrite && !FCurrentFileName.empty();
@@ -231,6 +242,16 @@ bool TUnBase::OpenOutput(std::unique_ptr<TStream32>& Output, const std::string& 
     FOutputTarget = Name;
     FOutputInPlace = InPlace;
     FOutputModeSet = ModeSet;
+    // A private file is private from its first byte on. Most files want the mode they were
+    // made with, and keep it.
+    const uint32_t made = InPlace || ModeSet ? FNewFileMode : FNewFileMode & 0600u;
+    // A file that cannot take its own bits (a share that keeps no modes) would come out more open
+    // than it was stored: it is not restored.
+    if (FRestoreFileAttr && Entry.Permissions >= 0 && static_cast<uint32_t>(Entry.Permissions) != made &&
+        !platform::SetFilePermissions(Fd, File, static_cast<uint32_t>(Entry.Permissions))) {
+      ReportModeNotSet(Name, platform::LastError(), E_CLOSE_ERROR);
+      EntryNotDecoded();
+    }
     Output = std::make_unique<TFileStream32>(Fd, 0);
     return true;
   };
@@ -267,13 +288,17 @@ void TUnBase::DiscardOutput() {
 bool TUnBase::CommitOutput() {
   if (FOutputTemp.empty()) return true;
   if (FOutputInPlace) {
+    FPlacedFiles.insert(FOutputTarget);
     FOutputTemp.clear();
     FOutputTarget.clear();
     return true;
   }
   const bool moved = platform::RenameFile(FOutputTemp, FOutputTarget);
   if (!moved) ReportError(FOutputTarget, "", "0", E_WRITE_ERROR);
-  if (moved) FOutputTemp.clear();  // nothing left to remove
+  if (moved) {
+    FPlacedFiles.insert(FOutputTarget);
+    FOutputTemp.clear();  // nothing left to remove
+  }
   DiscardOutput();
   return moved;
 }
@@ -335,10 +360,13 @@ void TUnBase::EndFile(std::unique_ptr<TStream32>& Output, const std::string& Nam
   // Date and attributes go on the written file, which keeps them when it takes Name's place.
   const bool staged = !FOutputTemp.empty() && Name == FOutputTarget;
   const std::string& file = staged ? FOutputTemp : Name;
-  if (staged && !FOutputModeSet && !FEntryNotDecoded && !SetPublishedMode(file, Name, E_CLOSE_ERROR))
+  // An entry that carries its permission bits has them from when its file was made (OpenOutput);
+  // others take the mode of the file they replace, or a new file's.
+  const bool ownMode = FRestoreFileAttr && Entry.Permissions >= 0;
+  if (staged && !FOutputModeSet && !ownMode && !FEntryNotDecoded && !SetPublishedMode(file, Name, E_CLOSE_ERROR))
     EntryNotDecoded();
   if (!dated) platform::SetFileModifiedTime(file, modified);
-  if (FRestoreFileAttr && Attributes != kAttrArchiveOnly) platform::SetFileAttributes(file, Attributes);
+  if (FRestoreFileAttr && !ownMode && Attributes != kAttrArchiveOnly) platform::SetFileAttributes(file, Attributes);
 }
 
 bool TUnBase::CheckCrc(uint8_t Kind, uint32_t StoredCrc) {
@@ -405,13 +433,10 @@ void TUnBase::AdvanceProgress(const TUnEntry& Record) {
 // --- names ---------------------------------------------------------------------------------
 
 std::string TUnBase::PathDirPart(const std::string& Path) {
-  if (Path.size() == 3 && Path.find(':') != std::string::npos) return Path;
-  const size_t p = Path.find_last_of("/\\:");
+  // Names and masks separate folders by '/' alone: a '\' or a ':' is a byte of a name.
+  const size_t p = Path.rfind('/');
   if (p == std::string::npos || p == 0) return {};
-  std::string dir = Path.substr(0, p + 1);
-  const bool driveRoot = dir.size() == 3 && dir[1] == ':';
-  if (!driveRoot && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
-  return dir;
+  return Path.substr(0, p);
 }
 
 bool TUnBase::MatchesEntrySpec(const std::string& Name, const TStrings& Specs, const TStrings& Excludes,

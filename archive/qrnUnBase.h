@@ -23,6 +23,9 @@ struct TUnEntry {
   int64_t UnpackedSize = 0;
   uint32_t Crc = 0;          // the CRC the verdict compares with
   uint32_t DosDateTime = 0;  // the local header's
+  // The permission bits (rwx of owner, group and others) a Unix host recorded for a regular
+  // file; -1 when the entry carries none, and the file then gets the mode a new file gets.
+  int32_t Permissions = -1;
   bool Encrypted() const { return (Flags & 0x0001) != 0; }
 };
 
@@ -140,4 +143,8 @@ class TUnBase : public TZipCommon {
   bool FOutputInPlace = false;  // written under the target's own name, where no file was
   // Folders this run has cleared of what killed runs left there.
   std::unordered_set<std::string> FSweptFolders;
+  // The files this run has put down: a later entry of the same name never replaces one.
+  std::unordered_set<std::string> FPlacedFiles;
+  // The permissions a new file gets in this run (0666 less the umask).
+  uint32_t FNewFileMode = 0644;
 };

@@ -594,6 +594,13 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
       const bool centralCrc =
           (Entry.Flags & kFlagDataDescriptor) != 0 || (GetLE32(r.Central, 20) != 0 && localCrc == 0);
       Entry.Crc = centralCrc ? GetLE32(r.Central, 16) : localCrc;
+      // A Unix host's mode of a regular file gives its permission bits back; the read-only
+      // bit beside it still takes the owner's write permission.
+      const uint32_t attributes = GetLE32(r.Central, 38);
+      const uint32_t mode = attributes >> 16;
+      if (IsUnixHost(r.Central[5]) && (mode & kUnixTypeMask) == kUnixRegularFile)
+        Entry.Permissions = static_cast<int32_t>(mode & kUnixPermissionMask &
+                                                 ((attributes & platform::kAttrReadOnly) ? ~0200u : ~0u));
     } else {
       Entry.Flags = GetLE16(FLocal, 6);
       Entry.Method = GetLE16(FLocal, 8);

@@ -30,16 +30,50 @@ bool NeedsZip64Extra(const TCompFileInfo& Info) {
   return Info.EntryAction == eaCompress && MayPackPast4GiB(Full(GetLE32(Info.RawHeader, 24), Info.UnpackedHigh));
 }
 
-// Marks a central header whose name is stored as the file system's bytes, in no code page: a
-// Unix host, as Unix tools store names, so that readers keep the bytes. Such a host's readers
-// take the file's mode from the high 16 bits of the external attributes; it follows the
-// attribute bits below them.
-void MarkUnixHost(std::array<uint8_t, 46>& Central) {
-  Central[5] = kHostUnix;
+// Marks a central header as made on a Unix host, as this system is: readers then keep a name
+// without flag bit 11 as its bytes (a '\' and a ':' included), Debian's unzip takes a bit-11 name
+// as UTF-8 instead of OEM text, and every reader takes the file's mode from the high 16 bits of
+// the external attributes, beside the attribute bits below them. Mode is the file's st_mode;
+// without one (0) the mode follows the attribute bits, and an entry already made on a Unix host
+// keeps the mode it has.
+void MarkUnixHost(std::array<uint8_t, 46>& Central, uint32_t Mode = 0) {
   const uint32_t attributes = GetLE32(Central, 38) & 0xFFFFu;
-  uint32_t mode = (attributes & platform::kAttrDirectory) != 0 ? 0040755u : 0100644u;
-  if ((attributes & platform::kAttrReadOnly) != 0) mode &= ~0222u;
-  PutLE32(Central, 38, attributes | (mode << 16));
+  const uint32_t recorded = GetLE32(Central, 38) >> 16;
+  if (Mode == 0 && IsUnixHost(Central[5])) Mode = recorded;
+  if ((Mode & kUnixTypeMask) == 0) {
+    Mode = (attributes & platform::kAttrDirectory) != 0 ? kUnixFolder | 0755u : kUnixRegularFile | 0644u;
+    if ((attributes & platform::kAttrReadOnly) != 0) Mode &= ~0222u;
+  }
+  Central[5] = kHostUnix;
+  PutLE32(Central, 38, attributes | ((Mode & 0xFFFFu) << 16));
+}
+
+// Info-ZIP's Unicode Path field for a name stored in the OEM code page: version 1, the CRC-32
+// of the stored name, the name in UTF-8. unzip, 7-Zip and bsdtar take the name from it, where
+// they would read the header's bytes in another code page; empty for a name that needs none.
+std::vector<uint8_t> UnicodePathField(const TCompFileInfo& Info) {
+  if (Info.UnicodeName.empty()) return {};
+  const std::string& utf8 = Info.UnicodeName;
+  std::vector<uint8_t> field(9 + utf8.size());
+  uint32_t crc = 0xFFFFFFFFu;
+  Crc32Update(Info.StoredName.data(), Info.StoredName.size(), crc);
+  PutLE16(field, 0, kUnicodePathExtraTag);
+  PutLE16(field, 2, static_cast<uint16_t>(5 + utf8.size()));
+  field[4] = 1;
+  PutLE32(field, 5, crc ^ 0xFFFFFFFFu);
+  std::copy(utf8.begin(), utf8.end(), field.begin() + 9);
+  return field;
+}
+
+// An extra field without its Unicode Path blocks: they name the entry's old name.
+std::vector<uint8_t> WithoutUnicodePath(const std::vector<uint8_t>& Extra) {
+  std::vector<uint8_t> out;
+  for (size_t at = 0; at + 4 <= Extra.size();) {
+    const size_t end = std::min(Extra.size(), at + 4 + size_t{GetLE16(Extra, at + 2)});
+    if (GetLE16(Extra, at) != kUnicodePathExtraTag) out.insert(out.end(), Extra.begin() + at, Extra.begin() + end);
+    at = end;
+  }
+  return out;
 }
 
 // The 64-bit sizes of an entry from its directory record: a standard Zip64 field holds each
@@ -178,6 +212,7 @@ void TZipBase::CompressEntry(TStream32& Output, int32_t Index, bool& Done, TComp
 
 void TZipBase::StartLocalHeader(TCompHeaderList& List, int32_t Index) {
   const TCompFileInfo& info = List.Info(Index);
+  FLocalExtraSettled = false;
   LocalHeaderBuf.fill(0);
   PutLE32(LocalHeaderBuf, 0, GetHeaderSignature(hkLocal, info.HeaderEnciphered));
   PutLE16(LocalHeaderBuf, 4, 20);
@@ -186,31 +221,43 @@ void TZipBase::StartLocalHeader(TCompHeaderList& List, int32_t Index) {
   PutLE16(LocalHeaderBuf, 8, 8);
 }
 
+// The new entry's local extra field, and its central one in Info.Extra: the Zip64Extra when the
+// entry needs it, first, then the Unicode Path field when its name needs one. The first call
+// for an entry writes the placeholder before the data and settles the layout; the second writes
+// the same fields over it once the sizes are known.
 void TZipBase::WriteZip64Extra(TStream32& Output, TCompFileInfo& Info) {
-  if (!NeedsZip64Extra(Info)) return;
-  const auto central = CentralZip64(Info);
-  Info.ExtraLength = 10;
-  Info.Extra.assign(central.begin(), central.end());
-  TZip64Extra x;
-  x.PackedHigh = Info.PackedHigh;
-  x.UnpackedHigh = Info.UnpackedHigh;
-  const auto local = x.EncodeLocal();
-  Output.WriteBuffer(local.data(), static_cast<int32_t>(local.size()));
+  if (!FLocalExtraSettled) {
+    FLocalZip64 = NeedsZip64Extra(Info);
+    FLocalExtraSettled = true;
+  }
+  const std::vector<uint8_t> unicode = UnicodePathField(Info);
+  std::vector<uint8_t> local;
+  Info.Extra.clear();
+  if (FLocalZip64) {
+    const auto central = CentralZip64(Info);
+    Info.Extra.assign(central.begin(), central.end());
+    TZip64Extra x;
+    x.PackedHigh = Info.PackedHigh;
+    x.UnpackedHigh = Info.UnpackedHigh;
+    const auto block = x.EncodeLocal();
+    local.assign(block.begin(), block.end());
+  }
+  Info.Extra.insert(Info.Extra.end(), unicode.begin(), unicode.end());
+  Info.ExtraLength = static_cast<uint16_t>(Info.Extra.size());
+  local.insert(local.end(), unicode.begin(), unicode.end());
+  if (!local.empty()) Output.WriteBuffer(local.data(), static_cast<int32_t>(local.size()));
 }
 
 void TZipBase::FinishLocalHeader(int64_t PackedSize, int64_t UnpackedSize) {
   if (UnpackedSize == 0 && CryptState().Crc32 == 0xFFFFFFFFu) CryptState().Crc32 = 0;
   TCompFileInfo* info = FCurInfo;
-  if (info != nullptr && NeedsZip64Extra(*info)) {
-    PutLE16(LocalHeaderBuf, 28, 8);
-    PackedSize -= 8;
-  } else {
-    PutLE16(LocalHeaderBuf, 28, 0);
-    if (info != nullptr) {
-      info->ExtraLength = 0;
-      info->Extra.clear();
-    }
-  }
+  // The local extra field (WriteZip64Extra) follows the name; the data after it is packed.
+  const int64_t extra = info == nullptr || !FLocalExtraSettled
+                            ? 0
+                            : (FLocalZip64 ? int64_t{TZip64Extra::kLocalSize} : 0) +
+                                  static_cast<int64_t>(UnicodePathField(*info).size());
+  PutLE16(LocalHeaderBuf, 28, static_cast<uint16_t>(extra));
+  PackedSize -= extra;
   PutLE16(LocalHeaderBuf, 26, static_cast<uint16_t>(FLocalName.size()));
   PutLE32(LocalHeaderBuf, 22, static_cast<uint32_t>(UnpackedSize));
   PutLE32(LocalHeaderBuf, 14, CryptState().Crc32);
@@ -242,7 +289,7 @@ void TZipBase::BuildCentralHeader(int32_t Index, uint32_t ExternalAttributes, TC
   PutLE16(CentralHeaderBuf, 36, 1);
   PutLE32(CentralHeaderBuf, 38, ExternalAttributes);
   PutLE32(CentralHeaderBuf, 42, static_cast<uint32_t>(info.LocalOffset));
-  if (info.RawName) MarkUnixHost(CentralHeaderBuf);
+  MarkUnixHost(CentralHeaderBuf, info.Mode);
   info.RawHeader = CentralHeaderBuf;
 }
 
@@ -521,8 +568,11 @@ void TZipBase::AddLocalEntry(const std::string& Name, TCompFileInfo& Info, TComp
   PutLE32(Info.RawHeader, 0, kCentralHeaderSignature);
   // The readers take a name without flag bit 11 as the system's own bytes when a Unix tool made
   // the entry, else as OEM text; a local header tells that only by its Unix extra blocks, and
-  // the directory record says it by its host.
-  if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size())) Info.RawHeader[5] = kHostUnix;
+  // the directory record says it by its host. A '\' of a local header's name is a byte of it,
+  // as the reader shows it: a plain ASCII name keeps it under a Unix host, which says the same.
+  if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size()) ||
+      (FReadStoredName.find('\\') != std::string::npos && platform::IsAscii(FReadStoredName)))
+    Info.RawHeader[5] = kHostUnix;
   std::copy(LocalHeaderBuf.begin() + 6, LocalHeaderBuf.begin() + 30, Info.RawHeader.begin() + 8);
   PutLE16(Info.RawHeader, 30, Info.ExtraLength);
   PutLE32(Info.RawHeader, 42, static_cast<uint32_t>(FReadPos));
@@ -659,15 +709,26 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
   uint16_t cflags = GetLE16(raw, 8);
   cflags = static_cast<uint16_t>(utf8 ? (cflags | kFlagUtf8) : (cflags & ~kFlagUtf8));
   PutLE16(raw, 8, cflags);
-  // The host tells readers how to take a name without flag bit 11: as its bytes from a Unix
-  // host, else as OEM text.
-  if (info.RawName)
-    MarkUnixHost(raw);
-  else if (!utf8 && !platform::IsAscii(newName))
-    raw[5] = 0;
+  // The new name is a name of this system, written as a new entry's is: a Unix host, which keeps
+  // a '\' as a byte of the name.
+  MarkUnixHost(raw);
   const uint16_t oldNameLen = GetLE16(local, 26);
+  const uint16_t oldExtraLen = GetLE16(local, 28);
   Input.Seek(start + 30 + oldNameLen, soBeginning);
+  std::vector<uint8_t> localExtra(oldExtraLen);
+  if (oldExtraLen > 0 && Input.Read(localExtra.data(), oldExtraLen) != oldExtraLen) RaiseWriteError();
+  // A Unicode Path field names the old name (readers pass over it, as its CRC no longer fits, and
+  // take the header's bytes in their own code page): the new name gets its own.
+  const std::vector<uint8_t> unicode = UnicodePathField(info);
+  localExtra = WithoutUnicodePath(localExtra);
+  info.Extra = WithoutUnicodePath(info.Extra);
+  if (localExtra.size() + unicode.size() <= 0xFFFF && info.Extra.size() + unicode.size() <= 0xFFFF) {
+    localExtra.insert(localExtra.end(), unicode.begin(), unicode.end());
+    info.Extra.insert(info.Extra.end(), unicode.begin(), unicode.end());
+  }
+  info.ExtraLength = static_cast<uint16_t>(info.Extra.size());
   PutLE16(local, 26, static_cast<uint16_t>(newName.size()));
+  PutLE16(local, 28, static_cast<uint16_t>(localExtra.size()));
   uint16_t lflags = GetLE16(local, 6);
   lflags = static_cast<uint16_t>(utf8 ? (lflags | kFlagUtf8) : (lflags & ~kFlagUtf8));
   PutLE16(local, 6, lflags);
@@ -678,11 +739,12 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
   Output.Seek(at, soBeginning);
   try {
     WriteLocalRecord(Output, local.data(), 30, newName);
+    if (!localExtra.empty()) Output.WriteBuffer(localExtra.data(), static_cast<int32_t>(localExtra.size()));
   } catch (const EWriteError&) {
     RaiseError(Throw_E_RAISE, FCurrentFileName, "", "0", WriteFailureCode());
   }
-  // The extra field, the data and a descriptor after it go across as they are.
-  const int64_t rest = count - 30 - oldNameLen;
+  // The data and a descriptor after it go across as they are.
+  const int64_t rest = count - 30 - oldNameLen - oldExtraLen;
   if (rest > 0) Output.CopyFrom(&Input, rest);
   info.LocalOffset = at;
 }

@@ -145,6 +145,10 @@ class TZipBase : public TCompBase {
 
  private:
   int32_t FLeaveSpaceOnFirstDisk = 0;
+  // The local extra field of the new entry in work: whether its layout is settled (by the first
+  // WriteZip64Extra after StartLocalHeader) and whether it holds the Zip64Extra.
+  bool FLocalExtraSettled = false;
+  bool FLocalZip64 = false;
   // The header last read: its name bytes as stored, extra field and comment.
   std::string FReadStoredName;
   std::vector<uint8_t> FReadExtra;

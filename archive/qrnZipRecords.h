@@ -34,6 +34,21 @@ inline constexpr uint8_t kHostUnix = 3;
 inline constexpr uint8_t kHostMacOsX = 19;
 // A local header names no host: only its extra blocks may tell a Unix tool.
 inline constexpr int32_t kHostUnknown = -1;
+// Whether a host is DOS, OS/2 or Windows: MS-DOS FAT (0), OS/2 HPFS (6), Windows NTFS (10, and
+// 11 as Info-ZIP numbers it), VFAT (14). Their file systems forbid '\' and ':' in a file name, so
+// in their entries '\' can only separate folders and a letter, a colon and a separator can only be
+// a drive. Everywhere else both are bytes of the name, as on this system.
+inline constexpr bool IsDosHost(int32_t Host) {
+  return Host == 0 || Host == 6 || Host == 10 || Host == 11 || Host == 14;
+}
+// The Unix hosts, whose external attributes carry the file's mode in their high 16 bits.
+inline constexpr bool IsUnixHost(int32_t Host) { return Host == kHostUnix || Host == kHostMacOsX; }
+// The file-type bits of a Unix mode, and the type of a regular file and of a folder.
+inline constexpr uint32_t kUnixTypeMask = 0170000;
+inline constexpr uint32_t kUnixRegularFile = 0100000;
+inline constexpr uint32_t kUnixFolder = 0040000;
+// The permission bits a restore gives back: never set-user-ID, set-group-ID or sticky.
+inline constexpr uint32_t kUnixPermissionMask = 0777;
 
 // Extra-field tags: the writer's own record and the standard Zip64 field (read only).
 inline constexpr uint16_t kZip64ExtraTag = 100;

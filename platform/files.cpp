@@ -323,6 +323,24 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
   return true;
 }
 
+namespace {
+bool modesRefusedAt(const std::string& path) {
+  if (simulation::driveCount.load(std::memory_order_relaxed) == 0) return false;
+  errno = simulation::ModeRefusal(path);
+  return errno != 0;
+}
+}  // namespace
+
+bool SetFilePermissions(const std::string& path, uint32_t permissions) {
+  if (modesRefusedAt(path)) return fail(false);
+  return ::chmod(path.c_str(), static_cast<mode_t>(permissions & 0777)) == 0 || fail(false);
+}
+
+bool SetFilePermissions(int fd, const std::string& path, uint32_t permissions) {
+  if (modesRefusedAt(path)) return fail(false);
+  return ::fchmod(fd, static_cast<mode_t>(permissions & 0777)) == 0 || fail(false);
+}
+
 std::optional<FindData> StatPath(const std::string& path) {
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0) {
@@ -332,7 +350,8 @@ std::optional<FindData> StatPath(const std::string& path) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::nullopt;
   return FindData{baseName(path), attributesOf(baseName(path), st), static_cast<int64_t>(st.st_size),
                   static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
-                  static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+                  static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), false,
+                  static_cast<uint32_t>(st.st_mode)};
 }
 
 bool IsSymlinkToDirectory(const std::string& path) {
@@ -392,7 +411,8 @@ std::vector<FindData> listFolder(const std::string& folder, std::vector<ListFail
     }
     out.push_back(FindData{name, attributesOf(name, st), static_cast<int64_t>(st.st_size),
                            static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
-                           static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), link});
+                           static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), link,
+                           static_cast<uint32_t>(st.st_mode)});
   }
   return out;
 }
@@ -569,22 +589,21 @@ int RemoveTempLeftovers(const std::string& folder, const std::string& prefix) {
   return removed;
 }
 
+uint32_t NewFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~static_cast<uint32_t>(mask);
+}
+
 bool SetPublishedMode(const std::string& path, const std::string& replacing) {
   struct stat st;
   mode_t mode;
   if (::stat(replacing.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     mode = st.st_mode & 07777;
   } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+    mode = static_cast<mode_t>(NewFileMode());
   }
-  if (simulation::driveCount.load(std::memory_order_relaxed) != 0) {
-    if (int refusal = simulation::ModeRefusal(path)) {
-      errno = refusal;
-      return fail(false);
-    }
-  }
+  if (modesRefusedAt(path)) return fail(false);
   if (::chmod(path.c_str(), mode) != 0) return fail(false);
   return true;
 }

@@ -82,6 +82,7 @@ struct FindData {
   uint64_t device = 0;
   uint64_t inode = 0;
   bool link = false;       // the entry is a symbolic link; the fields above describe its target
+  uint32_t mode = 0;       // its st_mode: file type and permission bits
 };
 
 // Attributes of a path (following links to files): kInvalidAttributes when it does not exist
@@ -89,6 +90,11 @@ struct FindData {
 uint32_t GetFileAttributes(const std::string& path);
 // Only the read-only bit is applied: it clears or restores the owner's write bit.
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
+// Gives a file exactly the permission bits rwx of owner, group and others in permissions; the
+// set-user-ID, set-group-ID and sticky bits are never set.
+bool SetFilePermissions(const std::string& path, uint32_t permissions);
+// The open file fd is the file path (named for the simulated drives that refuse modes).
+bool SetFilePermissions(int fd, const std::string& path, uint32_t permissions);
 std::optional<FindData> StatPath(const std::string& path);
 // Lists a folder: only regular files and folders (also through links to files; links to
 // folders are listed as files are not, so a walk never descends into one). "." and ".." are
@@ -148,6 +154,8 @@ int RemoveTempLeftovers(const std::string& folder, const std::string& prefix);
 // Temporary files are made 0600. Before one is published under `replacing`, it takes that
 // file's permissions, or the user's default (0666 less the umask) when there is none.
 bool SetPublishedMode(const std::string& path, const std::string& replacing);
+// The permissions a new file gets: 0666 less the umask.
+uint32_t NewFileMode();
 // The system temporary folder with a trailing '/': $TMPDIR or /tmp.
 std::string SystemTempPath();
 // Moves a file to the freedesktop.org Trash of the user (with its .trashinfo).

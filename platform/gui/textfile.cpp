@@ -21,12 +21,6 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-mode_t NewFileMode() {
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
-}
-
 // Makes the rename durable: the folder's entry must reach the disk too.
 void SyncFolder(const std::string& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -124,7 +118,8 @@ void TextFile::RewriteReplacing() {
   }
   // The new file keeps the permissions of the one it replaces.
   struct stat st;
-  mode_t mode = ::stat(FPath.c_str(), &st) == 0 ? static_cast<mode_t>(st.st_mode & 07777) : NewFileMode();
+  const mode_t mode =
+      ::stat(FPath.c_str(), &st) == 0 ? static_cast<mode_t>(st.st_mode & 07777) : static_cast<mode_t>(NewFileMode());
   if (::fchmod(FFd, mode) != 0) {
     int e = errno;
     Discard();

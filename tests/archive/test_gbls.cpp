@@ -56,9 +56,11 @@ TEST(GblsPaths, JoinAddAndRemoveSlash) {
 
 TEST(GblsPaths, StoredAndLocalNamesWithoutTranslation) {
   EXPECT_EQ(StoredToLocalName("dir/sub/a.txt", false), "dir/sub/a.txt");
-  EXPECT_EQ(StoredToLocalName("dir\\sub\\a.txt", false), "dir/sub/a.txt");
+  EXPECT_EQ(StoredToLocalName("dir\\sub\\a.txt", false), "dir\\sub\\a.txt");
   EXPECT_EQ(LocalToStoredName("dir/sub/a.txt", false), "dir/sub/a.txt");
-  EXPECT_EQ(LocalToStoredName("dir\\sub\\a.txt", false), "dir/sub/a.txt");
+  EXPECT_EQ(LocalToStoredName("dir\\sub\\a.txt", false), "dir\\sub\\a.txt");
+  EXPECT_EQ(DosNameToLocal("C:\\dir\\sub/a.txt"), "/dir/sub/a.txt");
+  EXPECT_EQ(DosNameToLocal("c:data.txt"), "c:data.txt");
   EXPECT_EQ(StoredToLocalName("", true), "");
   EXPECT_EQ(LocalToStoredName("", true), "");
 }

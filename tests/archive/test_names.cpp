@@ -25,22 +25,25 @@ std::string cwd() {
 
 }  // namespace
 
-// Guards path traversal: every hostile stored name lands inside the target folder.
+// Guards path traversal: every hostile entry name lands inside the target folder. The names
+// are in local form, where only '/' separates folders: a DOS host's '\' and drive are turned
+// before (DosNameToLocal), and elsewhere both are bytes of a name.
 TEST(ExtractPath, HostileStoredNamesStayInsideExtractDir) {
   Probe zip;
   zip.SetExtractDir("/out");
   const std::vector<std::pair<std::string, std::string>> rows = {
       {"../../etc/passwd", "/out/etc/passwd"},
       {"/etc/passwd", "/out/etc/passwd"},
-      {"\\windows\\system.ini", "/out/windows/system.ini"},
-      {"C:\\data\\a.txt", "/out/data/a.txt"},
-      {"C:data/a.txt", "/out/data/a.txt"},
-      {"c:/data/a.txt", "/out/data/a.txt"},
+      {"\\windows\\system.ini", "/out/\\windows\\system.ini"},
+      {DosNameToLocal("C:\\data\\a.txt"), "/out/data/a.txt"},
+      {"C:data/a.txt", "/out/C:data/a.txt"},
+      {"c:/data/a.txt", "/out/c:/data/a.txt"},
       {"a/../../b.txt", "/out/a/b.txt"},
-      {"..\\..\\x", "/out/x"},
+      {"..\\..\\x", "/out/..\\..\\x"},
+      {DosNameToLocal("..\\..\\x"), "/out/x"},
       {"//srv/share/x", "/out/srv/share/x"},
       {"sub/./c.txt", "/out/sub/c.txt"},
-      {"dir\\sub/mixed.txt", "/out/dir/sub/mixed.txt"},
+      {"dir\\sub/mixed.txt", "/out/dir\\sub/mixed.txt"},
       {"..", "/out/"},
       {"../", "/out/"},
       {"sub/", "/out/sub/"},
@@ -57,7 +60,7 @@ TEST(ExtractPath, WithoutStoredDirsOnlyTheFileNameIsKept) {
   Probe zip;
   zip.SetExtractDir("/out/");
   zip.SetUseStoredDirs(false);
-  zip.SetCurrentFileName("C:\\data\\a.txt");
+  zip.SetCurrentFileName("C:/data/a.txt");
   EXPECT_EQ(zip.CurrentFileName(), "/out/a.txt");
   zip.SetCurrentFileName("../../x");
   EXPECT_EQ(zip.CurrentFileName(), "/out/x");
@@ -66,16 +69,19 @@ TEST(ExtractPath, WithoutStoredDirsOnlyTheFileNameIsKept) {
 }
 
 // Guards reading past the start of an empty name (a fuzzed entry "e:\0a" cut at its NUL): a
-// name that is only a drive names no file, whatever UseStoredDirs says.
+// DOS host's name that is only a drive and its root names no file, whatever UseStoredDirs says;
+// "e:" without a separator is a file's name.
 TEST(ExtractPath, ANameThatIsOnlyADriveNamesTheTargetFolder) {
   for (bool storedDirs : {true, false}) {
     Probe zip;
     zip.SetExtractDir("/out/");
     zip.SetUseStoredDirs(storedDirs);
-    for (const char* stored : {"e:", "C:"}) {
-      zip.SetCurrentFileName(stored);
+    for (const char* stored : {"e:\\", "C:/"}) {
+      zip.SetCurrentFileName(DosNameToLocal(stored));
       EXPECT_EQ(zip.CurrentFileName(), "/out/") << stored;
     }
+    zip.SetCurrentFileName(DosNameToLocal("e:"));
+    EXPECT_EQ(zip.CurrentFileName(), "/out/e:");
   }
 }
 
@@ -175,7 +181,7 @@ TEST(Exclusion, MasksWithAndWithoutFoldersAndRecursion) {
 // Bit-11 names must never pass through CP866, and CP866 names must come back as typed.
 TEST(NameCodePages, Cp866BothWaysAndUtf8WithFlagBit11) {
   bool utf8 = true;
-  const std::string cyr = "Папка\\Отчёт.txt";
+  const std::string cyr = "Папка/Отчёт.txt";
   const std::string stored = LocalToStoredName(cyr, true, utf8);
   EXPECT_FALSE(utf8);
   EXPECT_EQ(stored.size(), std::string("Папка/Отчёт.txt").size() - 10);  // one byte per letter
@@ -188,9 +194,10 @@ TEST(NameCodePages, Cp866BothWaysAndUtf8WithFlagBit11) {
   EXPECT_EQ(StoredToLocalName(storedJp, true, kUtf8NameFlag), jp);
   EXPECT_NE(StoredToLocalName(storedJp, true, 0), jp);
 
-  EXPECT_EQ(LocalToStoredName("dir\\a.txt", true, utf8), "dir/a.txt");
+  // A '\' is a byte of a name both ways.
+  EXPECT_EQ(LocalToStoredName("dir\\a.txt", true, utf8), "dir\\a.txt");
   EXPECT_FALSE(utf8);
-  EXPECT_EQ(StoredToLocalName("dir\\a.txt", false), "dir/a.txt");
+  EXPECT_EQ(StoredToLocalName("dir\\a.txt", false), "dir\\a.txt");
   EXPECT_EQ(StoredToLocalName("", true), "");
 }
 

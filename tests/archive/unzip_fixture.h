@@ -87,6 +87,8 @@ struct RawEntry {
   uint32_t attributes = 0x20;
   uint32_t dos = 0x5A8C6000;  // 2025-04-12 12:00:00
   bool badLocalSignature = false;
+  uint16_t madeBy = 20;        // "version made by": the host in the high byte (0, MS-DOS)
+  std::vector<uint8_t> extra;  // in the local and the central header alike
 };
 
 inline std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
@@ -126,8 +128,10 @@ inline std::vector<uint8_t> Build(const std::vector<RawEntry>& entries, bool wit
     l.PackedSize = static_cast<uint32_t>(e.data.size());
     l.UnpackedSize = e.unpacked;
     l.NameLength = static_cast<uint16_t>(e.name.size());
+    l.ExtraLength = static_cast<uint16_t>(e.extra.size());
     append(l.Encode());
     append(e.name);
+    append(e.extra);
     append(e.data);
   }
   if (!withDirectory) return zip;
@@ -138,7 +142,7 @@ inline std::vector<uint8_t> Build(const std::vector<RawEntry>& entries, bool wit
   for (size_t i : order) {
     const auto& e = entries[i];
     TCentralHeader c;
-    c.VersionMadeBy = 20;
+    c.VersionMadeBy = e.madeBy;
     c.VersionNeeded = 20;
     c.Flags = e.flags;
     c.Method = e.method;
@@ -149,8 +153,10 @@ inline std::vector<uint8_t> Build(const std::vector<RawEntry>& entries, bool wit
     c.NameLength = static_cast<uint16_t>(e.name.size());
     c.ExternalAttributes = e.attributes;
     c.LocalHeaderOffset = offsets[i];
+    c.ExtraLength = static_cast<uint16_t>(e.extra.size());
     append(c.Encode());
     append(e.name);
+    append(e.extra);
   }
   end.DirectorySize = static_cast<uint32_t>(zip.size() - end.DirectoryOffset);
   end.EntriesOnDisk = static_cast<uint16_t>(order.size());

@@ -1,6 +1,7 @@
 #pragma once
 // Test-side helpers: read a whole file, walk a ZIP's central directory with the engine's record
 // decoders, and build a one-entry archive by hand.
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -27,6 +28,8 @@ struct Entry {
   TLocalHeader local;
   std::string name;
   size_t dataOffset = 0;  // first byte after the local name and extra field
+  std::vector<uint8_t> centralExtra;
+  std::vector<uint8_t> localExtra;
 };
 
 // Every entry of an archive without a Zip64 directory; empty when something does not add up.
@@ -52,7 +55,11 @@ inline std::vector<Entry> Entries(const std::vector<uint8_t>& zip) {
     at += TCentralHeader::kSize;
     if (zip.size() - at < c->NameLength) return {};
     e.name.assign(reinterpret_cast<const char*>(zip.data() + at), c->NameLength);
-    at += size_t{c->NameLength} + c->ExtraLength + c->CommentLength;
+    at += c->NameLength;
+    if (zip.size() - at < c->ExtraLength) return {};
+    e.centralExtra.assign(zip.begin() + static_cast<std::ptrdiff_t>(at),
+                          zip.begin() + static_cast<std::ptrdiff_t>(at + c->ExtraLength));
+    at += size_t{c->ExtraLength} + c->CommentLength;
     size_t lo = c->LocalHeaderOffset;
     if (lo > zip.size()) return {};
     auto l = TLocalHeader::Decode(zip.data() + lo, zip.size() - lo);
@@ -60,6 +67,8 @@ inline std::vector<Entry> Entries(const std::vector<uint8_t>& zip) {
     e.local = *l;
     e.dataOffset = lo + TLocalHeader::kSize + l->NameLength + l->ExtraLength;
     if (e.dataOffset > zip.size() || zip.size() - e.dataOffset < c->PackedSize) return {};
+    e.localExtra.assign(zip.begin() + static_cast<std::ptrdiff_t>(e.dataOffset - l->ExtraLength),
+                        zip.begin() + static_cast<std::ptrdiff_t>(e.dataOffset));
     out.push_back(e);
   }
   return out;
