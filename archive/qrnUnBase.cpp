@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint16_t kReadDenyWrite = 0x20;
 constexpr uint32_t kAttrArchiveOnly = 0x20;
 // Entries in work are written to hidden files of this prefix beside their targets.
 constexpr const char* kOutputTempPrefix = ".qrn";
@@ -89,7 +88,7 @@ bool TUnBase::OpenArchive(std::unique_ptr<TStream32>& Archive) {
     default:
       break;
   }
-  auto file = std::make_unique<TFileStream32>(name, kReadDenyWrite);
+  auto file = std::make_unique<TFileStream32>(name, platform::kModeReadDenyWrite);
   if (file->Handle() < 0) {
     ReportError(name, "", "0", E_OPEN_ERROR);
     return false;

@@ -17,11 +17,8 @@
 namespace {
 
 constexpr int32_t kChunk = 32768;
-constexpr uint8_t kOnlyLocalHeader = 0x01;
-constexpr uint8_t kEndRecordFound = 0x04;
-constexpr uint16_t kReadDenyWrite = 0x20;
-constexpr int64_t kLocalSize = 30;
-constexpr int64_t kCentralSize = 46;
+constexpr int64_t kLocalSize = TLocalHeader::kSize;
+constexpr int64_t kCentralSize = TCentralHeader::kSize;
 constexpr uint32_t kFolderAttr = 0x10;
 constexpr int32_t kCrc32 = 32;
 // How far from the start of a file the first member of an archive without a usable directory
@@ -129,9 +126,9 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     // volume: only that one holds the directory. A first volume whose set has no last volume
     // is still walked by its local headers.
     const int32_t openedVolume = splitVolumeNumber(opened);
-    if (openedVolume > 0 && !IsSpanned() && !(DirectoryFlags & kEndRecordFound)) {
+    if (openedVolume > 0 && !IsSpanned() && !(DirectoryFlags & hfEnd)) {
       redetect = OpenLastVolumeOfSet(Archive, openedVolume);
-      if (!redetect && !(FArcType == atZipMV && DirectoryFlags == kOnlyLocalHeader)) return;
+      if (!redetect && !(FArcType == atZipMV && DirectoryFlags == hfLocal)) return;
     }
     if (!IsZipFamily(FArcType)) {
       ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
@@ -150,7 +147,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     }
     if (!Archive) return;
     FList.InitList();
-    FByLocal = DirectoryFlags == kOnlyLocalHeader;
+    FByLocal = DirectoryFlags == hfLocal;
     // The volume open now: the one opened of a set found by its local headers, else the last.
     VolumeNumber = FByLocal ? std::max(splitVolumeNumber(ArchiveFile()), 1) : LastVolume() + 1;
     if (FByLocal) {
@@ -180,8 +177,8 @@ bool TUnZip::OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Op
     return false;
   }
   SetArchiveFile(last);
-  if (FArcType == atZipMV && (DirectoryFlags & kEndRecordFound) && EndRecordDisk() >= static_cast<uint32_t>(Opened)) {
-    auto file = std::make_unique<TFileStream32>(last, kReadDenyWrite);
+  if (FArcType == atZipMV && (DirectoryFlags & hfEnd) && EndRecordDisk >= static_cast<uint32_t>(Opened)) {
+    auto file = std::make_unique<TFileStream32>(last, platform::kModeReadDenyWrite);
     if (file->Handle() >= 0) {
       VolumeSize = file->Size();
       Archive = std::move(file);
@@ -206,13 +203,13 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   int32_t listed = 0;
   if (!IsSplit() || DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
-    ReportShortDirectory(*Archive, DirectoryEnd());
+    ReportShortDirectory(*Archive, DirectoryEnd);
   } else {
     TMemoryStream32 directory;
     if (!ReadSplitDirectory(Archive, directory)) {
       // A volume that never came was reported when it was asked for; every entry is lost with it.
       if (FVolumeMissing) {
-        CountFailed(std::min(DirectoryEntries(), DirectorySize() / kCentralSize));
+        CountFailed(std::min(DirectoryEntries, DirectorySize / kCentralSize));
         return 0;
       }
     } else {
@@ -230,13 +227,13 @@ void TUnZip::ReportShortDirectory(TStream32& Archive, int64_t Limit) {
   if (GetCancel()) return;
   // The walk ends at the first record that is not a central header: a damaged or zeroed header
   // hides every entry after it, and a damaged archive must not pass for a smaller one.
-  const int64_t missing = DirectoryEntries() - FHeadersListed;
+  const int64_t missing = DirectoryEntries - FHeadersListed;
   if (missing <= 0 && !FDirectoryCut) return;
   ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
   // The end record's count is a claim: the entries lost are at most the central headers that
   // the rest of the directory could hold, and a directory of which nothing was found holds at
   // most the members that stand before it.
-  const int64_t stated = DirectorySize();
+  const int64_t stated = DirectorySize;
   int64_t end = stated > INT64_MAX - FListStart ? INT64_MAX : FListStart + stated;
   end = std::min(end, Archive.Size());
   if (Limit >= 0) end = std::min(end, Limit);
@@ -259,7 +256,7 @@ void TUnZip::MarkOverlaps() {
   for (int32_t i = 0; i < FList.Count(); ++i) byOffset.push_back(FList.GetHeader(i));
   std::stable_sort(byOffset.begin(), byOffset.end(),
                    [&at](const TUnZipRecord* a, const TUnZipRecord* b) { return at(a) < at(b); });
-  const TPos directory = split ? TPos{DirectoryVolume() + 1, DirectoryOffset()} : TPos{1, ArcOffset};
+  const TPos directory = split ? TPos{DirectoryVolume() + 1, DirectoryOffset} : TPos{1, ArcOffset};
   for (size_t i = 0; i < byOffset.size(); ++i) {
     TUnZipRecord& r = *byOffset[i];
     if (i > 0 && at(byOffset[i - 1]) == at(&r)) {
@@ -282,12 +279,12 @@ void TUnZip::MarkOverlaps() {
 
 bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory) {
   TTimerPause pause(Timer);
-  const int64_t size = DirectorySize();
+  const int64_t size = DirectorySize;
   if (size <= 0 || size > INT32_MAX) return false;
   std::vector<uint8_t> buffer(kChunk);
   const int32_t last = LastVolume();
   for (int32_t volume = DirectoryVolume(); volume <= last && Directory.Size() < size; ++volume) {
-    const int64_t start = volume == DirectoryVolume() ? DirectoryOffset() : 0;
+    const int64_t start = volume == DirectoryVolume() ? DirectoryOffset : 0;
     if (IsSpanned()) {
       // The first piece has a central header at the offset; a later one is told by its label.
       DiskSpann.DiskState = static_cast<uint16_t>(volume + 1);
@@ -364,7 +361,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
   }
   FListStop = pos;
   // Short of the size the end record states, only a digital signature may close the directory.
-  const int64_t stated = DirectorySize();
+  const int64_t stated = DirectorySize;
   const int64_t statedEnd = stated > INT64_MAX - Start ? INT64_MAX : Start + stated;
   if (!GetCancel() && pos < statedEnd) {
     uint8_t mark[4] = {};

@@ -293,15 +293,15 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
     return true;
   }
   // One part of a set was searched, the last: its positions lie that far into the set.
-  const int64_t base = FReadSet ? FReadSet->Start(EndRecordDisk()) : 0;
+  const int64_t base = FReadSet ? FReadSet->Start(EndRecordDisk) : 0;
   if (base < 0 || CommentPos + CommentLength > Input.Size() - base) {
     MarkDamaged("the archive comment runs past the end of the file");
     return false;
   }
-  FEmptyDirectory = DirectoryEntries() == 0 && DirectorySize() == 0;
-  FExpectedEntries = DirectoryEntries();
-  FExpectedFullCount = Zip64End();
-  FDirectoryEnd = base + DirectoryEnd();
+  FEmptyDirectory = DirectoryEntries == 0 && DirectorySize == 0;
+  FExpectedEntries = DirectoryEntries;
+  FExpectedFullCount = EndRecordKind == ekZip64;
+  FDirectoryEnd = base + DirectoryEnd;
   int64_t dir = FDirectoryEnd;
   if (FReadSet) {
     const int64_t dirBase = FReadSet->Start(static_cast<uint32_t>(DirectoryVolume()));
@@ -309,7 +309,7 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
       MarkDamaged("the end record names a volume the set does not have");
       return false;
     }
-    dir = dirBase + DirectoryOffset();
+    dir = dirBase + DirectoryOffset;
     if (!FEmptyDirectory && RecordKindAt(Input, dir) != hkCentral) {
       MarkDamaged("no directory header stands where the end record says the directory begins");
       return false;
@@ -325,7 +325,7 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
     return false;
   }
   // The directory ends where the record that describes it begins.
-  if (dir < 0 || FDirectoryEnd - dir != DirectorySize()) {
+  if (dir < 0 || FDirectoryEnd - dir != DirectorySize) {
     MarkDamaged("the directory's size does not reach from where it begins to its end record");
     return false;
   }
@@ -344,7 +344,7 @@ bool TZipBase::FindDirectory(std::string& Name, TStream32& Input, TCompHeaderLis
     if (!TakeDirectory(Input, start, DirectoryFound)) return false;
     if (DirectoryFound && List != nullptr) {
       List->SharedBlock.assign(CommentLength, 0);
-      Input.Seek((FReadSet ? FReadSet->Start(EndRecordDisk()) : 0) + CommentPos, soBeginning);
+      Input.Seek((FReadSet ? FReadSet->Start(EndRecordDisk) : 0) + CommentPos, soBeginning);
       ReadExact(Input, List->SharedBlock.data(), CommentLength);
     }
     NextHeaderPos = start;
@@ -688,10 +688,10 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
 }
 
 bool TZipBase::OpenOldVolumes(std::unique_ptr<TStream32>& Old) {
-  if (EndRecordPos < 0 || EndRecordDisk() == 0) return true;
+  if (EndRecordPos < 0 || EndRecordDisk == 0) return true;
   // One part of a split set (name.z01 ... name.zip): the parts before this last one are asked
   // for through OnNextVolume, and the set is read as one stream.
-  const auto last = static_cast<int32_t>(EndRecordDisk());
+  const auto last = static_cast<int32_t>(EndRecordDisk);
   VolumeFileName = ArchiveFile();
   std::vector<std::unique_ptr<TStream32>> volumes;
   for (int32_t disk = 0; disk < last; ++disk) {
@@ -946,7 +946,7 @@ int32_t TZipBase::OpenArchiveDirectory() {
   FSwitch = saved;
   // A comment is put into the archive by writing its directory anew in place: one part of a
   // set cannot take that, and a directory that lost entries would lose them for good.
-  if ((EndRecordPos >= 0 && EndRecordDisk() != 0) || FArcType == atZipDS) {
+  if ((EndRecordPos >= 0 && EndRecordDisk != 0) || FArcType == atZipDS) {
     ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
     return 0;
   }
