@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/qrnCentral.h"
 #include "archive/qrnEndian.h"
 #include "archive/qrnFileIo.h"
 #include "archive/qrnPeRes.h"
@@ -28,6 +29,16 @@ constexpr int64_t kEndSearchWindow =
 constexpr int32_t kUueWindow = 5000;
 constexpr int64_t kEmbeddedScanStart = 17000;
 constexpr int64_t kArcExeOffset = 7716;
+
+// Why the end of a zip archive is damaged (TZipDirectory::Damage).
+constexpr const char* kEndRecordCut = "its end record is cut off by the end of the file";
+constexpr const char* kCommentPastEnd = "the archive comment runs past the end of the file";
+constexpr const char* kBytesAfterEnd = "bytes that are not its comment follow the last end record";
+constexpr const char* kEntriesBeforeEmptyEnd = "entries stand before an end record that counts none";
+constexpr const char* kDirectoryOutside =
+    "the directory's size does not reach from where it begins to its end record";
+constexpr const char* kNoDirectory = "the end record does not lead to a directory";
+constexpr const char* kInsideMember = "the last end record lies inside the data of a member before it";
 
 // Bytes read, 0 for a position outside the stream or any failure.
 int32_t ReadAt(TStream32& s, int64_t pos, void* buf, int32_t count) {
@@ -250,6 +261,35 @@ namespace {
 // Clamps a 64-bit count or position read from an archive into the signed range.
 int64_t Signed(uint64_t v) { return static_cast<int64_t>(std::min<uint64_t>(v, INT64_MAX)); }
 
+// Where the first local header signature before Until stands in the first blocks of the file
+// that the forward search reads; -1 when none.
+int64_t FirstLocalSignature(TStream32& Stream, int64_t Until) {
+  std::vector<uint8_t> block(static_cast<size_t>(kForwardBlock));
+  for (int32_t k = 0; k < kForwardBlocks; ++k) {
+    const int64_t base = int64_t{k} * kForwardBlock;
+    if (base >= Until) break;
+    const auto want = static_cast<int32_t>(std::min<int64_t>(kForwardBlock, Until - base));
+    const int32_t n = ReadAt(Stream, base, block.data(), want);
+    if (n == 0) break;
+    const Bytes blk{block.data(), n};
+    for (int64_t i = 0; i + 4 <= n; ++i)
+      if (blk.at(i) == 'P' && IsLocalSignature(blk.le32(i))) return base + i;
+  }
+  return -1;
+}
+
+// Whether Pos lies inside the data of a member that the local headers from the start of the
+// file lead to, stepped over by their own sizes.
+bool InsideMemberData(TStream32& Stream, int64_t Pos) {
+  bool inside = false;
+  WalkLocalHeaders(Stream, 0, [&](const TLocalRecord& Record, bool Whole) {
+    if (!Whole || Record.Pos >= Pos) return false;
+    inside = Pos >= Record.DataStart && Pos - Record.DataStart < Record.PackedSize();
+    return !inside;
+  });
+  return inside;
+}
+
 }  // namespace
 
 int64_t TRegisterQarno::FindZipDirectory(TStream32& Stream) {
@@ -279,16 +319,23 @@ int64_t TRegisterQarno::SearchZipDirectory(TStream32& Stream, TZipDirectory& Fou
   // file is no end record, and its fields would lie outside what was read.
   int64_t pos = -1;
   bool large = false;
+  bool cut = false;
   for (int64_t i = got - 4; i >= 0; --i) {
     bool enc = false;
     const uint32_t sig = v.le32(i);
     if (ClassifySignature(sig, hkEnd, enc) != hkEnd) continue;
     large = IsLargeEndSignature(sig);
-    if (!v.has(i, static_cast<int64_t>(large ? TLargeEndRecord::kSize : TEndRecord::kSize))) continue;
+    if (!v.has(i, static_cast<int64_t>(large ? TLargeEndRecord::kSize : TEndRecord::kSize))) {
+      cut = true;
+      continue;
+    }
     pos = i;
     break;
   }
-  if (pos < 0) return 0;
+  if (pos < 0) {
+    if (cut) Found.Damage = kEndRecordCut;
+    return 0;
+  }
   const int64_t e = start + pos;
   uint8_t* record = window.data() + pos;
   bool enc = false;
@@ -307,9 +354,6 @@ int64_t TRegisterQarno::SearchZipDirectory(TStream32& Stream, TZipDirectory& Fou
 
   // The numbers come from the large record, else from the Zip64 end record when one precedes
   // the 22-byte record, else from the 22-byte record.
-  int64_t d = 0;
-  uint32_t storedOffset = 0;  // the low 32 bits, as the 22-byte and the large record give them
-  int64_t storedSize = 0;     // the 32-bit size of those records
   if (large) {
     const auto r = *TLargeEndRecord::Decode(record, TLargeEndRecord::kSize);
     std::copy_n(record, TLargeEndRecord::kSize, LargeEndRecordBuf.begin());
@@ -323,10 +367,6 @@ int64_t TRegisterQarno::SearchZipDirectory(TStream32& Stream, TZipDirectory& Fou
     Found.DirectoryOffset = Signed(r.DirectoryOffset);
     Found.DirectorySize = r.DirectorySize;
     Found.DirectoryEntries = r.TotalEntries;
-    Found.DirectoryEnd = e;
-    storedOffset = static_cast<uint32_t>(r.DirectoryOffset);
-    storedSize = r.DirectorySize;
-    d = r.DirectoryOffset > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(r.DirectoryOffset);
   } else {
     const auto r = *TEndRecord::Decode(record, TEndRecord::kSize);
     std::copy_n(record, TEndRecord::kSize, EndRecordBuf.begin());
@@ -338,15 +378,10 @@ int64_t TRegisterQarno::SearchZipDirectory(TStream32& Stream, TZipDirectory& Fou
     Found.DirectoryOffset = r.DirectoryOffset;
     Found.DirectorySize = r.DirectorySize;
     Found.DirectoryEntries = r.TotalEntries;
-    Found.DirectoryEnd = e;
-    storedOffset = r.DirectoryOffset;
-    storedSize = r.DirectorySize;
-    d = e - storedSize;
     if (Found.DirectoryFlags & hfZip64Locator)
       std::copy_n(window.data() + locatorAt, TZip64Locator::kSize, Zip64LocatorBuf.begin());
     if (Found.DirectoryFlags & hfZip64End) {
       std::copy_n(window.data() + zip64At, TZip64EndRecord::kSize, Zip64EndRecordBuf.begin());
-      const auto locator = *TZip64Locator::Decode(Zip64LocatorBuf.data(), Zip64LocatorBuf.size());
       const auto z = *TZip64EndRecord::Decode(Zip64EndRecordBuf.data(), Zip64EndRecordBuf.size());
       Found.EndRecordKind = ekZip64;
       Found.EndRecordDisk = z.DiskNumber;
@@ -354,45 +389,64 @@ int64_t TRegisterQarno::SearchZipDirectory(TStream32& Stream, TZipDirectory& Fou
       Found.DirectoryOffset = Signed(z.DirectoryOffset);
       Found.DirectorySize = Signed(z.DirectorySize);
       Found.DirectoryEntries = Signed(z.TotalEntries);
-      Found.DirectoryEnd = start + zip64At;
-      d = locator.Zip64EndOffset >= z.DirectorySize &&
-                  locator.Zip64EndOffset - z.DirectorySize <= static_cast<uint64_t>(INT64_MAX)
-              ? static_cast<int64_t>(locator.Zip64EndOffset - z.DirectorySize)
-              : -1;
+    }
+  }
+  // The directory ends where the records that describe it begin.
+  Found.DirectoryEnd = Found.EndRecordKind == ekZip64 ? start + zip64At : e;
+
+  // The end record found is the archive's own only when nothing but its comment follows it (and
+  // the zero bytes that bsdtar pads its output with to a whole block), and the directory it
+  // describes ends where it begins: an end record found further back, with the rest of an
+  // archive after it, is the end of another archive stored inside this one.
+  const int64_t archiveEnd = Found.CommentPos + Found.CommentLength;
+  bool foreign = false;
+  if (archiveEnd > size) {
+    Found.Damage = kCommentPastEnd;  // the archive is cut short; its directory is still there
+  } else if (std::any_of(window.begin() + (archiveEnd - start), window.begin() + got, [](uint8_t b) { return b != 0; })) {
+    Found.Damage = cut ? kEndRecordCut : kBytesAfterEnd;
+    foreign = true;
+  }
+
+  int64_t d = -1;
+  if (!foreign) {
+    // A set whose directory begins on an earlier volume: this one cannot show where it begins.
+    if (Found.DirectoryDisk != Found.EndRecordDisk) return 0;
+    if (Found.DirectorySize == 0 && Found.DirectoryEntries == 0) {
+      // An archive without entries has nothing before its end record but a prefix.
+      if (FirstLocalSignature(Stream, Found.DirectoryEnd) < 0) return 0;
+      Found.Damage = kEntriesBeforeEmptyEnd;
+      foreign = true;
+    } else {
+      // Numbers that place the directory outside the file leave it unlisted, its entries lost.
+      d = Found.DirectoryEnd - Found.DirectorySize;
+      CentralHeaderBuf.fill(0);
+      if (Found.DirectorySize > Found.DirectoryEnd ||
+          ReadAt(Stream, d, CentralHeaderBuf.data(), TCentralHeader::kSize) != TCentralHeader::kSize) {
+        if (Found.Damage.empty()) Found.Damage = kDirectoryOutside;
+        return 0;
+      }
+      bool c = false;
+      if (ClassifySignature(GetLE32(CentralHeaderBuf, 0), hkCentral, c) != hkCentral) {
+        Found.Damage = kNoDirectory;
+        foreign = true;
+      } else {
+        if (c) DecipherHeader(CentralHeaderBuf, hkCentral);
+        // The stored offsets miss the entries by the length of a prefix they do not count
+        // (a program stub, a script); 32-bit offsets wrap as stored.
+        Found.SfxShift = static_cast<uint32_t>(d) - static_cast<uint32_t>(Found.DirectoryOffset);
+        // An archive stored as a member of another one, the rest of which is gone, begins
+        // inside that member's data.
+        if (Found.SfxShift != 0 && InsideMemberData(Stream, d)) {
+          Found.Damage = kInsideMember;
+          Found.SfxShift = 0;
+          foreign = true;
+        }
+      }
     }
   }
 
-  // The directory may also lie where the end record says it ends: a prefix (a program stub)
-  // shifts the whole archive, and the stored offsets then miss it by the prefix's length.
-  const int64_t dAlt = e - storedSize;
-  bool confirmed = false;
-  auto isCentral = [this] {
-    bool c = false;
-    return ClassifySignature(GetLE32(CentralHeaderBuf, 0), hkCentral, c) == hkCentral;
-  };
-  CentralHeaderBuf.fill(0);
-  if (ReadAt(Stream, d, CentralHeaderBuf.data(), TCentralHeader::kSize) == TCentralHeader::kSize && isCentral()) {
-    confirmed = true;
-    // The 22-byte record's directory is found from where the record lies; the stored offsets
-    // then miss the entries by the length of any prefix. Only the 64-bit records give D from
-    // stored offsets, which leave no shift.
-    if (Found.EndRecordKind == ekPlain) Found.SfxShift = static_cast<uint32_t>(d) - storedOffset;
-  } else {
-    CentralHeaderBuf.fill(0);
-    if (ReadAt(Stream, dAlt, CentralHeaderBuf.data(), TCentralHeader::kSize) != TCentralHeader::kSize) return 0;
-    if (isCentral()) {
-      confirmed = true;
-      d = dAlt;
-      Found.SfxShift = static_cast<uint32_t>(dAlt) - storedOffset;
-    }
-  }
-
-  if (confirmed) {
+  if (!foreign) {
     Found.DirectoryFlags |= hfCentral;
-    bool c = false;
-    ClassifySignature(GetLE32(CentralHeaderBuf, 0), hkCentral, c);
-    if (c) DecipherHeader(CentralHeaderBuf, hkCentral);
-    // 32-bit offsets wrap as stored
     const uint32_t local = GetLE32(CentralHeaderBuf, 42) + Found.SfxShift;
     LocalHeaderBuf.fill(0);
     if (ReadAt(Stream, local, LocalHeaderBuf.data(), TLocalHeader::kSize) == TLocalHeader::kSize &&
@@ -401,6 +455,10 @@ int64_t TRegisterQarno::SearchZipDirectory(TStream32& Stream, TZipDirectory& Fou
     return d;
   }
 
+  // No directory of its own, nor an end record: the entries are looked for by their local
+  // headers.
+  CentralHeaderBuf.fill(0);
+  Found.DirectoryFlags = 0;
   int64_t result = 0;
   const int64_t b = std::min<int64_t>(size - 1, kForwardBlock);
   for (int32_t k = 0; k < kForwardBlocks; ++k) {

@@ -150,9 +150,13 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     FByLocal = DirectoryFlags == hfLocal;
     // The volume open now: the one opened of a set found by its local headers, else the last.
     VolumeNumber = FByLocal ? std::max(splitVolumeNumber(ArchiveFile()), 1) : LastVolume() + 1;
+    // A damaged end is reported whatever can still be read. An end record that is not the
+    // archive's own (that of an archive stored in it, say) is no end record: the entries are
+    // left to their local headers, and where none stand, nothing is listed.
+    if (!Damage.empty()) ReportError(ArchiveFile(), Damage, "0", E_BAD_FILE_HEADER);
     if (FByLocal) {
       if (ScanLocalHeaders(*Archive) > 0) ExtractByLocalHeaders(Archive);
-    } else if (ListDirectory(Archive) > 0) {
+    } else if ((Damage.empty() || (DirectoryFlags & hfEnd)) && ListDirectory(Archive) > 0) {
       ExtractByDirectory(Archive);
     }
   } catch (...) {
@@ -229,7 +233,7 @@ void TUnZip::ReportShortDirectory(TStream32& Archive, int64_t Limit) {
   // hides every entry after it, and a damaged archive must not pass for a smaller one.
   const int64_t missing = DirectoryEntries - FHeadersListed;
   if (missing <= 0 && !FDirectoryCut) return;
-  ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
+  if (Damage.empty()) ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
   // The end record's count is a claim: the entries lost are at most the central headers that
   // the rest of the directory could hold, and a directory of which nothing was found holds at
   // most the members that stand before it.
@@ -374,8 +378,8 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   TTimerPause pause(Timer);
   // An archive without its directory is damaged or incomplete: members after a cut, and those
   // after one whose sizes wait in a descriptor, cannot be found. Whatever comes out of it, the
-  // run is no success.
-  ReportError(ArchiveFile(), "the archive's central directory is missing", "0", E_BAD_FILE_HEADER);
+  // run is no success (a damaged end was reported already).
+  if (Damage.empty()) ReportError(ArchiveFile(), "the archive's central directory is missing", "0", E_BAD_FILE_HEADER);
   if (OnCorruptZipHeader) {
     bool cancel = true;
     OnCorruptZipHeader(this, DirectoryFlags, cancel);

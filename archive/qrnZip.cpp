@@ -285,6 +285,12 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
   Central = false;
   // Looked up once: every record of the directory asks.
   FReadSet = dynamic_cast<TVolumeSetStream*>(&Input);
+  // The reader reports a damaged end, and lists what it finds in spite of it: an update would
+  // make the loss permanent.
+  if (!Damage.empty()) {
+    MarkDamaged(Damage);
+    return false;
+  }
   if (EndRecordPos < 0) {
     // Without an end record the reader walks the local headers, from past the marker that
     // opens a split archive; without those either, this is no archive to update.
@@ -294,8 +300,8 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
   }
   // One part of a set was searched, the last: its positions lie that far into the set.
   const int64_t base = FReadSet ? FReadSet->Start(EndRecordDisk) : 0;
-  if (base < 0 || CommentPos + CommentLength > Input.Size() - base) {
-    MarkDamaged("the archive comment runs past the end of the file");
+  if (base < 0) {
+    MarkDamaged("the end record names a volume the set does not have");
     return false;
   }
   FEmptyDirectory = DirectoryEntries == 0 && DirectorySize == 0;
@@ -314,19 +320,15 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
       MarkDamaged("no directory header stands where the end record says the directory begins");
       return false;
     }
+    // The directory ends where the record that describes it begins.
+    if (FDirectoryEnd - dir != DirectorySize) {
+      MarkDamaged("the set's directory does not end where its end record begins");
+      return false;
+    }
   } else if ((DirectoryFlags & hfCentral) != 0) {
     dir = ArcOffset;
   } else if (!FEmptyDirectory) {
-    MarkDamaged("the end record does not lead to a directory");
-    return false;
-  } else if (const int32_t kind = RecordKindAt(Input, ArcOffset); kind == hkLocal || kind == hkCentral) {
-    // The reader lists nothing from an end record that counts no entries.
-    MarkDamaged("entries stand before an end record that counts none");
-    return false;
-  }
-  // The directory ends where the record that describes it begins.
-  if (dir < 0 || FDirectoryEnd - dir != DirectorySize) {
-    MarkDamaged("the directory's size does not reach from where it begins to its end record");
+    MarkDamaged("the end record of a single file names a directory on another disk");
     return false;
   }
   Start = dir;

@@ -51,6 +51,11 @@ struct TZipDirectory {
   // Where the records after the directory begin: the Zip64 end record, else the end record;
   // -1 when no end record was found.
   int64_t DirectoryEnd = -1;
+  // Why the archive is damaged at its end, as the reader reports it and an update refuses it;
+  // empty when it is sound. With hfCentral the directory is still there (only the comment is
+  // cut); without, the end record found is not the archive's own and the entries are looked
+  // for by their local headers.
+  std::string Damage;
 };
 
 class TRegisterQarno : public TComponent, public TZipDirectory {

@@ -567,6 +567,59 @@ TEST(UnZipEntries, FailedEntriesOfADamagedDirectoryAreBoundedByWhatItCouldHold) 
   }
 }
 
+// Guards an end record that counts no entries passing after members: the reader listed nothing
+// from it and restored "0 files" with success, where Info-ZIP and 7-Zip call the archive
+// damaged. The members before it are walked by their local headers and the damage is reported;
+// an archive of nothing but its end record is still an empty archive.
+TEST(UnZipEntries, AnEndRecordCountingNothingAfterMembersIsDamage) {
+  if (!HaveTool("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  Folder d;
+  std::map<std::string, std::string> source;
+  ASSERT_TRUE(ZipTexts(d, "m", 3, 700, 40, source));
+  const auto infoZip = zipfixture::ReadAll(d / "a.zip");
+  std::vector<uint8_t> own;
+  {
+    writerfixture::Writer w(d / "own.zip", d / "src");
+    ASSERT_EQ(w.zip.Compress(), 3);
+    own = zipfixture::ReadAll(d / "own.zip");
+  }
+  // The end record's counts and directory size zeroed, the directory still before it.
+  auto countsZeroed = [](std::vector<uint8_t> b) {
+    const size_t end = b.size() - TEndRecord::kSize;
+    for (const size_t at : {end + 8, end + 10, end + 12, end + 14}) PutLE16(b, at, 0);
+    return b;
+  };
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    bool damaged;
+  };
+  std::vector<Case> cases = {
+      {"Info-ZIP's end record counting nothing", countsZeroed(infoZip), true},
+      {"our end record counting nothing", countsZeroed(own), true},
+      {"an empty end record after members", Build({Stored("m0.txt", source["m0.txt"])}, false), true},
+      {"nothing but an end record", {}, false},
+  };
+  const auto empty = TEndRecord{}.Encode();
+  cases[2].bytes.insert(cases[2].bytes.end(), empty.begin(), empty.end());
+  cases[3].bytes.assign(empty.begin(), empty.end());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder t;
+    zipfixture::WriteAll(t / "x.zip", c.bytes);
+    if (c.damaged && HaveTool("unzip")) {
+      EXPECT_NE(Shell("unzip -tq '" + (t / "x.zip") + "' >/dev/null 2>&1"), 0);
+    }
+    Reader r(t / "x.zip", t / "dest");
+    r.unzip.Extract();
+    EXPECT_EQ(r.Count(E_BAD_FILE_HEADER) > 0, c.damaged);
+    for (const auto& [name, content] : Tree(t / "dest")) EXPECT_EQ(content, source[name]) << name;
+    if (!c.damaged) {
+      EXPECT_TRUE(r.errors.empty());
+    }
+  }
+}
+
 TEST(UnZipEntries, DamagedDirectoryFallsBackToTheLocalHeaders) {
   Folder d;
   auto zip = Build({Stored("a.txt", "alpha")});

@@ -627,6 +627,86 @@ TEST(WriterUpdate, AnArchiveBehindAPrefixKeepsEveryEntryAndThePrefix) {
   }
 }
 
+// Archives of other tools behind a prefix whose length their offsets do not count: a shell
+// script, Info-ZIP's self-extractor (its offsets fixed up by zip -A or not), junk. The Zip64
+// ones were lost: their directory was looked for where the 22-byte end record says, 76 bytes
+// past the Zip64 records, so the reader reported a missing directory and the writer refused the
+// archive as one whose end record counts no entries. Each is read whole, and updated whole.
+TEST(WriterUpdate, ArchivesBehindAPrefixAreReadAndUpdatedWhole) {
+  if (!unzipfixture::HaveTool("zip") || !unzipfixture::HaveTool("unzipsfx")) GTEST_SKIP() << "Info-ZIP missing";
+  Folder d;
+  Put(d / "src/a.txt", "alpha file\n");
+  Put(d / "src/b.bin", Random(5000, 9));
+  // Python writes Zip64 fields and 64-bit data descriptors to a stream it cannot seek.
+  Put(d / "pipe64.py",
+      "import sys,zipfile\n"
+      "class Pipe:\n"
+      "  def __init__(s, f): s.f = f\n"
+      "  def write(s, b): return s.f.write(b)\n"
+      "  def flush(s): s.f.flush()\n"
+      "z = zipfile.ZipFile(Pipe(open(sys.argv[1], 'wb')), 'w', zipfile.ZIP_DEFLATED)\n"
+      "for n in ('a.txt', 'b.bin'):\n"
+      "  with z.open(n, 'w', force_zip64=True) as w: w.write(open(n, 'rb').read())\n"
+      "z.close()\n");
+  struct Maker {
+    std::string what;
+    std::string command;
+    bool zip64End;  // zip -A cannot fix the offsets of a Zip64 end record
+  };
+  const std::vector<Maker> makers = {
+      {"zip", "zip -q ../x.zip a.txt b.bin", false},
+      {"zip -fz", "zip -q -fz ../x.zip a.txt b.bin", true},
+      {"zip -fd", "zip -q -fd ../x.zip a.txt b.bin", false},
+      {"Zip64 with descriptors", "python3 ../pipe64.py ../x.zip", false},
+  };
+  struct Prefix {
+    std::string what;
+    std::string bytes;
+    bool fixOffsets;
+  };
+  const std::vector<Prefix> prefixes = {
+      {"a 27-byte script", std::string("#!/bin/sh\nexit 0 # archive\n"), false},
+      {"Info-ZIP's self-extractor", Slurp("/usr/bin/unzipsfx"), false},
+      {"Info-ZIP's self-extractor after zip -A", Slurp("/usr/bin/unzipsfx"), true},
+      {"5,000 bytes of junk", Random(5000, 27), false},
+  };
+  ASSERT_EQ(prefixes[0].bytes.size(), 27u);
+  for (const Maker& maker : makers) {
+    for (const Prefix& prefix : prefixes) {
+      if (prefix.fixOffsets && maker.zip64End) continue;
+      SCOPED_TRACE(maker.what + " behind " + prefix.what);
+      Folder t;
+      ASSERT_EQ(Shell("rm -f " + Q(d / "x.zip") + " && cd " + Q(d / "src") + " && " + maker.command), 0);
+      const std::string archive = t / "x.zip";
+      Put(archive, prefix.bytes + Slurp(d / "x.zip"));
+      if (prefix.fixOffsets) {
+        ASSERT_EQ(Shell("zip -qA " + Q(archive)), 0);
+      }
+      {
+        unzipfixture::Reader r(archive, t / "out");
+        EXPECT_EQ(r.unzip.Extract(), 2);
+        EXPECT_TRUE(r.errors.empty()) << r.errors.front().ext;
+        EXPECT_EQ(unzipfixture::Tree(t / "out"), unzipfixture::Tree(d / "src"));
+      }
+      Put(t / "new/added.txt", "the new file");
+      Writer w(archive, t / "new");
+      EXPECT_EQ(w.zip.Compress(), 1);
+      EXPECT_TRUE(w.errors.empty()) << w.errors.front().ext;
+      unzipfixture::Reader r(archive, t / "again");
+      r.unzip.Extract();
+      EXPECT_TRUE(r.errors.empty());
+      auto expected = unzipfixture::Tree(d / "src");
+      expected["added.txt"] = "the new file";
+      EXPECT_EQ(unzipfixture::Tree(t / "again"), expected);
+      if (&prefix == &prefixes.back()) {
+        ExpectPeersAccept(archive);
+      } else {
+        EXPECT_EQ(Shell("unzip -tq " + Q(archive)), 0);
+      }
+    }
+  }
+}
+
 TEST(WriterUpdate, ANameOfLengthZeroDoesNotEndTheDirectory) {
   Folder d;
   using unzipfixture::Stored;
