@@ -62,7 +62,8 @@ namespace {
 
 int64_t Wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
-// Whether a record of one of Kinds (plain or enciphered) begins at Pos.
+}  // namespace
+
 bool RecordAt(TStream32& Stream, int64_t Pos, std::initializer_list<int32_t> Kinds) {
   uint8_t b[4] = {};
   try {
@@ -76,8 +77,6 @@ bool RecordAt(TStream32& Stream, int64_t Pos, std::initializer_list<int32_t> Kin
   }
   return false;
 }
-
-}  // namespace
 
 uint16_t TLocalRecord::Flags() const { return GetLE16(Header, 6); }
 uint16_t TLocalRecord::Method() const { return GetLE16(Header, 8); }
@@ -147,23 +146,31 @@ int64_t WalkLocalHeaders(TStream32& Stream, int64_t Start, const TLocalVisit& Vi
   while (pos >= 0 && pos < size && RecordAt(Stream, pos, {hkLocal})) {
     const bool whole = ReadLocalRecord(Stream, pos, record);
     if (!Visit(record, whole) || !whole) return pos;
-    // The sizes of a member with a descriptor wait after its data when the local header holds
-    // none: its end, and every member after it, is out of reach.
-    const bool sizesLater = (record.Flags() & kFlagDataDescriptor) != 0 && record.PackedSize() == 0;
-    pos = sizesLater ? -1 : MemberEnd(Stream, record, record.PackedSize());
+    pos = NextLocalHeader(Stream, record);
   }
   return pos;
 }
 
-std::string LocalRecordDisagreement(const TLocalRecord& Local, const std::array<uint8_t, 46>& Central,
+int64_t NextLocalHeader(TStream32& Stream, const TLocalRecord& Record) {
+  // The sizes of a member with a descriptor wait after its data when the local header holds
+  // none: its end, and every member after it, is out of reach.
+  if ((Record.Flags() & kFlagDataDescriptor) != 0 && Record.PackedSize() == 0) return -1;
+  return MemberEnd(Stream, Record, Record.PackedSize());
+}
+
+const char* LocalRecordDisagreement(const TLocalRecord& Local, const std::array<uint8_t, 46>& Central,
                                     const std::string& CentralName, int64_t Packed, int64_t Unpacked) {
   if (Local.StoredName != CentralName) return "its local header names another file";
   if (Local.Method() != GetLE16(Central, 10)) return "its local header gives another method";
-  if (((Local.Flags() | GetLE16(Central, 8)) & kFlagDataDescriptor) != 0) return {};
+  if (((Local.Flags() | GetLE16(Central, 8)) & kFlagDataDescriptor) != 0) return nullptr;
   // A local CRC of 0 defers to the directory's.
   const uint32_t localCrc = Local.Crc();
   if (localCrc != GetLE32(Central, 16) && !(localCrc == 0 && GetLE32(Central, 20) != 0))
     return "its local header gives another CRC";
-  if (Local.PackedSize() != Packed || Local.UnpackedSize() != Unpacked) return "its local header gives other sizes";
-  return {};
+  const bool wide = Local.High.Tag != 0;
+  auto same = [wide](int64_t LocalSize, int64_t CentralSize) {
+    return wide ? LocalSize == CentralSize : static_cast<uint32_t>(LocalSize) == static_cast<uint32_t>(CentralSize);
+  };
+  if (!same(Local.PackedSize(), Packed) || !same(Local.UnpackedSize(), Unpacked)) return "its local header gives other sizes";
+  return nullptr;
 }

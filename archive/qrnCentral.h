@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,16 @@ inline int64_t ShiftedLocalOffset(const TCentralRecord& Record, uint32_t Shift) 
   if (Record.High.OffsetHigh == 0) return int64_t{static_cast<uint32_t>(low + Shift)};
   return static_cast<int64_t>((uint64_t{Record.High.OffsetHigh} << 32) | low) + Shift;
 }
+
+// What the reader reports of an entry or an archive, and an update refuses the archive for, in
+// the same words.
+inline constexpr const char* kDirectoryMissing = "the archive's central directory is missing";
+inline constexpr const char* kNoLocalHeader = "no local header stands where its directory record says";
+inline constexpr const char* kPastDirectory = "its local header lies past the start of the directory";
+inline constexpr const char* kOverlapping = "its data overlaps another entry's";
+
+// Whether a record of one of Kinds (plain or enciphered) begins at Pos.
+bool RecordAt(TStream32& Stream, int64_t Pos, std::initializer_list<int32_t> Kinds);
 
 // One local header with its name and extra field.
 struct TLocalRecord {
@@ -65,6 +76,11 @@ bool ReadLocalRecord(TStream32& Stream, int64_t Pos, TLocalRecord& Record);
 // stands. -1 when the member runs past the end or no length fits.
 int64_t MemberEnd(TStream32& Stream, const TLocalRecord& Record, int64_t Packed);
 
+// Where the walk over local headers goes on after the member of Record: after its data and its
+// descriptor, by the local header's own sizes; -1 when that cannot be told (a member whose sizes
+// wait in its descriptor, and the local header holds none).
+int64_t NextLocalHeader(TStream32& Stream, const TLocalRecord& Record);
+
 // The one walk over the local headers of an archive read without its directory: from Start,
 // member after member, each stepped over by its own sizes, never by looking for the next
 // signature, so that no member inside another member's data is taken. Visit sees each local
@@ -75,8 +91,9 @@ using TLocalVisit = std::function<bool(const TLocalRecord& Record, bool Whole)>;
 int64_t WalkLocalHeaders(TStream32& Stream, int64_t Start, const TLocalVisit& Visit);
 
 // The one check of a local header against the directory record of its entry (Central, with its
-// name's bytes and its 64-bit sizes): empty when they agree, else what differs, as the reports
+// name's bytes and its 64-bit sizes): nullptr when they agree, else what differs, as the reports
 // name it. Flag bit 3 puts the CRC and the sizes after the data: the local fields then count for
-// nothing, as other tools read them.
-std::string LocalRecordDisagreement(const TLocalRecord& Local, const std::array<uint8_t, 46>& Central,
+// nothing, as other tools read them. A local header without a Zip64 field holds the low 32 bits
+// of each size, as this engine's writer once wrote entries that packed past 4 GiB.
+const char* LocalRecordDisagreement(const TLocalRecord& Local, const std::array<uint8_t, 46>& Central,
                                     const std::string& CentralName, int64_t Packed, int64_t Unpacked);
