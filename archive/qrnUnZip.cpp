@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "archive/qrnCentral.h"
@@ -24,6 +25,7 @@ constexpr int32_t kCrc32 = 32;
 // How far from the start of a file the first member of an archive without a usable directory
 // is looked for.
 constexpr int64_t kWalkSearch = int64_t{1} << 20;
+constexpr const char* kSameName = "another member found without a directory has the same name";
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
 int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Count) {
@@ -382,6 +384,9 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   int64_t pos = WalkStart(Archive, size);
   uint8_t mark[4] = {};
   if (readAt(Archive, pos, mark, 4) == 4 && GetLE32(mark, 0) == kDataDescriptorSignature) pos += 4;
+  // Without a directory two members of one name cannot be told apart: one of them may be
+  // another member whose name was damaged into this one, and neither may pass for the file.
+  std::map<std::string, int32_t> listed;
   WalkLocalHeaders(Archive, pos, [&](const TLocalRecord& Local, bool Whole) {
     if (GetCancel()) return false;
     if (!Whole) {
@@ -398,6 +403,11 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
     r.Offset = Local.Pos;
     r.PackedSize = Local.PackedSize();
     r.UnpackedSize = Local.UnpackedSize();
+    const auto [same, first] = listed.emplace(EntryName, FList.Count());
+    if (!first) {
+      r.SameName = true;
+      FList.GetHeader(same->second)->SameName = true;
+    }
     if (FList.AddRecord(r)) {
       const uint32_t date = GetLE32(Local.Header, 10);
       if (static_cast<int32_t>(date) > static_cast<int32_t>(MaxFileDate)) MaxFileDate = date;
@@ -481,7 +491,7 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     if (!OpenDiskOf(Archive, r, i == 0)) break;
     Entry = TUnEntry{};
     bool read = false;
-    std::string damage = r.Overlaps ? kOverlapping : "";
+    std::string damage = r.Overlaps ? kOverlapping : r.SameName ? kSameName : "";
     try {
       read = damage.empty() && ReadLocalRecord(*Archive, r.Offset, FLocal);
       // The directory names the entry as every other tool lists it: a local header that says

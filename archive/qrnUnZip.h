@@ -24,6 +24,7 @@ struct TUnZipRecord {
   bool HasCentral = false;
   int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
   bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
+  bool SameName = false;    // found without a directory beside another member of its name
   // Split and spanned sets: where the next entry (or the directory) begins, on one base across
   // the volumes (disk counted from 1, offset in it); the member must end there at the latest.
   uint16_t LimitDisk = 0;   // 0: nothing follows

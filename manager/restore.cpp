@@ -117,8 +117,11 @@ void TForm7::CreateUnZip() {
   // A missing archive is reported without its name (the reader has emptied ArchiveFile).
   UnZip1.OnError = [this](TObject*, const std::string& file, const std::string& extended, const std::string&,
                           int32_t code) { FErrors.Add(file.empty() ? FArchive : TargetPath(file), extended, code); };
+  // A file that an entry failed stays in doubt: another entry of its name may have passed before.
   UnZip1.OnEnd = [this](TObject*, const std::string& file, bool passed) {
-    if (passed) FIntact.insert(file);
+    if (!passed) FDoubtful.insert(file);
+    if (passed && !FDoubtful.count(file)) FIntact.insert(file);
+    else FIntact.erase(file);
   };
 }
 
@@ -170,6 +173,7 @@ bool TForm7::RunRestore(int32_t& extracted) {
   const TFormRun run(FRunning, {&xpButton1, &xpButton2, &xpButton3, &FileListBox1});
   FErrors.Clear();
   FIntact.clear();
+  FDoubtful.clear();
   KamsaMeter1.SetPosition(0);
   KamsaMeter2.SetPosition(0);
   // Resolved once: the staged files are walked and matched under one name, also when an older
