@@ -162,6 +162,9 @@ const char* LocalRecordDisagreement(const TLocalRecord& Local, const std::array<
                                     const std::string& CentralName, int64_t Packed, int64_t Unpacked) {
   if (Local.StoredName != CentralName) return "its local header names another file";
   if (Local.Method() != GetLE16(Central, 10)) return "its local header gives another method";
+  // The flag tells how the name's bytes are to be read: where the two headers differ, the name
+  // that comes out is not the one stored.
+  if (((Local.Flags() ^ GetLE16(Central, 8)) & kFlagUtf8) != 0) return "its local header codes its name otherwise";
   if (((Local.Flags() | GetLE16(Central, 8)) & kFlagDataDescriptor) != 0) return nullptr;
   // A local CRC of 0 defers to the directory's.
   const uint32_t localCrc = Local.Crc();

@@ -3,6 +3,8 @@
 // before its directory is walked by its local headers, and folder entries.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "archive/qrnEndian.h"
 #include "platform/volumes.h"
 #include "tests/archive/unzip_fixture.h"
@@ -617,6 +619,64 @@ TEST(UnZipEntries, AnEndRecordCountingNothingAfterMembersIsDamage) {
     if (!c.damaged) {
       EXPECT_TRUE(r.errors.empty());
     }
+  }
+}
+
+// Guards the UTF-8 flag (bit 11) of a directory record counting for nothing against its local
+// header: set in the directory only, "Отчёт №1.txt" stored in the DOS code page came out under a
+// name of replacement characters, with success. A flag that the two headers give differently
+// fails the entry as damaged, and an update refuses the archive.
+TEST(UnZipEntries, TheUtf8FlagOfADirectoryRecordMustAgreeWithItsLocalHeader) {
+  const std::string report = "Отчёт №1.txt";
+  Folder d;
+  Put(d / ("src/" + report), "the report");
+  Put(d / "src/other.txt", "another file");
+  {
+    writerfixture::Writer w(d / "own.zip", d / "src");
+    ASSERT_EQ(w.zip.Compress(), 2);
+  }
+  ASSERT_EQ(Shell("cd '" + (d / "src") + "' && python3 -c \"import zipfile; z = zipfile.ZipFile('../py.zip', 'w'); "
+                  "[z.write(n) for n in ('" + report + "', 'other.txt')]; z.close()\""),
+            0);
+  // The flags of the header of kind Signature that the name's stored bytes follow.
+  auto flagsOf = [](std::vector<uint8_t>& b, uint32_t signature, size_t nameAt, const std::string& name) {
+    for (size_t at = 0; at + nameAt + name.size() <= b.size(); ++at) {
+      if (GetLE32(b, at) == signature && std::memcmp(b.data() + at + nameAt, name.data(), name.size()) == 0)
+        return at + (signature == kCentralHeaderSignature ? 8 : 6);
+    }
+    ADD_FAILURE() << "no header for the name";
+    return size_t{0};
+  };
+  const auto own = zipfixture::ReadAll(d / "own.zip");
+  const auto py = zipfixture::ReadAll(d / "py.zip");
+  const std::string dosName = zipfixture::Entries(own)[0].name == "other.txt" ? zipfixture::Entries(own)[1].name
+                                                                               : zipfixture::Entries(own)[0].name;
+  struct Case {
+    std::string what;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Case> cases = {{"set in our directory only", own},
+                             {"cleared in Python's directory only", py},
+                             {"cleared in Python's local header only", py}};
+  PutLE16(cases[0].bytes, flagsOf(cases[0].bytes, kCentralHeaderSignature, 46, dosName),
+          GetLE16(own, flagsOf(cases[0].bytes, kCentralHeaderSignature, 46, dosName)) | kFlagUtf8);
+  const size_t central = flagsOf(cases[1].bytes, kCentralHeaderSignature, 46, report);
+  PutLE16(cases[1].bytes, central, GetLE16(py, central) & ~kFlagUtf8);
+  const size_t local = flagsOf(cases[2].bytes, kLocalHeaderSignature, 30, report);
+  PutLE16(cases[2].bytes, local, GetLE16(py, local) & ~kFlagUtf8);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder t;
+    zipfixture::WriteAll(t / "x.zip", c.bytes);
+    Reader r(t / "x.zip", t / "dest");
+    r.unzip.Extract();
+    EXPECT_EQ(r.Count(E_BAD_FILE_HEADER), 1);
+    EXPECT_EQ(r.unzip.FilesFailed(), 1);
+    EXPECT_EQ(Tree(t / "dest"), (std::map<std::string, std::string>{{"other.txt", "another file"}}));
+    Put(t / "new/added.txt", "new");
+    writerfixture::Writer w(t / "x.zip", t / "new");
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_BAD_FILE_HEADER));
   }
 }
 
