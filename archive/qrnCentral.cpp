@@ -78,6 +78,30 @@ bool RecordAt(TStream32& Stream, int64_t Pos, std::initializer_list<int32_t> Kin
   return false;
 }
 
+int64_t FirstLocalSignature(TStream32& Stream, int64_t Until) {
+  constexpr int64_t kReach = 4 * 32768;
+  constexpr int64_t kBlock = 32768;
+  std::vector<uint8_t> block(static_cast<size_t>(kBlock));
+  const int64_t end = std::min(Until, kReach);
+  // The blocks overlap by three bytes, so that a signature across two of them is seen whole.
+  for (int64_t base = 0; base + 4 <= end; base += kBlock - 3) {
+    size_t n = 0;
+    try {
+      if (Stream.Seek(base, soBeginning) == base)
+        n = ReadSome(Stream, block.data(), static_cast<size_t>(std::min(kBlock, end - base)));
+    } catch (...) {
+      n = 0;
+    }
+    for (size_t i = 0; i + 4 <= n; ++i) {
+      bool enc = false;
+      if (block[i] == 'P' && TRegisterQarno::ClassifySignature(GetLE32(block, i), hkLocal, enc) == hkLocal)
+        return base + static_cast<int64_t>(i);
+    }
+    if (n < 4) break;
+  }
+  return -1;
+}
+
 uint16_t TLocalRecord::Flags() const { return GetLE16(Header, 6); }
 uint16_t TLocalRecord::Method() const { return GetLE16(Header, 8); }
 uint32_t TLocalRecord::Crc() const { return GetLE32(Header, 14); }

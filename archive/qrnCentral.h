@@ -42,9 +42,15 @@ inline constexpr const char* kDirectoryMissing = "the archive's central director
 inline constexpr const char* kNoLocalHeader = "no local header stands where its directory record says";
 inline constexpr const char* kPastDirectory = "its local header lies past the start of the directory";
 inline constexpr const char* kOverlapping = "its data overlaps another entry's";
+inline constexpr const char* kArchiveInFront =
+    "another archive stands before its entries, and tools that read from the front take that one";
 
 // Whether a record of one of Kinds (plain or enciphered) begins at Pos.
 bool RecordAt(TStream32& Stream, int64_t Pos, std::initializer_list<int32_t> Kinds);
+
+// Where the first local header signature that ends before Until stands in the first 128 KB of
+// the file; -1 when none.
+int64_t FirstLocalSignature(TStream32& Stream, int64_t Until);
 
 // One local header with its name and extra field.
 struct TLocalRecord {

@@ -261,23 +261,6 @@ namespace {
 // Clamps a 64-bit count or position read from an archive into the signed range.
 int64_t Signed(uint64_t v) { return static_cast<int64_t>(std::min<uint64_t>(v, INT64_MAX)); }
 
-// Where the first local header signature before Until stands in the first blocks of the file
-// that the forward search reads; -1 when none.
-int64_t FirstLocalSignature(TStream32& Stream, int64_t Until) {
-  std::vector<uint8_t> block(static_cast<size_t>(kForwardBlock));
-  for (int32_t k = 0; k < kForwardBlocks; ++k) {
-    const int64_t base = int64_t{k} * kForwardBlock;
-    if (base >= Until) break;
-    const auto want = static_cast<int32_t>(std::min<int64_t>(kForwardBlock, Until - base));
-    const int32_t n = ReadAt(Stream, base, block.data(), want);
-    if (n == 0) break;
-    const Bytes blk{block.data(), n};
-    for (int64_t i = 0; i + 4 <= n; ++i)
-      if (blk.at(i) == 'P' && IsLocalSignature(blk.le32(i))) return base + i;
-  }
-  return -1;
-}
-
 // Whether Pos lies inside the data of a member that the local headers from the start of the
 // file lead to, stepped over by their own sizes.
 bool InsideMemberData(TStream32& Stream, int64_t Pos) {

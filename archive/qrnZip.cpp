@@ -438,6 +438,7 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
   if (FDeletePass || !central) return;
   CheckWhatEndsTheEntries(Input, read);
   SetEntryLimits(List);
+  CheckWhatPrecedesTheEntries(Input, List);
 }
 
 void TZipBase::AddDirectoryEntry(TStream32& Input, const std::string& Name, TCompFileInfo& Info,
@@ -523,6 +524,20 @@ void TZipBase::SetEntryLimits(TCompHeaderList& List) {
   // Then each local header, against its directory record, as the reader reads the entries.
   for (int32_t i = 0; i < List.Count(); ++i)
     if (const char* fault = List.Info(i).LocalFault) MarkDamaged(List.Name(i) + ": " + fault);
+}
+
+void TZipBase::CheckWhatPrecedesTheEntries(TStream32& Input, TCompHeaderList& List) {
+  // Two archives joined: tools that read from the front (7-Zip) list the first, the reader and
+  // the others the last. An update keeps what stands before the entries, so the new archive
+  // would lack the files added, and still hold those deleted, for the first kind. A program
+  // stub or bytes of no archive hold no member.
+  if (FReadSet != nullptr) return;
+  int64_t first = FDirectoryPos;
+  for (int32_t i = 0; i < List.Count(); ++i) first = std::min(first, List.Info(i).LocalOffset);
+  const int64_t member = first > kSplitMarkerSize ? FirstLocalSignature(Input, first) : -1;
+  if (member < 0 || !ReadLocalRecord(Input, member, FReadLocal)) return;
+  const int64_t end = NextLocalHeader(Input, FReadLocal);
+  if (end <= first) MarkDamaged(kArchiveInFront);
 }
 
 bool TZipBase::DigitalSignatureCloses(TStream32& Input, int64_t Pos) {

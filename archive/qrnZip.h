@@ -132,6 +132,8 @@ class TZipBase : public TCompBase {
   // Where each stored entry must end (Limit); entries at one place, past the directory or over
   // the next one mark the archive damaged.
   void SetEntryLimits(TCompHeaderList& List);
+  // Marks the archive when another archive's member stands before its entries.
+  void CheckWhatPrecedesTheEntries(TStream32& Input, TCompHeaderList& List);
   // Whether a digital signature record at Pos ends exactly where the directory does.
   bool DigitalSignatureCloses(TStream32& Input, int64_t Pos);
 

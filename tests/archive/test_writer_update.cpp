@@ -1313,6 +1313,86 @@ TEST(WriterUpdate, AnUpdateRefusesWhatTheReaderFailsAndKeepsWhatItPasses) {
   }
 }
 
+// Guards updates of two archives joined into one file: the run kept the first archive in front
+// of the entries of the last one, which the reader lists, so 7-Zip, which reads the first,
+// missed the file added and still listed the one deleted. Such a file is refused with the
+// reason; an archive behind junk whose offsets count none of it is updated whole, and every
+// peer then lists what the reader lists.
+TEST(WriterUpdate, AnArchiveJoinedBehindAnotherIsRefusedAndOneBehindJunkKeptWhole) {
+  if (!unzipfixture::HaveTool("zip") || !unzipfixture::HaveTool("7zz")) GTEST_SKIP() << "zip or 7-Zip missing";
+  Folder d;
+  for (int i = 1; i <= 3; ++i) {
+    Put(d / ("a/a" + std::to_string(i) + ".txt"), Text(1500 * static_cast<size_t>(i)));
+    Put(d / ("b/b" + std::to_string(i) + ".txt"), Random(1200 * static_cast<size_t>(i), static_cast<uint32_t>(i)));
+  }
+  ASSERT_EQ(Shell("cd " + Q(d / "a") + " && zip -q ../a.zip *.txt && (zip -q - *.txt | cat > ../streamed.zip)"), 0);
+  ASSERT_EQ(Shell("cd " + Q(d / "b") + " && zip -q ../b.zip *.txt && zip -q -fd ../described.zip *.txt"), 0);
+  const std::string a = Slurp(d / "a.zip");
+  const std::string b = Slurp(d / "b.zip");
+  ASSERT_GT(Slurp(d / "streamed.zip").size(), 100u);
+  struct Row {
+    std::string what;
+    std::string bytes;
+    TSwitch run;
+    bool refused;
+  };
+  const std::vector<Row> table = {
+      {"another archive joined in front, adding", a + b, swAdd, true},
+      {"the same archive twice, deleting", b + b, swDelete, true},
+      {"a streamed archive in front, adding", Slurp(d / "streamed.zip") + b, swAdd, true},
+      {"junk in front, adding", Random(5000, 77) + b, swAdd, false},
+      {"junk in front, deleting", Random(5000, 77) + b, swDelete, false},
+      {"a script in front of descriptors, deleting", "#!/bin/sh\nexit 0\n" + Slurp(d / "described.zip"), swDelete,
+       false},
+  };
+  // The names 7-Zip lists, sorted.
+  auto sevenZip = [](const std::string& archive) {
+    std::vector<std::string> names;
+    FILE* p = popen(("7zz l -ba -slt " + Q(archive) + " 2>/dev/null").c_str(), "r");
+    char line[4096];
+    while (p && fgets(line, sizeof line, p)) {
+      std::string l(line);
+      if (l.rfind("Path = ", 0) == 0) names.push_back(l.substr(7, l.find_last_not_of("\r\n") - 6));
+    }
+    if (p) pclose(p);
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.what);
+    Folder t;
+    const std::string archive = t / "x.zip";
+    Put(archive, row.bytes);
+    std::vector<std::string> expected;
+    for (const auto& [name, crc] : readerlisting::List(archive, t / "never")) expected.push_back(name);
+    Put(t / "new/added.txt", "the new file");
+    Writer w(archive);
+    w.zip.SetSwitch(row.run);
+    w.zip.FileSpec().Add(row.run == swDelete ? "b2.txt" : t / "new/*.*");
+    const int32_t done = w.zip.Compress();
+    if (row.refused) {
+      EXPECT_EQ(done, 0);
+      EXPECT_EQ(w.errors.empty() ? "" : w.errors.back().ext,
+                "another archive stands before its entries, and tools that read from the front take that one");
+      EXPECT_TRUE(Slurp(archive) == row.bytes) << "the archive was changed";
+      continue;
+    }
+    EXPECT_EQ(done, 1);
+    EXPECT_TRUE(w.errors.empty());
+    if (row.run == swDelete) {
+      expected.erase(std::find(expected.begin(), expected.end(), "b2.txt"));
+    } else {
+      expected.push_back("added.txt");
+    }
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> listed;
+    for (const auto& [name, crc] : readerlisting::List(archive, t / "never")) listed.push_back(name);
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(sevenZip(archive), expected);
+    ExpectPeersAccept(archive);
+  }
+}
+
 // An archive comment may hold 65,535 bytes: the end record before it, and the directory, are
 // found all the same. Every peer reads such archives, with data descriptors (written to a pipe)
 // or without; an update keeps the archive comment, the entry comments, the external attributes
