@@ -438,10 +438,11 @@ int64_t TRegisterQarno::SearchZipDirectory(TStream32& Stream, TZipDirectory& Fou
     return d;
   }
 
-  // No directory of its own, nor an end record: the entries are looked for by their local
-  // headers.
+  // No directory of its own, nor an end record: what the record found says counts for nothing
+  // (a disk number of its own would send the reader and the writer after volumes), and the
+  // entries are looked for by their local headers.
   CentralHeaderBuf.fill(0);
-  Found.DirectoryFlags = 0;
+  Found = TZipDirectory{.Damage = std::move(Found.Damage)};
   int64_t result = 0;
   const int64_t b = std::min<int64_t>(size - 1, kForwardBlock);
   for (int32_t k = 0; k < kForwardBlocks; ++k) {

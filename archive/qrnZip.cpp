@@ -627,7 +627,8 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
 }
 
 bool TZipBase::OpenOldVolumes(std::unique_ptr<TStream32>& Old) {
-  if (EndRecordPos < 0 || EndRecordDisk == 0) return true;
+  // A damaged end names no volumes to trust: the directory's reading refuses the archive.
+  if (EndRecordPos < 0 || EndRecordDisk == 0 || !Damage.empty()) return true;
   // One part of a split set (name.z01 ... name.zip): the parts before this last one are asked
   // for through OnNextVolume, and the set is read as one stream.
   const auto last = static_cast<int32_t>(EndRecordDisk);

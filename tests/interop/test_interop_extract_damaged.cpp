@@ -209,6 +209,8 @@ TEST(DamagedExtract, ABackupHoldingAZipIsNeverTakenForThatZip) {
     table.push_back({"end signature byte " + std::to_string(at - end), backup});
     table.back().bytes[at] = static_cast<char>(table.back().bytes[at] ^ 0x40);
   }
+  table.push_back({"end signature read as the enciphered one", backup});
+  table.back().bytes[end + 1] = 'L';
   table.push_back({"end record's directory size", backup});
   table.back().bytes[end + 12] = static_cast<char>(table.back().bytes[end + 12] + 1);
   table.push_back({"first directory header's signature", backup});
