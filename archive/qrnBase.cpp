@@ -11,9 +11,6 @@
 
 namespace {
 
-// Opens a file for reading, others may read but not write.
-constexpr uint16_t kReadDenyWrite = 0x20;
-
 const std::map<int32_t, const char*>& messageTable() {
   static const std::map<int32_t, const char*> table = {
       {25114, "Bad file header"},
@@ -291,7 +288,7 @@ void TZipCommon::MoveTempFile(TStream32* Source, const std::string& FinalName, i
     CopyOverFinal(*Source, FinalName, Size);
     return;
   }
-  TFileStream32 input(TempName, kReadDenyWrite);
+  TFileStream32 input(TempName, platform::kModeReadDenyWrite);
   if (input.Handle() < 0) Throw_EFOpenError(ErrorMessage(E_OPEN_ERROR));
   CopyOverFinal(input, FinalName, Size);
 }

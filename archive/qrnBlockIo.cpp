@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr uint16_t kReadDenyWrite = 0x20;
 constexpr int32_t kCopyChunk = 32768;
 constexpr int32_t kMaxNameLength = 65535;  // the header's 16-bit length field
 
@@ -290,7 +289,7 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, i
   VolumeFileName = GetVolumeName(Index, Count);
   // Only a local header was found: the set's end is unknown, and the volumes after the one
   // open carry numbers.
-  if (DirectoryFlags == 0x01 && sameText(VolumeFileName, ArchiveFile())) VolumeFileName = GetVolumeName(Index, 9999);
+  if (DirectoryFlags == hfLocal && sameText(VolumeFileName, ArchiveFile())) VolumeFileName = GetVolumeName(Index, 9999);
   const std::string id = std::to_string(Index + 1);
   for (int32_t requests = 1;; ++requests) {
     if (requests > TDiskCommon::kMaxDiskRequests) {
@@ -308,7 +307,7 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& Stream, int32_t Index, i
   VolumeNumber = Index + 1;
   // Its reads count down BytesLeft and report the temporary-stream progress, as the reads of
   // an archive being updated do.
-  auto volume = std::make_unique<TTempFileStream>(this, kReadDenyWrite, VolumeFileName, "");
+  auto volume = std::make_unique<TTempFileStream>(this, platform::kModeReadDenyWrite, VolumeFileName, "");
   if (volume->Handle() < 0) {
     ReportError(VolumeFileName, "", id, E_OPEN_ERROR);
     return false;

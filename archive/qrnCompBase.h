@@ -64,8 +64,11 @@ struct TCompFileInfo {
   // The entry's central header as it will be written (signature, sizes, offsets).
   std::array<uint8_t, 46> RawHeader{};
   // A stored entry: where the next entry or the directory begins in the old archive, which
-  // no copy of this entry may pass; -1 when unknown.
+  // no copy of this entry may pass (-1 when unknown), and where its data ends there.
   int64_t Limit = -1;
+  int64_t DataEnd = -1;
+  // A stored entry whose local header the reader fails, and why; nullptr when it agrees.
+  const char* LocalFault = nullptr;
 };
 
 // The 24-byte file-information record exchanged with the format.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/qrnCentral.h"
 #include "archive/qrnEndian.h"
 #include "archive/qrnFileIo.h"
 #include "archive/qrnPeRes.h"
@@ -28,6 +29,16 @@ constexpr int64_t kEndSearchWindow =
 constexpr int32_t kUueWindow = 5000;
 constexpr int64_t kEmbeddedScanStart = 17000;
 constexpr int64_t kArcExeOffset = 7716;
+
+// Why the end of a zip archive is damaged (TZipDirectory::Damage).
+constexpr const char* kEndRecordCut = "its end record is cut off by the end of the file";
+constexpr const char* kCommentPastEnd = "the archive comment runs past the end of the file";
+constexpr const char* kBytesAfterEnd = "bytes that are not its comment follow the last end record";
+constexpr const char* kEntriesBeforeEmptyEnd = "entries stand before an end record that counts none";
+constexpr const char* kDirectoryOutside =
+    "the directory's size does not reach from where it begins to its end record";
+constexpr const char* kNoDirectory = "the end record does not lead to a directory";
+constexpr const char* kInsideMember = "the last end record lies inside the data of a member before it";
 
 // Bytes read, 0 for a position outside the stream or any failure.
 int32_t ReadAt(TStream32& s, int64_t pos, void* buf, int32_t count) {
@@ -210,7 +221,7 @@ int32_t TRegisterQarno::ScanEmbeddedArchive(TStream32& Stream, TArcType& Type, i
               // Without a directory the local header itself is where the archive starts, and
               // the reader walks the local headers from there, as for a plain archive.
               result = d > 0 ? d : b;
-              if (d == 0 && !(DirectoryFlags & 1)) DirectoryFlags |= 1;
+              if (d == 0) DirectoryFlags |= hfLocal;
             } else {
               matched = false;
             }
@@ -245,7 +256,33 @@ int32_t TRegisterQarno::ScanEmbeddedArchive(TStream32& Stream, TArcType& Type, i
   return result > INT32_MAX ? 0 : static_cast<int32_t>(result);
 }
 
+namespace {
+
+// Clamps a 64-bit count or position read from an archive into the signed range.
+int64_t Signed(uint64_t v) { return static_cast<int64_t>(std::min<uint64_t>(v, INT64_MAX)); }
+
+// Whether Pos lies inside the data of a member that the local headers from the start of the
+// file lead to, stepped over by their own sizes.
+bool InsideMemberData(TStream32& Stream, int64_t Pos) {
+  bool inside = false;
+  WalkLocalHeaders(Stream, 0, [&](const TLocalRecord& Record, bool Whole) {
+    if (!Whole || Record.Pos >= Pos) return false;
+    inside = Pos >= Record.DataStart && Pos - Record.DataStart < Record.PackedSize();
+    return !inside;
+  });
+  return inside;
+}
+
+}  // namespace
+
 int64_t TRegisterQarno::FindZipDirectory(TStream32& Stream) {
+  TZipDirectory found;
+  const int64_t result = SearchZipDirectory(Stream, found);
+  static_cast<TZipDirectory&>(*this) = found;
+  return result;
+}
+
+int64_t TRegisterQarno::SearchZipDirectory(TStream32& Stream, TZipDirectory& Found) {
   int64_t size = 0;
   try {
     size = Stream.Size();
@@ -256,9 +293,6 @@ int64_t TRegisterQarno::FindZipDirectory(TStream32& Stream) {
   // The window holds every place an end record can stand (the longest comment after it) and
   // the Zip64 records before the earliest of them.
   const int64_t w = std::min<int64_t>(size, kEndSearchWindow);
-  DirectoryFlags = 0;
-  EndRecordPos = -1;
-  CommentLength = 0;
   std::vector<uint8_t> window(static_cast<size_t>(w));
   const int64_t start = size - w;
   const int32_t got = ReadAt(Stream, start, window.data(), static_cast<int32_t>(w));
@@ -268,91 +302,147 @@ int64_t TRegisterQarno::FindZipDirectory(TStream32& Stream) {
   // file is no end record, and its fields would lie outside what was read.
   int64_t pos = -1;
   bool large = false;
+  bool cut = false;
   for (int64_t i = got - 4; i >= 0; --i) {
     bool enc = false;
     const uint32_t sig = v.le32(i);
     if (ClassifySignature(sig, hkEnd, enc) != hkEnd) continue;
     large = IsLargeEndSignature(sig);
-    if (!v.has(i, large ? TLargeEndRecord::kSize : TEndRecord::kSize)) continue;
+    if (!v.has(i, static_cast<int64_t>(large ? TLargeEndRecord::kSize : TEndRecord::kSize))) {
+      cut = true;
+      continue;
+    }
     pos = i;
     break;
   }
-  if (pos < 0) return 0;
+  if (pos < 0) {
+    if (cut) Found.Damage = kEndRecordCut;
+    return 0;
+  }
   const int64_t e = start + pos;
-  DirectoryFlags = 4;
+  uint8_t* record = window.data() + pos;
   bool enc = false;
   ClassifySignature(v.le32(pos), hkEnd, enc);
-  if (enc) DecipherHeader(std::span<uint8_t>(window.data() + pos, window.size() - static_cast<size_t>(pos)), hkEnd);
-  EndRecordPos = e;
-  CommentLength = v.le16(pos + (large ? TLargeEndRecord::kSize : TEndRecord::kSize) - 2);
+  if (enc) DecipherHeader(std::span<uint8_t>(record, window.size() - static_cast<size_t>(pos)), hkEnd);
+  Found.DirectoryFlags = hfEnd;
+  Found.EndRecordPos = e;
   Zip64LocatorBuf.fill(0);
   Zip64EndRecordBuf.fill(0);
-  if (pos >= 20 && v.le32(pos - 20) == kZip64LocatorSignature) {
-    DirectoryFlags |= 8;
-    if (pos >= 76 && v.le32(pos - 76) == kZip64EndRecordSignature) DirectoryFlags |= 16;
+  const int64_t locatorAt = pos - static_cast<int64_t>(TZip64Locator::kSize);
+  const int64_t zip64At = locatorAt - static_cast<int64_t>(TZip64EndRecord::kSize);
+  if (locatorAt >= 0 && v.le32(locatorAt) == kZip64LocatorSignature) {
+    Found.DirectoryFlags |= hfZip64Locator;
+    if (zip64At >= 0 && v.le32(zip64At) == kZip64EndRecordSignature) Found.DirectoryFlags |= hfZip64End;
   }
 
-  int64_t d = 0;
+  // The numbers come from the large record, else from the Zip64 end record when one precedes
+  // the 22-byte record, else from the 22-byte record.
   if (large) {
-    std::copy_n(window.data() + pos, TLargeEndRecord::kSize, LargeEndRecordBuf.begin());
+    const auto r = *TLargeEndRecord::Decode(record, TLargeEndRecord::kSize);
+    std::copy_n(record, TLargeEndRecord::kSize, LargeEndRecordBuf.begin());
     EndRecordBuf.fill(0);
-    std::copy_n(window.data() + pos, 4, EndRecordBuf.begin());
-    CommentPos = e + 26;
-    const uint64_t off = GetLE64(LargeEndRecordBuf, 16);
-    d = off > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(off);
+    std::copy_n(record, 4, EndRecordBuf.begin());
+    Found.EndRecordKind = ekLarge;
+    Found.CommentPos = e + static_cast<int64_t>(TLargeEndRecord::kSize);
+    Found.CommentLength = r.CommentLength;
+    Found.EndRecordDisk = r.DiskNumber;
+    Found.DirectoryDisk = r.DirectoryDisk;
+    Found.DirectoryOffset = Signed(r.DirectoryOffset);
+    Found.DirectorySize = r.DirectorySize;
+    Found.DirectoryEntries = r.TotalEntries;
   } else {
-    CommentPos = e + 22;
-    if (DirectoryFlags & 8) std::copy_n(window.data() + pos - 20, 20, Zip64LocatorBuf.begin());
-    if (DirectoryFlags & 16) {
-      std::copy_n(window.data() + pos - 76, 56, Zip64EndRecordBuf.begin());
-      const uint64_t rec = GetLE64(Zip64LocatorBuf, 8);
-      const uint64_t dirSize = GetLE64(Zip64EndRecordBuf, 40);
-      d = rec >= dirSize && rec - dirSize <= static_cast<uint64_t>(INT64_MAX) ? static_cast<int64_t>(rec - dirSize) : -1;
+    const auto r = *TEndRecord::Decode(record, TEndRecord::kSize);
+    std::copy_n(record, TEndRecord::kSize, EndRecordBuf.begin());
+    Found.EndRecordKind = ekPlain;
+    Found.CommentPos = e + static_cast<int64_t>(TEndRecord::kSize);
+    Found.CommentLength = r.CommentLength;
+    Found.EndRecordDisk = r.DiskNumber;
+    Found.DirectoryDisk = r.DirectoryDisk;
+    Found.DirectoryOffset = r.DirectoryOffset;
+    Found.DirectorySize = r.DirectorySize;
+    Found.DirectoryEntries = r.TotalEntries;
+    if (Found.DirectoryFlags & hfZip64Locator)
+      std::copy_n(window.data() + locatorAt, TZip64Locator::kSize, Zip64LocatorBuf.begin());
+    if (Found.DirectoryFlags & hfZip64End) {
+      std::copy_n(window.data() + zip64At, TZip64EndRecord::kSize, Zip64EndRecordBuf.begin());
+      const auto z = *TZip64EndRecord::Decode(Zip64EndRecordBuf.data(), Zip64EndRecordBuf.size());
+      Found.EndRecordKind = ekZip64;
+      Found.EndRecordDisk = z.DiskNumber;
+      Found.DirectoryDisk = z.DirectoryDisk;
+      Found.DirectoryOffset = Signed(z.DirectoryOffset);
+      Found.DirectorySize = Signed(z.DirectorySize);
+      Found.DirectoryEntries = Signed(z.TotalEntries);
+    }
+  }
+  // The directory ends where the records that describe it begin.
+  Found.DirectoryEnd = Found.EndRecordKind == ekZip64 ? start + zip64At : e;
+
+  // The end record found is the archive's own only when nothing but its comment follows it (and
+  // the zero bytes that bsdtar pads its output with to a whole block), and the directory it
+  // describes ends where it begins: an end record found further back, with the rest of an
+  // archive after it, is the end of another archive stored inside this one.
+  const int64_t archiveEnd = Found.CommentPos + Found.CommentLength;
+  bool foreign = false;
+  if (archiveEnd > size) {
+    Found.Damage = kCommentPastEnd;  // the archive is cut short; its directory is still there
+  } else if (std::any_of(window.begin() + (archiveEnd - start), window.begin() + got, [](uint8_t b) { return b != 0; })) {
+    Found.Damage = cut ? kEndRecordCut : kBytesAfterEnd;
+    foreign = true;
+  }
+
+  int64_t d = -1;
+  if (!foreign) {
+    // A set whose directory begins on an earlier volume: this one cannot show where it begins.
+    if (Found.DirectoryDisk != Found.EndRecordDisk) return 0;
+    if (Found.DirectorySize == 0 && Found.DirectoryEntries == 0) {
+      // An archive without entries has nothing before its end record but a prefix.
+      if (FirstLocalSignature(Stream, Found.DirectoryEnd) < 0) return 0;
+      Found.Damage = kEntriesBeforeEmptyEnd;
+      foreign = true;
     } else {
-      std::copy_n(window.data() + pos, TEndRecord::kSize, EndRecordBuf.begin());
-      d = e - int64_t{v.le32(pos + 12)};
+      // Numbers that place the directory outside the file leave it unlisted, its entries lost.
+      d = Found.DirectoryEnd - Found.DirectorySize;
+      CentralHeaderBuf.fill(0);
+      if (Found.DirectorySize > Found.DirectoryEnd ||
+          ReadAt(Stream, d, CentralHeaderBuf.data(), TCentralHeader::kSize) != TCentralHeader::kSize) {
+        if (Found.Damage.empty()) Found.Damage = kDirectoryOutside;
+        return 0;
+      }
+      bool c = false;
+      if (ClassifySignature(GetLE32(CentralHeaderBuf, 0), hkCentral, c) != hkCentral) {
+        Found.Damage = kNoDirectory;
+        foreign = true;
+      } else {
+        if (c) DecipherHeader(CentralHeaderBuf, hkCentral);
+        // The stored offsets miss the entries by the length of a prefix they do not count
+        // (a program stub, a script); 32-bit offsets wrap as stored.
+        Found.SfxShift = static_cast<uint32_t>(d) - static_cast<uint32_t>(Found.DirectoryOffset);
+        // An archive stored as a member of another one, the rest of which is gone, begins
+        // inside that member's data.
+        if (Found.SfxShift != 0 && InsideMemberData(Stream, d)) {
+          Found.Damage = kInsideMember;
+          Found.SfxShift = 0;
+          foreign = true;
+        }
+      }
     }
   }
 
-  // The directory may also lie where the end record says it ends: a prefix (a program stub)
-  // shifts the whole archive, and the stored offsets then miss it by the prefix's length.
-  const int64_t dAlt = e - int64_t{v.le32(pos + 12)};
-  const uint32_t storedOffset = v.le32(pos + 16);
-  bool confirmed = false;
-  SfxShift = 0;
-  auto isCentral = [this] {
-    bool c = false;
-    return ClassifySignature(GetLE32(CentralHeaderBuf, 0), hkCentral, c) == hkCentral;
-  };
-  CentralHeaderBuf.fill(0);
-  if (ReadAt(Stream, d, CentralHeaderBuf.data(), 46) == 46 && isCentral()) {
-    confirmed = true;
-    // The 22-byte record's directory is found from where the record lies; the stored offsets
-    // then miss the entries by the length of any prefix. Only the 64-bit records give D from
-    // stored offsets, which leave no shift.
-    if (!large && !(DirectoryFlags & 16)) SfxShift = static_cast<uint32_t>(d) - storedOffset;
-  } else {
-    CentralHeaderBuf.fill(0);
-    if (ReadAt(Stream, dAlt, CentralHeaderBuf.data(), 46) != 46) return 0;
-    if (isCentral()) {
-      confirmed = true;
-      d = dAlt;
-      SfxShift = static_cast<uint32_t>(dAlt) - storedOffset;
-    }
-  }
-
-  if (confirmed) {
-    DirectoryFlags |= 2;
-    bool c = false;
-    ClassifySignature(GetLE32(CentralHeaderBuf, 0), hkCentral, c);
-    if (c) DecipherHeader(CentralHeaderBuf, hkCentral);
-    const uint32_t local = GetLE32(CentralHeaderBuf, 42) + SfxShift;  // 32-bit offsets wrap as stored
+  if (!foreign) {
+    Found.DirectoryFlags |= hfCentral;
+    const uint32_t local = GetLE32(CentralHeaderBuf, 42) + Found.SfxShift;
     LocalHeaderBuf.fill(0);
-    if (ReadAt(Stream, local, LocalHeaderBuf.data(), 30) == 30 && IsLocalSignature(GetLE32(LocalHeaderBuf, 0)))
-      DirectoryFlags |= 1;
+    if (ReadAt(Stream, local, LocalHeaderBuf.data(), TLocalHeader::kSize) == TLocalHeader::kSize &&
+        IsLocalSignature(GetLE32(LocalHeaderBuf, 0)))
+      Found.DirectoryFlags |= hfLocal;
     return d;
   }
 
+  // No directory of its own, nor an end record: what the record found says counts for nothing
+  // (a disk number of its own would send the reader and the writer after volumes), and the
+  // entries are looked for by their local headers.
+  CentralHeaderBuf.fill(0);
+  Found = TZipDirectory{.Damage = std::move(Found.Damage)};
   int64_t result = 0;
   const int64_t b = std::min<int64_t>(size - 1, kForwardBlock);
   for (int32_t k = 0; k < kForwardBlocks; ++k) {
@@ -362,7 +452,7 @@ int64_t TRegisterQarno::FindZipDirectory(TStream32& Stream) {
     result = -1;
     for (int64_t i = 0; i + 4 <= n; ++i) {
       if (blk.at(i) == 'P' && IsLocalSignature(blk.le32(i))) {
-        DirectoryFlags = 1;
+        Found.DirectoryFlags = hfLocal;
         return int64_t{k} * b + i;
       }
     }
@@ -494,15 +584,15 @@ TArcType TRegisterQarno::DetectPlainFile(TStream32& Stream, const uint8_t* Head,
     case atZip:
     case atZipExe:
       ArcOffset = FindZipDirectory(Stream);
-      if (!(DirectoryFlags & 1) && ArcOffset == 0) {
+      if (!(DirectoryFlags & hfLocal) && ArcOffset == 0) {
         ArcOffset = at;
-        DirectoryFlags |= 1;
+        DirectoryFlags |= hfLocal;
       }
       break;
     case atZipDS:
     case atZipMV:
       ArcOffset = FindZipDirectory(Stream);
-      if (DirectoryFlags == 0) DirectoryFlags = 1;
+      if (DirectoryFlags == 0) DirectoryFlags = hfLocal;
       break;
     case atNA: break;
     default:
@@ -515,7 +605,7 @@ TArcType TRegisterQarno::DetectPlainFile(TStream32& Stream, const uint8_t* Head,
   ArcOffset = FindZipDirectory(Stream);
   if (ArcOffset > 0) {
     // An end record on a later disk than the first marks the last part of a set.
-    T = EndRecordDisk() == 0 ? atZip : SpannedOrMultiVolume();
+    T = EndRecordDisk == 0 ? atZip : SpannedOrMultiVolume();
     return T;
   }
   ArcOffset = ScanEmbeddedArchive(Stream, T, 0);
@@ -524,12 +614,8 @@ TArcType TRegisterQarno::DetectPlainFile(TStream32& Stream, const uint8_t* Head,
 
 TArcType TRegisterQarno::DetectArcType(TStream32* Stream) {
   if (!Stream) return atNA;
-  CommentPos = 0;
-  EndRecordPos = -1;
-  CommentLength = 0;
-  SfxShift = 0;
+  static_cast<TZipDirectory&>(*this) = TZipDirectory{};
   ArcOffset = -1;
-  DirectoryFlags = 0;
   ArchiveSize = 0;
   EndRecordBuf.fill(0);
   LargeEndRecordBuf.fill(0);
@@ -569,47 +655,10 @@ TArcType TRegisterQarno::DetectArcType(TStream32* Stream) {
   return t;
 }
 
-uint32_t TRegisterQarno::EndRecordDisk() const {
-  if (IsLargeEndSignature(GetLE32(EndRecordBuf, 0))) return GetLE16(LargeEndRecordBuf, 4);
-  if (DirectoryFlags & 16) return GetLE32(Zip64EndRecordBuf, 16);
-  return GetLE16(EndRecordBuf, 4);
-}
-
-bool TRegisterQarno::LargeEnd() const { return IsLargeEndSignature(GetLE32(EndRecordBuf, 0)); }
-
-bool TRegisterQarno::Zip64End() const { return (DirectoryFlags & hfZip64End) != 0 && !LargeEnd(); }
+int32_t TRegisterQarno::LastVolume() const { return static_cast<int32_t>(std::min<uint32_t>(EndRecordDisk, 0xFFFE)); }
 
 int32_t TRegisterQarno::DirectoryVolume() const {
-  const uint32_t disk = LargeEnd()    ? GetLE16(LargeEndRecordBuf, 6)
-                        : Zip64End() ? GetLE32(Zip64EndRecordBuf, 20)
-                                     : GetLE16(EndRecordBuf, 6);
-  return static_cast<int32_t>(std::min<uint32_t>(disk, 0xFFFE));
-}
-
-int64_t TRegisterQarno::DirectoryOffset() const {
-  if (LargeEnd()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(LargeEndRecordBuf, 16), INT64_MAX));
-  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 48), INT64_MAX));
-  return GetLE32(EndRecordBuf, 16);
-}
-
-int64_t TRegisterQarno::DirectorySize() const {
-  if (LargeEnd()) return GetLE32(LargeEndRecordBuf, 12);
-  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 40), INT64_MAX));
-  return GetLE32(EndRecordBuf, 12);
-}
-
-int64_t TRegisterQarno::DirectoryEntries() const {
-  if (LargeEnd()) return GetLE16(LargeEndRecordBuf, 10);
-  if (Zip64End()) return static_cast<int64_t>(std::min<uint64_t>(GetLE64(Zip64EndRecordBuf, 32), INT64_MAX));
-  return GetLE16(EndRecordBuf, 10);
-}
-
-int32_t TRegisterQarno::LastVolume() const { return static_cast<int32_t>(std::min<uint32_t>(EndRecordDisk(), 0xFFFE)); }
-
-int64_t TRegisterQarno::DirectoryEnd() const {
-  if (EndRecordPos < 0) return -1;
-  return Zip64End() ? EndRecordPos - static_cast<int64_t>(TZip64Locator::kSize + TZip64EndRecord::kSize)
-                    : EndRecordPos;
+  return static_cast<int32_t>(std::min<uint32_t>(DirectoryDisk, 0xFFFE));
 }
 
 void TRegisterQarno::SetVolumeNumbering() {

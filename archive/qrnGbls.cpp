@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "archive/qrnZipRecords.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -275,7 +276,9 @@ bool MatchesFileSpec(const std::string& Name, const TStrings& Specs, const TStri
   return false;
 }
 
-bool IsLargeEndSignature(uint32_t Signature) { return Signature == 0x06055B50u || Signature == 0x06055C50u; }
+bool IsLargeEndSignature(uint32_t Signature) {
+  return Signature == kLargeEndRecordSignature || Signature == kLargeEndRecordSignatureEnciphered;
+}
 
 int32_t AttrsToWindows(TqrnFileAttrs Attrs) {
   int32_t r = 0;

@@ -3,11 +3,8 @@
 #include "archive/qrnBase.h"
 #include "archive/qrnStreams.h"
 #include "archive/qrnZipRecords.h"
+#include "platform/files.h"
 
-namespace {
-constexpr uint16_t kReadDenyWrite = 0x20;
-constexpr uint8_t kEndRecordFound = 0x04;
-}  // namespace
 
 void TDiskSpannObj::InitSpan(TZipCommon* AOwner, bool* CancelFlag, const TOnDiskError& OnDiskInDrvErr,
                              const TOnDiskError& OnDiskWriteProtectErr, const TReportErrorProc& ReportError,
@@ -31,7 +28,7 @@ bool TDiskSpannObj::AskLastDisk() {
     Owner->FArcType = atNA;
     Owner->DirectoryFlags = 0;
     Owner->SetArchiveFile(FArchiveName);
-    return (Owner->DirectoryFlags & kEndRecordFound) != 0;
+    return (Owner->DirectoryFlags & hfEnd) != 0;
   };
   for (int32_t requests = 1; !detect(); ++requests) {
     if (requests > kMaxDiskRequests) {
@@ -82,7 +79,7 @@ bool TDiskSpannObj::OpenNextVolume(std::unique_ptr<TStream32>& Stream) {
     *Owner->CancelRef = true;  // refused: the run ends without a further report
     return false;
   }
-  auto file = std::make_unique<TFileStream32>(FArchiveName, kReadDenyWrite);
+  auto file = std::make_unique<TFileStream32>(FArchiveName, platform::kModeReadDenyWrite);
   if (file->Handle() < 0) {
     Report("", "0", E_OPEN_ERROR);
     return false;
@@ -100,7 +97,7 @@ bool TDiskSpannObj::CheckDisk(int64_t Position) {
                                  false);
   };
   if (!request()) return false;
-  TFileStream32 file(FArchiveName, kReadDenyWrite);
+  TFileStream32 file(FArchiveName, platform::kModeReadDenyWrite);
   if (file.Handle() < 0) {
     Report("", "0", E_OPEN_ERROR);
     return false;

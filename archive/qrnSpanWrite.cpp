@@ -11,12 +11,12 @@
 #include "archive/qrnStreams.h"
 #include "archive/qrnTempOut.h"
 #include "archive/qrnZip.h"
+#include "archive/qrnZipRecords.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 
 namespace {
 
-constexpr uint32_t kSpanMarker = 0x08074B50;  // "PK" 7 8: the archive begins a spanned set
 constexpr int64_t kCopyBlock = 65536;
 constexpr const char* kLabelPrefix = "PKBACK# ";
 
@@ -112,7 +112,7 @@ bool TDiskSpanObj::SpanArchive() {
     // first disk.
     if (ok && !order.empty() && sourceSize + kDiskReserve > FreeSpace()) {
       uint8_t marker[4];
-      PutLE32(marker, 0, kSpanMarker);
+      PutLE32(marker, 0, kDataDescriptorSignature);  // "PK" 7 8: the archive begins a spanned set
       ok = WriteSpanned(*DiskFile, marker, 4);
     }
     for (size_t k = 0; ok && k < order.size(); ++k) {
@@ -497,7 +497,7 @@ void TDiskSpanObj::SetLabel(const std::string& Label) {
 
 bool TZipBase::TakeOverSpannedSet() {
   constexpr THeaderTypeState kWholeDirectory = hfCentral | hfEnd;
-  if ((DirectoryFlags & kWholeDirectory) == kWholeDirectory && EndRecordDisk() == 0) {
+  if ((DirectoryFlags & kWholeDirectory) == kWholeDirectory && EndRecordDisk == 0) {
     // A set that fits on one disk is a whole archive, its "PK" 7 8 marker aside: it is updated
     // as any other (a spanned run asks before it replaces the file).
     if (FArcType == atZipDS) FArcType = atZip;
@@ -515,7 +515,7 @@ bool TZipBase::LastPieceOfSet(TStream32& Piece, int32_t Number) {
   // inside an entry's data (a zip that was backed up) names no disk of this set, or does not
   // end its piece.
   FindZipDirectory(Piece);
-  return (DirectoryFlags & hfEnd) != 0 && EndRecordDisk() == static_cast<uint32_t>(Number - 1) &&
+  return (DirectoryFlags & hfEnd) != 0 && EndRecordDisk == static_cast<uint32_t>(Number - 1) &&
          CommentPos + CommentLength == Piece.Size();
 }
 

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint16_t kReadDenyWrite = 0x20;
 constexpr uint32_t kAttrArchiveOnly = 0x20;
 // Entries in work are written to hidden files of this prefix beside their targets.
 constexpr const char* kOutputTempPrefix = ".qrn";
@@ -90,7 +89,7 @@ bool TUnBase::OpenArchive(std::unique_ptr<TStream32>& Archive) {
     default:
       break;
   }
-  auto file = std::make_unique<TFileStream32>(name, kReadDenyWrite);
+  auto file = std::make_unique<TFileStream32>(name, platform::kModeReadDenyWrite);
   if (file->Handle() < 0) {
     ReportError(name, "", "0", E_OPEN_ERROR);
     return false;
@@ -173,10 +172,12 @@ bool TUnBase::BeginFile(bool IsFolder) {
   if (GetCancel() || !extract) return false;
   // Two entries that come out under one name (a name stored twice, names that differ only in
   // what the cleaning of a path drops): the file already put down stays, as replacing it would
-  // lose it without a word, and the later entry is named as not restored.
+  // lose it without a word, and the later entry is named as not restored. It ends failed: which
+  // of the two is the file the user wants back is in doubt.
   if (FPlacedFiles.count(FCurrentFileName) != 0) {
     ReportError(FCurrentFileName, kNameTaken, "0", E_WRITE_ERROR);
     CountFailed();
+    if (OnEnd) OnEnd(this, FCurrentFileName, false);
     return false;
   }
 

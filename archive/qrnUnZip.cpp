@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "archive/qrnCentral.h"
@@ -17,17 +18,14 @@
 namespace {
 
 constexpr int32_t kChunk = 32768;
-constexpr uint8_t kOnlyLocalHeader = 0x01;
-constexpr uint8_t kEndRecordFound = 0x04;
-constexpr uint16_t kReadDenyWrite = 0x20;
-constexpr int64_t kLocalSize = 30;
-constexpr int64_t kCentralSize = 46;
+constexpr int64_t kLocalSize = TLocalHeader::kSize;
+constexpr int64_t kCentralSize = TCentralHeader::kSize;
 constexpr uint32_t kFolderAttr = 0x10;
 constexpr int32_t kCrc32 = 32;
 // How far from the start of a file the first member of an archive without a usable directory
 // is looked for.
 constexpr int64_t kWalkSearch = int64_t{1} << 20;
-constexpr const char* kOverlapping = "its data overlaps another entry's";
+constexpr const char* kSameName = "another member found without a directory has the same name";
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
 int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Count) {
@@ -37,16 +35,6 @@ int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Cou
   } catch (...) {
     return 0;
   }
-}
-
-// Whether a record of one of Kinds (plain or enciphered) begins at Position.
-bool recordAt(TStream32& Stream, int64_t Position, std::initializer_list<int32_t> Kinds) {
-  uint8_t b[4] = {};
-  if (readAt(Stream, Position, b, 4) != 4) return false;
-  return std::any_of(Kinds.begin(), Kinds.end(), [&b](int32_t Kind) {
-    bool enc = false;
-    return TRegisterQarno::ClassifySignature(GetLE32(b, 0), Kind, enc) == Kind;
-  });
 }
 
 // Whether a local header signature (plain or enciphered) stands at P of Bytes.
@@ -129,9 +117,9 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     // volume: only that one holds the directory. A first volume whose set has no last volume
     // is still walked by its local headers.
     const int32_t openedVolume = splitVolumeNumber(opened);
-    if (openedVolume > 0 && !IsSpanned() && !(DirectoryFlags & kEndRecordFound)) {
+    if (openedVolume > 0 && !IsSpanned() && !(DirectoryFlags & hfEnd)) {
       redetect = OpenLastVolumeOfSet(Archive, openedVolume);
-      if (!redetect && !(FArcType == atZipMV && DirectoryFlags == kOnlyLocalHeader)) return;
+      if (!redetect && !(FArcType == atZipMV && DirectoryFlags == hfLocal)) return;
     }
     if (!IsZipFamily(FArcType)) {
       ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
@@ -150,12 +138,16 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& Archive, TStream32*& /*O
     }
     if (!Archive) return;
     FList.InitList();
-    FByLocal = DirectoryFlags == kOnlyLocalHeader;
+    FByLocal = DirectoryFlags == hfLocal;
     // The volume open now: the one opened of a set found by its local headers, else the last.
     VolumeNumber = FByLocal ? std::max(splitVolumeNumber(ArchiveFile()), 1) : LastVolume() + 1;
+    // A damaged end is reported whatever can still be read. An end record that is not the
+    // archive's own (that of an archive stored in it, say) is no end record: the entries are
+    // left to their local headers, and where none stand, nothing is listed.
+    if (!Damage.empty()) ReportError(ArchiveFile(), Damage, "0", E_BAD_FILE_HEADER);
     if (FByLocal) {
       if (ScanLocalHeaders(*Archive) > 0) ExtractByLocalHeaders(Archive);
-    } else if (ListDirectory(Archive) > 0) {
+    } else if ((Damage.empty() || (DirectoryFlags & hfEnd)) && ListDirectory(Archive) > 0) {
       ExtractByDirectory(Archive);
     }
   } catch (...) {
@@ -180,8 +172,8 @@ bool TUnZip::OpenLastVolumeOfSet(std::unique_ptr<TStream32>& Archive, int32_t Op
     return false;
   }
   SetArchiveFile(last);
-  if (FArcType == atZipMV && (DirectoryFlags & kEndRecordFound) && EndRecordDisk() >= static_cast<uint32_t>(Opened)) {
-    auto file = std::make_unique<TFileStream32>(last, kReadDenyWrite);
+  if (FArcType == atZipMV && (DirectoryFlags & hfEnd) && EndRecordDisk >= static_cast<uint32_t>(Opened)) {
+    auto file = std::make_unique<TFileStream32>(last, platform::kModeReadDenyWrite);
     if (file->Handle() >= 0) {
       VolumeSize = file->Size();
       Archive = std::move(file);
@@ -206,13 +198,13 @@ int32_t TUnZip::ListDirectory(std::unique_ptr<TStream32>& Archive) {
   int32_t listed = 0;
   if (!IsSplit() || DirectoryVolume() >= LastVolume()) {
     listed = ListCentralDirectory(*Archive);
-    ReportShortDirectory(*Archive, DirectoryEnd());
+    ReportShortDirectory(*Archive, DirectoryEnd);
   } else {
     TMemoryStream32 directory;
     if (!ReadSplitDirectory(Archive, directory)) {
       // A volume that never came was reported when it was asked for; every entry is lost with it.
       if (FVolumeMissing) {
-        CountFailed(std::min(DirectoryEntries(), DirectorySize() / kCentralSize));
+        CountFailed(std::min(DirectoryEntries, DirectorySize / kCentralSize));
         return 0;
       }
     } else {
@@ -230,13 +222,13 @@ void TUnZip::ReportShortDirectory(TStream32& Archive, int64_t Limit) {
   if (GetCancel()) return;
   // The walk ends at the first record that is not a central header: a damaged or zeroed header
   // hides every entry after it, and a damaged archive must not pass for a smaller one.
-  const int64_t missing = DirectoryEntries() - FHeadersListed;
+  const int64_t missing = DirectoryEntries - FHeadersListed;
   if (missing <= 0 && !FDirectoryCut) return;
-  ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
+  if (Damage.empty()) ReportError(ArchiveFile(), "", IsSplit() ? std::to_string(LastVolume() + 1) : "0", E_BAD_FILE_HEADER);
   // The end record's count is a claim: the entries lost are at most the central headers that
   // the rest of the directory could hold, and a directory of which nothing was found holds at
   // most the members that stand before it.
-  const int64_t stated = DirectorySize();
+  const int64_t stated = DirectorySize;
   int64_t end = stated > INT64_MAX - FListStart ? INT64_MAX : FListStart + stated;
   end = std::min(end, Archive.Size());
   if (Limit >= 0) end = std::min(end, Limit);
@@ -259,7 +251,7 @@ void TUnZip::MarkOverlaps() {
   for (int32_t i = 0; i < FList.Count(); ++i) byOffset.push_back(FList.GetHeader(i));
   std::stable_sort(byOffset.begin(), byOffset.end(),
                    [&at](const TUnZipRecord* a, const TUnZipRecord* b) { return at(a) < at(b); });
-  const TPos directory = split ? TPos{DirectoryVolume() + 1, DirectoryOffset()} : TPos{1, ArcOffset};
+  const TPos directory = split ? TPos{DirectoryVolume() + 1, DirectoryOffset} : TPos{1, ArcOffset};
   for (size_t i = 0; i < byOffset.size(); ++i) {
     TUnZipRecord& r = *byOffset[i];
     if (i > 0 && at(byOffset[i - 1]) == at(&r)) {
@@ -282,12 +274,12 @@ void TUnZip::MarkOverlaps() {
 
 bool TUnZip::ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory) {
   TTimerPause pause(Timer);
-  const int64_t size = DirectorySize();
+  const int64_t size = DirectorySize;
   if (size <= 0 || size > INT32_MAX) return false;
   std::vector<uint8_t> buffer(kChunk);
   const int32_t last = LastVolume();
   for (int32_t volume = DirectoryVolume(); volume <= last && Directory.Size() < size; ++volume) {
-    const int64_t start = volume == DirectoryVolume() ? DirectoryOffset() : 0;
+    const int64_t start = volume == DirectoryVolume() ? DirectoryOffset : 0;
     if (IsSpanned()) {
       // The first piece has a central header at the offset; a later one is told by its label.
       DiskSpann.DiskState = static_cast<uint16_t>(volume + 1);
@@ -341,12 +333,16 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
       r.UnpackedSize = wide(high.UnpackedHigh, sizes.UnpackedSize);
       bool keep = true;
       if (!IsSplit()) {
+        // The entries of the directory lie before it, each at a local header.
         uint8_t local[kLocalSize] = {};
         bool lenc = false;
-        keep = r.Offset + kLocalSize <= size && readAt(Archive, r.Offset, local, kLocalSize) == kLocalSize &&
-               ClassifySignature(GetLE32(local, 0), hkLocal, lenc) == hkLocal;
+        const char* fault = r.Offset >= Start ? kPastDirectory : nullptr;
+        if (!fault && (r.Offset + kLocalSize > size || readAt(Archive, r.Offset, local, kLocalSize) != kLocalSize ||
+                       ClassifySignature(GetLE32(local, 0), hkLocal, lenc) != hkLocal))
+          fault = kNoLocalHeader;
+        keep = fault == nullptr;
         if (!keep) {
-          ReportError(EntryName, "", "0", E_BAD_FILE_HEADER);
+          ReportError(EntryName, fault, "0", E_BAD_FILE_HEADER);
           CountFailed();
         } else if (lenc) {
           DecipherHeader(local, hkLocal);
@@ -364,7 +360,7 @@ int32_t TUnZip::ListHeaders(TStream32& Archive, int64_t Start) {
   }
   FListStop = pos;
   // Short of the size the end record states, only a digital signature may close the directory.
-  const int64_t stated = DirectorySize();
+  const int64_t stated = DirectorySize;
   const int64_t statedEnd = stated > INT64_MAX - Start ? INT64_MAX : Start + stated;
   if (!GetCancel() && pos < statedEnd) {
     uint8_t mark[4] = {};
@@ -377,8 +373,8 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   TTimerPause pause(Timer);
   // An archive without its directory is damaged or incomplete: members after a cut, and those
   // after one whose sizes wait in a descriptor, cannot be found. Whatever comes out of it, the
-  // run is no success.
-  ReportError(ArchiveFile(), "the archive's central directory is missing", "0", E_BAD_FILE_HEADER);
+  // run is no success (a damaged end was reported already).
+  if (Damage.empty()) ReportError(ArchiveFile(), "the archive's central directory is missing", "0", E_BAD_FILE_HEADER);
   if (OnCorruptZipHeader) {
     bool cancel = true;
     OnCorruptZipHeader(this, DirectoryFlags, cancel);
@@ -388,82 +384,42 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
   int64_t pos = WalkStart(Archive, size);
   uint8_t mark[4] = {};
   if (readAt(Archive, pos, mark, 4) == 4 && GetLE32(mark, 0) == kDataDescriptorSignature) pos += 4;
-  std::string stored;
-  while (!GetCancel() && pos >= 0 && pos < size && recordAt(Archive, pos, {hkLocal})) {
-    const bool whole = size - pos >= kLocalSize && readAt(Archive, pos, FLocal.data(), kLocalSize) == kLocalSize &&
-                       ReadLocalHeader(Archive, stored, false) &&
-                       kLocalSize + GetLE16(FLocal, 26) + GetLE16(FLocal, 28) <= size - pos;
-    if (!whole) {
+  // Without a directory two members of one name cannot be told apart: one of them may be
+  // another member whose name was damaged into this one, and neither may pass for the file.
+  std::map<std::string, int32_t> listed;
+  WalkLocalHeaders(Archive, pos, [&](const TLocalRecord& Local, bool Whole) {
+    if (GetCancel()) return false;
+    if (!Whole) {
       // A local header cut off by the end of the file: a member cut short, whose name is lost.
       ReportError(ArchiveFile(), "a member is cut short", "0", E_BAD_FILE_HEADER);
       CountFailed();
-      break;
+      return false;
     }
-    const uint16_t flags = GetLE16(FLocal, 6);
-    SetEntryName(stored, flags, kHostUnknown, FLocalExtra);
-    const int64_t packed = wide(PackedHigh, FLocalSizes.PackedSize);
-    const int64_t unpacked = wide(UnpackedHigh, FLocalSizes.UnpackedSize);
-    if (!EntryName.empty() && MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) {
-      TUnZipRecord r;
-      r.Name = EntryName;
-      r.Disk = 1;
-      r.Offset = pos;
-      r.PackedSize = packed;
-      r.UnpackedSize = unpacked;
-      if (FList.AddRecord(r)) {
-        const uint32_t date = GetLE32(FLocal, 10);
-        if (static_cast<int32_t>(date) > static_cast<int32_t>(MaxFileDate)) MaxFileDate = date;
-        PackedTotal += packed - ((flags & kFlagEncrypted) ? 12 : 0);
-        UnpackedTotal += unpacked;
-      }
+    SetEntryName(Local.StoredName, Local.Flags(), kHostUnknown, Local.Extra);
+    if (EntryName.empty() || !MatchesEntrySpec(EntryName, FFileSpec, FExcludeSpec, FRecurseDirs)) return true;
+    TUnZipRecord r;
+    r.Name = EntryName;
+    r.Disk = 1;
+    r.Offset = Local.Pos;
+    r.PackedSize = Local.PackedSize();
+    r.UnpackedSize = Local.UnpackedSize();
+    const auto [same, first] = listed.emplace(EntryName, FList.Count());
+    if (!first) {
+      r.SameName = true;
+      FList.GetHeader(same->second)->SameName = true;
+    }
+    if (FList.AddRecord(r)) {
+      const uint32_t date = GetLE32(Local.Header, 10);
+      if (static_cast<int32_t>(date) > static_cast<int32_t>(MaxFileDate)) MaxFileDate = date;
+      PackedTotal += r.PackedSize - ((Local.Flags() & kFlagEncrypted) ? 12 : 0);
+      UnpackedTotal += r.UnpackedSize;
     }
     // A member whose data runs past the end stays listed: it fails as cut short, or goes on on
-    // the next volume of a set. Nothing after it, or after one whose sizes wait in a
-    // descriptor, can be found.
-    const int64_t header = kLocalSize + GetLE16(FLocal, 26) + GetLE16(FLocal, 28);
-    if (packed > size - pos - header) break;
-    pos = StepOverData(Archive, pos + header, packed, flags, FLocalZip64, size);
-  }
+    // the next volume of a set. The walk ends there, as after a member whose sizes wait in a
+    // descriptor.
+    return true;
+  });
   return FList.Count();
-}
-
-int64_t TUnZip::StepOverData(TStream32& Archive, int64_t DataStart, int64_t Packed, uint16_t Flags, bool Zip64,
-                             int64_t Size) {
-  const int64_t end = DataStart + Packed;
-  if ((Flags & kFlagDataDescriptor) == 0) return end;
-  if (Packed == 0) return -1;
-  // The descriptor holds the CRC and both sizes, 32-bit or (after a Zip64 block) 64-bit, with
-  // or without its signature; the length that leads to the next record, or to the end, is its.
-  uint8_t b[4] = {};
-  const bool signature = readAt(Archive, end, b, 4) == 4 && GetLE32(b, 0) == kDataDescriptorSignature;
-  const int64_t narrow = (signature ? 4 : 0) + 12;
-  const int64_t broad = narrow + 8;
-  for (const int64_t length : {Zip64 ? broad : narrow, Zip64 ? narrow : broad}) {
-    const int64_t next = end + length;
-    if (next == Size || recordAt(Archive, next, {hkLocal, hkCentral, hkEnd})) return next;
-  }
-  return -1;
-}
-
-int64_t TUnZip::NextMember(TStream32& Archive, int64_t Pos, int64_t Size) {
-  std::array<uint8_t, kLocalSize> h{};
-  bool enc = false;
-  if (Pos < 0 || Size - Pos < kLocalSize || readAt(Archive, Pos, h.data(), kLocalSize) != kLocalSize ||
-      ClassifySignature(GetLE32(h, 0), hkLocal, enc) != hkLocal)
-    return -1;
-  if (enc) DecipherHeader(h, hkLocal);
-  const uint16_t nameLen = GetLE16(h, 26);
-  const uint16_t extraLen = GetLE16(h, 28);
-  const int64_t data = Pos + kLocalSize + nameLen + extraLen;
-  if (data > Size) return -1;
-  std::vector<uint8_t> extra(extraLen);
-  if (readAt(Archive, data - extraLen, extra.data(), extraLen) != extraLen) return -1;
-  TExtraSizes sizes{GetLE32(h, 18), GetLE32(h, 22), 0};
-  TExtraHigh high;
-  ParseExtraField(extra, high, 0, sizes);
-  const int64_t packed = wide(high.PackedHigh, sizes.PackedSize);
-  if (packed > Size - data) return -1;
-  return StepOverData(Archive, data, packed, GetLE16(h, 6), high.Tag == kStandardZip64ExtraTag, Size);
 }
 
 int64_t TUnZip::WalkStart(TStream32& Archive, int64_t Size) {
@@ -482,12 +438,12 @@ int64_t TUnZip::WalkStart(TStream32& Archive, int64_t Size) {
   for (int64_t p = 0; p + 4 <= window; ++p) {
     if (isDead(p) || !localSignatureAt(head, static_cast<size_t>(p))) continue;
     std::vector<int64_t> chain;
-    int64_t q = p;
-    while (q >= 0 && q < found && !isDead(q)) {
-      chain.push_back(q);
-      q = NextMember(Archive, q, Size);
-    }
-    if (q == found || (q > found && (q == Size || recordAt(Archive, q, {hkLocal, hkCentral})))) return p;
+    const int64_t q = WalkLocalHeaders(Archive, p, [&](const TLocalRecord& Local, bool Whole) {
+      if (Local.Pos >= found || isDead(Local.Pos)) return false;
+      chain.push_back(Local.Pos);
+      return Whole;
+    });
+    if (q == found || (q > found && (q == Size || RecordAt(Archive, q, {hkLocal, hkCentral})))) return p;
     for (const int64_t c : chain)
       if (c < window) dead[static_cast<size_t>(c)] = true;
   }
@@ -501,38 +457,15 @@ int64_t TUnZip::CountMembers(TStream32& Archive, int64_t Until) {
   head.resize(static_cast<size_t>(readAt(Archive, 0, head.data(), static_cast<int32_t>(head.size()))));
   // Each local header is a member, also the last one reached, whose end may not be told.
   int64_t count = 0;
-  for (int64_t q = firstLocalSignature(head); q >= 0 && q < Until && !GetCancel() && recordAt(Archive, q, {hkLocal});
-       q = NextMember(Archive, q, size))
-    ++count;
-  return count;
-}
-
-bool TUnZip::ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool ReadFixedPart) {
-  if (ReadFixedPart) {
-    FLocal.fill(0);
-    int32_t got = 0;
-    try {
-      got = Archive.Read(FLocal.data(), kLocalSize);
-    } catch (...) {
-      got = 0;
-    }
-    if (got != kLocalSize) return false;
+  const int64_t first = firstLocalSignature(head);
+  if (first >= 0) {
+    WalkLocalHeaders(Archive, first, [&](const TLocalRecord& Local, bool) {
+      if (Local.Pos >= Until || GetCancel()) return false;
+      ++count;
+      return true;
+    });
   }
-  bool enc = false;
-  if (ClassifySignature(GetLE32(FLocal, 0), hkLocal, enc) != hkLocal) return false;
-  if (enc) DecipherHeader(FLocal, hkLocal);
-  const uint16_t nameLen = GetLE16(FLocal, 26);
-  const uint16_t extraLen = GetLE16(FLocal, 28);
-  if (ReadName(Archive, StoredName, nameLen) != nameLen) return false;
-  if (enc && nameLen > 0) DecipherBlock(reinterpret_cast<uint8_t*>(StoredName.data()), nameLen);
-  FLocalSizes = TExtraSizes{GetLE32(FLocal, 18), GetLE32(FLocal, 22), 0};
-  TExtraHigh high;
-  ReadExtraField(Archive, extraLen, high, 0, FLocalSizes, &FLocalExtra);
-  FLocalZip64 = high.Tag == kStandardZip64ExtraTag;
-  PackedHigh = high.PackedHigh;
-  UnpackedHigh = high.UnpackedHigh;
-  OffsetHigh = 0;
-  return true;
+  return count;
 }
 
 bool TUnZip::OpenDiskOf(std::unique_ptr<TStream32>& Archive, const TUnZipRecord& Record, bool First) {
@@ -551,7 +484,6 @@ bool TUnZip::OpenDiskOf(std::unique_ptr<TStream32>& Archive, const TUnZipRecord&
 void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   BytesLeft = UnpackedTotal;
   ArchiveTotal = UnpackedTotal;
-  std::string stored;
   int32_t i = 0;
   for (; i < FList.Count() && !GetCancel() && !FOutputFull; ++i) {
     FCurrentIndex = i;
@@ -559,13 +491,16 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     if (!OpenDiskOf(Archive, r, i == 0)) break;
     Entry = TUnEntry{};
     bool read = false;
-    std::string damage = r.Overlaps ? kOverlapping : "";
+    std::string damage = r.Overlaps ? kOverlapping : r.SameName ? kSameName : "";
     try {
-      read = !r.Overlaps && Archive->Seek(r.Offset, soBeginning) == r.Offset && ReadLocalHeader(*Archive, stored, true);
+      read = damage.empty() && ReadLocalRecord(*Archive, r.Offset, FLocal);
       // The directory names the entry as every other tool lists it: a local header that says
       // otherwise belongs to another entry (of a stale set, say) or is damaged, and neither its
       // name nor its data can be trusted.
-      if (read && r.HasCentral) damage = LocalDisagreement(r, stored);
+      if (read && r.HasCentral) {
+        if (const char* fault = LocalRecordDisagreement(FLocal, r.Central, r.Stored, r.PackedSize, r.UnpackedSize))
+          damage = fault;
+      }
       // The volumes of a set are checked for overlaps here, where the member's start is known.
       if (read && damage.empty() && r.LimitDisk == r.Disk && Archive->Position() + r.PackedSize > r.LimitOffset)
         damage = kOverlapping;
@@ -582,7 +517,10 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     }
     FMemberEndDisk = r.Disk;
     FMemberEndOffset = Archive->Position() + r.PackedSize;
-    const uint32_t localCrc = GetLE32(FLocal, 14);
+    PackedHigh = FLocal.High.PackedHigh;
+    UnpackedHigh = FLocal.High.UnpackedHigh;
+    OffsetHigh = 0;
+    const uint32_t localCrc = FLocal.Crc();
     if (r.HasCentral) {
       Entry.Flags = GetLE16(r.Central, 8);
       Entry.Method = GetLE16(r.Central, 10);
@@ -602,17 +540,17 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
         Entry.Permissions = static_cast<int32_t>(mode & kUnixPermissionMask &
                                                  ((attributes & platform::kAttrReadOnly) ? ~0200u : ~0u));
     } else {
-      Entry.Flags = GetLE16(FLocal, 6);
-      Entry.Method = GetLE16(FLocal, 8);
-      Entry.PackedSize = wide(PackedHigh, FLocalSizes.PackedSize);
-      Entry.UnpackedSize = wide(UnpackedHigh, FLocalSizes.UnpackedSize);
+      Entry.Flags = FLocal.Flags();
+      Entry.Method = FLocal.Method();
+      Entry.PackedSize = FLocal.PackedSize();
+      Entry.UnpackedSize = FLocal.UnpackedSize();
       Entry.Crc = localCrc;
     }
-    Entry.DosDateTime = GetLE32(FLocal, 10);
+    Entry.DosDateTime = GetLE32(FLocal.Header, 10);
     // An entry of the directory comes out under the directory's name, which its local name
     // has been found to match.
     if (r.HasCentral) EntryName = r.Name;
-    else SetEntryName(stored, GetLE16(FLocal, 6), kHostUnknown, FLocalExtra);
+    else SetEntryName(FLocal.StoredName, FLocal.Flags(), kHostUnknown, FLocal.Extra);
     SetCurrentFileName(EntryName);
     // Without a directory the sizes of a data-descriptor entry are out of reach: its data
     // cannot be found, and an empty file must not pass for it.
@@ -625,21 +563,6 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
   for (; (FVolumeMissing || FOutputFull) && i < FList.Count(); ++i) {
     if (!isFolderRecord(*FList.GetHeader(i))) CountFailed();
   }
-}
-
-std::string TUnZip::LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const {
-  if (LocalName != Record.Stored) return "its local header names another file";
-  if (GetLE16(FLocal, 8) != GetLE16(Record.Central, 10)) return "its local header gives another method";
-  // With flag bit 3 the CRC and sizes follow the data: the local fields may hold anything.
-  if (((GetLE16(FLocal, 6) | GetLE16(Record.Central, 8)) & kFlagDataDescriptor) != 0) return {};
-  // A local CRC of 0 defers to the directory's.
-  const uint32_t localCrc = GetLE32(FLocal, 14);
-  if (localCrc != GetLE32(Record.Central, 16) && !(localCrc == 0 && GetLE32(Record.Central, 20) != 0))
-    return "its local header gives another CRC";
-  if (wide(PackedHigh, FLocalSizes.PackedSize) != Record.PackedSize ||
-      wide(UnpackedHigh, FLocalSizes.UnpackedSize) != Record.UnpackedSize)
-    return "its local header gives other sizes";
-  return {};
 }
 
 bool TUnZip::RanPastNextEntry() {
@@ -874,6 +797,6 @@ bool TUnZip::OpenNextDisk(std::unique_ptr<TStream32>& Archive) {
 }
 
 bool TUnZip::CheckPassword(uint8_t* Buffer) {
-  return CheckPasswordHeader(std::span<const uint8_t>(Buffer, kEncryptionHeaderSize), GetLE16(FLocal, 6), Entry.Crc,
-                             FPassword, GetLE16(FLocal, 10), FPasswordForm);
+  return CheckPasswordHeader(std::span<const uint8_t>(Buffer, kEncryptionHeaderSize), FLocal.Flags(), Entry.Crc,
+                             FPassword, GetLE16(FLocal.Header, 10), FPasswordForm);
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/qrnCentral.h"
 #include "archive/qrnSpan.h"
 #include "archive/qrnUnBase.h"
 
@@ -23,6 +24,7 @@ struct TUnZipRecord {
   bool HasCentral = false;
   int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
   bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
+  bool SameName = false;    // found without a directory beside another member of its name
   // Split and spanned sets: where the next entry (or the directory) begins, on one base across
   // the volumes (disk counted from 1, offset in it); the member must end there at the latest.
   uint16_t LimitDisk = 0;   // 0: nothing follows
@@ -85,18 +87,8 @@ class TUnZip : public TUnBase {
   // Marks the listed entries whose data overlaps another entry's: in a single file by where
   // each member ends, in a set by where the next one begins (checked again when it is read).
   void MarkOverlaps();
-  // What the local header in work says otherwise than the directory record; empty when they
-  // agree.
-  std::string LocalDisagreement(const TUnZipRecord& Record, const std::string& LocalName) const;
   // Whether the member in work, read to its end, ran past where the next entry begins.
   bool RanPastNextEntry();
-  // Where the member whose local header stands at Pos ends, its data descriptor included; -1
-  // when no whole local header stands there or its end cannot be told.
-  int64_t NextMember(TStream32& Archive, int64_t Pos, int64_t Size);
-  // After DataStart and Packed bytes of data, where a member of these flags ends; -1 when its
-  // sizes wait in a descriptor or no descriptor fits.
-  static int64_t StepOverData(TStream32& Archive, int64_t DataStart, int64_t Packed, uint16_t Flags, bool Zip64,
-                              int64_t Size);
   // Where the local-header walk begins: the first local header whose members lead up to the one
   // detection found.
   int64_t WalkStart(TStream32& Archive, int64_t Size);
@@ -105,10 +97,6 @@ class TUnZip : public TUnBase {
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the
   // last one open. False when a piece cannot be had or holds less than the directory.
   bool ReadSplitDirectory(std::unique_ptr<TStream32>& Archive, TMemoryStream32& Directory);
-  // Reads the local header at the stream's position into FLocal (or takes the 30 bytes already
-  // there), deciphers it, reads its name and extra field; false when no local header stands
-  // there.
-  bool ReadLocalHeader(TStream32& Archive, std::string& StoredName, bool ReadFixedPart);
   // Puts the disk or volume of Record in place; false when it cannot be had.
   bool OpenDiskOf(std::unique_ptr<TStream32>& Archive, const TUnZipRecord& Record, bool First);
   // The loop of both paths over the listed entries.
@@ -143,10 +131,7 @@ class TUnZip : public TUnBase {
   // Where the member in work ends once read (disk from 1, offset), in a split or spanned set.
   uint16_t FMemberEndDisk = 0;
   int64_t FMemberEndOffset = 0;
-  std::array<uint8_t, 30> FLocal{};
-  TExtraSizes FLocalSizes;
-  std::vector<uint8_t> FLocalExtra;  // the extra field of the local header in work
-  bool FLocalZip64 = false;  // it carries a Zip64 block: its descriptor holds 64-bit sizes
+  TLocalRecord FLocal;  // the local header in work
   bool FByLocal = false;
   bool FVolumeMissing = false;  // a disk or volume the run needed could not be had
   bool FLocalOnlyUnknownSize = false;

@@ -86,19 +86,6 @@ void EntrySizes(const std::array<uint8_t, 46>& Raw, const TCompFileInfo& Info, i
   Unpacked = Full(low.UnpackedSize, Info.UnpackedHigh);
 }
 
-bool HasStandardZip64Field(const std::vector<uint8_t>& Extra) {
-  return HasExtraBlock(Extra.data(), Extra.size(), {kStandardZip64ExtraTag});
-}
-
-// Bytes of the data descriptor at Pos: its signature is optional, its sizes are 64-bit when the
-// local header carries a standard Zip64 field.
-int64_t DescriptorLength(TStream32& Input, int64_t Pos, bool Zip64) {
-  std::array<uint8_t, 4> sig{};
-  Input.Seek(Pos, soBeginning);
-  const bool hasSig = Input.Read(sig.data(), 4) == 4 && GetLE32(sig, 0) == kDataDescriptorSignature;
-  return (hasSig ? 4 : 0) + 4 + (Zip64 ? 16 : 8);
-}
-
 }  // namespace
 
 // The parts of a split set read as one stream: volume after volume, each starting where the one
@@ -332,23 +319,31 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
   Central = false;
   // Looked up once: every record of the directory asks.
   FReadSet = dynamic_cast<TVolumeSetStream*>(&Input);
+  // The reader reports a damaged end, and lists what it finds in spite of it: an update would
+  // make the loss permanent.
+  if (!Damage.empty()) {
+    MarkDamaged(Damage);
+    return false;
+  }
   if (EndRecordPos < 0) {
     // Without an end record the reader walks the local headers, from past the marker that
-    // opens a split archive; without those either, this is no archive to update.
+    // opens a split archive, and reports the directory missing: such an archive is read
+    // (swRead), never updated. Without local headers either, this is no archive at all.
     if (DirectoryFlags != hfLocal) return false;
+    MarkDamaged(kDirectoryMissing);
     Start = ArcOffset + (RecordKindAt(Input, ArcOffset) == hkDataDescriptor ? kSplitMarkerSize : 0);
     return true;
   }
   // One part of a set was searched, the last: its positions lie that far into the set.
-  const int64_t base = FReadSet ? FReadSet->Start(EndRecordDisk()) : 0;
-  if (base < 0 || CommentPos + CommentLength > Input.Size() - base) {
-    MarkDamaged("the archive comment runs past the end of the file");
+  const int64_t base = FReadSet ? FReadSet->Start(EndRecordDisk) : 0;
+  if (base < 0) {
+    MarkDamaged("the end record names a volume the set does not have");
     return false;
   }
-  FEmptyDirectory = DirectoryEntries() == 0 && DirectorySize() == 0;
-  FExpectedEntries = DirectoryEntries();
-  FExpectedFullCount = Zip64End();
-  FDirectoryEnd = base + DirectoryEnd();
+  FEmptyDirectory = DirectoryEntries == 0 && DirectorySize == 0;
+  FExpectedEntries = DirectoryEntries;
+  FExpectedFullCount = EndRecordKind == ekZip64;
+  FDirectoryEnd = base + DirectoryEnd;
   int64_t dir = FDirectoryEnd;
   if (FReadSet) {
     const int64_t dirBase = FReadSet->Start(static_cast<uint32_t>(DirectoryVolume()));
@@ -356,24 +351,20 @@ bool TZipBase::TakeDirectory(TStream32& Input, int64_t& Start, bool& Central) {
       MarkDamaged("the end record names a volume the set does not have");
       return false;
     }
-    dir = dirBase + DirectoryOffset();
+    dir = dirBase + DirectoryOffset;
     if (!FEmptyDirectory && RecordKindAt(Input, dir) != hkCentral) {
       MarkDamaged("no directory header stands where the end record says the directory begins");
+      return false;
+    }
+    // The directory ends where the record that describes it begins.
+    if (FDirectoryEnd - dir != DirectorySize) {
+      MarkDamaged("the set's directory does not end where its end record begins");
       return false;
     }
   } else if ((DirectoryFlags & hfCentral) != 0) {
     dir = ArcOffset;
   } else if (!FEmptyDirectory) {
-    MarkDamaged("the end record does not lead to a directory");
-    return false;
-  } else if (const int32_t kind = RecordKindAt(Input, ArcOffset); kind == hkLocal || kind == hkCentral) {
-    // The reader lists nothing from an end record that counts no entries.
-    MarkDamaged("entries stand before an end record that counts none");
-    return false;
-  }
-  // The directory ends where the record that describes it begins.
-  if (dir < 0 || FDirectoryEnd - dir != DirectorySize()) {
-    MarkDamaged("the directory's size does not reach from where it begins to its end record");
+    MarkDamaged("the end record of a single file names a directory on another disk");
     return false;
   }
   Start = dir;
@@ -391,7 +382,7 @@ bool TZipBase::FindDirectory(std::string& Name, TStream32& Input, TCompHeaderLis
     if (!TakeDirectory(Input, start, DirectoryFound)) return false;
     if (DirectoryFound && List != nullptr) {
       List->SharedBlock.assign(CommentLength, 0);
-      Input.Seek((FReadSet ? FReadSet->Start(EndRecordDisk()) : 0) + CommentPos, soBeginning);
+      Input.Seek((FReadSet ? FReadSet->Start(EndRecordDisk) : 0) + CommentPos, soBeginning);
       ReadExact(Input, List->SharedBlock.data(), CommentLength);
     }
     NextHeaderPos = start;
@@ -451,33 +442,17 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
       NextHeaderPos = record.End;
       return true;
     }
-    if (Input.Read(LocalHeaderBuf.data(), 30) != 30) return false;
-    bool enc = false;
-    if (ClassifySignature(GetLE32(LocalHeaderBuf, 0), hkLocal, enc) != hkLocal) return false;
-    if (enc) DecipherHeader(LocalHeaderBuf, hkLocal);
-    FReadEnciphered = enc;
-    const uint16_t flags = GetLE16(LocalHeaderBuf, 6);
-    const uint16_t nameLen = GetLE16(LocalHeaderBuf, 26);
-    const uint16_t extraLen = GetLE16(LocalHeaderBuf, 28);
-    if (NextHeaderPos + 30 + nameLen + extraLen > size) return false;
-    if (!ReadEntryName(Input, nameLen, enc)) return false;
-    FReadExtra.resize(extraLen);
-    ReadExact(Input, FReadExtra.data(), extraLen);
-    Name = DecodeEntryName(FReadStoredName, flags, kHostUnknown, FReadExtra);
+    // The walk of the reader, by the same steps.
+    if (!ReadLocalRecord(Input, NextHeaderPos, FReadLocal)) return false;
+    LocalHeaderBuf = FReadLocal.Header;
+    FReadEnciphered = FReadLocal.Enciphered;
+    FReadStoredName = FReadLocal.StoredName;
+    FReadExtra = FReadLocal.Extra;
     FReadComment.clear();
-    TExtraSizes sizes{GetLE32(LocalHeaderBuf, 18), GetLE32(LocalHeaderBuf, 22), 0};
-    ExtraHigh = ParseExtraHigh(FReadExtra.data(), FReadExtra.size(), 0, sizes);
+    Name = DecodeEntryName(FReadStoredName, FReadLocal.Flags(), kHostUnknown, FReadExtra);
+    ExtraHigh = FReadLocal.High;
     FReadOffset = FReadPos;
-    const int64_t packed = Full(sizes.PackedSize, ExtraHigh.PackedHigh);
-    // Without a directory an entry is sized by its local header alone; one whose sizes wait in
-    // a descriptor after the data cannot be, and nothing after it could be found again.
-    if ((flags & kFlagDataDescriptor) != 0 && packed == 0) {
-      MarkDamaged("an entry found without a directory keeps its sizes after its data");
-      return false;
-    }
-    NextHeaderPos += 30 + nameLen + extraLen + packed;
-    if ((flags & kFlagDataDescriptor) != 0)
-      NextHeaderPos += DescriptorLength(Input, NextHeaderPos, HasStandardZip64Field(FReadExtra));
+    NextHeaderPos = NextLocalHeader(Input, FReadLocal);
     return true;
   } catch (const std::exception&) {
     return false;
@@ -491,7 +466,8 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
   int64_t deletedBytes = 0;
   std::string name;
   bool central = false;
-  bool more = FindDirectory(name, Input, &List, central);
+  // Entries found without a directory are only listed (swRead): the archive was marked damaged.
+  bool more = FindDirectory(name, Input, &List, central) && central;
   int64_t read = 0;
   while (more) {
     ++read;
@@ -501,16 +477,15 @@ void TZipBase::ReadCentralDirectory(TStream32& Input, TCompHeaderList& List) {
     info.Utf8Name = false;
     if (FDeletePass)
       List.Add(name, info);
-    else if (central)
-      AddDirectoryEntry(Input, name, info, deletedBytes, List);
     else
-      AddLocalEntry(name, info, List);
+      AddDirectoryEntry(Input, name, info, deletedBytes, List);
     NextHeaderPos = afterHeader;
     more = ReadNextCentralHeader(name, Input, central);
   }
-  if (FDeletePass) return;
-  CheckWhatEndsTheEntries(Input, central, read);
+  if (FDeletePass || !central) return;
+  CheckWhatEndsTheEntries(Input, read);
   SetEntryLimits(List);
+  CheckWhatPrecedesTheEntries(Input, List);
 }
 
 void TZipBase::AddDirectoryEntry(TStream32& Input, const std::string& Name, TCompFileInfo& Info,
@@ -530,11 +505,17 @@ void TZipBase::AddDirectoryEntry(TStream32& Input, const std::string& Name, TCom
   Info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
   Info.Comment = FReadComment;
   Info.CommentLength = static_cast<uint32_t>(FReadComment.size());
-  // The directory names the entry, as the other tools list it, and updates match found files
-  // against that name; the reader shows the local header's. When they differ, which file the
-  // entry is cannot be told.
-  if (!LocalNameAgrees(Input, Info.LocalOffset, Info.StoredName))
-    MarkDamaged("the local name of " + Name + " differs from its directory name");
+  // Each entry is judged as the reader judges it, dropped and replaced ones too: an update must
+  // not turn an archive that the reader fails into one it passes.
+  if (!ReadLocalRecord(Input, Info.LocalOffset, FReadLocal)) {
+    Info.LocalFault = kNoLocalHeader;
+  } else {
+    int64_t packed = 0;
+    int64_t unpacked = 0;
+    EntrySizes(Info.RawHeader, Info, packed, unpacked);
+    Info.LocalFault = LocalRecordDisagreement(FReadLocal, Info.RawHeader, Info.StoredName, packed, unpacked);
+    Info.DataEnd = FReadLocal.DataStart + packed;
+  }
   if (FSwitch == swDelete && MatchesFileSpec(Name, FFileSpec, &FExcludeSpec)) {
     std::array<uint8_t, 30> local{};
     if (Info.LocalOffset + 30 <= Input.Size()) {
@@ -555,53 +536,16 @@ void TZipBase::AddDirectoryEntry(TStream32& Input, const std::string& Name, TCom
   List.Add(Name, Info);
 }
 
-void TZipBase::AddLocalEntry(const std::string& Name, TCompFileInfo& Info, TCompHeaderList& List) {
-  Info.EntryAction = eaKeep;
-  Info.LocalOffset = FReadPos;
-  Info.HeaderEnciphered = FReadEnciphered;
-  Info.PackedHigh = ExtraHigh.PackedHigh;
-  Info.UnpackedHigh = ExtraHigh.UnpackedHigh;
-  Info.Utf8Name = (GetLE16(LocalHeaderBuf, 6) & kFlagUtf8) != 0;
-  Info.Extra = FReadExtra;
-  Info.ExtraLength = static_cast<uint16_t>(FReadExtra.size());
-  Info.RawHeader.fill(0);
-  PutLE32(Info.RawHeader, 0, kCentralHeaderSignature);
-  // The readers take a name without flag bit 11 as the system's own bytes when a Unix tool made
-  // the entry, else as OEM text; a local header tells that only by its Unix extra blocks, and
-  // the directory record says it by its host. A '\' of a local header's name is a byte of it,
-  // as the reader shows it: a plain ASCII name keeps it under a Unix host, which says the same.
-  if (HasUnixExtraBlock(FReadExtra.data(), FReadExtra.size()) ||
-      (FReadStoredName.find('\\') != std::string::npos && platform::IsAscii(FReadStoredName)))
-    Info.RawHeader[5] = kHostUnix;
-  std::copy(LocalHeaderBuf.begin() + 6, LocalHeaderBuf.begin() + 30, Info.RawHeader.begin() + 8);
-  PutLE16(Info.RawHeader, 30, Info.ExtraLength);
-  PutLE32(Info.RawHeader, 42, static_cast<uint32_t>(FReadPos));
-  List.Add(Name, Info);
-}
-
-void TZipBase::CheckWhatEndsTheEntries(TStream32& Input, bool Central, int64_t Read) {
-  if (Central) {
-    // The end record counts the entries (the 22-byte record to 16 bits): a directory that ends
-    // sooner has lost entries, which an update would then drop for good.
-    const int64_t expected = FExpectedEntries;
-    if (expected >= 0 && (FExpectedFullCount ? Read != expected : (Read & 0xFFFF) != expected))
-      MarkDamaged("the directory holds " + std::to_string(Read) + " entries where its end record counts " +
-                  std::to_string(expected));
-    // The headers fill the directory to its end; only a digital signature may close it.
-    if (!FEmptyDirectory && NextHeaderPos != FDirectoryEnd && !DigitalSignatureCloses(Input, NextHeaderPos))
-      MarkDamaged("the directory ends before its end record");
-  } else if (Read > 0) {
-    // Entries found by their local headers: the directory of the new archive goes where they
-    // end, and what stands there must be the end of the file or the remains of a directory.
-    FDirectoryPos = NextHeaderPos;
-    std::array<uint8_t, 4> sig{};
-    Input.Seek(NextHeaderPos, soBeginning);
-    bool enc = false;
-    if (NextHeaderPos < Input.Size() &&
-        (Input.Read(sig.data(), 4) != 4 || (ClassifySignature(GetLE32(sig, 0), hkCentral, enc) != hkCentral &&
-                                            ClassifySignature(GetLE32(sig, 0), hkEnd, enc) != hkEnd)))
-      MarkDamaged("something other than a directory follows the entries found by their local headers");
-  }
+void TZipBase::CheckWhatEndsTheEntries(TStream32& Input, int64_t Read) {
+  // The end record counts the entries (the 22-byte record to 16 bits): a directory that ends
+  // sooner has lost entries, which an update would then drop for good.
+  const int64_t expected = FExpectedEntries;
+  if (expected >= 0 && (FExpectedFullCount ? Read != expected : (Read & 0xFFFF) != expected))
+    MarkDamaged("the directory holds " + std::to_string(Read) + " entries where its end record counts " +
+                std::to_string(expected));
+  // The headers fill the directory to its end; only a digital signature may close it.
+  if (!FEmptyDirectory && NextHeaderPos != FDirectoryEnd && !DigitalSignatureCloses(Input, NextHeaderPos))
+    MarkDamaged("the directory ends before its end record");
 }
 
 void TZipBase::SetEntryLimits(TCompHeaderList& List) {
@@ -618,22 +562,29 @@ void TZipBase::SetEntryLimits(TCompHeaderList& List) {
     TCompFileInfo& info = List.Info(i);
     const auto next = std::upper_bound(starts.begin(), starts.end(), info.LocalOffset);
     info.Limit = next != starts.end() ? *next : FDirectoryPos >= info.LocalOffset ? FDirectoryPos : -1;
+    // The entries lie before the directory, and each ends before the next one begins.
+    if (FDirectoryPos >= 0 && info.LocalOffset >= FDirectoryPos)
+      MarkDamaged(List.Name(i) + ": " + kPastDirectory);
+    else if (info.Limit >= 0 && info.DataEnd > info.Limit)
+      MarkDamaged(List.Name(i) + ": " + kOverlapping);
   }
+  // Then each local header, against its directory record, as the reader reads the entries.
+  for (int32_t i = 0; i < List.Count(); ++i)
+    if (const char* fault = List.Info(i).LocalFault) MarkDamaged(List.Name(i) + ": " + fault);
 }
 
-bool TZipBase::LocalNameAgrees(TStream32& Input, int64_t Offset, const std::string& StoredName) {
-  std::array<uint8_t, 30> local{};
-  bool enc = false;
-  if (Offset < 0 || Input.Seek(Offset, soBeginning) != Offset || Input.Read(local.data(), 30) != 30 ||
-      ClassifySignature(GetLE32(local, 0), hkLocal, enc) != hkLocal)
-    return true;  // no local header to compare: copying the entry finds that out
-  if (enc) DecipherHeader(local, hkLocal);
-  const uint16_t length = GetLE16(local, 26);
-  if (length != StoredName.size()) return false;
-  std::string name(length, '\0');
-  if (length > 0 && Input.Read(name.data(), length) != length) return true;
-  if (enc && length > 0) DecipherBlock(reinterpret_cast<uint8_t*>(name.data()), length);
-  return name == StoredName;
+void TZipBase::CheckWhatPrecedesTheEntries(TStream32& Input, TCompHeaderList& List) {
+  // Two archives joined: tools that read from the front (7-Zip) list the first, the reader and
+  // the others the last. An update keeps what stands before the entries, so the new archive
+  // would lack the files added, and still hold those deleted, for the first kind. A program
+  // stub or bytes of no archive hold no member.
+  if (FReadSet != nullptr) return;
+  int64_t first = FDirectoryPos;
+  for (int32_t i = 0; i < List.Count(); ++i) first = std::min(first, List.Info(i).LocalOffset);
+  const int64_t member = first > kSplitMarkerSize ? FirstLocalSignature(Input, first) : -1;
+  if (member < 0 || !ReadLocalRecord(Input, member, FReadLocal)) return;
+  const int64_t end = NextLocalHeader(Input, FReadLocal);
+  if (end <= first) MarkDamaged(kArchiveInFront);
 }
 
 bool TZipBase::DigitalSignatureCloses(TStream32& Input, int64_t Pos) {
@@ -642,50 +593,35 @@ bool TZipBase::DigitalSignatureCloses(TStream32& Input, int64_t Pos) {
          GetLE32(r, 0) == kDigitalSignatureSignature && Pos + 6 + GetLE16(r, 4) == FDirectoryEnd;
 }
 
-int64_t TZipBase::MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, bool& Enciphered) {
+int64_t TZipBase::MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader,
+                                     const TCompFileInfo* Info, bool& Enciphered) {
   const int64_t start = Input.Position();
-  const int64_t size = Input.Size();
-  FKeptFault = "no local header stands where its directory record says";
-  if (Input.Read(LocalHeaderBuf.data(), 30) != 30) return 0;
-  if (ClassifySignature(GetLE32(LocalHeaderBuf, 0), hkLocal, Enciphered) != hkLocal) return 0;
-  if (Enciphered) DecipherHeader(LocalHeaderBuf, hkLocal);
-  const uint16_t flags = GetLE16(LocalHeaderBuf, 6);
-  const uint16_t nameLen = GetLE16(LocalHeaderBuf, 26);
-  const uint16_t extraLen = GetLE16(LocalHeaderBuf, 28);
-  FKeptFault = "its local header runs past the end of the archive";
-  if (start + 30 + nameLen + extraLen > size) return 0;
-  std::vector<uint8_t> extra(extraLen);
-  Input.Seek(start + 30 + nameLen, soBeginning);
-  if (extraLen > 0 && Input.Read(extra.data(), extraLen) != extraLen) return 0;
-  TExtraSizes local{GetLE32(LocalHeaderBuf, 18), GetLE32(LocalHeaderBuf, 22), 0};
-  ExtraHigh = ParseExtraHigh(extra.data(), extra.size(), 0, local);
-  int64_t packed = Full(local.PackedSize, ExtraHigh.PackedHigh);
-  // The directory's size is the entry's: a local header may lack the high word, or hold
-  // nothing at all when the sizes follow the data. Where it holds a size, its low word must
-  // agree.
-  int64_t centralPacked = GetLE32(RawHeader, 20);
-  if (FKeptInfo != nullptr) {
-    int64_t unpacked = 0;
-    EntrySizes(RawHeader, *FKeptInfo, centralPacked, unpacked);
-  }
-  FKeptFault = "its local header and its directory record give different packed sizes";
-  if (local.PackedSize != 0 && static_cast<uint32_t>(packed) != static_cast<uint32_t>(centralPacked)) return 0;
-  packed = std::max(packed, centralPacked);
-  int64_t count = 30 + nameLen + extraLen + packed;
-  // The descriptor after the data belongs to the entry and goes along.
-  if ((flags & kFlagDataDescriptor) != 0) count += DescriptorLength(Input, start + count, HasStandardZip64Field(extra));
+  FKeptFault = kNoLocalHeader;
+  if (!ReadLocalRecord(Input, start, FReadLocal)) return 0;
+  Enciphered = FReadLocal.Enciphered;
+  LocalHeaderBuf = FReadLocal.Header;
+  ExtraHigh = FReadLocal.High;
+  // The directory's size is the entry's, as the reader takes it: a local header may lack the
+  // high word, or hold nothing at all when the sizes follow the data.
+  int64_t packed = GetLE32(RawHeader, 20);
+  int64_t unpacked = 0;
+  if (Info != nullptr) EntrySizes(RawHeader, *Info, packed, unpacked);
   FKeptFault = "its data runs past the end of the archive";
-  if (start + count > size) return 0;
+  if (packed > Input.Size() - FReadLocal.DataStart) return 0;
+  // The descriptor after the data belongs to the entry and goes along.
+  const int64_t end = MemberEnd(Input, FReadLocal, packed);
+  FKeptFault = "no record follows the data descriptor after its data";
+  if (end < 0) return 0;
   FKeptFault = "its data runs into the entry after it";
-  if (FKeptInfo != nullptr && FKeptInfo->Limit >= 0 && start + count > FKeptInfo->Limit) return 0;
+  if (Info != nullptr && Info->Limit >= 0 && end > Info->Limit) return 0;
   FKeptFault = "";
   Input.Seek(start, soBeginning);
-  return count;
+  return end - start;
 }
 
 int64_t TZipBase::ReadLocalHeader(TStream32& Input, TStream32& Output, std::array<uint8_t, 46>& RawHeader) {
   bool enc = false;
-  const int64_t count = MeasureStoredEntry(Input, RawHeader, enc);
+  const int64_t count = MeasureStoredEntry(Input, RawHeader, FKeptInfo, enc);
   if (count <= 0) return 0;
   PutLE32(RawHeader, 42, static_cast<uint32_t>(Output.Size()));
   return count;
@@ -700,7 +636,7 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
   std::array<uint8_t, 46>& raw = info.RawHeader;
   const int64_t start = Input.Position();
   bool enc = false;
-  const int64_t count = MeasureStoredEntry(Input, raw, enc);
+  const int64_t count = MeasureStoredEntry(Input, raw, &info, enc);
   if (count <= 0) RaiseWriteError();
   std::array<uint8_t, 30> local{};
   std::copy(LocalHeaderBuf.begin(), LocalHeaderBuf.end(), local.begin());
@@ -750,10 +686,11 @@ void TZipBase::CopyEntry(TStream32& Input, TStream32& Output, TCompHeaderList& L
 }
 
 bool TZipBase::OpenOldVolumes(std::unique_ptr<TStream32>& Old) {
-  if (EndRecordPos < 0 || EndRecordDisk() == 0) return true;
+  // A damaged end names no volumes to trust: the directory's reading refuses the archive.
+  if (EndRecordPos < 0 || EndRecordDisk == 0 || !Damage.empty()) return true;
   // One part of a split set (name.z01 ... name.zip): the parts before this last one are asked
   // for through OnNextVolume, and the set is read as one stream.
-  const auto last = static_cast<int32_t>(EndRecordDisk());
+  const auto last = static_cast<int32_t>(EndRecordDisk);
   VolumeFileName = ArchiveFile();
   std::vector<std::unique_ptr<TStream32>> volumes;
   for (int32_t disk = 0; disk < last; ++disk) {
@@ -1012,7 +949,7 @@ int32_t TZipBase::OpenArchiveDirectory() {
   FSwitch = saved;
   // A comment is put into the archive by writing its directory anew in place: one part of a
   // set cannot take that, and a directory that lost entries would lose them for good.
-  if ((EndRecordPos >= 0 && EndRecordDisk() != 0) || FArcType == atZipDS) {
+  if ((EndRecordPos >= 0 && EndRecordDisk != 0) || FArcType == atZipDS) {
     ReportError(ArchiveFile(), "", "0", E_UNSUPPORTED_TYPE);
     return 0;
   }

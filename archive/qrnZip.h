@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/qrnCentral.h"
 #include "archive/qrnCompBase.h"
 #include "platform/volumes.h"
 
@@ -124,22 +125,22 @@ class TZipBase : public TCompBase {
   void ReadAsOneSet(std::unique_ptr<TStream32>& Old, std::vector<std::unique_ptr<TStream32>> Volumes);
   // Reads the local header of the stored entry at Input's position into LocalHeaderBuf
   // (deciphered) and returns the bytes the entry takes from there: header, name, extra field,
-  // data and a data descriptor. The data's size is the directory's (FKeptInfo), checked against
-  // the local header's; 0 when they disagree, or when the entry would reach into the next one
-  // or past the end of the archive. Input is left at the entry's start.
-  int64_t MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, bool& Enciphered);
-  // The work-list entry of the header just read, from the directory or from a local header.
+  // data and a data descriptor. The data's size is the directory's (with Info's high words);
+  // 0 when the entry would reach into the next one (Info's Limit) or past the end of the
+  // archive. Input is left at the entry's start.
+  int64_t MeasureStoredEntry(TStream32& Input, const std::array<uint8_t, 46>& RawHeader, const TCompFileInfo* Info,
+                             bool& Enciphered);
+  // The work-list entry of the directory record just read, its local header judged as the
+  // reader judges it.
   void AddDirectoryEntry(TStream32& Input, const std::string& Name, TCompFileInfo& Info, int64_t& DeletedBytes,
                          TCompHeaderList& List);
-  void AddLocalEntry(const std::string& Name, TCompFileInfo& Info, TCompHeaderList& List);
-  // After the last entry: the count and the end of the directory, or what follows entries
-  // found by their local headers.
-  void CheckWhatEndsTheEntries(TStream32& Input, bool Central, int64_t Read);
-  // Where each stored entry must end (Limit); two entries at one place mark the archive damaged.
+  // After the last entry: the count and the end of the directory.
+  void CheckWhatEndsTheEntries(TStream32& Input, int64_t Read);
+  // Where each stored entry must end (Limit); entries at one place, past the directory or over
+  // the next one mark the archive damaged.
   void SetEntryLimits(TCompHeaderList& List);
-  // Whether the local header at Offset, when there is one, carries the name bytes the
-  // directory gives the entry.
-  bool LocalNameAgrees(TStream32& Input, int64_t Offset, const std::string& StoredName);
+  // Marks the archive when another archive's member stands before its entries.
+  void CheckWhatPrecedesTheEntries(TStream32& Input, TCompHeaderList& List);
   // Whether a digital signature record at Pos ends exactly where the directory does.
   bool DigitalSignatureCloses(TStream32& Input, int64_t Pos);
 
@@ -154,6 +155,7 @@ class TZipBase : public TCompBase {
   std::vector<uint8_t> FReadExtra;
   std::vector<uint8_t> FReadComment;
   bool FReadEnciphered = false;
+  TLocalRecord FReadLocal;  // the local header last read, its allocations kept across entries
   bool FReadCentral = false;
   int64_t FReadPos = 0;
   // Where the header's entry begins in the stream read: its local header, moved by a prefix's

@@ -2,22 +2,10 @@
 
 #include "archive/qrnCrypt.h"
 #include "archive/qrnStreams.h"
+#include "archive/qrnZipRecords.h"
 #include "platform/files.h"
 
 namespace {
-
-constexpr uint32_t kSigLocal = 0x04034B50u;
-constexpr uint32_t kSigLocalEnc = 0x04034C50u;
-constexpr uint32_t kSigCentral = 0x02014B50u;
-constexpr uint32_t kSigCentralEnc = 0x02014C50u;
-constexpr uint32_t kSigEnd = 0x06054B50u;
-constexpr uint32_t kSigEndEnc = 0x06054C50u;
-constexpr uint32_t kSigLargeEnd = 0x06055B50u;
-constexpr uint32_t kSigLargeEndEnc = 0x06055C50u;
-constexpr uint32_t kSigDataDescriptor = 0x08074B50u;
-
-// Open mode of detection: read, others may read but not write.
-constexpr uint16_t kReadDenyWrite = 0x20;
 
 // The key words every header is ciphered from. Built once per process, read-only afterwards.
 struct HeaderKeyState {
@@ -75,7 +63,7 @@ TRegisterQarno::TRegisterQarno() { buildHeaderKeys(); }
 std::string TRegisterQarno::GetArchiveFile() { return FArchiveFile; }
 
 bool TRegisterQarno::DetectFromArchiveFile(TArcType& Found) {
-  TFileStream32 stream(FArchiveFile, kReadDenyWrite);
+  TFileStream32 stream(FArchiveFile, platform::kModeReadDenyWrite);
   if (stream.Handle() < 0) return false;
   Found = DetectArcType(&stream);
   return true;
@@ -113,10 +101,10 @@ void TRegisterQarno::SetZipCmntBufSize(int32_t Value) {
 
 uint32_t TRegisterQarno::GetHeaderSignature(int32_t Kind, bool Enciphered) {
   switch (Kind) {
-    case hkLocal: return Enciphered ? kSigLocalEnc : kSigLocal;
-    case hkCentral: return Enciphered ? kSigCentralEnc : kSigCentral;
-    case hkEnd: return kSigEnd;
-    default: return kSigDataDescriptor;
+    case hkLocal: return Enciphered ? kLocalHeaderSignatureEnciphered : kLocalHeaderSignature;
+    case hkCentral: return Enciphered ? kCentralHeaderSignatureEnciphered : kCentralHeaderSignature;
+    case hkEnd: return kEndRecordSignature;
+    default: return kDataDescriptorSignature;
   }
 }
 
@@ -124,13 +112,13 @@ int32_t TRegisterQarno::ClassifySignature(uint32_t Value, int32_t ExpectedKind, 
   Enciphered = false;
   switch (ExpectedKind) {
     case hkLocal:
-      if (Value != kSigLocal && Value != kSigLocalEnc) return hkNone;
+      if (Value != kLocalHeaderSignature && Value != kLocalHeaderSignatureEnciphered) return hkNone;
       break;
     case hkCentral:
-      if (Value != kSigCentral && Value != kSigCentralEnc) return hkNone;
+      if (Value != kCentralHeaderSignature && Value != kCentralHeaderSignatureEnciphered) return hkNone;
       break;
     case hkEnd:
-      if (Value != kSigEnd && Value != kSigEndEnc && Value != kSigLargeEnd && Value != kSigLargeEndEnc) return hkNone;
+      if (Value != kEndRecordSignature && Value != kEndRecordSignatureEnciphered && Value != kLargeEndRecordSignature && Value != kLargeEndRecordSignatureEnciphered) return hkNone;
       break;
     default:
       return hkNone;
@@ -140,18 +128,18 @@ int32_t TRegisterQarno::ClassifySignature(uint32_t Value, int32_t ExpectedKind, 
 }
 
 bool TRegisterQarno::IsEncipheredSignature(uint32_t Value) {
-  return Value == kSigLocalEnc || Value == kSigCentralEnc || Value == kSigEndEnc || Value == kSigLargeEndEnc;
+  return Value == kLocalHeaderSignatureEnciphered || Value == kCentralHeaderSignatureEnciphered || Value == kEndRecordSignatureEnciphered || Value == kLargeEndRecordSignatureEnciphered;
 }
 
 bool TRegisterQarno::IsEntrySignature(uint32_t Value) {
-  return Value == kSigLocal || Value == kSigLocalEnc || Value == kSigCentral || Value == kSigCentralEnc;
+  return Value == kLocalHeaderSignature || Value == kLocalHeaderSignatureEnciphered || Value == kCentralHeaderSignature || Value == kCentralHeaderSignatureEnciphered;
 }
 
 int32_t TRegisterQarno::HeaderCipherLength(uint32_t Signature, int32_t Kind) {
   switch (Kind) {
     case hkLocal: return 26;
     case hkCentral: return 42;
-    case hkEnd: return (Signature == kSigEnd || Signature == kSigEndEnc) ? 18 : 22;
+    case hkEnd: return (Signature == kEndRecordSignature || Signature == kEndRecordSignatureEnciphered) ? 18 : 22;
     default: return 0;
   }
 }

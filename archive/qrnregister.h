@@ -22,7 +22,43 @@ inline bool IsKnownArcType(TArcType t) {
 // Header kinds of the signature operations.
 enum : int32_t { hkLocal = 0, hkCentral = 1, hkEnd = 2, hkDataDescriptor = 3, hkNone = 5 };
 
-class TRegisterQarno : public TComponent {
+// The record that gives the numbers of a zip directory: the 22-byte end record, the engine's
+// own 26-byte one, or the Zip64 end record before the 22-byte one.
+enum TEndRecordKind : uint8_t { ekNone, ekPlain, ekLarge, ekZip64 };
+
+// What the zip directory search found, filled whole by each search and read by the reader and
+// the writer alike. Positions are in the file searched (the last volume of a set).
+struct TZipDirectory {
+  // The records found: hfLocal, hfCentral (the directory confirmed), hfEnd, hfZip64Locator,
+  // hfZip64End.
+  THeaderTypeState DirectoryFlags = 0;
+  // Where the archive comment begins (right after the end record; 0 when none) and its length.
+  int64_t CommentPos = 0;
+  uint16_t CommentLength = 0;
+  // Added to every stored local-header offset: the length of a prefix the offsets do not count.
+  uint32_t SfxShift = 0;
+  // The end record found (-1 none) and the record its numbers come from.
+  int64_t EndRecordPos = -1;
+  TEndRecordKind EndRecordKind = ekNone;
+  // Its numbers: the disk that holds it, the disk the directory begins on and its offset there
+  // (both 0-based, as stored), the directory's size and its entries (16 bits in the 22-byte and
+  // the large record).
+  uint32_t EndRecordDisk = 0;
+  uint32_t DirectoryDisk = 0;
+  int64_t DirectoryOffset = 0;
+  int64_t DirectorySize = 0;
+  int64_t DirectoryEntries = 0;
+  // Where the records after the directory begin: the Zip64 end record, else the end record;
+  // -1 when no end record was found.
+  int64_t DirectoryEnd = -1;
+  // Why the archive is damaged at its end, as the reader reports it and an update refuses it;
+  // empty when it is sound. With hfCentral the directory is still there (only the comment is
+  // cut); without, the end record found is not the archive's own and the entries are looked
+  // for by their local headers.
+  std::string Damage;
+};
+
+class TRegisterQarno : public TComponent, public TZipDirectory {
  public:
   TRegisterQarno();
   ~TRegisterQarno() override = default;
@@ -77,29 +113,16 @@ class TRegisterQarno : public TComponent {
   // Detects the kind of the archive open in Stream and fills the detection fields; nullptr
   // gives atNA.
   TArcType DetectArcType(TStream32* Stream);
-  // The zip directory search: fills DirectoryFlags, SfxShift, CommentPos, EndRecordPos,
-  // CommentLength and the header copies; returns the directory position, a local-header
-  // position, 0 or -1. The reader and the writer both take the directory from here.
+  // The zip directory search: fills the TZipDirectory record and the header copies; returns
+  // the directory position, a local-header position, 0 or -1. The reader and the writer both
+  // take the directory from here.
   int64_t FindZipDirectory(TStream32& Stream);
   // VolumeLetter and VolumeNumber from the detected kind and the archive's extension.
   void SetVolumeNumbering();
-  // The 0-based number of the disk or volume that holds the end record found, from the record
-  // that was kept: the large one, the Zip64 one (the 22-byte record is then not kept) or the
-  // 22-byte one.
-  uint32_t EndRecordDisk() const;
-  // What the end record found says of the directory, from the record kept as EndRecordDisk
-  // reads it: the volume it starts on and its offset there (as stored), its size, its entries
-  // (the 22-byte and the large record count to 16 bits), and the number of the last volume.
-  bool LargeEnd() const;
-  bool Zip64End() const;
-  int32_t DirectoryVolume() const;
-  int64_t DirectoryOffset() const;
-  int64_t DirectorySize() const;
-  int64_t DirectoryEntries() const;
+  // The volumes the end record names, 0-based and kept below 0xFFFF: the last one (which holds
+  // the end record) and the one the directory begins on.
   int32_t LastVolume() const;
-  // Where the records after the directory begin: the Zip64 end record, else the end record;
-  // -1 when no end record was found.
-  int64_t DirectoryEnd() const;
+  int32_t DirectoryVolume() const;
 
   // --- the single tests of detection ---
   // Modes of ArcTypeOfHeader: the dword starts the file, or lies inside a self-extractor.
@@ -122,16 +145,9 @@ class TRegisterQarno : public TComponent {
   TArcType DetectProgramFile(TStream32& Stream, const uint8_t* Head, int32_t HeadLen, TArcType& T);
   TArcType DetectPlainFile(TStream32& Stream, const uint8_t* Head, int32_t HeadLen, TArcType& T);
 
-  // --- detection results ---
+  // --- detection results (the zip directory's in TZipDirectory) ---
   int64_t ArchiveSize = 0;
   int64_t ArcOffset = 0;
-  int64_t CommentPos = 0;
-  // The end record found by the last directory search (-1 none), also when the search went on
-  // to look for local headers because it led to no directory, and its comment's length.
-  int64_t EndRecordPos = -1;
-  uint16_t CommentLength = 0;
-  uint32_t SfxShift = 0;
-  THeaderTypeState DirectoryFlags = 0;
   std::array<uint8_t, 22> EndRecordBuf{};
   std::array<uint8_t, 26> LargeEndRecordBuf{};
   std::array<uint8_t, 20> Zip64LocatorBuf{};
@@ -144,6 +160,8 @@ class TRegisterQarno : public TComponent {
   char VolumeLetter = '\0';
 
  protected:
+  // The search of FindZipDirectory, into a record of its own.
+  int64_t SearchZipDirectory(TStream32& Stream, TZipDirectory& Found);
   // Opens ArchiveFile read-only (deny write) and detects its kind; false when it cannot be
   // opened.
   bool DetectFromArchiveFile(TArcType& Found);

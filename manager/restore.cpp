@@ -132,8 +132,11 @@ void TForm7::CreateUnZip() {
   // A missing archive is reported without its name (the reader has emptied ArchiveFile).
   UnZip1.OnError = [this](TObject*, const std::string& file, const std::string& extended, const std::string&,
                           int32_t code) { FErrors.Add(file.empty() ? FArchive : TargetPath(file), extended, code); };
+  // A file that an entry failed stays in doubt: another entry of its name may have passed before.
   UnZip1.OnEnd = [this](TObject*, const std::string& file, bool passed) {
-    if (passed) FIntact.insert(file);
+    if (!passed) FDoubtful.insert(file);
+    if (passed && !FDoubtful.count(file)) FIntact.insert(file);
+    else FIntact.erase(file);
   };
 }
 
@@ -185,6 +188,7 @@ bool TForm7::RunRestore(int32_t& extracted) {
   const TFormRun run(FRunning, {&xpButton1, &xpButton2, &xpButton3, &FileListBox1});
   FErrors.Clear();
   FIntact.clear();
+  FDoubtful.clear();
   FProgress.Start();
   // Resolved once: the staged files are walked and matched under one name, also when an older
   // or hand-made task store holds a relative folder.

@@ -82,8 +82,10 @@ class TForm7 : public TArchiveForm {
   std::string FListFolder;
   std::string FArchive;
   int32_t FFileCount = 0;
-  // The folder the run in progress extracts into, and the outputs whose verdict passed.
+  // The folder the run in progress extracts into, the outputs whose verdict passed, and those
+  // that an entry failed.
   std::string FStaging;
   std::set<std::string> FIntact;
+  std::set<std::string> FDoubtful;
   TProgressPace FProgress{KamsaMeter1, KamsaMeter2};
 };

@@ -434,7 +434,7 @@ TEST(SplitVolumes, HandlerIsAskedUntilTheVolumeExistsThenItIsOpened) {
 
   // Found through a local header only: the set's end is unknown, so the volume after the
   // second one is numbered, not the archive's own name.
-  zip.DirectoryFlags = 0x01;
+  zip.DirectoryFlags = hfLocal;
   zip.VolumeFileName = archive;
   std::ofstream(dir.path() + "/set.z03") << "3";
   std::string seenId;

@@ -44,7 +44,7 @@ struct Reader : TZipCommon {
     FArchiveFile = Value;
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     FArcType = atZipDS;
-    DirectoryFlags = bytes.find("PK\x05\x06") != std::string::npos ? 0x07 : 0x01;
+    DirectoryFlags = bytes.find("PK\x05\x06") != std::string::npos ? hfLocal | hfCentral | hfEnd : hfLocal;
   }
   void Archive(const std::string& s) { FArchiveFile = s; }
 };

@@ -3,6 +3,8 @@
 // before its directory is walked by its local headers, and folder entries.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "archive/qrnEndian.h"
 #include "platform/volumes.h"
 #include "tests/archive/unzip_fixture.h"
@@ -564,6 +566,117 @@ TEST(UnZipEntries, FailedEntriesOfADamagedDirectoryAreBoundedByWhatItCouldHold) 
     EXPECT_GE(r.Count(E_BAD_FILE_HEADER), 1);
     EXPECT_GE(r.unzip.FilesFailed(), c.leastFailed);
     EXPECT_LE(r.unzip.FilesFailed(), c.mostFailed);
+  }
+}
+
+// Guards an end record that counts no entries passing after members: the reader listed nothing
+// from it and restored "0 files" with success, where Info-ZIP and 7-Zip call the archive
+// damaged. The members before it are walked by their local headers and the damage is reported;
+// an archive of nothing but its end record is still an empty archive.
+TEST(UnZipEntries, AnEndRecordCountingNothingAfterMembersIsDamage) {
+  if (!HaveTool("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  Folder d;
+  std::map<std::string, std::string> source;
+  ASSERT_TRUE(ZipTexts(d, "m", 3, 700, 40, source));
+  const auto infoZip = zipfixture::ReadAll(d / "a.zip");
+  std::vector<uint8_t> own;
+  {
+    writerfixture::Writer w(d / "own.zip", d / "src");
+    ASSERT_EQ(w.zip.Compress(), 3);
+    own = zipfixture::ReadAll(d / "own.zip");
+  }
+  // The end record's counts and directory size zeroed, the directory still before it.
+  auto countsZeroed = [](std::vector<uint8_t> b) {
+    const size_t end = b.size() - TEndRecord::kSize;
+    for (const size_t at : {end + 8, end + 10, end + 12, end + 14}) PutLE16(b, at, 0);
+    return b;
+  };
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    bool damaged;
+  };
+  std::vector<Case> cases = {
+      {"Info-ZIP's end record counting nothing", countsZeroed(infoZip), true},
+      {"our end record counting nothing", countsZeroed(own), true},
+      {"an empty end record after members", Build({Stored("m0.txt", source["m0.txt"])}, false), true},
+      {"nothing but an end record", {}, false},
+  };
+  const auto empty = TEndRecord{}.Encode();
+  cases[2].bytes.insert(cases[2].bytes.end(), empty.begin(), empty.end());
+  cases[3].bytes.assign(empty.begin(), empty.end());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder t;
+    zipfixture::WriteAll(t / "x.zip", c.bytes);
+    if (c.damaged && HaveTool("unzip")) {
+      EXPECT_NE(Shell("unzip -tq '" + (t / "x.zip") + "' >/dev/null 2>&1"), 0);
+    }
+    Reader r(t / "x.zip", t / "dest");
+    r.unzip.Extract();
+    EXPECT_EQ(r.Count(E_BAD_FILE_HEADER) > 0, c.damaged);
+    for (const auto& [name, content] : Tree(t / "dest")) EXPECT_EQ(content, source[name]) << name;
+    if (!c.damaged) {
+      EXPECT_TRUE(r.errors.empty());
+    }
+  }
+}
+
+// Guards the UTF-8 flag (bit 11) of a directory record counting for nothing against its local
+// header: set in the directory only, "Отчёт №1.txt" stored in the DOS code page came out under a
+// name of replacement characters, with success. A flag that the two headers give differently
+// fails the entry as damaged, and an update refuses the archive.
+TEST(UnZipEntries, TheUtf8FlagOfADirectoryRecordMustAgreeWithItsLocalHeader) {
+  const std::string report = "Отчёт №1.txt";
+  Folder d;
+  Put(d / ("src/" + report), "the report");
+  Put(d / "src/other.txt", "another file");
+  {
+    writerfixture::Writer w(d / "own.zip", d / "src");
+    ASSERT_EQ(w.zip.Compress(), 2);
+  }
+  ASSERT_EQ(Shell("cd '" + (d / "src") + "' && python3 -c \"import zipfile; z = zipfile.ZipFile('../py.zip', 'w'); "
+                  "[z.write(n) for n in ('" + report + "', 'other.txt')]; z.close()\""),
+            0);
+  // The flags of the header of kind Signature that the name's stored bytes follow.
+  auto flagsOf = [](std::vector<uint8_t>& b, uint32_t signature, size_t nameAt, const std::string& name) {
+    for (size_t at = 0; at + nameAt + name.size() <= b.size(); ++at) {
+      if (GetLE32(b, at) == signature && std::memcmp(b.data() + at + nameAt, name.data(), name.size()) == 0)
+        return at + (signature == kCentralHeaderSignature ? 8 : 6);
+    }
+    ADD_FAILURE() << "no header for the name";
+    return size_t{0};
+  };
+  const auto own = zipfixture::ReadAll(d / "own.zip");
+  const auto py = zipfixture::ReadAll(d / "py.zip");
+  const std::string dosName = zipfixture::Entries(own)[0].name == "other.txt" ? zipfixture::Entries(own)[1].name
+                                                                               : zipfixture::Entries(own)[0].name;
+  struct Case {
+    std::string what;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Case> cases = {{"set in our directory only", own},
+                             {"cleared in Python's directory only", py},
+                             {"cleared in Python's local header only", py}};
+  PutLE16(cases[0].bytes, flagsOf(cases[0].bytes, kCentralHeaderSignature, 46, dosName),
+          GetLE16(own, flagsOf(cases[0].bytes, kCentralHeaderSignature, 46, dosName)) | kFlagUtf8);
+  const size_t central = flagsOf(cases[1].bytes, kCentralHeaderSignature, 46, report);
+  PutLE16(cases[1].bytes, central, GetLE16(py, central) & ~kFlagUtf8);
+  const size_t local = flagsOf(cases[2].bytes, kLocalHeaderSignature, 30, report);
+  PutLE16(cases[2].bytes, local, GetLE16(py, local) & ~kFlagUtf8);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder t;
+    zipfixture::WriteAll(t / "x.zip", c.bytes);
+    Reader r(t / "x.zip", t / "dest");
+    r.unzip.Extract();
+    EXPECT_EQ(r.Count(E_BAD_FILE_HEADER), 1);
+    EXPECT_EQ(r.unzip.FilesFailed(), 1);
+    EXPECT_EQ(Tree(t / "dest"), (std::map<std::string, std::string>{{"other.txt", "another file"}}));
+    Put(t / "new/added.txt", "new");
+    writerfixture::Writer w(t / "x.zip", t / "new");
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_BAD_FILE_HEADER));
   }
 }
 

@@ -393,7 +393,7 @@ TEST(UnZipVolumes, Zip64SplitSetIsReadThroughItsLastVolume) {
   ASSERT_TRUE(Exists(d / "split.z02"));
   Reader r(d / "split.zip", d / "dest");
   EXPECT_EQ(r.unzip.ArcType(), atZipMV);
-  EXPECT_EQ(r.unzip.DirectoryFlags & 0x10, 0x10);  // the numbers are in the Zip64 end record
+  EXPECT_EQ(r.unzip.DirectoryFlags & hfZip64End, hfZip64End);  // the numbers are in the Zip64 end record
   std::vector<std::string> asked;
   r.unzip.OnNextVolume = [&](TObject*, std::string& name, const std::string& id, bool exists, bool& cancel) {
     asked.push_back(NamePart(name) + "#" + id);
@@ -465,7 +465,7 @@ TEST(UnZipVolumes, SplitSetOpenedByAnyOfItsVolumesAsksForEveryVolumeInOrder) {
       EXPECT_EQ(asked.back(), static_cast<int>(volumes.size()));
       // The caller's archive is given back as it was detected.
       EXPECT_EQ(r.unzip.ArchiveFile(), volume);
-      EXPECT_EQ(r.unzip.DirectoryFlags & 0x04, volume == volumes.back() ? 0x04 : 0);
+      EXPECT_EQ(r.unzip.DirectoryFlags & hfEnd, volume == volumes.back() ? hfEnd : 0);
     }
   }
 

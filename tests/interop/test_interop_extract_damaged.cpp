@@ -171,6 +171,74 @@ TEST(DamagedExtract, ArchiveWithoutItsDirectoryIsReportedAndWalkedToItsEnd) {
   }
 }
 
+// Guards a damaged backup read as the archive stored in it: a backup holding an old zip
+// (stored as it is) was cut by a byte, or its end record's signature damaged, and the search
+// for the end record found the old zip's own inside its data, so a restore put the old zip's
+// report.txt over the user's and said it had succeeded; an add run published the old zip's
+// entries and the new file alone. Whatever the damage at the backup's end, nothing of the
+// inner archive comes out, the run reports the damage, and an update is refused with the file
+// left as it was.
+TEST(DamagedExtract, ABackupHoldingAZipIsNeverTakenForThatZip) {
+  Folder d;
+  Put(d / "src/report.txt", "the report of today");
+  for (int i = 0; i < 5; ++i) Put(d / ("src/docs/notes" + std::to_string(i) + ".txt"), Text(3000 + 100 * i));
+  Put(d / "inner/report.txt", "the OLD report");
+  Put(d / "inner/old-only.txt", "only in the old zip");
+  ASSERT_EQ(Shell("cd " + Q(d / "inner") + " && zip -q " + Q(d / "src/docs/old.zip") + " report.txt old-only.txt"), 0);
+  {
+    writerfixture::Writer w(d / "backup.zip", d / "src");
+    ASSERT_EQ(w.zip.Compress(), 7);
+  }
+  const std::string backup = Bytes(d / "backup.zip");
+  const size_t end = backup.rfind(std::string("PK\x05\x06", 4));
+  ASSERT_NE(end, std::string::npos);
+  const auto byte = [&backup](size_t at) { return size_t{static_cast<uint8_t>(backup[at])}; };
+  const size_t central = byte(end + 16) | byte(end + 17) << 8 | byte(end + 18) << 16 | byte(end + 19) << 24;
+  // The stored old zip, whole with its own end record, lies before the backup's directory.
+  const size_t innerEnd = backup.find(std::string("PK\x05\x06", 4)) + 22;
+  ASSERT_LT(innerEnd, central);
+
+  struct Damage {
+    std::string what;
+    std::string bytes;
+  };
+  std::vector<Damage> table;
+  for (size_t cut = 1; cut <= 22; ++cut)
+    table.push_back({"cut by " + std::to_string(cut), backup.substr(0, backup.size() - cut)});
+  for (size_t at : {end + 1, end + 2, end + 3}) {
+    table.push_back({"end signature byte " + std::to_string(at - end), backup});
+    table.back().bytes[at] = static_cast<char>(table.back().bytes[at] ^ 0x40);
+  }
+  table.push_back({"end signature read as the enciphered one", backup});
+  table.back().bytes[end + 1] = 'L';
+  table.push_back({"end record's directory size", backup});
+  table.back().bytes[end + 12] = static_cast<char>(table.back().bytes[end + 12] + 1);
+  table.push_back({"first directory header's signature", backup});
+  table.back().bytes[central + 3] = 9;
+  table.push_back({"directory and end record cut off", backup.substr(0, central)});
+  // The file then ends with the old zip, which looks whole behind the members before it.
+  table.push_back({"cut right after the old zip", backup.substr(0, innerEnd)});
+
+  for (const Damage& row : table) {
+    SCOPED_TRACE(row.what);
+    Folder t;
+    Write(t / "backup.zip", row.bytes);
+    Put(t / "out/report.txt", "the user's newer report");
+    Reader r(t / "backup.zip", t / "out");
+    r.Extract();
+    EXPECT_TRUE(r.Reported(E_BAD_FILE_HEADER)) << Describe(r.errors);
+    EXPECT_NE(Slurp(t / "out/report.txt"), "the OLD report");
+    EXPECT_FALSE(std::filesystem::exists(t / "out/old-only.txt"));
+    ExpectPassedMeansIntact(r, t / "out", d / "src");
+
+    Put(t / "new/added.txt", "the new file");
+    writerfixture::Writer w(t / "backup.zip", t / "new");
+    EXPECT_EQ(w.zip.Compress(), 0);
+    EXPECT_TRUE(w.Reported(E_BAD_FILE_HEADER));
+    EXPECT_TRUE(Bytes(t / "backup.zip") == row.bytes) << "the archive was changed";
+  }
+}
+
 // One flipped byte inside one deflated member fails that member only.
 TEST(DamagedExtract, OneDamagedMemberFailsAloneAndTheRestComesOut) {
   Folder d;

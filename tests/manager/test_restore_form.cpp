@@ -10,6 +10,7 @@
 #include "manager/restore.h"
 #include "platform/gui/datetime.h"
 #include "platform/volumes.h"
+#include "tests/archive/unzip_fixture.h"
 #include "tests/manager/archiveform_fixture.h"
 #include "tests/support/OrdinaryUser.h"
 
@@ -353,6 +354,53 @@ TEST_F(RestoreForm, WhereARestoreCannotWriteItSaysWhyOnce) {
                                 row.line + "\r\n08.12.2026 9:05:33 Завершение задачи\r\n" + std::string(14, ' ') +
                                 "\r\n");
     EXPECT_FALSE(fs::exists(row.folder + "/большой0.dat"));
+  }
+}
+
+// Guards a file whose entry was in doubt replacing the user's: read without its directory, a
+// member whose local name was damaged into another member's name passed under that name with
+// the other member's data, and the form published what had passed although the run failed;
+// in a directory that lists one name twice, the second entry failed its CRC after writing over
+// the first one's output, which had passed and was published. The user's file stays.
+TEST_F(RestoreForm, AFileWhoseEntryIsInDoubtNeverReplacesTheUsersFile) {
+  using unzipfixture::Build;
+  using unzipfixture::Stored;
+  Task("new", "Backup.zip", "1");
+  struct Case {
+    std::string what;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Case> cases;
+  {
+    // Cut before its directory; the second member's name "rep0rt.txt" damaged into "report.txt".
+    auto b = Build({Stored("report.txt", "the report as it was backed up"), Stored("rep0rt.txt", "something else")},
+                   false);
+    const size_t second = TLocalHeader::kSize + 10 + std::string("the report as it was backed up").size();
+    ASSERT_EQ(b[second + TLocalHeader::kSize + 3], '0');
+    b[second + TLocalHeader::kSize + 3] = 'o';
+    cases.push_back({"two members of one name without a directory", b});
+  }
+  {
+    // A directory that lists report.txt twice; the data of the second is damaged.
+    auto b = Build({Stored("report.txt", "the report as it was backed up"), Stored("report.txt", "a later copy")});
+    const size_t second = TLocalHeader::kSize + 10 + std::string("the report as it was backed up").size();
+    b[second + TLocalHeader::kSize + 10 + 2] ^= 0x20;
+    cases.push_back({"a directory naming one file twice, the second damaged", b});
+  }
+  OpenWithTask();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].what);
+    const std::string name = "doubt" + std::to_string(i) + ".zip";
+    WriteBytes(backup_ + "/" + name, std::string(cases[i].bytes.begin(), cases[i].bytes.end()));
+    WriteBytes(source_ + "/report.txt", "the user's report of today");
+    ShowForm();
+    Choose(name);
+    answerer_.Clear();
+    Click(restore_form_.xpButton3);
+    ASSERT_EQ(answerer_.Boxes().size(), 1u);
+    EXPECT_EQ(answerer_.Boxes()[0].caption, "Ошибка!");
+    EXPECT_EQ(ReadBytes(source_ + "/report.txt"), "the user's report of today");
+    restore_form_.close();
   }
 }
 
