@@ -566,16 +566,30 @@ TArcType TRegisterQarno::DetectProgramFile(TStream32& Stream, const uint8_t* Hea
 
 TArcType TRegisterQarno::DetectPlainFile(TStream32& Stream, const uint8_t* Head, int32_t HeadLen, TArcType& T) {
   const Bytes head{Head, HeadLen};
+  // The last part of a split or spanned set begins inside an entry's data, where any bytes can
+  // stand, also another kind's signature: an end record that names a later disk than the first
+  // says what the file is, and the set's entries are not lost to a chance match.
+  const auto lastPartOfSet = [&] {
+    TZipDirectory found;
+    const int64_t directory = SearchZipDirectory(Stream, found);
+    if (directory <= 0 || found.EndRecordDisk == 0) return false;
+    static_cast<TZipDirectory&>(*this) = found;
+    ArcOffset = directory;
+    T = SpannedOrMultiVolume();
+    return true;
+  };
   int64_t at = 0;
   if (head.at(0) == 0) {
     while (at < head.n && head.at(at) == 0) ++at;
     // An LHA archive behind a 128-byte header.
     if (head.n - at > 132 && head.at(130) == '-' && head.at(131) == 'l') {
+      if (lastPartOfSet()) return T;
       ArcOffset = 128;
       return T = atLha;
     }
   }
   T = ArcTypeOfHeader(Stream, amPlain, head.le32(at));
+  if (T != atNA && !IsZipFamily(T) && lastPartOfSet()) return T;
   switch (T) {
     case atFileOpenErr:
     case atUnknown: return T;
