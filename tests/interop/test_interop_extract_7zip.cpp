@@ -96,10 +96,14 @@ TEST(SevenZipExtractPassword, WrongPasswordWritesNothingThatPasses) {
   Put(d / "src/b.bin", Random(5000, 9));
   ASSERT_EQ(SevenZip(d / "src", "-pright -mem=ZipCrypto", d / "a.zip"), 0);
   Reader r(d / "a.zip", d / "out", "wrong");
-  EXPECT_EQ(r.Extract(), 0);
+  // The empty entry holds nothing a key could garble: once in 256 runs its check byte lets the
+  // wrong key pass, and it comes out whole. Whatever has data fails.
+  r.Extract();
   EXPECT_FALSE(r.errors.empty());
-  EXPECT_EQ(r.unzip.FilesFailed(), 3);
-  for (const auto& [name, pass] : r.verdicts) EXPECT_FALSE(pass && std::filesystem::exists(name)) << name;
+  EXPECT_GE(r.unzip.FilesFailed(), 2);
+  for (const auto& [name, pass] : r.verdicts)
+    EXPECT_FALSE(pass && std::filesystem::path(name).filename() != "empty.txt" && std::filesystem::exists(name))
+        << name;
 }
 
 }  // namespace
