@@ -26,6 +26,17 @@ constexpr int32_t kCrc32 = 32;
 // is looked for.
 constexpr int64_t kWalkSearch = int64_t{1} << 20;
 constexpr const char* kSameName = "another member found without a directory has the same name";
+constexpr const char* kInsideAnother =
+    "its member leads to an end record that more of a directory follows: an archive stored in another's data";
+constexpr const char* kNotListed = "the directory that follows the members found does not list it";
+constexpr const char* kPastOtherBytes =
+    "found without a directory behind directory records: it may lie inside another member's data";
+constexpr const char* kMembersBeyond =
+    "found without a directory, with members beyond the walk's reach: it may lie inside another member's data";
+// How much of the file after such an end record is looked at for more of a directory: its start,
+// and the end of the file, where an enclosing archive's directory stands.
+constexpr int64_t kAfterEndReach = int64_t{1} << 20;
+constexpr int64_t kTailReach = int64_t{128} << 10;
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
 int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Count) {
@@ -381,13 +392,15 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
     if (cancel) return 0;
   }
   const int64_t size = Archive.Size();
-  int64_t pos = WalkStart(Archive, size);
+  const int64_t begin = WalkStart(Archive, size);
+  int64_t pos = begin;
   uint8_t mark[4] = {};
   if (readAt(Archive, pos, mark, 4) == 4 && GetLE32(mark, 0) == kDataDescriptorSignature) pos += 4;
   // Without a directory two members of one name cannot be told apart: one of them may be
   // another member whose name was damaged into this one, and neither may pass for the file.
   std::map<std::string, int32_t> listed;
-  WalkLocalHeaders(Archive, pos, [&](const TLocalRecord& Local, bool Whole) {
+  std::vector<TWalked> walked;
+  const int64_t end = WalkLocalHeaders(Archive, pos, [&](const TLocalRecord& Local, bool Whole) {
     if (GetCancel()) return false;
     if (!Whole) {
       // A local header cut off by the end of the file: a member cut short, whose name is lost.
@@ -413,13 +426,98 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
       if (static_cast<int32_t>(date) > static_cast<int32_t>(MaxFileDate)) MaxFileDate = date;
       PackedTotal += r.PackedSize - ((Local.Flags() & kFlagEncrypted) ? 12 : 0);
       UnpackedTotal += r.UnpackedSize;
+      walked.push_back({FList.Count() - 1, Local});
     }
     // A member whose data runs past the end stays listed: it fails as cut short, or goes on on
     // the next volume of a set. The walk ends there, as after a member whose sizes wait in a
     // descriptor.
     return true;
   });
+  CheckAgainstDirectoryReached(Archive, begin, end, walked);
   return FList.Count();
+}
+
+namespace {
+
+// Whether one of the signatures stands in the file from From on: in the first MiB after it, or
+// in the last 128 KiB of the file, where an enclosing archive's directory stands.
+bool SignatureAfter(TStream32& Archive, int64_t From, int64_t Size, std::initializer_list<uint32_t> Signatures) {
+  std::vector<uint8_t> block;
+  for (const auto& [start, stop] :
+       {std::pair{From, std::min(Size, From + kAfterEndReach)}, std::pair{std::max(From, Size - kTailReach), Size}}) {
+    if (start < 0 || stop - start < 4) continue;
+    block.assign(static_cast<size_t>(stop - start), 0);
+    const int32_t got = readAt(Archive, start, block.data(), static_cast<int32_t>(block.size()));
+    const std::span<const uint8_t> bytes(block.data(), static_cast<size_t>(std::max(got, 0)));
+    for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
+      const uint32_t sig = GetLE32(bytes, i);
+      for (const uint32_t wanted : Signatures)
+        if (sig == wanted) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void TUnZip::CheckAgainstDirectoryReached(TStream32& Archive, int64_t Begin, int64_t Pos,
+                                          const std::vector<TWalked>& Walked) {
+  // Members found without a directory may be those of an archive stored in another member's
+  // data, whose own headers were damaged; nothing but the file around them can tell. They are
+  // not the archive's own where the bytes before them hold directory records (a program or a
+  // log in front holds none), or a member stands after where the walk ended: members the walk
+  // cannot reach enclose it, or follow a member it read wrongly.
+  if (Walked.empty()) return;
+  const int64_t size = Archive.Size();
+  // Where the walk stopped at a local header, that one was cut short (and failed as such).
+  const int64_t after = Pos >= 0 ? Pos + 4 : Walked.back().Local.DataStart;
+  const char* doubt = nullptr;
+  if (Begin > 0 && SignatureAfter(Archive, 0, std::min(Begin, size), {kCentralHeaderSignature, kEndRecordSignature}))
+    doubt = kPastOtherBytes;
+  else if (SignatureAfter(Archive, after, size, {kLocalHeaderSignature})) doubt = kMembersBeyond;
+  if (doubt != nullptr) {
+    for (const TWalked& w : Walked)
+      if (TUnZipRecord* r = FList.GetHeader(w.Index)) r->Doubt = doubt;
+    return;
+  }
+  // Where the walk ends at directory records, those records say which: an inner archive's
+  // directory ends in an end record that more of the enclosing archive's directory follows,
+  // and an enclosing directory does not list the inner members as they are.
+  if (Pos < 0 || !RecordAt(Archive, Pos, {hkCentral})) return;
+  std::map<std::string, TCentralRecord> records;
+  TCentralRecord record;
+  int64_t p = Pos;
+  while (!GetCancel() && p < size && ReadCentralRecord(Archive, p, record) && record.End <= size && record.End > p) {
+    records.emplace(record.StoredName, record);  // the first of a name
+    p = record.End;
+  }
+  if (records.empty()) return;
+  // Zip64 records may stand between the directory and its end record.
+  uint8_t b[12] = {};
+  if (readAt(Archive, p, b, 12) == 12 && GetLE32(b, 0) == kZip64EndRecordSignature) {
+    const uint64_t length = GetLE64(std::span<const uint8_t>(b, 12), 4);
+    if (length < static_cast<uint64_t>(size)) p += 12 + static_cast<int64_t>(length);
+    if (readAt(Archive, p, b, 4) == 4 && GetLE32(b, 0) == kZip64LocatorSignature) p += TZip64Locator::kSize;
+  }
+  const bool ended = RecordAt(Archive, p, {hkEnd});
+  // More of a directory after that end record: the members lie inside an enclosing archive.
+  const bool inside = ended && SignatureAfter(Archive, p + 4, size, {kCentralHeaderSignature, kEndRecordSignature});
+  for (const TWalked& w : Walked) {
+    TUnZipRecord* r = FList.GetHeader(w.Index);
+    if (r == nullptr) continue;
+    if (inside) {
+      r->Doubt = kInsideAnother;
+      continue;
+    }
+    const auto it = records.find(w.Local.StoredName);
+    if (it == records.end()) {
+      r->Doubt = kNotListed;
+      continue;
+    }
+    const TCentralRecord& c = it->second;
+    r->Doubt = LocalRecordDisagreement(w.Local, c.Header, c.StoredName, wide(c.High.PackedHigh, c.Sizes.PackedSize),
+                                       wide(c.High.UnpackedHigh, c.Sizes.UnpackedSize));
+  }
 }
 
 int64_t TUnZip::WalkStart(TStream32& Archive, int64_t Size) {
@@ -491,7 +589,7 @@ void TUnZip::ExtractRecords(std::unique_ptr<TStream32>& Archive) {
     if (!OpenDiskOf(Archive, r, i == 0)) break;
     Entry = TUnEntry{};
     bool read = false;
-    std::string damage = r.Overlaps ? kOverlapping : r.SameName ? kSameName : "";
+    std::string damage = r.Overlaps ? kOverlapping : r.SameName ? kSameName : r.Doubt ? r.Doubt : "";
     try {
       read = damage.empty() && ReadLocalRecord(*Archive, r.Offset, FLocal);
       // The directory names the entry as every other tool lists it: a local header that says

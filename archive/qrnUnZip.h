@@ -25,6 +25,9 @@ struct TUnZipRecord {
   int64_t DataEnd = 0;      // where its packed data ends (single-file archives)
   bool Overlaps = false;    // its data overlaps another entry's: refused as damaged
   bool SameName = false;    // found without a directory beside another member of its name
+  // Why a member found without a directory is not to be trusted (the directory its walk leads
+  // to disagrees); nullptr when nothing speaks against it.
+  const char* Doubt = nullptr;
   // Split and spanned sets: where the next entry (or the directory) begins, on one base across
   // the volumes (disk counted from 1, offset in it); the member must end there at the latest.
   uint16_t LimitDisk = 0;   // 0: nothing follows
@@ -92,6 +95,13 @@ class TUnZip : public TUnBase {
   // Where the local-header walk begins: the first local header whose members lead up to the one
   // detection found.
   int64_t WalkStart(TStream32& Archive, int64_t Size);
+  // The members found without a directory, each with its index in the list, checked against the
+  // directory records that stand where their walk ended.
+  struct TWalked {
+    int32_t Index;
+    TLocalRecord Local;
+  };
+  void CheckAgainstDirectoryReached(TStream32& Archive, int64_t Begin, int64_t Pos, const std::vector<TWalked>& Walked);
   // The members chained from the first local header before Until.
   int64_t CountMembers(TStream32& Archive, int64_t Until);
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the

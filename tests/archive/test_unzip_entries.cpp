@@ -622,6 +622,64 @@ TEST(UnZipEntries, AnEndRecordCountingNothingAfterMembersIsDamage) {
   }
 }
 
+// Guards members of a zip stored in a backup passing as the backup's own: with the backup's
+// first headers and its end record damaged, the walk without a directory began at the stored
+// zip's members, and they passed, so a restore put an old todo.txt or report.txt in place.
+// The directory records where the walk ends decide: an end record that more of a directory
+// follows closes an archive inside another, and an enclosing directory must list each member
+// as its local header gives it. A backup damaged only at its end still gives its members.
+TEST(UnZipEntries, MembersFoundWithoutADirectoryMustBeThoseOfTheDirectoryTheyLeadTo) {
+  const std::string oldReport = "the OLD report", oldTodo = "an old list of things to do";
+  const auto inner = Build({Stored("report.txt", oldReport), Stored("todo.txt", oldTodo)});
+  const std::string innerBytes(inner.begin(), inner.end());
+  const std::map<std::string, std::string> source = {
+      {"report.txt", "the report of today"}, {"docs/old.zip", innerBytes}, {"notes.txt", "notes of today"}};
+  const auto backup =
+      Build({Stored("report.txt", source.at("report.txt")), Stored("docs/old.zip", innerBytes),
+             Stored("notes.txt", source.at("notes.txt"))});
+  const std::string b(backup.begin(), backup.end());
+  const size_t innerAt = b.find(innerBytes);
+  const size_t innerMembers = innerBytes.find(std::string("PK\x01\x02", 4));
+  // The end record's directory size damaged: the end record leads to no directory.
+  const auto endDamaged = [](std::string bytes) {
+    ++bytes[bytes.size() - TEndRecord::kSize + 12];
+    return bytes;
+  };
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool outerPasses;  // the backup's own members after the damage pass
+  };
+  const Case cases[] = {
+      {"the headers before the stored zip garbled",
+       endDamaged(std::string(innerAt, 'x') + b.substr(innerAt)), false},
+      {"the stored zip at the start of the file", endDamaged(b.substr(innerAt)), false},
+      {"the stored zip's directory gone as well",
+       endDamaged(std::string(innerAt, 'x') + innerBytes.substr(0, innerMembers) +
+                    b.substr(innerAt + innerBytes.size())),
+       false},
+      {"only the end record damaged", endDamaged(b), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder t;
+    zipfixture::WriteAll(t / "x.zip", std::vector<uint8_t>(c.bytes.begin(), c.bytes.end()));
+    Reader r(t / "x.zip", t / "dest");
+    r.unzip.Extract();
+    EXPECT_GT(r.Count(E_BAD_FILE_HEADER), 0);
+    for (const auto& [name, content] : Tree(t / "dest")) {
+      EXPECT_NE(content, oldReport) << name;
+      EXPECT_NE(content, oldTodo) << name;
+    }
+    for (const auto& v : r.verdicts) {
+      if (!v.pass) continue;
+      const std::string name = std::filesystem::relative(v.file, t / "dest").string();
+      EXPECT_TRUE(source.count(name) && Slurp(v.file) == source.at(name)) << name << " passed as " << Slurp(v.file);
+    }
+    EXPECT_EQ(r.Passed("notes.txt") && r.Passed("report.txt") && r.Passed("old.zip"), c.outerPasses);
+  }
+}
+
 // Guards the UTF-8 flag (bit 11) of a directory record counting for nothing against its local
 // header: set in the directory only, "Отчёт №1.txt" stored in the DOS code page came out under a
 // name of replacement characters, with success. A flag that the two headers give differently
