@@ -439,9 +439,10 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
 
 namespace {
 
-// Whether one of the signatures stands in the file from From on: in the first MiB after it, or
-// in the last 128 KiB of the file, where an enclosing archive's directory stands.
-bool SignatureAfter(TStream32& Archive, int64_t From, int64_t Size, std::initializer_list<uint32_t> Signatures) {
+// Where one of the signatures first stands in the file from From on, -1 when none: looked for
+// in the first MiB after it, and in the last 128 KiB of the file, where an enclosing archive's
+// directory stands.
+int64_t SignatureAfter(TStream32& Archive, int64_t From, int64_t Size, std::initializer_list<uint32_t> Signatures) {
   std::vector<uint8_t> block;
   for (const auto& [start, stop] :
        {std::pair{From, std::min(Size, From + kAfterEndReach)}, std::pair{std::max(From, Size - kTailReach), Size}}) {
@@ -452,10 +453,10 @@ bool SignatureAfter(TStream32& Archive, int64_t From, int64_t Size, std::initial
     for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
       const uint32_t sig = GetLE32(bytes, i);
       for (const uint32_t wanted : Signatures)
-        if (sig == wanted) return true;
+        if (sig == wanted) return start + static_cast<int64_t>(i);
     }
   }
-  return false;
+  return -1;
 }
 
 }  // namespace
@@ -472,21 +473,25 @@ void TUnZip::CheckAgainstDirectoryReached(TStream32& Archive, int64_t Begin, int
   // Where the walk stopped at a local header, that one was cut short (and failed as such).
   const int64_t after = Pos >= 0 ? Pos + 4 : Walked.back().Local.DataStart;
   const char* doubt = nullptr;
-  if (Begin > 0 && SignatureAfter(Archive, 0, std::min(Begin, size), {kCentralHeaderSignature, kEndRecordSignature}))
+  if (Begin > 0 &&
+      SignatureAfter(Archive, 0, std::min(Begin, size), {kCentralHeaderSignature, kEndRecordSignature}) >= 0)
     doubt = kPastOtherBytes;
-  else if (SignatureAfter(Archive, after, size, {kLocalHeaderSignature})) doubt = kMembersBeyond;
+  else if (SignatureAfter(Archive, after, size, {kLocalHeaderSignature}) >= 0)
+    doubt = kMembersBeyond;
   if (doubt != nullptr) {
     for (const TWalked& w : Walked)
       if (TUnZipRecord* r = FList.GetHeader(w.Index)) r->Doubt = doubt;
     return;
   }
-  // Where the walk ends at directory records, those records say which: an inner archive's
-  // directory ends in an end record that more of the enclosing archive's directory follows,
-  // and an enclosing directory does not list the inner members as they are.
-  if (Pos < 0 || !RecordAt(Archive, Pos, {hkCentral})) return;
+  // The directory records that follow the members say which: an inner archive's directory ends
+  // in an end record that more of the enclosing archive's directory follows, and an enclosing
+  // directory does not list the inner members as they are. Where the walk did not end at them,
+  // they are the first that stand after it.
+  int64_t p = Pos >= 0 && RecordAt(Archive, Pos, {hkCentral}) ? Pos
+                                                               : SignatureAfter(Archive, after, size, {kCentralHeaderSignature});
+  if (p < 0) return;
   std::map<std::string, TCentralRecord> records;
   TCentralRecord record;
-  int64_t p = Pos;
   while (!GetCancel() && p < size && ReadCentralRecord(Archive, p, record) && record.End <= size && record.End > p) {
     records.emplace(record.StoredName, record);  // the first of a name
     p = record.End;
@@ -501,7 +506,8 @@ void TUnZip::CheckAgainstDirectoryReached(TStream32& Archive, int64_t Begin, int
   }
   const bool ended = RecordAt(Archive, p, {hkEnd});
   // More of a directory after that end record: the members lie inside an enclosing archive.
-  const bool inside = ended && SignatureAfter(Archive, p + 4, size, {kCentralHeaderSignature, kEndRecordSignature});
+  const bool inside =
+      ended && SignatureAfter(Archive, p + 4, size, {kCentralHeaderSignature, kEndRecordSignature}) >= 0;
   for (const TWalked& w : Walked) {
     TUnZipRecord* r = FList.GetHeader(w.Index);
     if (r == nullptr) continue;

@@ -658,6 +658,10 @@ TEST(UnZipEntries, MembersFoundWithoutADirectoryMustBeThoseOfTheDirectoryTheyLea
        endDamaged(std::string(innerAt, 'x') + innerBytes.substr(0, innerMembers) +
                     b.substr(innerAt + innerBytes.size())),
        false},
+      {"junk between the stored zip's members and its directory, the backup's directory after it",
+       endDamaged(innerBytes.substr(0, innerMembers) + "junk" + innerBytes.substr(innerMembers) +
+                  b.substr(b.find(std::string("PK\x01\x02", 4), innerAt + innerBytes.size()))),
+       false},
       {"only the end record damaged", endDamaged(b), true},
   };
   for (const Case& c : cases) {
