@@ -261,15 +261,33 @@ namespace {
 // Clamps a 64-bit count or position read from an archive into the signed range.
 int64_t Signed(uint64_t v) { return static_cast<int64_t>(std::min<uint64_t>(v, INT64_MAX)); }
 
-// Whether Pos lies inside the data of a member that the local headers from the start of the
-// file lead to, stepped over by their own sizes.
+// How far before a position the local header of a member whose data holds it is looked for.
+constexpr int64_t kEnclosingReach = int64_t{1} << 20;
+
+// Whether Pos lies inside the data of a member: one that the local headers from the first one of
+// the file lead to, stepped over by their own sizes (bytes before it, a program or damage,
+// aside), or one whose local header stands shortly before Pos, where the walk cannot reach it
+// (after a member whose sizes wait in its descriptor).
 bool InsideMemberData(TStream32& Stream, int64_t Pos) {
+  const auto holds = [Pos](const TLocalRecord& Record) {
+    return Pos >= Record.DataStart && Pos - Record.DataStart < std::max<int64_t>(Record.PackedSize(), 1);
+  };
   bool inside = false;
-  WalkLocalHeaders(Stream, 0, [&](const TLocalRecord& Record, bool Whole) {
+  const int64_t first = FirstLocalSignature(Stream, Pos);
+  if (first < 0) return false;
+  WalkLocalHeaders(Stream, first, [&](const TLocalRecord& Record, bool Whole) {
     if (!Whole || Record.Pos >= Pos) return false;
-    inside = Pos >= Record.DataStart && Pos - Record.DataStart < Record.PackedSize();
+    inside = holds(Record);
     return !inside;
   });
+  const int64_t from = std::max<int64_t>(0, Pos - kEnclosingReach);
+  std::vector<uint8_t> before(static_cast<size_t>(Pos - from));
+  const Bytes v{before.data(), ReadAt(Stream, from, before.data(), static_cast<int32_t>(before.size()))};
+  TLocalRecord record;
+  for (int64_t i = 0; !inside && i + 4 <= v.n; ++i) {
+    if (v.at(i) == 'P' && IsLocalSignature(v.le32(i)) && ReadLocalRecord(Stream, from + i, record))
+      inside = holds(record);
+  }
   return inside;
 }
 

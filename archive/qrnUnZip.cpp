@@ -37,6 +37,7 @@ constexpr const char* kMembersBeyond =
 // and the end of the file, where an enclosing archive's directory stands.
 constexpr int64_t kAfterEndReach = int64_t{1} << 20;
 constexpr int64_t kTailReach = int64_t{128} << 10;
+constexpr int32_t kUnreadableRecords = 64;
 int64_t wide(uint16_t High, uint32_t Low) { return static_cast<int64_t>((uint64_t{High} << 32) | Low); }
 
 int32_t readAt(TStream32& Stream, int64_t Position, uint8_t* Buffer, int32_t Count) {
@@ -487,11 +488,14 @@ void TUnZip::CheckAgainstDirectoryReached(TStream32& Archive, int64_t Begin, int
   // in an end record that more of the enclosing archive's directory follows, and an enclosing
   // directory does not list the inner members as they are. Where the walk did not end at them,
   // they are the first that stand after it.
-  int64_t p = Pos >= 0 && RecordAt(Archive, Pos, {hkCentral}) ? Pos
-                                                               : SignatureAfter(Archive, after, size, {kCentralHeaderSignature});
+  // A record there that cannot be read is passed over for the next one (a few of them).
+  TCentralRecord record;
+  int64_t p = Pos >= 0 && RecordAt(Archive, Pos, {hkCentral}) ? Pos : after;
+  const auto whole = [&](int64_t at) { return ReadCentralRecord(Archive, at, record) && record.End <= size; };
+  for (int32_t tries = 0; p >= 0 && !whole(p); ++tries)
+    p = tries < kUnreadableRecords ? SignatureAfter(Archive, p + 1, size, {kCentralHeaderSignature}) : -1;
   if (p < 0) return;
   std::map<std::string, TCentralRecord> records;
-  TCentralRecord record;
   while (!GetCancel() && p < size && ReadCentralRecord(Archive, p, record) && record.End <= size && record.End > p) {
     records.emplace(record.StoredName, record);  // the first of a name
     p = record.End;
