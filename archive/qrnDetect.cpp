@@ -280,15 +280,16 @@ bool InsideMemberData(TStream32& Stream, int64_t Pos) {
     inside = holds(Record);
     return !inside;
   });
+  if (inside) return true;
   const int64_t from = std::max<int64_t>(0, Pos - kEnclosingReach);
   std::vector<uint8_t> before(static_cast<size_t>(Pos - from));
   const Bytes v{before.data(), ReadAt(Stream, from, before.data(), static_cast<int32_t>(before.size()))};
   TLocalRecord record;
-  for (int64_t i = 0; !inside && i + 4 <= v.n; ++i) {
-    if (v.at(i) == 'P' && IsLocalSignature(v.le32(i)) && ReadLocalRecord(Stream, from + i, record))
-      inside = holds(record);
+  for (int64_t i = 0; i + 4 <= v.n; ++i) {
+    if (v.at(i) == 'P' && IsLocalSignature(v.le32(i)) && ReadLocalRecord(Stream, from + i, record) && holds(record))
+      return true;
   }
-  return inside;
+  return false;
 }
 
 }  // namespace

@@ -434,7 +434,7 @@ int32_t TUnZip::ScanLocalHeaders(TStream32& Archive) {
     // descriptor.
     return true;
   });
-  CheckAgainstDirectoryReached(Archive, begin, end, walked);
+  DoubtWalkedMembers(Archive, begin, end, walked);
   return FList.Count();
 }
 
@@ -462,8 +462,7 @@ int64_t SignatureAfter(TStream32& Archive, int64_t From, int64_t Size, std::init
 
 }  // namespace
 
-void TUnZip::CheckAgainstDirectoryReached(TStream32& Archive, int64_t Begin, int64_t Pos,
-                                          const std::vector<TWalked>& Walked) {
+void TUnZip::DoubtWalkedMembers(TStream32& Archive, int64_t Begin, int64_t Pos, const std::vector<TWalked>& Walked) {
   // Members found without a directory may be those of an archive stored in another member's
   // data, whose own headers were damaged; nothing but the file around them can tell. They are
   // not the archive's own where the bytes before them hold directory records (a program or a
@@ -473,60 +472,49 @@ void TUnZip::CheckAgainstDirectoryReached(TStream32& Archive, int64_t Begin, int
   const int64_t size = Archive.Size();
   // Where the walk stopped at a local header, that one was cut short (and failed as such).
   const int64_t after = Pos >= 0 ? Pos + 4 : Walked.back().Local.DataStart;
-  const char* doubt = nullptr;
+  const char* all = nullptr;
   if (Begin > 0 &&
       SignatureAfter(Archive, 0, std::min(Begin, size), {kCentralHeaderSignature, kEndRecordSignature}) >= 0)
-    doubt = kPastOtherBytes;
+    all = kPastOtherBytes;
   else if (SignatureAfter(Archive, after, size, {kLocalHeaderSignature}) >= 0)
-    doubt = kMembersBeyond;
-  if (doubt != nullptr) {
-    for (const TWalked& w : Walked)
-      if (TUnZipRecord* r = FList.GetHeader(w.Index)) r->Doubt = doubt;
-    return;
-  }
-  // The directory records that follow the members say which: an inner archive's directory ends
-  // in an end record that more of the enclosing archive's directory follows, and an enclosing
-  // directory does not list the inner members as they are. Where the walk did not end at them,
-  // they are the first that stand after it.
-  // A record there that cannot be read is passed over for the next one (a few of them).
-  TCentralRecord record;
-  int64_t p = Pos >= 0 && RecordAt(Archive, Pos, {hkCentral}) ? Pos : after;
-  const auto whole = [&](int64_t at) { return ReadCentralRecord(Archive, at, record) && record.End <= size; };
-  for (int32_t tries = 0; p >= 0 && !whole(p); ++tries)
-    p = tries < kUnreadableRecords ? SignatureAfter(Archive, p + 1, size, {kCentralHeaderSignature}) : -1;
-  if (p < 0) return;
+    all = kMembersBeyond;
+  // Else the directory records that follow the members say which: an inner archive's directory
+  // ends in an end record that more of the enclosing archive's directory follows, and an
+  // enclosing directory does not list the inner members as they are. Where the walk did not
+  // end at them, they are the first whole ones after it (a few unreadable ones passed over).
   std::map<std::string, TCentralRecord> records;
-  while (!GetCancel() && p < size && ReadCentralRecord(Archive, p, record) && record.End <= size && record.End > p) {
-    records.emplace(record.StoredName, record);  // the first of a name
-    p = record.End;
+  if (all == nullptr) {
+    TCentralRecord record;
+    const auto whole = [&](int64_t at) { return ReadCentralRecord(Archive, at, record) && record.End <= size; };
+    int64_t p = Pos >= 0 && RecordAt(Archive, Pos, {hkCentral}) ? Pos : after;
+    for (int32_t tries = 0; p >= 0 && !whole(p); ++tries)
+      p = tries < kUnreadableRecords ? SignatureAfter(Archive, p + 1, size, {kCentralHeaderSignature}) : -1;
+    if (p < 0) return;
+    do {
+      records.emplace(record.StoredName, record);  // the first of a name
+      p = record.End;
+    } while (!GetCancel() && p < size && whole(p));
+    // Zip64 records may stand between the directory and its end record.
+    uint8_t b[12] = {};
+    if (readAt(Archive, p, b, 12) == 12 && GetLE32(b, 0) == kZip64EndRecordSignature) {
+      const uint64_t length = GetLE64(std::span<const uint8_t>(b, 12), 4);
+      if (length < static_cast<uint64_t>(size)) p += 12 + static_cast<int64_t>(length);
+      if (readAt(Archive, p, b, 4) == 4 && GetLE32(b, 0) == kZip64LocatorSignature) p += TZip64Locator::kSize;
+    }
+    if (RecordAt(Archive, p, {hkEnd}) &&
+        SignatureAfter(Archive, p + 4, size, {kCentralHeaderSignature, kEndRecordSignature}) >= 0)
+      all = kInsideAnother;
   }
-  if (records.empty()) return;
-  // Zip64 records may stand between the directory and its end record.
-  uint8_t b[12] = {};
-  if (readAt(Archive, p, b, 12) == 12 && GetLE32(b, 0) == kZip64EndRecordSignature) {
-    const uint64_t length = GetLE64(std::span<const uint8_t>(b, 12), 4);
-    if (length < static_cast<uint64_t>(size)) p += 12 + static_cast<int64_t>(length);
-    if (readAt(Archive, p, b, 4) == 4 && GetLE32(b, 0) == kZip64LocatorSignature) p += TZip64Locator::kSize;
-  }
-  const bool ended = RecordAt(Archive, p, {hkEnd});
-  // More of a directory after that end record: the members lie inside an enclosing archive.
-  const bool inside =
-      ended && SignatureAfter(Archive, p + 4, size, {kCentralHeaderSignature, kEndRecordSignature}) >= 0;
   for (const TWalked& w : Walked) {
     TUnZipRecord* r = FList.GetHeader(w.Index);
     if (r == nullptr) continue;
-    if (inside) {
-      r->Doubt = kInsideAnother;
-      continue;
-    }
     const auto it = records.find(w.Local.StoredName);
-    if (it == records.end()) {
-      r->Doubt = kNotListed;
-      continue;
-    }
-    const TCentralRecord& c = it->second;
-    r->Doubt = LocalRecordDisagreement(w.Local, c.Header, c.StoredName, wide(c.High.PackedHigh, c.Sizes.PackedSize),
-                                       wide(c.High.UnpackedHigh, c.Sizes.UnpackedSize));
+    const TCentralRecord* c = it == records.end() ? nullptr : &it->second;
+    r->Doubt = all != nullptr ? all
+               : c == nullptr ? kNotListed
+                              : LocalRecordDisagreement(w.Local, c->Header, c->StoredName,
+                                                        wide(c->High.PackedHigh, c->Sizes.PackedSize),
+                                                        wide(c->High.UnpackedHigh, c->Sizes.UnpackedSize));
   }
 }
 

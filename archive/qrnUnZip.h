@@ -95,13 +95,14 @@ class TUnZip : public TUnBase {
   // Where the local-header walk begins: the first local header whose members lead up to the one
   // detection found.
   int64_t WalkStart(TStream32& Archive, int64_t Size);
-  // The members found without a directory, each with its index in the list, checked against the
-  // directory records that stand where their walk ended.
+  // The members found without a directory, each with its index in the list, walked from Begin to
+  // Pos (-1: an end that cannot be told): each one that the file around them shows to be no
+  // member of this archive gets its doubt.
   struct TWalked {
     int32_t Index;
     TLocalRecord Local;
   };
-  void CheckAgainstDirectoryReached(TStream32& Archive, int64_t Begin, int64_t Pos, const std::vector<TWalked>& Walked);
+  void DoubtWalkedMembers(TStream32& Archive, int64_t Begin, int64_t Pos, const std::vector<TWalked>& Walked);
   // The members chained from the first local header before Until.
   int64_t CountMembers(TStream32& Archive, int64_t Until);
   // Collects a directory that starts on an earlier disk or volume into Directory; leaves the

@@ -416,7 +416,6 @@ bool TZipBase::ReadCentralHeader(TStream32& Input, std::string& Name, bool Centr
     FReadPos = NextHeaderPos;
     if (NextHeaderPos < 0 || NextHeaderPos >= size) return false;
     Input.Seek(NextHeaderPos, soBeginning);
-    FReadCentral = Central;
     if (Central) {
       TCentralRecord record;
       if (!ReadCentralRecord(Input, NextHeaderPos, record)) return false;

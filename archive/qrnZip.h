@@ -156,7 +156,6 @@ class TZipBase : public TCompBase {
   std::vector<uint8_t> FReadComment;
   bool FReadEnciphered = false;
   TLocalRecord FReadLocal;  // the local header last read, its allocations kept across entries
-  bool FReadCentral = false;
   int64_t FReadPos = 0;
   // Where the header's entry begins in the stream read: its local header, moved by a prefix's
   // shift or by the start of its volume in a set.

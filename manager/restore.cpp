@@ -134,9 +134,8 @@ void TForm7::CreateUnZip() {
                           int32_t code) { FErrors.Add(file.empty() ? FArchive : TargetPath(file), extended, code); };
   // A file that an entry failed stays in doubt: another entry of its name may have passed before.
   UnZip1.OnEnd = [this](TObject*, const std::string& file, bool passed) {
-    if (!passed) FDoubtful.insert(file);
-    if (passed && !FDoubtful.count(file)) FIntact.insert(file);
-    else FIntact.erase(file);
+    const auto [verdict, first] = FPassed.emplace(file, passed);
+    if (!first) verdict->second = verdict->second && passed;
   };
 }
 
@@ -187,8 +186,7 @@ std::string TForm7::TargetPath(const std::string& path) const {
 bool TForm7::RunRestore(int32_t& extracted) {
   const TFormRun run(FRunning, {&xpButton1, &xpButton2, &xpButton3, &FileListBox1});
   FErrors.Clear();
-  FIntact.clear();
-  FDoubtful.clear();
+  FPassed.clear();
   FProgress.Start();
   // Resolved once: the staged files are walked and matched under one name, also when an older
   // or hand-made task store holds a relative folder.
@@ -225,13 +223,18 @@ int32_t TForm7::PublishIntact(const std::string& target) {
   return placed;
 }
 
+bool TForm7::Intact(const std::string& output) const {
+  const auto verdict = FPassed.find(output);
+  return verdict != FPassed.end() && verdict->second;
+}
+
 bool TForm7::AllIntact(const std::string& folder, int32_t& files) const {
   namespace fs = std::filesystem;
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
     if (it->is_directory(ec)) continue;
-    if (!FIntact.count(it->path().string())) return false;
+    if (!Intact(it->path().string())) return false;
     ++files;
   }
   return !ec;
@@ -257,7 +260,7 @@ int32_t TForm7::PublishFolder(const std::string& staged, const std::string& targ
       std::error_code made;
       fs::create_directories(to, made);  // the stored folders, also empty ones
       placed += PublishFolder(from, to);
-    } else if (FIntact.count(from)) {
+    } else if (Intact(from)) {
       if (platform::RenameFile(from, to)) {
         ++placed;
       } else {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -74,6 +74,8 @@ class TForm7 : public TArchiveForm {
   // Moves the intact files of staged, a folder of the staging folder, into target, folders that
   // target lacks as a whole; the number of files that reached target.
   int32_t PublishFolder(const std::string& staged, const std::string& target);
+  // True when every entry that came out as output passed.
+  bool Intact(const std::string& output) const;
   // True when every file below folder came out intact; files counts them.
   bool AllIntact(const std::string& folder, int32_t& files) const;
   // A path of the staging folder as it is in the target folder.
@@ -82,10 +84,9 @@ class TForm7 : public TArchiveForm {
   std::string FListFolder;
   std::string FArchive;
   int32_t FFileCount = 0;
-  // The folder the run in progress extracts into, the outputs whose verdict passed, and those
-  // that an entry failed.
+  // The folder the run in progress extracts into, and each output with whether every entry that
+  // came out under its name passed: one that failed leaves it in doubt.
   std::string FStaging;
-  std::set<std::string> FIntact;
-  std::set<std::string> FDoubtful;
+  std::map<std::string, bool> FPassed;
   TProgressPace FProgress{KamsaMeter1, KamsaMeter2};
 };
