@@ -34,6 +34,7 @@ constexpr int64_t kArcExeOffset = 7716;
 constexpr const char* kEndRecordCut = "its end record is cut off by the end of the file";
 constexpr const char* kCommentPastEnd = "the archive comment runs past the end of the file";
 constexpr const char* kBytesAfterEnd = "bytes that are not its comment follow the last end record";
+constexpr const char* kRecordsAfterEnd = "the comment of the last end record holds the records of an archive";
 constexpr const char* kEntriesBeforeEmptyEnd = "entries stand before an end record that counts none";
 constexpr const char* kDirectoryOutside =
     "the directory's size does not reach from where it begins to its end record";
@@ -402,7 +403,19 @@ int64_t TRegisterQarno::SearchZipDirectory(TStream32& Stream, TZipDirectory& Fou
   // archive after it, is the end of another archive stored inside this one.
   const int64_t archiveEnd = Found.CommentPos + Found.CommentLength;
   bool foreign = false;
-  if (archiveEnd > size) {
+  const auto recordsAfter = [&] {
+    for (int64_t i = Found.CommentPos - start; i + 4 <= got; ++i) {
+      const uint32_t sig = v.le32(i);
+      if (sig == kLocalHeaderSignature || sig == kCentralHeaderSignature || sig == kEndRecordSignature) return true;
+    }
+    return false;
+  };
+  if (archiveEnd > size && recordsAfter()) {
+    // A comment cut short that holds the records of an archive is the rest of an archive this
+    // one is stored in.
+    Found.Damage = kRecordsAfterEnd;
+    foreign = true;
+  } else if (archiveEnd > size) {
     Found.Damage = kCommentPastEnd;  // the archive is cut short; its directory is still there
   } else if (std::any_of(window.begin() + (archiveEnd - start), window.begin() + got, [](uint8_t b) { return b != 0; })) {
     Found.Damage = cut ? kEndRecordCut : kBytesAfterEnd;

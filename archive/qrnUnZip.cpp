@@ -27,7 +27,7 @@ constexpr int32_t kCrc32 = 32;
 constexpr int64_t kWalkSearch = int64_t{1} << 20;
 constexpr const char* kSameName = "another member found without a directory has the same name";
 constexpr const char* kInsideAnother =
-    "its member leads to an end record that more of a directory follows: an archive stored in another's data";
+    "more of a directory follows the one its member leads to: an archive stored in another's data";
 constexpr const char* kNotListed = "the directory that follows the members found does not list it";
 constexpr const char* kPastOtherBytes =
     "found without a directory behind directory records: it may lie inside another member's data";
@@ -479,7 +479,7 @@ void TUnZip::DoubtWalkedMembers(TStream32& Archive, int64_t Begin, int64_t Pos, 
   else if (SignatureAfter(Archive, after, size, {kLocalHeaderSignature}) >= 0)
     all = kMembersBeyond;
   // Else the directory records that follow the members say which: an inner archive's directory
-  // ends in an end record that more of the enclosing archive's directory follows, and an
+  // is followed by more of the enclosing archive's directory, and an
   // enclosing directory does not list the inner members as they are. Where the walk did not
   // end at them, they are the first whole ones after it (a few unreadable ones passed over).
   std::map<std::string, TCentralRecord> records;
@@ -501,9 +501,9 @@ void TUnZip::DoubtWalkedMembers(TStream32& Archive, int64_t Begin, int64_t Pos, 
       if (length < static_cast<uint64_t>(size)) p += 12 + static_cast<int64_t>(length);
       if (readAt(Archive, p, b, 4) == 4 && GetLE32(b, 0) == kZip64LocatorSignature) p += TZip64Locator::kSize;
     }
-    if (RecordAt(Archive, p, {hkEnd}) &&
-        SignatureAfter(Archive, p + 4, size, {kCentralHeaderSignature, kEndRecordSignature}) >= 0)
-      all = kInsideAnother;
+    // Past their end record, or whatever ended them, no record of a directory may stand.
+    const int64_t past = RecordAt(Archive, p, {hkEnd}) ? p + 4 : p + 1;
+    if (SignatureAfter(Archive, past, size, {kCentralHeaderSignature, kEndRecordSignature}) >= 0) all = kInsideAnother;
   }
   for (const TWalked& w : Walked) {
     TUnZipRecord* r = FList.GetHeader(w.Index);

@@ -694,8 +694,20 @@ TEST(UnZipEntries, MembersFoundWithoutADirectoryMustBeThoseOfTheDirectoryTheyLea
       {"a member before the stored zip sized in its descriptor, the backup cut at its directory, the stored zip's "
        "comment said to run on",
        sizesInDescriptor(commentRunsOn(b)).substr(0, b.find(outerDirectory)), false},
+      {"the backup's local header of the stored zip damaged, the backup cut in its directory, the stored zip's "
+       "comment said to run on",
+       [&] {
+         std::string bytes = commentRunsOn(b);
+         bytes[b.rfind(std::string("PK\x03\x04", 4), innerAt - 1) + 1] = 'k';
+         return bytes.substr(0, b.find(outerDirectory) + TCentralHeader::kSize + 10);
+       }(),
+       false},
       {"a script before the backup cut at its directory, the stored zip's comment said to run on",
        "#!/bin/sh\nexit 0\n" + commentRunsOn(b).substr(0, b.find(outerDirectory)), true},
+      {"the stored zip's end record damaged, the backup's directory after it",
+       endDamaged(innerBytes.substr(0, innerBytes.size() - TEndRecord::kSize) + "PK\x05\x07" +
+                  innerBytes.substr(innerBytes.size() - TEndRecord::kSize + 4) + outerDirectory),
+       false},
       {"only the end record damaged", endDamaged(b), true},
   };
   for (const Case& c : cases) {
